@@ -1,0 +1,443 @@
+#pragma once
+
+// The built-in English texts of every text the program shows. Header-only so
+// that layers below files/ can name their texts without linking it.
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace kyvo {
+
+struct TLangEntry {
+    std::uint32_t ID;
+    std::string_view Def;
+};
+
+// Looked up like the others but never learned into the language file: states
+// without a status text show it.
+inline constexpr std::uint32_t kEmptyLangID = 9999;
+inline constexpr TLangEntry LE_Empty{kEmptyLangID, ""};
+
+inline constexpr TLangEntry LE_Language{1, "Language"};
+inline constexpr TLangEntry LE_Menu{2, "Menu"};
+inline constexpr TLangEntry LE_Connect{3, "Connect"};
+inline constexpr TLangEntry LE_Disconnect{4, "Disconnect"};
+inline constexpr TLangEntry LE_NoDevice{6, "-- no device --"};
+inline constexpr TLangEntry LE_Refresh{9, "Refresh"};
+inline constexpr TLangEntry LE_ConnectedTo{10, "Connected to"};
+inline constexpr TLangEntry LE_Cancel{15, "Cancel"};
+inline constexpr TLangEntry LE_DateFormat{19, "MM/dd/yyyy"};
+inline constexpr TLangEntry LE_Version{20, "Version"};
+inline constexpr TLangEntry LE_TestName{25, "Test name"};
+inline constexpr TLangEntry LE_LotNumber{26, "Lot number"};
+inline constexpr TLangEntry LE_DistributorManufacturer{27, "Distributor/Manufacturer"};
+inline constexpr TLangEntry LE_MinValue{41, "Min value"};
+inline constexpr TLangEntry LE_Class{47, "Class"};
+inline constexpr TLangEntry LE_ResultName{63, "Result name"};
+inline constexpr TLangEntry LE_ResultUnit{64, "Result unit"};
+inline constexpr TLangEntry LE_Result{67, "Result"};
+inline constexpr TLangEntry LE_BinaryFileFilter{82, "Binary file|*.bin"};
+inline constexpr TLangEntry LE_Baud{84, "baud"};
+inline constexpr TLangEntry LE_KyvoTime{88, "Kyvo time"};
+inline constexpr TLangEntry LE_TsvFileFilter{104, "Tab-separated values|*.tsv"};
+inline constexpr TLangEntry LE_DateSeparator{105, "/"};
+inline constexpr TLangEntry LE_TestID{106, "Test ID"};
+inline constexpr TLangEntry LE_DateTime{107, "Date / Time"};
+inline constexpr TLangEntry LE_Voltage{108, "Voltage"};
+inline constexpr TLangEntry LE_Temperature{109, "Temperature"};
+inline constexpr TLangEntry LE_UserComments{111, "User comments"};
+inline constexpr TLangEntry LE_StartMeasurement{113, "Start measurement"};
+inline constexpr TLangEntry LE_OK{114, "OK"};
+inline constexpr TLangEntry LE_LoadDataFromFile{115, "Load data from file"};
+inline constexpr TLangEntry LE_SaveDataToFile{116, "Save data to file"};
+inline constexpr TLangEntry LE_ReadDataFromKyvo{117, "Read data from kyvo"};
+inline constexpr TLangEntry LE_EditAddUserComment{121, "Edit/add user comment"};
+inline constexpr TLangEntry LE_DeleteEntry{122, "Delete entry"};
+inline constexpr TLangEntry LE_FormatKyvoDatabase{124, "Format kyvo database"};
+inline constexpr TLangEntry LE_AutoConnect{130, "Auto connect"};
+inline constexpr TLangEntry LE_SetSystemTime{131, "Set system time"};
+inline constexpr TLangEntry LE_NotANumber{134, "Not a number"};
+inline constexpr TLangEntry LE_ShutdownOnDisconnect{150, "Shutdown kyvo on disconnect"};
+inline constexpr TLangEntry LE_SetImagePosition{151, "Set image position"};
+inline constexpr TLangEntry LE_Left{152, "Left"};
+inline constexpr TLangEntry LE_Right{153, "Right"};
+inline constexpr TLangEntry LE_FullWidth{154, "Full width"};
+inline constexpr TLangEntry LE_Close{155, "Close"};
+inline constexpr TLangEntry LE_Setup{171, "Setup"};
+inline constexpr TLangEntry LE_DataManagement{172, "Data management"};
+inline constexpr TLangEntry LE_AddNewDataToExisting{173, "Add new data to existing"};
+inline constexpr TLangEntry LE_OverwriteExistingData{174, "Overwrite existing data"};
+inline constexpr TLangEntry LE_AlwaysAsk{175, "Always ask"};
+inline constexpr TLangEntry LE_LoadLastUsedFileOnStart{176, "Load last used file on start"};
+inline constexpr TLangEntry LE_TimerMeasure{184, "Timer measure"};
+inline constexpr TLangEntry LE_DeleteMeasurementList{190, "Delete measurement list"};
+inline constexpr TLangEntry LE_ListOfConfigurations{200, "List of configurations"};
+inline constexpr TLangEntry LE_Validity{202, "Validity"};
+inline constexpr TLangEntry LE_Valid{203, "Valid"};
+inline constexpr TLangEntry LE_Invalid{204, "Invalid"};
+inline constexpr TLangEntry LE_KyvoExpired{205, "Kyvo expired"};
+inline constexpr TLangEntry LE_LoadFromFile{222, "Load from file"};
+inline constexpr TLangEntry LE_LoadThroughDevice{223, "Load through device"};
+inline constexpr TLangEntry LE_SelectSource{224, "Select source"};
+inline constexpr TLangEntry LE_MeanValue{225, "Mean value"};
+inline constexpr TLangEntry LE_MaxValue{226, "Max value"};
+inline constexpr TLangEntry LE_LeftMean{227, "Left mean"};
+inline constexpr TLangEntry LE_RightMean{228, "Right mean"};
+inline constexpr TLangEntry LE_PositionOfMaximum{229, "Position of maximum"};
+inline constexpr TLangEntry LE_UsedPixel{230, "Used pixel"};
+inline constexpr TLangEntry LE_CenterPosition{231, "Center position"};
+inline constexpr TLangEntry LE_LineWidth{232, "Line width"};
+inline constexpr TLangEntry LE_ImageData{233, "Image data"};
+inline constexpr TLangEntry LE_DoNotDisplayImage{234, "Do not display image"};
+inline constexpr TLangEntry LE_Info{241, "Info"};
+inline constexpr TLangEntry LE_ShortcutSave{242, "Ctrl+S"};
+inline constexpr TLangEntry LE_ShortcutLoad{243, "Ctrl+L"};
+inline constexpr TLangEntry LE_SelectMeasurementSource{260, "Select measurement source"};
+inline constexpr TLangEntry LE_Kyvo{261, "Kyvo"};
+inline constexpr TLangEntry LE_LocalFileSystem{262, "Local file system"};
+inline constexpr TLangEntry LE_SelectOnStartOfMeasurement{263, "Select on start of measurement"};
+inline constexpr TLangEntry LE_CombineMeasurements{265, "Combine measurements"};
+inline constexpr TLangEntry LE_Infinite{274, "Infinite"};
+inline constexpr TLangEntry LE_Ready{500, "Ready"};
+inline constexpr TLangEntry LE_ConnectionFailed{501, "Connection failed"};
+inline constexpr TLangEntry LE_WaitingForDeviceTimeOut{502, "Waiting for device: time out."};
+inline constexpr TLangEntry LE_ConnectionClosedDataLoss{503,
+                                                        "Connection closed (possible data loss)"};
+inline constexpr TLangEntry LE_RS232Error{504, "RS232 Error"};
+inline constexpr TLangEntry LE_UnknownError{505, "Unknown error"};
+inline constexpr TLangEntry LE_PortNotOpened{506, "Port not opened"};
+inline constexpr TLangEntry LE_FTDIError{509, "FTDI error"};
+inline constexpr TLangEntry LE_SendingData{513, "Sending data"};
+inline constexpr TLangEntry LE_ReceivingData{514, "Receiving data"};
+inline constexpr TLangEntry LE_ByteWrittenToAddress{520, "byte written successful to address"};
+inline constexpr TLangEntry LE_SNFirmware{521, "SN / Firmware"};
+inline constexpr TLangEntry LE_CommErrorCode{522, "(Comm) Error Code:"};
+inline constexpr TLangEntry LE_KyvoErrorCode{523, "(Kyvo) Error Code:"};
+inline constexpr TLangEntry LE_RFIDTagFound{524, "RFID tag found"};
+inline constexpr TLangEntry LE_UnknownCommand{525, "Unknown command"};
+inline constexpr TLangEntry LE_Evaluating{530, "Evaluating"};
+inline constexpr TLangEntry LE_CRCMismatch{533, "CRC mismatch"};
+inline constexpr TLangEntry LE_BufferOverflow{534, "Buffer overflow"};
+inline constexpr TLangEntry LE_NotEnoughMemory{535, "Not enough memory"};
+inline constexpr TLangEntry LE_CommandError{536, "Command error"};
+inline constexpr TLangEntry LE_NoImageData{537, "No image data"};
+inline constexpr TLangEntry LE_InvalidFlags{538, "Invalid flags"};
+inline constexpr TLangEntry LE_WriteBufferOverflow{539, "Write buffer overflow"};
+inline constexpr TLangEntry LE_WriteInvalidAddress{540, "Write invalid address"};
+inline constexpr TLangEntry LE_ReadInvalidLocation{541, "Read invalid location"};
+inline constexpr TLangEntry LE_ReadNoData{542, "Read no data"};
+inline constexpr TLangEntry LE_WriteMemoryOverflow{543, "Write memory overflow"};
+inline constexpr TLangEntry LE_WriteFlashFailed{544, "Write flash failed"};
+inline constexpr TLangEntry LE_ExpiryDateExceeded{545, "Expiry date exceeded"};
+inline constexpr TLangEntry LE_LowBattery{546, "Low battery"};
+inline constexpr TLangEntry LE_CaptureError{547, "Capture error"};
+inline constexpr TLangEntry LE_NominalPositionOutOfRange{548, "Nominal position out of range"};
+inline constexpr TLangEntry LE_SearchWidthTooSmall{
+    549, "Search width has to be greater than line width"};
+inline constexpr TLangEntry LE_ConfigurationInvalid{550, "Configuration is invalid"};
+inline constexpr TLangEntry LE_RFIDError{552, "RFID Error"};
+inline constexpr TLangEntry LE_ReadError{553, "Read error"};
+inline constexpr TLangEntry LE_LoadResultError{554, "Load result error"};
+inline constexpr TLangEntry LE_InternalFlashWriteError{555, "Internal flash write error"};
+inline constexpr TLangEntry LE_FileInUse{
+    556,
+    "The file is currently in use by another application.\nPlease close the application and try "
+    "again."};
+inline constexpr TLangEntry LE_AskAddToSelectedFile{
+    562,
+    "Do you want to add the data to the selected file?\nIf not, the file will be overwritten with "
+    "the new data."};
+inline constexpr TLangEntry LE_AskAddToCurrentList{
+    563,
+    "Add the new content to current list?\nIf not, the list will be overwritten with the new "
+    "content."};
+inline constexpr TLangEntry LE_AskFormatDatabase{564, "Do you really want to format the database?"};
+inline constexpr TLangEntry LE_Formatting{565, "Formatting"};
+inline constexpr TLangEntry LE_DatabaseFormatted{566, "Database has been successfully formatted."};
+inline constexpr TLangEntry LE_Connecting{567, "Connecting"};
+inline constexpr TLangEntry LE_ConnectionClosed{568, "The connection has been closed."};
+inline constexpr TLangEntry LE_CommentsResponsibility{
+    569, "All comments added to the measurements are solely in the users responsibility."};
+inline constexpr TLangEntry LE_AskSaveBeforeOpening{
+    570, "Opening a file will overwrite the current list. Save it before?"};
+inline constexpr TLangEntry LE_KyvoDisconnected{574, "Kyvo has been disconnected!"};
+inline constexpr TLangEntry LE_Disconnected{575, "disconnected"};
+inline constexpr TLangEntry LE_AskDeleteSelectedEntry{578, "Delete the selected entry?"};
+inline constexpr TLangEntry LE_KyvoDatabaseEmpty{582, "The kyvo database is empty."};
+inline constexpr TLangEntry LE_KyvoBusy{583, "Kyvo busy"};
+inline constexpr TLangEntry LE_KyvoBusyPleaseWait{
+    586, "The kyvo is busy. Please wait until it is in Ready-state."};
+inline constexpr TLangEntry LE_ConfigWrongVersionNotLoaded{
+    587, "The test configuration has the wrong version and can not be loaded."};
+inline constexpr TLangEntry LE_FileNotFound{590, "The file could not be found: "};
+inline constexpr TLangEntry LE_RFIDTagTooSmall{
+    591,
+    "The RFID tag has not enough capacity to hold the data. Please use a tag with more memory."};
+inline constexpr TLangEntry LE_MeasurementCountLimit{
+    592, "The measurement count limitation has been reached."};
+inline constexpr TLangEntry LE_ResultAssignIllegalIndex{
+    595, "Result assignement: an illegal index has been found."};
+inline constexpr TLangEntry LE_ResultAssignIllegalChar{
+    596, "Result assignment: an illegal char has been found."};
+inline constexpr TLangEntry LE_ResultAssignIllegalJumpOperation{
+    597, "Result assignment: an illegal jump operation has been found."};
+inline constexpr TLangEntry LE_ResultAssignIllegalNumber{
+    598, "Result assignment: an illegal number has been found."};
+inline constexpr TLangEntry LE_ResultAssignMissingOperand{
+    599, "Result assignment: an expected operand could not be found."};
+inline constexpr TLangEntry LE_ResultAssignIllegalJumpAddress{
+    600, "Result assignment: an illegal jump address has been found."};
+inline constexpr TLangEntry LE_ResultAssignIllegalAssignment{
+    601, "Result assignment: an illegal assignment has been found."};
+inline constexpr TLangEntry LE_ResultAssignOperandNaN{
+    602, "Result assignment: an operand is NaN (Not a Number)."};
+inline constexpr TLangEntry LE_ResultAssignInfiniteLoop{
+    603, "Result assignemnt: an infinite loop has been found."};
+inline constexpr TLangEntry LE_RFIDErrorTimeOut{604, "RFID Error: time out."};
+inline constexpr TLangEntry LE_RFIDErrorStatusError{605, "RFID Error: status error."};
+inline constexpr TLangEntry LE_RFIDErrorCollision{
+    606, "RFID Error: collision (more than one tag in range)."};
+inline constexpr TLangEntry LE_RFIDErrorNothingReceived{607, "RFID Error: nothing received."};
+inline constexpr TLangEntry LE_RFIDErrorUnencryptedTag{
+    608, "RFID Error: reading of an unencrypted tag is not allowed."};
+inline constexpr TLangEntry LE_RFIDErrorAuthentificationFailed{
+    609, "RFID Error: authentification failed."};
+inline constexpr TLangEntry LE_RFIDErrorWriteFail{610, "RFID Error: write fail."};
+inline constexpr TLangEntry LE_ConfigWrongVersion{611,
+                                                  "The test configuration has the wrong version."};
+inline constexpr TLangEntry LE_AbortedByUser{612, "Aborted by user."};
+inline constexpr TLangEntry LE_EvaluationStartsIn{613, "The evaluation starts in "};
+inline constexpr TLangEntry LE_PlaceOverWhiteCard{
+    614, "Place device over white card and press device button."};
+inline constexpr TLangEntry LE_PlaceOverTestCard{
+    615, "Place device over test card and press device button."};
+inline constexpr TLangEntry LE_TestEvaluationRunning{616, "Test evaluation is running..."};
+inline constexpr TLangEntry LE_NoTestConfigurationFound{617, "No test configuration found."};
+inline constexpr TLangEntry LE_PlaceOverTestCardWithTag{
+    618,
+    "Please place the device over the test card and the RFID-tag with the test configuration over "
+    "the device and press OK."};
+inline constexpr TLangEntry LE_AskDeleteAllEntries{619, "Delete all entries in the current list?"};
+inline constexpr TLangEntry LE_ConfigChecksumWrong{
+    625, "The checksum of the test configuration is not correct. The data could be corrupted."};
+inline constexpr TLangEntry LE_CustomerInvalidForDevice{
+    629, "The customer specified in the config is invalid for the device."};
+inline constexpr TLangEntry LE_SelectConfigSource{
+    638, "Please select a source for the test configuration you want to run."};
+inline constexpr TLangEntry LE_Yes{645, "Yes"};
+inline constexpr TLangEntry LE_No{646, "No"};
+inline constexpr TLangEntry LE_FileReadError{647,
+                                             "An error occured while reading data from the file. "
+                                             "Please check if the selected file is correct."};
+inline constexpr TLangEntry LE_IncompatibleFile{648, "Incompatible file"};
+inline constexpr TLangEntry LE_ConfigsNotIdentical{
+    657,
+    "The test configurations are not identical. The measurements will be handled as single ones."};
+inline constexpr TLangEntry LE_AskSecondMeasurement{
+    658, "Start a second measurement with the same test configuration and combine the results?"};
+inline constexpr TLangEntry LE_AskCombineMeasurements{659, "Combine measurements?"};
+inline constexpr TLangEntry LE_AskSaveBeforeClosing{
+    665, "Do you want to save the data before closing the program?"};
+inline constexpr TLangEntry LE_IncompatibleSaveFormat{
+    668,
+    "The data format in the chosen file is incompatible with the current data save format. Please "
+    "change the data save format through the config file or select a compatible file."};
+inline constexpr TLangEntry LE_HintConnect{700, "Establish a connection to the device."};
+inline constexpr TLangEntry LE_HintDisconnect{701, "Close the connection to the device."};
+inline constexpr TLangEntry LE_HintKyvoTime{
+    762, "Date/Time of the connected device. Use right mouse button to update it to system time."};
+inline constexpr TLangEntry LE_HintFirmwareVersion{
+    763, "Displays the firmware version of the connected device."};
+inline constexpr TLangEntry LE_HintStartMeasurement{766,
+                                                    "Start a new measurement and get the results."};
+inline constexpr TLangEntry LE_HintTimerMeasure{
+    770, "Start a measurement using timer (if declared in test configuration)."};
+
+// Every entry above, in ascending ID order.
+inline constexpr std::array kLanguageEntries{
+    LE_Language,
+    LE_Menu,
+    LE_Connect,
+    LE_Disconnect,
+    LE_NoDevice,
+    LE_Refresh,
+    LE_ConnectedTo,
+    LE_Cancel,
+    LE_DateFormat,
+    LE_Version,
+    LE_TestName,
+    LE_LotNumber,
+    LE_DistributorManufacturer,
+    LE_MinValue,
+    LE_Class,
+    LE_ResultName,
+    LE_ResultUnit,
+    LE_Result,
+    LE_BinaryFileFilter,
+    LE_Baud,
+    LE_KyvoTime,
+    LE_TsvFileFilter,
+    LE_DateSeparator,
+    LE_TestID,
+    LE_DateTime,
+    LE_Voltage,
+    LE_Temperature,
+    LE_UserComments,
+    LE_StartMeasurement,
+    LE_OK,
+    LE_LoadDataFromFile,
+    LE_SaveDataToFile,
+    LE_ReadDataFromKyvo,
+    LE_EditAddUserComment,
+    LE_DeleteEntry,
+    LE_FormatKyvoDatabase,
+    LE_AutoConnect,
+    LE_SetSystemTime,
+    LE_NotANumber,
+    LE_ShutdownOnDisconnect,
+    LE_SetImagePosition,
+    LE_Left,
+    LE_Right,
+    LE_FullWidth,
+    LE_Close,
+    LE_Setup,
+    LE_DataManagement,
+    LE_AddNewDataToExisting,
+    LE_OverwriteExistingData,
+    LE_AlwaysAsk,
+    LE_LoadLastUsedFileOnStart,
+    LE_TimerMeasure,
+    LE_DeleteMeasurementList,
+    LE_ListOfConfigurations,
+    LE_Validity,
+    LE_Valid,
+    LE_Invalid,
+    LE_KyvoExpired,
+    LE_LoadFromFile,
+    LE_LoadThroughDevice,
+    LE_SelectSource,
+    LE_MeanValue,
+    LE_MaxValue,
+    LE_LeftMean,
+    LE_RightMean,
+    LE_PositionOfMaximum,
+    LE_UsedPixel,
+    LE_CenterPosition,
+    LE_LineWidth,
+    LE_ImageData,
+    LE_DoNotDisplayImage,
+    LE_Info,
+    LE_ShortcutSave,
+    LE_ShortcutLoad,
+    LE_SelectMeasurementSource,
+    LE_Kyvo,
+    LE_LocalFileSystem,
+    LE_SelectOnStartOfMeasurement,
+    LE_CombineMeasurements,
+    LE_Infinite,
+    LE_Ready,
+    LE_ConnectionFailed,
+    LE_WaitingForDeviceTimeOut,
+    LE_ConnectionClosedDataLoss,
+    LE_RS232Error,
+    LE_UnknownError,
+    LE_PortNotOpened,
+    LE_FTDIError,
+    LE_SendingData,
+    LE_ReceivingData,
+    LE_ByteWrittenToAddress,
+    LE_SNFirmware,
+    LE_CommErrorCode,
+    LE_KyvoErrorCode,
+    LE_RFIDTagFound,
+    LE_UnknownCommand,
+    LE_Evaluating,
+    LE_CRCMismatch,
+    LE_BufferOverflow,
+    LE_NotEnoughMemory,
+    LE_CommandError,
+    LE_NoImageData,
+    LE_InvalidFlags,
+    LE_WriteBufferOverflow,
+    LE_WriteInvalidAddress,
+    LE_ReadInvalidLocation,
+    LE_ReadNoData,
+    LE_WriteMemoryOverflow,
+    LE_WriteFlashFailed,
+    LE_ExpiryDateExceeded,
+    LE_LowBattery,
+    LE_CaptureError,
+    LE_NominalPositionOutOfRange,
+    LE_SearchWidthTooSmall,
+    LE_ConfigurationInvalid,
+    LE_RFIDError,
+    LE_ReadError,
+    LE_LoadResultError,
+    LE_InternalFlashWriteError,
+    LE_FileInUse,
+    LE_AskAddToSelectedFile,
+    LE_AskAddToCurrentList,
+    LE_AskFormatDatabase,
+    LE_Formatting,
+    LE_DatabaseFormatted,
+    LE_Connecting,
+    LE_ConnectionClosed,
+    LE_CommentsResponsibility,
+    LE_AskSaveBeforeOpening,
+    LE_KyvoDisconnected,
+    LE_Disconnected,
+    LE_AskDeleteSelectedEntry,
+    LE_KyvoDatabaseEmpty,
+    LE_KyvoBusy,
+    LE_KyvoBusyPleaseWait,
+    LE_ConfigWrongVersionNotLoaded,
+    LE_FileNotFound,
+    LE_RFIDTagTooSmall,
+    LE_MeasurementCountLimit,
+    LE_ResultAssignIllegalIndex,
+    LE_ResultAssignIllegalChar,
+    LE_ResultAssignIllegalJumpOperation,
+    LE_ResultAssignIllegalNumber,
+    LE_ResultAssignMissingOperand,
+    LE_ResultAssignIllegalJumpAddress,
+    LE_ResultAssignIllegalAssignment,
+    LE_ResultAssignOperandNaN,
+    LE_ResultAssignInfiniteLoop,
+    LE_RFIDErrorTimeOut,
+    LE_RFIDErrorStatusError,
+    LE_RFIDErrorCollision,
+    LE_RFIDErrorNothingReceived,
+    LE_RFIDErrorUnencryptedTag,
+    LE_RFIDErrorAuthentificationFailed,
+    LE_RFIDErrorWriteFail,
+    LE_ConfigWrongVersion,
+    LE_AbortedByUser,
+    LE_EvaluationStartsIn,
+    LE_PlaceOverWhiteCard,
+    LE_PlaceOverTestCard,
+    LE_TestEvaluationRunning,
+    LE_NoTestConfigurationFound,
+    LE_PlaceOverTestCardWithTag,
+    LE_AskDeleteAllEntries,
+    LE_ConfigChecksumWrong,
+    LE_CustomerInvalidForDevice,
+    LE_SelectConfigSource,
+    LE_Yes,
+    LE_No,
+    LE_FileReadError,
+    LE_IncompatibleFile,
+    LE_ConfigsNotIdentical,
+    LE_AskSecondMeasurement,
+    LE_AskCombineMeasurements,
+    LE_AskSaveBeforeClosing,
+    LE_IncompatibleSaveFormat,
+    LE_HintConnect,
+    LE_HintDisconnect,
+    LE_HintKyvoTime,
+    LE_HintFirmwareVersion,
+    LE_HintStartMeasurement,
+    LE_HintTimerMeasure,
+};
+
+}  // namespace kyvo
