@@ -142,15 +142,16 @@ inline constexpr TLangEntry LE_LoadResultError{554, "Load result error"};
 inline constexpr TLangEntry LE_InternalFlashWriteError{555, "Internal flash write error"};
 inline constexpr TLangEntry LE_FileInUse{
     556,
-    "The file is currently in use by another application.\nPlease close the application and try "
+    "The file is currently in use by another application.\r\nPlease close the application and try "
     "again."};
 inline constexpr TLangEntry LE_AskAddToSelectedFile{
     562,
-    "Do you want to add the data to the selected file?\nIf not, the file will be overwritten with "
+    "Do you want to add the data to the selected file?\r\nIf not, the file will be overwritten "
+    "with "
     "the new data."};
 inline constexpr TLangEntry LE_AskAddToCurrentList{
     563,
-    "Add the new content to current list?\nIf not, the list will be overwritten with the new "
+    "Add the new content to current list?\r\nIf not, the list will be overwritten with the new "
     "content."};
 inline constexpr TLangEntry LE_AskFormatDatabase{564, "Do you really want to format the database?"};
 inline constexpr TLangEntry LE_Formatting{565, "Formatting"};

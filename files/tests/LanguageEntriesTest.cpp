@@ -10,7 +10,7 @@ namespace kyvo {
 namespace {
 
 // The displayed texts as the translators' list gives them; a line break
-// inside a text is a line feed.
+// inside a text is CR LF, as the Windows program shows it.
 constexpr std::pair<std::uint32_t, std::string_view> kExpected[] = {
     {1, "Language"},
     {2, "Menu"},
@@ -132,13 +132,14 @@ constexpr std::pair<std::uint32_t, std::string_view> kExpected[] = {
     {554, "Load result error"},
     {555, "Internal flash write error"},
     {556,
-     "The file is currently in use by another application.\nPlease close the application and try "
+     "The file is currently in use by another application.\r\nPlease close the application and try "
      "again."},
     {562,
-     "Do you want to add the data to the selected file?\nIf not, the file will be overwritten with "
+     "Do you want to add the data to the selected file?\r\nIf not, the file will be overwritten "
+     "with "
      "the new data."},
     {563,
-     "Add the new content to current list?\nIf not, the list will be overwritten with the new "
+     "Add the new content to current list?\r\nIf not, the list will be overwritten with the new "
      "content."},
     {564, "Do you really want to format the database?"},
     {565, "Formatting"},
