@@ -1,0 +1,22 @@
+#include <QApplication>
+#include <QTest>
+
+#include "TestRegistry.h"
+
+namespace kyvo::test {
+std::vector<TestFactory>& registry() {
+    static std::vector<TestFactory> tests;
+    return tests;
+}
+}  // namespace kyvo::test
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    int failed = 0;
+    for (const auto& make : kyvo::test::registry()) {
+        std::unique_ptr<QObject> test = make();
+        failed += QTest::qExec(test.get(), argc, argv);
+    }
+    return failed == 0 ? 0 : 1;
+}
