@@ -88,6 +88,8 @@ struct TDeviceIdentity {
     std::uint16_t SerialNumber = 0;
 };
 
+TDeviceIdentity DeviceIdentityOf(const TEEPROMNonVolatile& rec);
+
 // "1 2 3 4 1807 0042 33752069": test ID with blanks, year and week as two
 // digits each, serial as four, and the number text of the date.
 std::string MeasureIdentityText(const UUniqueTestID& testID, const TDeviceIdentity& device,

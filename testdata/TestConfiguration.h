@@ -244,7 +244,7 @@ std::uint16_t Unpack12Bit(const std::uint8_t* data, std::size_t size, std::size_
 struct TStoredConfigEntry {
     std::size_t Offset = 0;  // of its Version byte in the list
     TTestConfig Config;
-    std::string Text;  // test name, " - ", lot number (device bytes, Latin-1)
+    std::string Text;  // test name, " - ", lot number, as UTF-8
 };
 
 struct TStoredConfigList {

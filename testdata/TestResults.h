@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "protocol/ByteBuffer.h"
+#include "protocol/KyvoEEPROM15.h"
 #include "testdata/TestConfiguration.h"
 
 namespace kyvo {
@@ -135,6 +136,9 @@ struct TRingArea {
     std::uint16_t ReadPtr = 0;
 };
 
+TRingArea ResultCfgRingArea(const TEEPROMVolatile& rec);
+TRingArea ResultRingArea(const TEEPROMVolatile& rec);
+
 // Ring contents put in order: the bytes from ReadPtr - Start first, wrapping
 // to the ring's first byte. A buffer shorter than the ring is taken as
 // zero-filled up to the ring's size.
@@ -168,6 +172,13 @@ TStoredReadReport ReadStoredResultConfigs(const tByteBuffer& ring, const TRingAr
 // and ResultsWithImage configuration bits.
 TStoredReadReport ReadStoredResults(const tByteBuffer& ring, const TRingArea& area,
                                     std::uint8_t EEPROMVersion, bool withLineData, bool withImage,
+                                    std::vector<TKyvoResultData>& list);
+
+// The same, with the layout version, ring pointers and configuration bits
+// taken from the EEPROM mirror.
+TStoredReadReport ReadStoredResultConfigs(const tByteBuffer& ring, const TEEPROMMap& map,
+                                          std::vector<TKyvoResultData>& list);
+TStoredReadReport ReadStoredResults(const tByteBuffer& ring, const TEEPROMMap& map,
                                     std::vector<TKyvoResultData>& list);
 
 }  // namespace kyvo
