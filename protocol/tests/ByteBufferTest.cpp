@@ -83,13 +83,13 @@ TEST(DateData, sortTimeOrdersLikeTheCalendarAndRefusesInvalidDates) {
     ASSERT_TRUE(dateDataToSortTime(a) && dateDataToSortTime(b));
     EXPECT_EQ(*dateDataToSortTime(b) - *dateDataToSortTime(a), 1);
 
-    for (auto fields : std::vector<std::array<std::uint8_t, 6>>{
-             {0, 0, 0, 1, 0, 20},   // month 0
-             {0, 0, 0, 0, 1, 20},   // day 0
-             {0, 0, 0, 1, 1, 0},    // year 0
-             {0, 0, 0, 29, 2, 19},  // no 29 February in 2019
-             {60, 0, 0, 1, 1, 20},
-             {0, 0, 24, 1, 1, 20}}) {
+    for (auto fields :
+         std::vector<std::array<std::uint8_t, 6>>{{0, 0, 0, 1, 0, 20},   // month 0
+                                                  {0, 0, 0, 0, 1, 20},   // day 0
+                                                  {0, 0, 0, 1, 1, 0},    // year 0
+                                                  {0, 0, 0, 29, 2, 19},  // no 29 February in 2019
+                                                  {60, 0, 0, 1, 1, 20},
+                                                  {0, 0, 24, 1, 1, 20}}) {
         bad.Data = fields;
         EXPECT_FALSE(dateDataToSortTime(bad));
     }
@@ -159,9 +159,15 @@ TEST(TextHelpers, strToCardinalAcceptsOnlyWholeNumbersInRange) {
         const char* text;
         bool ok;
         std::uint32_t value;
-    } cases[] = {{"4294967295", true, 4294967295u}, {"4294967296", false, 7}, {"-1", false, 7},
-                 {"0", true, 0},  {"+12", true, 12}, {"12a", false, 7}, {"", false, 7},
-                 {" 1", false, 7}, {"-0", true, 0}};
+    } cases[] = {{"4294967295", true, 4294967295u},
+                 {"4294967296", false, 7},
+                 {"-1", false, 7},
+                 {"0", true, 0},
+                 {"+12", true, 12},
+                 {"12a", false, 7},
+                 {"", false, 7},
+                 {" 1", false, 7},
+                 {"-0", true, 0}};
     for (const auto& k : cases) {
         std::uint32_t v = 7;
         EXPECT_EQ(strToCardinal(k.text, v), k.ok) << k.text;
