@@ -17,6 +17,14 @@ tByteBuffer copyPayloadPart(const tByteBuffer& frame, std::size_t from, std::siz
                        frame.begin() + static_cast<std::ptrdiff_t>(from + count));
 }
 
+// A copy is called, so a handler may reassign any event, its own included.
+template <typename Event, typename... Args>
+void raiseEvent(tKyvoCommand& sender, const Event& event, Args&&... args) {
+    if (!event) return;
+    const Event handler = event;
+    handler(sender, std::forward<Args>(args)...);
+}
+
 }  // namespace
 
 tKyvoCommand::tKyvoCommand(ISerialSender& communication) : com(communication) {
@@ -84,33 +92,34 @@ bool tKyvoCommand::dispatch() {
     }
     const std::uint8_t code = bufReadByte(f, c);
 
-    // Fixed-size frames: the payload length, and whether the state is reset
-    // after the event. Frames that are not reset stay open, so bytes after
-    // them join the frame and dispatch it again.
+    // Frames that are not reset stay open, so bytes after them join the
+    // frame and dispatch it again. Frames that are reset are reset before
+    // their event: a handler that runs a nested event loop may feed further
+    // bytes, and those must not be wiped when the handler returns.
     auto fixed = [&](std::int32_t n) { return checkLength(n, true) == tLengthCheck::sound; };
 
     switch (code) {
         case 0x30:
             if (fixed(2)) {
                 const std::uint16_t seconds = bufReadWord(f, c);
-                if (onShowTimer) onShowTimer(*this, seconds);
+                raiseEvent(*this, onShowTimer, seconds);
             }
             return true;
         case 0x31:
-            if (fixed(0) && onPlaceWhiteCard) onPlaceWhiteCard(*this);
+            if (fixed(0)) raiseEvent(*this, onPlaceWhiteCard);
             return true;
         case 0x32:
-            if (fixed(0) && onPlaceTestCard) onPlaceTestCard(*this);
+            if (fixed(0)) raiseEvent(*this, onPlaceTestCard);
             return true;
         case 0x33:
-            if (fixed(0) && onEvaluationRun) onEvaluationRun(*this);
+            if (fixed(0)) raiseEvent(*this, onEvaluationRun);
             return true;
         case 0x40:
             if (fixed(4)) {
                 const std::uint16_t width = bufReadWord(f, c);
                 const std::uint16_t height = bufReadWord(f, c);
-                if (onImageTransferStart) onImageTransferStart(*this, width, height);
                 resetReceive();
+                raiseEvent(*this, onImageTransferStart, width, height);
             }
             return true;
         case 0x42: {
@@ -122,33 +131,32 @@ bool tKyvoCommand::dispatch() {
             std::int32_t len = bufReadWord(f, c);
             if (len == 0) len = 65536;
             if (checkLength(header + len, true) != tLengthCheck::sound) return true;
-            if (onImageData) {
-                tByteBuffer data =
-                    copyPayloadPart(f, kPayload + header, static_cast<std::size_t>(len));
-                onImageData(*this, mode, x, y, data);
-            }
+            tByteBuffer data;
+            if (onImageData)
+                data = copyPayloadPart(f, kPayload + header, static_cast<std::size_t>(len));
             resetReceive();
+            raiseEvent(*this, onImageData, mode, x, y, data);
             return true;
         }
         case 0x45:
             if (fixed(1)) {
                 const auto err = static_cast<eComError>(bufReadByte(f, c));
-                if (onCommunicationError) onCommunicationError(*this, err);
                 resetReceive();
+                raiseEvent(*this, onCommunicationError, err);
             }
             return true;
         case 0x47:
             if (fixed(2)) {
                 const auto err = static_cast<eKyvoError>(bufReadByte(f, c));
                 const std::uint8_t info = bufReadByte(f, c);
-                if (onKyvoError) onKyvoError(*this, err, info);
                 resetReceive();
+                raiseEvent(*this, onKyvoError, err, info);
             }
             return true;
         case 0x49:
             if (fixed(4)) {
                 const std::uint32_t ms = bufReadDWord(f, c);
-                if (onDeviceBusy) onDeviceBusy(*this, ms);
+                raiseEvent(*this, onDeviceBusy, ms);
             }
             return true;
         case 0x51:
@@ -156,8 +164,8 @@ bool tKyvoCommand::dispatch() {
                 const std::uint8_t flags = bufReadByte(f, c);
                 const std::uint32_t address = bufReadDWord(f, c);
                 const std::uint16_t count = bufReadWord(f, c);
-                if (onWriteSuccess) onWriteSuccess(*this, flags, address, count);
                 resetReceive();
+                raiseEvent(*this, onWriteSuccess, flags, address, count);
             }
             return true;
         case 0x53: {
@@ -168,18 +176,17 @@ bool tKyvoCommand::dispatch() {
             std::int32_t len = bufReadWord(f, c);
             if (len == 0) len = 65536;
             if (checkLength(header + len, true) != tLengthCheck::sound) return true;
-            if (onDataReaded) {
-                tByteBuffer data =
-                    copyPayloadPart(f, kPayload + header, static_cast<std::size_t>(len));
-                onDataReaded(*this, flags, address, data);
-            }
+            tByteBuffer data;
+            if (onDataReaded)
+                data = copyPayloadPart(f, kPayload + header, static_cast<std::size_t>(len));
             resetReceive();
+            raiseEvent(*this, onDataReaded, flags, address, data);
             return true;
         }
         case 0x55:
             if (fixed(0)) {
-                if (onAcknowledge) onAcknowledge(*this);
                 resetReceive();
+                raiseEvent(*this, onAcknowledge);
             }
             return true;
         case 0x57: {
@@ -190,11 +197,8 @@ bool tKyvoCommand::dispatch() {
             const std::uint16_t userDataSize = bufReadWord(f, c);
             const std::int32_t len = bufReadByte(f, c);
             if (checkLength(header + len, true) != tLengthCheck::sound) return true;
-            if (onRFIDStatus) {
-                tByteBuffer data =
-                    copyPayloadPart(f, kPayload + header, static_cast<std::size_t>(len));
-                onRFIDStatus(*this, err, tagType, userDataSize, data);
-            }
+            tByteBuffer data = copyPayloadPart(f, kPayload + header, static_cast<std::size_t>(len));
+            raiseEvent(*this, onRFIDStatus, err, tagType, userDataSize, data);
             return true;
         }
         case 0x59:
@@ -207,8 +211,8 @@ bool tKyvoCommand::dispatch() {
                 tDateTime t{};
                 if (valid)
                     t = local_days{ymd} + hours{d.Hour} + minutes{d.Minutes} + seconds{d.Seconds};
-                if (onDateTime) onDateTime(*this, t, valid);
                 resetReceive();
+                raiseEvent(*this, onDateTime, t, valid);
             }
             return true;
         case 0xA3:
@@ -221,8 +225,8 @@ bool tKyvoCommand::dispatch() {
                 v.branch = bufReadByte(f, c);
                 v.branchRevision = bufReadWord(f, c);
                 v.suffix = static_cast<char>(bufReadByte(f, c));
-                if (onFirmwareVersion) onFirmwareVersion(*this, v);
                 resetReceive();
+                raiseEvent(*this, onFirmwareVersion, v);
             }
             return true;
         case 0xA5:
@@ -233,18 +237,18 @@ bool tKyvoCommand::dispatch() {
                 s.project = bufReadWord(f, c);
                 s.productionDate.ProductionDate = bufReadWord(f, c);
                 s.subSerial = bufReadWord(f, c);
-                if (onSerial) onSerial(*this, s);
+                raiseEvent(*this, onSerial, s);
             }
             return true;
         case 0xD0:
             if (fixed(2)) {
                 const std::uint16_t state = bufReadWord(f, c);
-                if (onStateUpdate) onStateUpdate(*this, state);
+                raiseEvent(*this, onStateUpdate, state);
             }
             return true;
         default:
             // The frame stays open: each further byte reports the code again.
-            if (onUnknownCommand) onUnknownCommand(*this, code);
+            raiseEvent(*this, onUnknownCommand, code);
             return false;
     }
 }

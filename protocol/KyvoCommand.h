@@ -57,6 +57,8 @@ class tKyvoCommand {
     // Events. Each gets the protocol object as its sender and is raised from
     // inside handleByte; an empty one is skipped, its frame still consumed.
     // Buffers handed by reference are fresh copies: a handler may move them.
+    // A handler may send commands, reassign events (its own too) and feed
+    // further bytes through handleByte (a nested event loop).
     using tSimpleEvent = std::function<void(tKyvoCommand& sender)>;
     using tFirmwareVersionEvent =
         std::function<void(tKyvoCommand& sender, const tFirmwareVersion& firmware)>;

@@ -285,3 +285,39 @@ TEST(KyvoCommandReceive, unassignedEventsStillConsumeAndResetTheirFrames) {
 
 }  // namespace
 }  // namespace kyvo
+
+namespace kyvo {
+namespace {
+
+TEST(KyvoCommandReceive, bytesFedFromInsideAHandlerAreNotLostWhenItReturns) {
+    // A handler that shows a dialog runs a nested event loop, which may
+    // deliver more received bytes before the handler returns.
+    test::RecordingSender port;
+    tKyvoCommand kyvo(port);
+    std::vector<std::string> log;
+    kyvo.onDataReaded = [&](tKyvoCommand& k, std::uint8_t, std::uint32_t, tByteBuffer&) {
+        log.push_back("data");
+        for (std::uint8_t b : {0xFE, 0x20, 0x55}) k.handleByte(b);
+    };
+    kyvo.onAcknowledge = [&](tKyvoCommand&) { log.push_back("ack"); };
+    for (auto b : test::wireFrame(0x53, {0, 0, 0, 0, 0, 1, 0, 9})) kyvo.handleByte(b);
+    kyvo.handleByte(0x75);
+    EXPECT_EQ(log, (std::vector<std::string>{"data", "ack"}));
+}
+
+TEST(KyvoCommandReceive, aHandlerMayReplaceItsOwnEvent) {
+    test::RecordingSender port;
+    tKyvoCommand kyvo(port);
+    std::vector<std::string> log;
+    const std::string first = "first handler with a long enough text to live on the heap";
+    kyvo.onAcknowledge = [&, first](tKyvoCommand& k) {
+        k.onAcknowledge = [&](tKyvoCommand&) { log.push_back("second"); };
+        log.push_back(first);  // still alive after the replacement
+    };
+    for (int i = 0; i < 2; ++i)
+        for (auto b : test::wireFrame(0x55, {})) kyvo.handleByte(b);
+    EXPECT_EQ(log, (std::vector<std::string>{first, "second"}));
+}
+
+}  // namespace
+}  // namespace kyvo
