@@ -85,6 +85,7 @@ struct SimMeasurement {
     std::uint16_t voltage = 3700;
     float temperature = 24.0f;
     std::uint16_t measureID = 0;  // 0: numbered by the simulator
+    bool deleted = false;         // stored with ID 0, an entry the reader skips
 };
 
 struct SimGenerator {
@@ -94,15 +95,15 @@ struct SimGenerator {
 };
 
 struct SimMemoryLayout {
-    // Pointer values (16-bit offsets) as the device reports them. With
-    // separate result memory the result pointers count from resultStart at
-    // 0x80000; otherwise every pointer counts from configStart at 0x30000.
-    std::uint16_t configStart = 0x0000;
-    std::uint16_t configStop = 0x1FFF;
-    std::uint16_t resultCfgStart = 0x2000;
-    std::uint16_t resultCfgStop = 0x3FFF;
-    std::uint16_t resultStart = 0x4000;
-    std::uint16_t resultStop = 0xEFFF;
+    // Pointer values (16-bit offsets) as the device reports them; unset ones
+    // take the defaults for the scenario's result memory. With separate
+    // result memory (EEPROM version 3 and later) the result pointers count
+    // from resultStart at 0x80000; otherwise every pointer counts from
+    // configStart, which sits at 0x30000 (or 0x80000 for the rings of an
+    // older device with separate result memory).
+    std::optional<std::uint16_t> configStart, configStop;
+    std::optional<std::uint16_t> resultCfgStart, resultCfgStop;
+    std::optional<std::uint16_t> resultStart, resultStop;
     // Where the oldest entry of each ring sits, as an offset from the ring's
     // start; entries that do not fit before the ring's end wrap to its start.
     std::uint16_t resultCfgReadOffset = 0;
@@ -189,10 +190,17 @@ struct Scenario {
     static std::optional<Scenario> parse(std::string_view text, std::string& error);
     static std::optional<Scenario> load(const std::string& path, std::string& error);
 
+    // Checks what the text format cannot: references between sections,
+    // counts that fit the device records, a memory layout that fits the
+    // device's regions. Returns an empty text when the scenario is sound.
+    std::string validate() const;
+
     const SimTestConfig* findConfig(std::string_view key) const;
 };
 
 // The scenario format as shown by `kyvo-sim --help`.
 std::string scenarioFormatHelp();
+// The built-in demo device in the scenario format.
+std::string demoScenarioText();
 
 }  // namespace kyvo::sim

@@ -40,9 +40,14 @@ enum class EvaluationPhase {
 
 class SimDevice {
   public:
-    // Plays the built-in demo device.
-    SimDevice();
-    explicit SimDevice(const Scenario& scenario);
+    // 2026-12-09 12:00:00 as local civil seconds since 1970-01-01.
+    static constexpr std::int64_t kDefaultHostTime = 1796817600;
+
+    // Plays the built-in demo device. hostTime is the computer's clock at
+    // time 0 (see setHostTime); generated measurements lie before it.
+    explicit SimDevice(std::int64_t hostTime = kDefaultHostTime);
+    // The scenario must be sound (Scenario::validate gives no error).
+    explicit SimDevice(const Scenario& scenario, std::int64_t hostTime = kDefaultHostTime);
     ~SimDevice();
     SimDevice(const SimDevice&) = delete;
     SimDevice& operator=(const SimDevice&) = delete;
@@ -67,8 +72,7 @@ class SimDevice {
 
     // The computer's clock, as local civil time in seconds since 1970-01-01,
     // at the device's present time; the device clock runs from it with the
-    // scenario's offset. Until it is set the computer's clock reads
-    // 2026-12-09 12:00:00 at time 0.
+    // scenario's offset.
     void setHostTime(std::int64_t localSeconds);
     // The device clock now; none when it reports an invalid date.
     std::optional<TDateData> deviceClock() const;
