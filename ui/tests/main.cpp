@@ -12,6 +12,8 @@ std::vector<TestFactory>& registry() {
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Date and time texts and collation follow one fixed locale in every run.
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     QApplication app(argc, argv);
     int failed = 0;
     for (const auto& make : kyvo::test::registry()) {

@@ -1,0 +1,178 @@
+#include "ui/ListModels.h"
+
+#include <QDate>
+#include <QLocale>
+#include <QTime>
+
+namespace kyvo {
+
+namespace {
+
+QString fromUtf8(const std::string& s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+
+// The locale's long time format without the time zone, which a stored
+// device date does not have.
+const QString& longTimeFormat() {
+    static const QString format = [] {
+        QString f = QLocale().timeFormat(QLocale::LongFormat);
+        f.remove(QLatin1Char('t'));
+        return f.trimmed();
+    }();
+    return format;
+}
+
+const QString& shortDateFormat() {
+    static const QString format = QLocale().dateFormat(QLocale::ShortFormat);
+    return format;
+}
+
+}  // namespace
+
+QString measureDateText(const TDateData& d) {
+    if (d.Month < 1 || d.Month > 12) return QString();
+    const QDate date(2000 + d.Year, d.Month, d.MonthDay);
+    if (date.isValid() && d.Hour < 24 && d.Minutes < 60 && d.Seconds < 60) {
+        const QLocale locale;
+        QString text = locale.toString(date, shortDateFormat());
+        if (d.Hour != 0 || d.Minutes != 0 || d.Seconds != 0)
+            text += QLatin1Char(' ') +
+                    locale.toString(QTime(d.Hour, d.Minutes, d.Seconds), longTimeFormat());
+        return text;
+    }
+    return fromUtf8(dateDataToNumberText(d));
+}
+
+MeasureListModel::MeasureListModel(const TMeasureList& list, QObject* parent)
+    : QAbstractTableModel(parent), list_(list) {}
+
+void MeasureListModel::setCount(int count) {
+    count = std::max(count, 0);
+    if (count == count_) return;
+    beginResetModel();
+    count_ = count;
+    endResetModel();
+}
+
+void MeasureListModel::setTitles(const QStringList& titles) {
+    titles_ = titles;
+    emit headerDataChanged(Qt::Horizontal, 0, kColumnCount - 1);
+}
+
+void MeasureListModel::repaintAll() {
+    if (count_ > 0) emit dataChanged(index(0, 0), index(count_ - 1, kColumnCount - 1));
+}
+
+void MeasureListModel::repaintRow(int row) {
+    if (row >= 0 && row < count_) emit dataChanged(index(row, 0), index(row, kColumnCount - 1));
+}
+
+int MeasureListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : count_;
+}
+
+int MeasureListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kColumnCount;
+}
+
+QString MeasureListModel::cellText(int row, int column) const {
+    if (row < 0 || row >= int(list_.size()) || !list_[std::size_t(row)]) return QString();
+    const TMeasureSet& m = *list_[std::size_t(row)];
+    switch (column) {
+        case 0:
+            return fromUtf8(m.TestID);
+        case 1:
+            return fromUtf8(m.TestName);
+        case 2:
+            return fromUtf8(m.LotNr);
+        case 3:
+            return fromUtf8(m.Distr_Manu);
+        case 4:
+            return measureDateText(m.DateTime);
+        case 5:
+            return fromUtf8(m.UserComment);
+        default:
+            return QString();
+    }
+}
+
+QVariant MeasureListModel::data(const QModelIndex& index, int role) const {
+    if (role != Qt::DisplayRole || !index.isValid()) return {};
+    return cellText(index.row(), index.column());
+}
+
+QVariant MeasureListModel::headerData(int section, Qt::Orientation o, int role) const {
+    if (o == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < titles_.size())
+        return titles_[section];
+    return QAbstractTableModel::headerData(section, o, role);
+}
+
+ResultListModel::ResultListModel(const std::vector<const TResultSet*>& rows, QObject* parent)
+    : QAbstractTableModel(parent), rows_(rows) {}
+
+void ResultListModel::setWithoutUnitColumn(bool without) {
+    if (without == withoutUnit_) return;
+    beginResetModel();
+    withoutUnit_ = without;
+    endResetModel();
+}
+
+void ResultListModel::setCount(int count) {
+    count = std::max(count, 0);
+    beginResetModel();
+    count_ = count;
+    endResetModel();
+}
+
+void ResultListModel::setTitles(const QStringList& titles) {
+    titles_ = titles;
+    emit headerDataChanged(Qt::Horizontal, 0, columnCount() - 1);
+}
+
+void ResultListModel::repaintAll() {
+    if (count_ > 0) emit dataChanged(index(0, 0), index(count_ - 1, columnCount() - 1));
+}
+
+int ResultListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : count_;
+}
+
+int ResultListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : (withoutUnit_ ? 4 : 5);
+}
+
+QString ResultListModel::cellText(int row, int column) const {
+    if (row < 0 || row >= int(rows_.size()) || !rows_[std::size_t(row)]) return QString();
+    const TResultSet& r = *rows_[std::size_t(row)];
+    if (withoutUnit_ && column >= 3) ++column;
+    switch (column) {
+        case 0:
+            return fromUtf8(r.Validity);
+        case 1:
+            return fromUtf8(r.ResultName);
+        case 2:
+            return fromUtf8(r.ResultValue);
+        case 3:
+            return fromUtf8(r.UnitName);
+        case 4:
+            return fromUtf8(r.ClassName);
+        default:
+            return QString();
+    }
+}
+
+QVariant ResultListModel::data(const QModelIndex& index, int role) const {
+    if (role != Qt::DisplayRole || !index.isValid()) return {};
+    return cellText(index.row(), index.column());
+}
+
+QVariant ResultListModel::headerData(int section, Qt::Orientation o, int role) const {
+    if (o == Qt::Horizontal && role == Qt::DisplayRole) {
+        const int title = withoutUnit_ && section >= 3 ? section + 1 : section;
+        if (title >= 0 && title < titles_.size()) return titles_[title];
+    }
+    return QAbstractTableModel::headerData(section, o, role);
+}
+
+}  // namespace kyvo

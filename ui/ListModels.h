@@ -1,0 +1,74 @@
+// The two lists of the main window as virtual lists: a model holds no rows
+// of its own, only a count, and hands out the texts of a row when the view
+// paints it.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QStringList>
+#include <vector>
+
+#include "testdata/MeasureSet.h"
+
+namespace kyvo {
+
+// The date cell: empty when Month is not 1..12; the date in the user's
+// short date format and the time in the long time format (left out at
+// exactly midnight) when the bytes form a valid date and time; otherwise
+// the number text of the raw bytes.
+QString measureDateText(const TDateData& d);
+
+class MeasureListModel final : public QAbstractTableModel {
+    Q_OBJECT
+  public:
+    static constexpr int kColumnCount = 6;
+    explicit MeasureListModel(const TMeasureList& list, QObject* parent = nullptr);
+
+    // The row count the view shows; rows beyond the list show nothing.
+    void setCount(int count);
+    int count() const { return count_; }
+    void setTitles(const QStringList& titles);
+    // Every visible cell is fetched again.
+    void repaintAll();
+    void repaintRow(int row);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation o, int role) const override;
+
+    QString cellText(int row, int column) const;
+
+  private:
+    const TMeasureList& list_;
+    int count_ = 0;
+    QStringList titles_;
+};
+
+class ResultListModel final : public QAbstractTableModel {
+    Q_OBJECT
+  public:
+    ResultListModel(const std::vector<const TResultSet*>& rows, QObject* parent = nullptr);
+
+    // Four columns (no unit) in the Tobrel result file layout, else five.
+    void setWithoutUnitColumn(bool without);
+    bool withoutUnitColumn() const { return withoutUnit_; }
+    void setCount(int count);
+    int count() const { return count_; }
+    void setTitles(const QStringList& titles);  // always the five titles
+    void repaintAll();
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation o, int role) const override;
+
+    QString cellText(int row, int column) const;
+
+  private:
+    const std::vector<const TResultSet*>& rows_;
+    int count_ = 0;
+    bool withoutUnit_ = false;
+    QStringList titles_;
+};
+
+}  // namespace kyvo
