@@ -141,12 +141,13 @@ class TSeriellThread final : public ISerialSender {
     TErrorEvent OnError;
 
   private:
+    enum class Event { Receive, RxBufferFull, Error };
     bool openWith(std::shared_ptr<ISerialPort> port, std::uint32_t openError, std::int32_t portID,
-                  bool portIDAsLocID);
+                  bool portIDAsLocID, bool ftdiPort);
     std::shared_ptr<ISerialPort> openFtdi(std::int32_t portID, bool portIDAsLocID,
                                           std::uint32_t& error);
     void busHold(std::int32_t ms);
-    void raiseOnMain(int which);
+    void raiseOnMain(Event which);
     void execute();
 
     IMainThread& mainThread_;
@@ -155,7 +156,12 @@ class TSeriellThread final : public ISerialSender {
     std::unique_ptr<FTDIDirect> ftdi_;
     PortOpener opener_;
 
-    std::shared_ptr<ISerialPort> port_;  // guarded by criticalRx for reset
+    // Replaced only by the main thread holding both locks; the worker uses it
+    // under one of them.
+    std::shared_ptr<ISerialPort> port_;
+    bool portIsFtdi_ = false;
+    std::string portPath_;  // COM mode: the device path opened
+    std::atomic<bool> closing_{false};
     std::atomic<bool> Ende{false};
     std::atomic<bool> Open{false};
     std::int32_t BaudRate_ = 0;

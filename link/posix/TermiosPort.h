@@ -26,6 +26,8 @@ class TermiosPort final : public ISerialPort {
     ~TermiosPort() override;
 
     std::uint32_t configure(const tLineSettings& settings, bool dtr, bool rts) override;
+    // Raw mode with the given line settings; the modem lines stay as they are.
+    void setLine(const tLineSettings& settings);
     std::uint32_t setDTR(bool on) override;
     std::uint32_t setRTS(bool on) override;
     bool getModemStatus(std::uint32_t& bits) override;
