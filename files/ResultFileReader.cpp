@@ -326,19 +326,20 @@ TLoadOutcome LoadMeasureFile(const std::string& path, ETSVVersion layout, TMeasu
         return outcome;
     }
 
-    list.clear();
     std::string text;
     {
         std::string bytes;
         if (!readFileBytes(path, bytes)) {
+            // Nothing was read, so the present list stays.
             outcome.Result = ELoadResult::ReadFailed;
             outcome.Error = "Could not read " + path;
             dialogs.ShowMessage(LE_FileReadError, &LE_IncompatibleFile, "\n" + outcome.Error);
             return outcome;
         }
+        lock.Unlock();
+        list.clear();
         text = decodeText(bytes);
     }
-    lock.Unlock();
 
     // Lines end in CR LF, a lone CR or a lone LF; they are visited in place
     // so that a large file is held only once.

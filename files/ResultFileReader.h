@@ -67,7 +67,7 @@ enum class ELoadResult {
     Loaded,        // every line read
     NotFound,      // nothing changed
     InUse,         // another instance is writing it; nothing changed
-    ReadFailed,    // the file could not be read; the list is empty
+    ReadFailed,    // the file could not be read; nothing changed
     Incompatible,  // another layout, unknown header or empty file; list empty
     DamagedLine,   // the lines before the damaged one were loaded
 };
@@ -84,7 +84,7 @@ struct TLoadOutcome {
 // be of the given layout, shows the messages of every failure through
 // dialogs, sorts the list with sortMode and remembers the file. The list is
 // emptied before the layout is checked; a missing file or one in use leaves
-// it as it was.
+// it as it was, and so does one that cannot be read.
 TLoadOutcome LoadMeasureFile(const std::string& path, ETSVVersion layout, TMeasureList& list,
                              IResultFileDialogs& dialogs, ESortType sortMode,
                              const ICollation& collation = defaultCollation());

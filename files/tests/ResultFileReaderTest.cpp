@@ -275,7 +275,7 @@ TEST_F(ResultFileLoad, fileOfAnotherLayoutOrWithoutHeaderLeavesTheListEmpty) {
     EXPECT_TRUE(dialogs.Remembered.empty());
 }
 
-TEST_F(ResultFileLoad, missingFileOrOneInUseLeavesTheListAsItWas) {
+TEST_F(ResultFileLoad, missingUnreadableOrInUseFileLeavesTheListAsItWas) {
     list.push_back(sampleSet("old"));
     const std::string missing = dir.File("nothing.tsv");
     EXPECT_EQ(LoadMeasureFile(missing, TSVVLong, list, dialogs, Unsorted).Result,
@@ -289,6 +289,15 @@ TEST_F(ResultFileLoad, missingFileOrOneInUseLeavesTheListAsItWas) {
     EXPECT_EQ(LoadMeasureFile(path, TSVVLong, list, dialogs, Unsorted).Result, ELoadResult::InUse);
     EXPECT_EQ(dialogs.Messages, (std::vector<std::uint32_t>{590, 556}));
     EXPECT_EQ(ids(), (std::vector<std::string>{"old"}));
+
+    // A folder by that name exists but cannot be read as a file.
+    const std::string folder = dir.File("folder.tsv");
+    std::filesystem::create_directory(folder);
+    EXPECT_EQ(LoadMeasureFile(folder, TSVVLong, list, dialogs, Unsorted).Result,
+              ELoadResult::ReadFailed);
+    EXPECT_EQ(dialogs.Messages.back(), 647u);
+    EXPECT_EQ(ids(), (std::vector<std::string>{"old"}));
+    EXPECT_TRUE(dialogs.Remembered.empty());
 }
 
 TEST_F(ResultFileLoad, fileWrittenInAnotherLanguageAndSavedAgainIsByteForByteTheSame) {
