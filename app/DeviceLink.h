@@ -1,0 +1,58 @@
+// The device link as the controller uses it: the serial port object, the
+// FTDI device list and the Bluetooth serial port listing, behind one small
+// interface so that the controller does not depend on how the link layer
+// is put together. LinkDeviceLink (app/LinkDeviceLink.h) is the real one.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "protocol/SerialSender.h"
+
+namespace kyvo {
+
+// Error kinds of the serial port object.
+enum class ELinkError { NotAllSend, Unknown, PortNotOpen };
+
+// One FTDI device as the driver lists it.
+struct TFTDIDeviceEntry {
+    std::uint32_t Flags = 0;  // 1: opened by another program
+    std::uint32_t ID = 0;     // vendor << 16 | product
+    std::string Serial;       // up to 16 characters
+    std::string Description;  // up to 64 characters
+};
+
+class IDeviceLink : public ISerialSender {
+  public:
+    // Both handlers run on the main thread. onReceive: bytes are waiting in
+    // the receive queue (fetch them with GetByte). onError: a transmission
+    // failed.
+    std::function<void()> OnReceive;
+    std::function<void(ELinkError)> OnError;
+
+    // True when the FTDI driver is usable; the controller then lists and
+    // opens FTDI devices by index instead of serial ports by name.
+    virtual bool FtdiMode() const = 0;
+    // Opens an FTDI device by its index in the last device list.
+    virtual bool OpenFtdi(int deviceIndex, int baud) = 0;
+    // Opens a serial port by name ("COM3" or a device path such as
+    // /dev/ttyUSB0 or /dev/pts/4).
+    virtual bool OpenSerial(const std::string& portName, int baud) = 0;
+    virtual void ClosePort() = 0;
+    virtual bool IsOpen() const = 0;
+    // Next received byte; false when the queue is empty.
+    virtual bool GetByte(std::uint8_t& b) = 0;
+    // The FTDI record of the open port (empty fields for a serial port).
+    virtual TFTDIDeviceEntry CurrentDevice() const = 0;
+
+    // Refreshes the FTDI device list, waiting at most limitMs. False with an
+    // error number when the driver failed.
+    virtual bool UpdateDeviceList(std::vector<TFTDIDeviceEntry>& devices, int& error,
+                                  int limitMs) = 0;
+    // Serial ports present now (Bluetooth serial ports and plain ports).
+    virtual std::vector<std::string> GetComPorts() = 0;
+};
+
+}  // namespace kyvo

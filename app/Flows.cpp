@@ -1,0 +1,341 @@
+// Memory transfer driving, reading stored data, the measurement flow and
+// the device housekeeping (clock, formatting, version dialog).
+#include <chrono>
+
+#include "app/Main.h"
+
+namespace kyvo {
+
+// ---------------------------------------------------------------------------
+// Memory transfer driving
+
+void TForm_Main::StartReadStep(EReadStep step) {
+    ReadKyvoDataHelper.InitializeReading(step, EEPROMMap);
+    progressPosition = 0;
+    view.SetProgressMax(static_cast<int>(ReadKyvoDataHelper.SizeLeft));
+    view.SetProgressPosition(0);
+    view.SetProgressVisible(true);
+    if (step != SpNoRead) RequestNextReadBlock();
+}
+
+void TForm_Main::RequestNextReadBlock() {
+    if (ReadKyvoDataHelper.ReadStep == SpNoRead) return;
+    std::uint16_t size = 0;
+    std::uint32_t address = 0;
+    ReadKyvoDataHelper.PrepareNextBlock(size, address);
+    // Re-entering the activity state re-arms its time-out for this block.
+    EnterState(State_.Current);
+    if (State_.Current == stReceiving) view.SetProgressVisible(true);
+    Kyvo->readData(address, size);
+}
+
+bool TForm_Main::CollectReadBlock(const tByteBuffer& bytes) {
+    auto& buf = ReadKyvoDataHelper.Buffer;
+    buf.insert(buf.end(), bytes.begin(), bytes.end());
+    progressPosition += static_cast<int>(bytes.size());
+    view.SetProgressPosition(progressPosition);
+    if (ReadKyvoDataHelper.SizeLeft > 0) {
+        RequestNextReadBlock();
+        return false;
+    }
+    view.SetProgressVisible(false);
+    view.SetProgressPosition(0);
+    return true;
+}
+
+void TForm_Main::HandleDataRead(tByteBuffer& bytes) {
+    if (!CollectReadBlock(bytes)) return;
+    const std::uint32_t start = ReadKyvoDataHelper.StartAddress;
+    const EReadStep step = ReadKyvoDataHelper.ReadStep;
+    tByteBuffer& data = ReadKyvoDataHelper.Buffer;
+
+    if (State_.Current == stIdentifying) {
+        if (start == kNonVolatileAddress) {
+            readNonVolatileSN(EEPROMMap.NonVolatileData, data);
+            StartReadStep(EEPROMMap.EEPROMVersion() >= 5 ? SpKyvoConfigBits_0 : SpKyvoConfigBits);
+        } else if (start == 0x5007C) {
+            tCursor c = 0;
+            EEPROMMap.NonVolatileData.KyvoCfgBits_0.Data = bufReadDWord(data, c);
+            StartReadStep(SpKyvoConfigBits);
+        } else if (start == kVolatileAddress) {
+            tCursor c = 0;
+            EEPROMMap.VolatileData.KyvoCfgBits.Data = bufReadDWord(data, c);
+            if (EEPROMMap.VolatileData.KyvoCfgBits.ClockPresent()) EnableClock();
+            ReadKyvoDataHelper.SavedDataReadSrc =
+                EEPROMMap.VolatileData.KyvoCfgBits.SeparateResultMemory() ? kResultMemoryAddress
+                                                                          : kDataMemoryAddress;
+            if (ButtonLockApplies()) {
+                Kyvo->setButtonControl(true);
+            } else {
+                EnableDeviceActions(true, true);
+                EnterState(stReady);
+            }
+        }
+        return;
+    }
+
+    if (State_.Current == stReceiving) {
+        if (const auto kind = storagePointerKindAt(start);
+            kind && (step == SpVolatilePtAbs || step == SpVolatilePtRel)) {
+            parseStoragePointers(data, *kind, EEPROMMap.VolatileData);
+            ReadKyvoDataHelper.SetResultStoragePointers(EEPROMMap.EEPROMVersion(),
+                                                        EEPROMMap.VolatileData);
+            StartReadStep(*kind == spkAbsolute ? SpVolatilePtRel : SpResultCfgData);
+        } else if (step == SpResultCfgData) {
+            ResultCfgBuffer = data;
+            StartReadStep(SpResultData);
+        } else if (step == SpResultData) {
+            ResultBuffer = data;
+            EnterState(stReady);
+            BuildMeasureSetsFromStorage();
+        }
+        return;
+    }
+
+    if (State_.Current == stEvaluating) {
+        if (const auto kind = storagePointerKindAt(start); kind && step == SpVolatilePtAbs) {
+            parseStoragePointers(data, *kind, EEPROMMap.VolatileData);
+            ReadKyvoDataHelper.SetResultStoragePointers(EEPROMMap.EEPROMVersion(),
+                                                        EEPROMMap.VolatileData);
+            StartReadStep(SpTestConfigs);
+        } else if (step == SpTestConfigs) {
+            ChooseStoredConfiguration(data);
+        } else if (step == SpRFID || step == SpConfiguration) {
+            HandleConfigurationRead(step, data);
+        } else if (step == SpMeasurementResult) {
+            HandleMeasurementRecord(data);
+        }
+    }
+    // Any other state: the step was collected without effect.
+}
+
+void TForm_Main::StartWriteStep(EWriteStep step, const tByteBuffer& content, bool savePermanent) {
+    WriteKyvoDataHelper.Init(step, content, savePermanent);
+    if (WriteKyvoDataHelper.WriteStep != WSpNoWrite) SendNextWritePackage();
+}
+
+bool TForm_Main::SendNextWritePackage() {
+    std::uint32_t address = 0;
+    tByteBuffer package;
+    if (!WriteKyvoDataHelper.PreparePackage(address, package)) return true;
+    const bool last = WriteKyvoDataHelper.SizeLeft == 0;
+    Kyvo->writeData(address, package, WriteKyvoDataHelper.Update, WriteKyvoDataHelper.Reset, 0, -1,
+                    last && WriteKyvoDataHelper.SavePermanent);
+    return false;
+}
+
+void TForm_Main::WriteConfigBytesToDevice(const tByteBuffer& config, std::uint32_t target,
+                                          bool savePermanent) {
+    if (target == kConfigurationAddress)
+        StartWriteStep(WSpConfig, config, savePermanent);
+    else if (target == kRFIDAddress)
+        StartWriteStep(WSpRFID, config, savePermanent);
+}
+
+// ---------------------------------------------------------------------------
+// Reading stored data
+
+void TForm_Main::Button_ReadDataClick() {
+    if (DelayIfClockPending(actReadData)) return;
+    if (!CheckNotBusy(stReceiving)) return;
+    if (view.SelectedCount(EList::Measurements) == 1) view.ClearSelection(EList::Measurements);
+    StartReadStep(SpVolatilePtAbs);
+}
+
+bool TForm_Main::AskAboutPresentList() {
+    switch (AddDataBehaviour) {
+        case AlwaysAdd:
+            return true;
+        case AlwaysOverwrite:
+            ClearMeasureList();
+            return true;
+        case AlwaysAsk:
+            if (MeasureList.empty()) return true;
+            switch (ShowOwnMessage(Lang(LE_AskAddToCurrentList), "", EMsgStyle::YesNoCancel)) {
+                case EModalResult::Yes:
+                    return true;
+                case EModalResult::No:
+                    ClearMeasureList();
+                    return true;
+                default:
+                    return false;
+            }
+    }
+    return true;
+}
+
+void TForm_Main::ClearMeasureList() {
+    MeasureList.clear();
+    view.SetListCount(EList::Measurements, 0);
+    view.SetListCount(EList::Results, 0);
+}
+
+void TForm_Main::SaveAsConfigured() {
+    if (!SaveMeasureList) return;
+    if (AutoSave)
+        SaveMeasureList(*this, 1);
+    else if (PromptSave)
+        SaveMeasureList(*this, 0);
+    if (TrackMeasurements) SaveMeasureList(*this, 3);
+}
+
+TDeviceIdentity TForm_Main::DeviceIdentity() const {
+    TDeviceIdentity id;
+    id.ProductionYear = EEPROMMap.NonVolatileData.ProductionYear;
+    id.ProductionWeek = EEPROMMap.NonVolatileData.ProductionWeek;
+    id.SerialNumber = EEPROMMap.NonVolatileData.SerialNumber;
+    return id;
+}
+
+TextLookup TForm_Main::Texts() const {
+    return [this](const TLangEntry& e) { return Lang(e); };
+}
+
+void TForm_Main::BuildMeasureSetsFromStorage() {
+    const std::uint8_t v = EEPROMMap.EEPROMVersion();
+    const auto& vol = EEPROMMap.VolatileData;
+    const auto& bits0 = EEPROMMap.NonVolatileData.KyvoCfgBits_0;
+    ResultList.clear();
+    ReadStoredResultConfigs(
+        ResultCfgBuffer,
+        {vol.StoredTestResultCfgStart, vol.StoredTestResultCfgStop, vol.StoredTestResultCfgReadPtr},
+        v, ResultList);
+    ReadStoredResults(
+        ResultBuffer,
+        {vol.StoredTestResultStart, vol.StoredTestResultStop, vol.StoredTestResultReadPtr}, v,
+        bits0.ResultsWithLineData(), bits0.ResultsWithImage(), ResultList);
+
+    const auto decide = [this]() -> EAddDecision {
+        switch (AddDataBehaviour) {
+            case AlwaysAdd:
+                return EAddDecision::Add;
+            case AlwaysOverwrite:
+                return EAddDecision::Overwrite;
+            case AlwaysAsk:
+                break;
+        }
+        switch (ShowOwnMessage(Lang(LE_AskAddToCurrentList), "", EMsgStyle::YesNoCancel)) {
+            case EModalResult::Yes:
+                return EAddDecision::Add;
+            case EModalResult::No:
+                return EAddDecision::Overwrite;
+            default:
+                return EAddDecision::Cancel;
+        }
+    };
+    const TStorageBuildResult r =
+        kyvo::BuildMeasureSetsFromStorage(ResultList, DeviceIdentity(), bits0.ResultsWithLineData(),
+                                          bits0.ResultsWithImage(), Texts(), decide, MeasureList);
+    if (r.Cancelled) return;
+    view.SetListCount(EList::Measurements, static_cast<int>(MeasureList.size()));
+    SortByMode(MeasureSortMode, MeasureList, d.Collation ? *d.Collation : defaultCollation());
+    view.RepaintList(EList::Measurements);
+    view.SetEnabled(EControl::Menu_SaveFile, !MeasureList.empty());
+    view.SetEnabled(EControl::Button_Save, !MeasureList.empty());
+    if (r.Created == 0)
+        ShowOwnMessage(Lang(LE_KyvoDatabaseEmpty), "", EMsgStyle::OK);
+    else
+        SaveAsConfigured();
+    if (OnStoredDataRead) OnStoredDataRead(*this, static_cast<int>(r.Created));
+}
+
+void TForm_Main::Menu_DataBehaviourClick(EAddDataBehaviour behaviour) {
+    AddDataBehaviour = behaviour;
+    view.SetChecked(EControl::Menu_OverWriteExisting, behaviour == AlwaysOverwrite);
+    view.SetChecked(EControl::Menu_AddToExisting, behaviour == AlwaysAdd);
+    view.SetChecked(EControl::Menu_AlwaysAsk, behaviour == AlwaysAsk);
+    d.UserSettings->SetText("Setup", "AddDataBehaviour",
+                            behaviour == AlwaysOverwrite ? "Overwrite"
+                            : behaviour == AlwaysAdd     ? "Add"
+                                                         : "Ask");
+}
+
+// ---------------------------------------------------------------------------
+// Clock
+
+void TForm_Main::Timer_KyvoClockTimer() {
+    if (!KyvoAcknowledged || view.PickerHasFocus() || State_.Current != stReady) return;
+    EnterState(stWaitClock);
+    Timer_WaitAfterClock->Start(300);
+    Kyvo->getDateTime();
+}
+
+void TForm_Main::HandleDateTime(tDateTime dateTime, bool valid) {
+    if (State_.Current == stWaitClock) EnterState(stReady);
+    const TLocalDateTime now = d.Clock->Now();
+    if (valid) {
+        using namespace std::chrono;
+        const auto days = floor<std::chrono::days>(dateTime);
+        const year_month_day ymd{days};
+        const hh_mm_ss<seconds> tod{dateTime - days};
+        TLocalDateTime t;
+        t.Year = static_cast<int>(ymd.year());
+        t.Month = static_cast<int>(static_cast<unsigned>(ymd.month()));
+        t.Day = static_cast<int>(static_cast<unsigned>(ymd.day()));
+        t.Hour = static_cast<int>(tod.hours().count());
+        t.Minute = static_cast<int>(tod.minutes().count());
+        t.Second = static_cast<int>(tod.seconds().count());
+        const int minutes = MinutesBetweenTimesOfDay(now, t);
+        view.SetPanelColour(EControl::Panel_Time, minutes == 0   ? EPanelColour::Green
+                                                  : minutes <= 2 ? EPanelColour::DarkYellow
+                                                                 : EPanelColour::Red);
+        const bool sameDay = now.Year == t.Year && now.Month == t.Month && now.Day == t.Day;
+        view.SetPanelColour(EControl::Panel_Date,
+                            sameDay ? EPanelColour::Green : EPanelColour::Red);
+        view.SetPickerDateTime(t);
+        lastDeviceClock = t;
+    } else {
+        view.SetPanelColour(EControl::Panel_Time, EPanelColour::Red);
+        view.SetPanelColour(EControl::Panel_Date, EPanelColour::Red);
+        view.SetPickerDateTime(now);
+    }
+    lastDeviceClockValid = valid;
+}
+
+void TForm_Main::SetDeviceClock() {
+    if (!KyvoAcknowledged || State_.Current != stReady) return;
+    const TLocalDateTime t = view.PickerDateTime();
+    using namespace std::chrono;
+    const local_days day{year{t.Year} / month{static_cast<unsigned>(t.Month)} /
+                         std::chrono::day{static_cast<unsigned>(t.Day)}};
+    Kyvo->setDateTime(day + hours{t.Hour} + minutes{t.Minute} + seconds{t.Second});
+}
+
+void TForm_Main::DTP_SetDateKeyDown(bool enter) {
+    if (enter) SetDeviceClock();
+    view.ClearPickerFocus();
+}
+
+void TForm_Main::PopUpItem_SetSystemTimeClick() {
+    view.SetPickerDateTime(d.Clock->Now());
+    SetDeviceClock();
+    view.ClearPickerFocus();
+}
+
+// ---------------------------------------------------------------------------
+// Formatting and the version dialog
+
+void TForm_Main::Menu_FormatDBClick() {
+    if (DelayIfClockPending(actFormatDB)) return;
+    if (!CheckNotBusy(stReady)) return;
+    if (ShowOwnMessage(Lang(LE_AskFormatDatabase), "", EMsgStyle::YesNo) != EModalResult::Yes)
+        return;
+    if (!CheckNotBusy(stFormatting)) return;
+    Kyvo->FormatDB(false);
+}
+
+void TForm_Main::SubMenu_VersionClick() {
+    const std::uint8_t remembered = State_.Current;
+    EnterState(stInfo);
+    TInfoDialogTexts t;
+    t.ProgName = appName;
+    t.LogoFile = d.ProgSettings->GetTextNoDefault("Customer", "logo");
+    if (t.LogoFile.empty()) t.LogoFile = "logo.tif";
+    t.Customer = d.ProgSettings->GetTextNoDefault("Customer", "name");
+    t.Version = VERSION_STRING;
+    t.CloseText = Lang(LE_Close);
+    view.ShowInfoDialog(t);
+    EnterState(remembered);
+}
+
+}  // namespace kyvo

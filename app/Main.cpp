@@ -1,0 +1,350 @@
+#include "app/Main.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "protocol/KyvoErrors.h"
+
+namespace kyvo {
+
+namespace {
+constexpr int kBuildNumber = 62;
+constexpr std::uint32_t kFtdiVendorProduct = 0x04036015;
+const std::vector<std::string> kBaudRates = {"600",    "900",    "1200",   "2400",  "4800",
+                                             "9600",   "14400",  "19200",  "38400", "57600",
+                                             "115200", "128000", "230400", "500000"};
+}  // namespace
+
+std::string MakeVersionString(int major, int minor, int build) {
+    return "V" + std::to_string(major) + "." + std::to_string(minor) + "." +
+           intToStrPad(build, 3, '0');
+}
+
+int MinutesBetweenTimesOfDay(const TLocalDateTime& a, const TLocalDateTime& b) {
+    const long long ma = (a.Hour * 3600LL + a.Minute * 60LL + a.Second) * 1000LL + a.Millisecond;
+    const long long mb = (b.Hour * 3600LL + b.Minute * 60LL + b.Second) * 1000LL + b.Millisecond;
+    return static_cast<int>(std::llabs(ma - mb) / 60000LL);
+}
+
+TForm_Main::TForm_Main(const TMainDeps& deps) : d(deps), view(*deps.View) {}
+
+TForm_Main::~TForm_Main() {
+    if (Constructed) FormDestroy();
+}
+
+std::string TForm_Main::Lang(const TLangEntry& e) const {
+    return d.Language ? d.Language->Text(e) : std::string(e.Def);
+}
+
+// ---------------------------------------------------------------------------
+// Start-up and shutdown
+
+void TForm_Main::FormCreate() {
+    initialized = false;
+    VERSION_STRING = MakeVersionString(1, 5, kBuildNumber);
+    preventStart = false;
+
+    appName = d.ProgSettings->GetTextNoDefault("Application", "name");
+    if (appName.empty()) appName = "Kyvo Data Reader";
+    const std::string icon = d.ProgSettings->GetTextNoDefault("Application", "icon");
+    if (!icon.empty()) view.SetWindowIcon(icon);
+
+    view.SetText(EControl::Label_Min, "");
+    view.SetText(EControl::Label_Max, "");
+
+    d.Link->OnReceive = [this] { HandleReceivedBytes(); };
+    d.Link->OnError = [this](ELinkError k) { HandleSerialError(k); };
+    KyvoBaudRate = d.ProgSettings->GetInt("COM", "Baud", 38400);
+
+    ShowCableIDOnly = d.ProgSettings->GetBool("Setup", "ShowCableIDOnly", false);
+    view.SetVisible(EControl::Menu_FTDIDirect, false);
+    const bool ftdi = d.Link->FtdiMode();
+    view.SetVisible(EControl::ComboBox_Com, !ftdi);
+    view.SetVisible(EControl::ComboBox_Baud, !ftdi);
+    view.SetVisible(EControl::ComboBox_FTDIDevice, ftdi);
+    view.SetItemIndex(EControl::ComboBox_Com, -1);
+    {
+        std::vector<std::string> rates = kBaudRates;
+        const std::string mine = std::to_string(KyvoBaudRate);
+        int index = -1;
+        for (std::size_t i = 0; i < rates.size(); ++i)
+            if (rates[i] == mine) index = static_cast<int>(i);
+        if (index < 0) {
+            rates.push_back(mine);
+            index = static_cast<int>(rates.size()) - 1;
+        }
+        view.SetItems(EControl::ComboBox_Baud, rates);
+        view.SetItemIndex(EControl::ComboBox_Baud, index);
+    }
+
+    DefaultDir = d.UserSettings->GetText("Setup", "DefaultDir", d.ConfigFolder);
+    LastUsedFile = d.UserSettings->GetText("Setup", "LastUsedFile", "Results.tsv");
+
+    PromptSave = d.UserSettings->GetBool("Setup", "PromptSave", false);
+    AutoSave = d.UserSettings->GetBool("Setup", "AutoSaveToLastFile", false);
+    SaveOnExit = d.UserSettings->GetBool("Setup", "SaveOnExit", false);
+    TrackMeasurements = d.UserSettings->GetBool("Setup", "AutoSaveMeasurements", false);
+
+    const bool combine = d.UserSettings->GetBool("Setup", "CombineMeasurements", false);
+    view.SetVisible(EControl::CB_CombineMeasurements, combine);
+    view.SetChecked(EControl::CB_CombineMeasurements, combine);
+    CombineMeasurements =
+        combine ? ECombineMeasurements::Combine : ECombineMeasurements::SingleOnly;
+
+    {
+        const std::string src =
+            upperCaseAscii(d.UserSettings->GetText("Setup", "TestSource", "Select"));
+        CurrentTestSource = src == "KYVO" ? TSKyvo : src == "LOCAL" ? TSLocal : TSSelect;
+        view.SetChecked(EControl::Menu_SrcKyvo, CurrentTestSource == TSKyvo);
+        view.SetChecked(EControl::Menu_SrcLocal, CurrentTestSource == TSLocal);
+        view.SetChecked(EControl::Menu_SrcSelect, CurrentTestSource == TSSelect);
+    }
+
+    Kyvo = std::make_unique<tKyvoCommand>(*d.Link);
+    Kyvo->onAcknowledge = [this](tKyvoCommand&) { HandleAcknowledge(); };
+    Kyvo->onFirmwareVersion = [this](tKyvoCommand&, const tFirmwareVersion& f) {
+        HandleFirmwareVersion(f);
+    };
+    Kyvo->onSerial = [this](tKyvoCommand&, const tSerial& s) { HandleSerial(s); };
+    Kyvo->onCommunicationError = [this](tKyvoCommand&, eComError c) {
+        HandleCommunicationError(c);
+    };
+    Kyvo->onKyvoError = [this](tKyvoCommand&, eKyvoError c, std::uint8_t) { HandleKyvoError(c); };
+    Kyvo->onUnknownCommand = [this](tKyvoCommand&, std::uint8_t) { HandleUnknownCommand(); };
+    Kyvo->onDeviceBusy = [this](tKyvoCommand&, std::uint32_t ms) { HandleDeviceBusy(ms); };
+    Kyvo->onDataReaded = [this](tKyvoCommand&, std::uint8_t, std::uint32_t, tByteBuffer& b) {
+        HandleDataRead(b);
+    };
+    Kyvo->onWriteSuccess = [this](tKyvoCommand&, std::uint8_t, std::uint32_t, std::int32_t) {
+        HandleWriteSuccess();
+    };
+    Kyvo->onRFIDStatus = [this](tKyvoCommand&, eKyvoError c, std::uint8_t, std::int32_t size,
+                                tByteBuffer&) { HandleRFIDStatus(c, size); };
+    Kyvo->onImageTransferStart = [this](tKyvoCommand&, std::uint16_t w, std::uint16_t) {
+        HandleImageTransferStart(w);
+    };
+    Kyvo->onImageData = [this](tKyvoCommand&, eColorMode m, std::int32_t, std::int32_t,
+                               tByteBuffer& b) { HandleImageData(m, b); };
+    Kyvo->onShowTimer = [this](tKyvoCommand&, std::uint16_t secs) {
+        HandlePrompt(Lang(LE_EvaluationStartsIn) + intToStrPad(secs, 4, '0') + ".");
+    };
+    Kyvo->onPlaceWhiteCard = [this](tKyvoCommand&) { HandlePrompt(Lang(LE_PlaceOverWhiteCard)); };
+    Kyvo->onPlaceTestCard = [this](tKyvoCommand&) { HandlePrompt(Lang(LE_PlaceOverTestCard)); };
+    Kyvo->onEvaluationRun = [this](tKyvoCommand&) { HandlePrompt(Lang(LE_TestEvaluationRunning)); };
+    Kyvo->onDateTime = [this](tKyvoCommand&, tDateTime t, bool valid) { HandleDateTime(t, valid); };
+    Kyvo->onStateUpdate = [](tKyvoCommand&, std::uint16_t) {};
+
+    KyvoAcknowledged = false;
+
+    view.SetPickerDateTime(d.Clock->Now());
+    for (EControl c : {EControl::Label_KyvoTime, EControl::DTP_SetDate, EControl::DTP_SetTime,
+                       EControl::Label_FW, EControl::Label_FWDisplay})
+        view.SetEnabled(c, false);
+
+    Timer_init = d.Timers->CreateTimer([this] { Timer_initTimer(); });
+    Timer_FTDIUpdate = d.Timers->CreateTimer([this] { Timer_FTDIUpdateTimer(); });
+    Timer_KyvoClock = d.Timers->CreateTimer([this] { Timer_KyvoClockTimer(); });
+    Timer_StateCnt = d.Timers->CreateTimer([this] { Timer_StateCntTimer(); });
+    Timer_TimeOut = d.Timers->CreateTimer([this] { Timer_TimeOutTimer(); });
+    Timer_WaitAfterClock = d.Timers->CreateTimer([this] { Timer_WaitAfterClockTimer(); });
+    Timer_StateCnt->Start(1000);
+
+    EnableDeviceActions(false, false);
+    view.SetEnabled(EControl::Menu_SaveFile, false);
+    view.SetEnabled(EControl::Button_Save, false);
+    for (EControl c : {EControl::Button_QCMeasure, EControl::Button_Save, EControl::Button_Menu,
+                       EControl::Menu_SetQCFile, EControl::SubMenu_Help})
+        view.SetVisible(c, false);
+    view.SetEnabled(EControl::Button_QCMeasure, false);
+
+    timeOutForGetTime = d.ProgSettings->GetInt("KyvoCommunication", "getTimeTimeOut", 1000);
+    autoDisconnectOnTimeError =
+        d.ProgSettings->GetBool("KyvoCommunication", "disconnectOnTimeError", true);
+    autoConnect = d.UserSettings->GetBool("KyvoCommunication", "autoConnect", true);
+    view.SetChecked(EControl::Menu_AutoConnect, autoConnect);
+    ShutDownOnClose = d.UserSettings->GetBool("KyvoCommunication", "ShutDownOnClose", false);
+    view.SetChecked(EControl::Menu_ShutDownOnClose, ShutDownOnClose);
+    {
+        const std::string b =
+            upperCaseAscii(d.UserSettings->GetText("Setup", "AddDataBehaviour", "Ask"));
+        AddDataBehaviour = b == "OVERWRITE" ? AlwaysOverwrite : b == "ADD" ? AlwaysAdd : AlwaysAsk;
+        view.SetChecked(EControl::Menu_OverWriteExisting, AddDataBehaviour == AlwaysOverwrite);
+        view.SetChecked(EControl::Menu_AddToExisting, AddDataBehaviour == AlwaysAdd);
+        view.SetChecked(EControl::Menu_AlwaysAsk, AddDataBehaviour == AlwaysAsk);
+    }
+    view.SetChecked(EControl::Menu_LoadLastSavedOnStart,
+                    d.UserSettings->GetBool("Setup", "LoadLastSavedOnStart", false));
+    view.SetProgressVisible(false);
+
+    DisableButtonOnConnect = d.UserSettings->GetBool("Setup", "DisableKyvoButtonOnConnect", false);
+    ClosingForm = false;
+    DelayedUserAction = actNone;
+
+    Constructed = true;
+    Timer_init->Start(150);
+    ApplyLanguageTexts();
+    EnterState(stDisconnected);
+}
+
+void TForm_Main::Timer_initTimer() {
+    Timer_init->Stop();
+    RefreshDeviceList();
+    if (d.Link->FtdiMode() && !d.Link->IsOpen()) Timer_FTDIUpdate->Start(2000);
+    initialized = true;
+}
+
+void TForm_Main::FormActivate() {
+    RefreshDeviceList();
+}
+
+bool TForm_Main::FormCloseQuery() {
+    if (SaveOnExit && !MeasureList.empty()) {
+        const EModalResult r =
+            ShowOwnMessage(Lang(LE_AskSaveBeforeClosing), "", EMsgStyle::YesNoCancel);
+        if (r == EModalResult::Cancel) return false;
+        if (r == EModalResult::Yes && SaveMeasureList) SaveMeasureList(*this, 0);
+    }
+    if (d.Link->IsOpen() && ButtonLockApplies() && !ClosingForm) {
+        ClosingForm = true;
+        EnterState(stClosing);
+        Kyvo->setButtonControl(false);
+        return false;
+    }
+    return true;
+}
+
+void TForm_Main::FormClose() {
+    if (d.Link->IsOpen() && ShutDownOnClose) Kyvo->sendString("shutdown\r");
+}
+
+void TForm_Main::FormDestroy() {
+    if (!Constructed) return;
+    Timer_FTDIUpdate->Stop();
+    Timer_StateCnt->Stop();
+    Timer_KyvoClock->Stop();
+    Timer_TimeOut->Stop();
+    Timer_init->Stop();
+    Timer_WaitAfterClock->Stop();
+    if (d.Link->IsOpen()) StartDisconnect(ESource::MainWindow, true);
+    const TWindowGeometry g = view.Geometry();
+    d.UserSettings->SetInt("Setup", "WindowState", g.WindowState);
+    d.UserSettings->SetInt("Setup", "Left", g.Left);
+    d.UserSettings->SetInt("Setup", "Top", g.Top);
+    d.UserSettings->SetInt("Setup", "Width", g.Width);
+    d.UserSettings->SetInt("Setup", "Height", g.Height);
+    ClearMeasureList();
+    Constructed = false;
+    view.HideEvaluationInfo();
+    d.Link->OnReceive = nullptr;
+    d.Link->OnError = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Language texts of the window
+
+void TForm_Main::ApplyLanguageTexts() {
+    auto hint = [this](EControl c, const TLangEntry& e) { view.SetHint(c, Lang(e)); };
+    view.SetText(EControl::Label_FW, Lang(LE_SNFirmware));
+    hint(EControl::Label_FW, LE_HintFirmwareVersion);
+    hint(EControl::Label_FWDisplay, LE_HintFirmwareVersion);
+    view.SetText(EControl::Label_KyvoTime, Lang(LE_KyvoTime));
+    hint(EControl::Label_KyvoTime, LE_HintKyvoTime);
+    hint(EControl::DTP_SetDate, LE_HintKyvoTime);
+    hint(EControl::DTP_SetTime, LE_HintKyvoTime);
+    if (d.Link->IsOpen()) {
+        view.SetText(EControl::Button_Open, Lang(LE_Disconnect));
+        hint(EControl::Button_Open, LE_HintDisconnect);
+    } else {
+        view.SetText(EControl::Button_Open, Lang(LE_Connect));
+        hint(EControl::Button_Open, LE_HintConnect);
+    }
+    view.SetText(EControl::Aktualisieren1, Lang(LE_Refresh));
+    view.SetText(EControl::Button_InstantMeasure, Lang(LE_StartMeasurement));
+    hint(EControl::Button_InstantMeasure, LE_HintStartMeasurement);
+    view.SetText(EControl::Button_TimerMeasure, Lang(LE_TimerMeasure));
+    hint(EControl::Button_TimerMeasure, LE_HintTimerMeasure);
+    view.SetText(EControl::Button_ReadData, Lang(LE_ReadDataFromKyvo));
+    if (CombineMeasurements != ECombineMeasurements::SingleOnly)
+        view.SetText(EControl::CB_CombineMeasurements, Lang(LE_CombineMeasurements));
+    view.SetText(EControl::Menu_Main, Lang(LE_Menu));
+    view.SetText(EControl::Menu_Setup, Lang(LE_Setup));
+    view.SetText(EControl::Menu_Language, Lang(LE_Language));
+    view.SetText(EControl::Menu_SaveFile, Lang(LE_SaveDataToFile) + "  " + Lang(LE_ShortcutSave));
+    view.SetText(EControl::Menu_LoadFile, Lang(LE_LoadDataFromFile) + "  " + Lang(LE_ShortcutLoad));
+    view.SetText(EControl::Menu_FormatDB, Lang(LE_FormatKyvoDatabase));
+    view.SetText(EControl::Menu_ShutDownOnClose, Lang(LE_ShutdownOnDisconnect));
+    view.SetText(EControl::Menu_SetImagePos, Lang(LE_SetImagePosition));
+    view.SetText(EControl::Menu_ImgPosLeft, Lang(LE_Left));
+    view.SetText(EControl::Menu_ImgPosRight, Lang(LE_Right));
+    view.SetText(EControl::Menu_ImgPosFull, Lang(LE_FullWidth));
+    view.SetText(EControl::Menu_ImgPosNone, Lang(LE_DoNotDisplayImage));
+    view.SetText(EControl::Menu_NewDataBehaviour, Lang(LE_DataManagement));
+    view.SetText(EControl::Menu_OverWriteExisting, Lang(LE_OverwriteExistingData));
+    view.SetText(EControl::Menu_AlwaysAsk, Lang(LE_AlwaysAsk));
+    view.SetText(EControl::Menu_AddToExisting, Lang(LE_AddNewDataToExisting));
+    view.SetText(EControl::Menu_LoadLastSavedOnStart, Lang(LE_LoadLastUsedFileOnStart));
+    view.SetText(EControl::Menu_DeleteList, Lang(LE_DeleteMeasurementList));
+    view.SetText(EControl::Menu_Info, Lang(LE_Info));
+    view.SetText(EControl::SubMenu_Version, Lang(LE_Version));
+    view.SetText(EControl::Menu_TestSource, Lang(LE_SelectMeasurementSource));
+    view.SetText(EControl::Menu_SrcKyvo, Lang(LE_Kyvo));
+    view.SetText(EControl::Menu_SrcLocal, Lang(LE_LocalFileSystem));
+    view.SetText(EControl::Menu_SrcSelect, Lang(LE_SelectOnStartOfMeasurement));
+    view.SetText(EControl::AddComment, Lang(LE_EditAddUserComment));
+    view.SetText(EControl::DeleteEntries, Lang(LE_DeleteEntry));
+    view.SetCaption(MainCaption());
+    view.SetText(EControl::Menu_AutoConnect, Lang(LE_AutoConnect));
+    view.SetText(EControl::PopUpItem_SetSystemTime, Lang(LE_SetSystemTime));
+    view.RepaintList(EList::Measurements);
+}
+
+std::string TForm_Main::MainCaption() const {
+    if (d.Link->IsOpen())
+        return Lang(LE_ConnectedTo) + "  " + CurrOpenedDevice + " @ " +
+               std::to_string(KyvoBaudRate) + " " + Lang(LE_Baud) + " - " + VERSION_STRING;
+    return appName + " - " + VERSION_STRING;
+}
+
+// ---------------------------------------------------------------------------
+// Message boxes
+
+EModalResult TForm_Main::ShowOwnMessage(const std::string& text, const std::string& caption,
+                                        EMsgStyle style) {
+    const bool clockWasOn = Timer_KyvoClock && Timer_KyvoClock->IsActive();
+    if (Timer_StateCnt) Timer_StateCnt->Stop();
+    if (Timer_KyvoClock) Timer_KyvoClock->Stop();
+    TMessageButtons b;
+    switch (style) {
+        case EMsgStyle::OK:
+            b.OK = Lang(LE_OK);
+            break;
+        case EMsgStyle::OKCancel:
+            b.OK = Lang(LE_OK);
+            b.Cancel = Lang(LE_Cancel);
+            break;
+        case EMsgStyle::YesNoCancel:
+            b.OK = Lang(LE_Yes);
+            b.Cancel = Lang(LE_No);
+            b.Aux = Lang(LE_Cancel);
+            break;
+        case EMsgStyle::YesNo:
+            b.OK = Lang(LE_Yes);
+            b.Cancel = Lang(LE_No);
+            break;
+    }
+    const EModalResult r = view.ShowMessageBox(text, caption, style, b);
+    if (clockWasOn && Timer_KyvoClock) Timer_KyvoClock->Start(1000);
+    if (Timer_StateCnt) Timer_StateCnt->Start(1000);
+    return r;
+}
+
+void TForm_Main::ShowMessageKeepState(const std::string& text, const std::string& caption,
+                                      std::uint8_t s) {
+    EnterState(stMessage);
+    Timer_StateCnt->Stop();
+    ShowOwnMessage(text, caption, EMsgStyle::OK);
+    EnterState(s);
+    Timer_StateCnt->Start(1000);
+}
+
+}  // namespace kyvo

@@ -1,0 +1,309 @@
+// The main window's logic without its pixels: start-up and shutdown, the
+// connection state machine, identification, reading stored data, the
+// measurement flow, the clock, formatting and error reporting. It owns the
+// protocol object, the memory mirror, the sequencers and the measurement
+// list; it shows and asks everything through IMainView and is driven by the
+// front end's handlers below, the timers and the device link's events, all
+// on the main thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/AppServices.h"
+#include "app/DeviceLink.h"
+#include "app/Platform.h"
+#include "app/View.h"
+#include "protocol/ByteBuffer.h"
+#include "protocol/KyvoCommand.h"
+#include "protocol/KyvoEEPROM15.h"
+#include "protocol/KyvoReadWrite.h"
+#include "testdata/MeasureSet.h"
+#include "testdata/Sorting.h"
+#include "testdata/TestConfiguration.h"
+#include "testdata/TestResults.h"
+
+namespace kyvo {
+
+// State codes of the connection state machine.
+enum TStateCode : std::uint8_t {
+    stReady = 0,
+    stReceiving = 2,
+    stIdentifying = 5,
+    stFormatting = 7,
+    stEvaluating = 8,
+    stWaitConnect = 12,
+    stProbe = 13,
+    stWaitFirmware = 14,
+    stWaitClock = 15,
+    stDisconnected = 16,
+    stWaitSerial = 17,
+    stMessage = 18,
+    stInfo = 19,
+    stBusy = 20,
+    stClosing = 21,
+    stDisconnecting = 22,
+};
+
+struct TState {
+    std::uint8_t Current = stDisconnected;
+    std::int32_t ActiveCount = 0;
+};
+
+enum eUserAction : std::uint8_t {
+    actNone,
+    actReadData,
+    actInstantMeasure,
+    actTimerMeasure,
+    actFormatDB,
+    actQCMeasure,
+    actEvaluate,
+    actCapture,
+    actCaptureWhite,
+    actWriteRFID,
+    actReadRFID,
+    actWriteContinuous,
+    actGetRFIDInfo,
+    actAddPermToKyvo,
+    actReadConfig,
+    actDeleteKyvoCfgs,
+    actWriteConfig,
+};
+
+enum EAddDataBehaviour { AlwaysAsk, AlwaysAdd, AlwaysOverwrite };
+enum ETestSource { TSKyvo, TSLocal, TSSelect };
+
+// Who started a connect or disconnect.
+enum class ESource { MainWindow, Button_Open };
+
+// The version text "V1.5.062".
+std::string MakeVersionString(int major, int minor, int build);
+
+// Whole minutes between the times of day of a and b, sign dropped.
+int MinutesBetweenTimesOfDay(const TLocalDateTime& a, const TLocalDateTime& b);
+
+// Everything the controller works with that it does not create itself.
+struct TMainDeps {
+    IMainView* View = nullptr;
+    ITimerFactory* Timers = nullptr;
+    IClock* Clock = nullptr;
+    IDeviceLink* Link = nullptr;
+    IKeyStore* ProgSettings = nullptr;  // DRConfigRO.ini, never saved
+    IKeyStore* UserSettings = nullptr;  // DRConfig.ini
+    ILanguage* Language = nullptr;
+    std::string ConfigFolder;               // the configuration folder (default start folder)
+    const ICollation* Collation = nullptr;  // sorting; the std fallback when null
+};
+
+class TForm_Main {
+  public:
+    explicit TForm_Main(const TMainDeps& deps);
+    ~TForm_Main();
+    TForm_Main(const TForm_Main&) = delete;
+    TForm_Main& operator=(const TForm_Main&) = delete;
+
+    // --- life cycle (the front end calls these) ---------------------------
+    void FormCreate();
+    void FormActivate();
+    // False refuses the close for now.
+    bool FormCloseQuery();
+    void FormClose();
+    void FormDestroy();
+
+    // --- user actions -----------------------------------------------------
+    void Button_OpenClick();
+    void Button_ReadDataClick();
+    void Button_InstantMeasureClick();
+    void Button_TimerMeasureClick();
+    void Menu_FormatDBClick();
+    void Menu_AutoConnectClick();
+    void Menu_ShutDownOnCloseClick();
+    void Menu_DataBehaviourClick(EAddDataBehaviour behaviour);
+    void Menu_TestSourceClick(ETestSource source);
+    void CB_CombineMeasurementsClick(bool ticked);
+    void aktualisieren1Click();
+    void ComboBox_FTDIDeviceChange();
+    void SubMenu_VersionClick();
+    // Enter or Escape in a clock picker; other keys are the picker's own.
+    void DTP_SetDateKeyDown(bool enter);
+    void PopUpItem_SetSystemTimeClick();
+
+    // --- queries for the front ends ---------------------------------------
+    const TState& State() const { return State_; }
+    bool Initialized() const { return initialized; }
+    bool KyvoAcknowledgedFlag() const { return KyvoAcknowledged; }
+    const TEEPROMMap& EEPROM() const { return EEPROMMap; }
+    const std::string& FirmwareText() const { return FWString; }
+    const std::string& SerialText() const { return SNString; }
+    const std::string& AppName() const { return appName; }
+    const std::string& VersionString() const { return VERSION_STRING; }
+    const tByteBuffer& ResultCfgData() const { return ResultCfgBuffer; }
+    const tByteBuffer& ResultData() const { return ResultBuffer; }
+    const TLocalDateTime& LastDeviceClock() const { return lastDeviceClock; }
+    bool LastDeviceClockValid() const { return lastDeviceClockValid; }
+    ECombineMeasurements CombineMode() const { return CombineMeasurements; }
+    std::string Lang(const TLangEntry& e) const;
+
+    // Raised after a stored-data read has delivered both rings and the list
+    // has been updated; count is the number of stored measurements found.
+    std::function<void(TForm_Main&, int count)> OnStoredDataRead;
+    // Writes the measurement list: mode 0 interactive (file dialog), 1 the
+    // last used file, 3 the tracking file. Unset: nothing is written.
+    std::function<void(TForm_Main&, int mode)> SaveMeasureList;
+    // Raised when a new measurement has joined the list.
+    std::function<void(TForm_Main&, const TMeasureSet&)> OnMeasurementAdded;
+    // Raised when the state machine enters a state.
+    std::function<void(TForm_Main&, std::uint8_t state)> OnStateEntered;
+
+    // Shows a message through the program's own box, pausing the timers.
+    EModalResult ShowOwnMessage(const std::string& text, const std::string& caption,
+                                EMsgStyle style);
+    void ShowMessageKeepState(const std::string& text, const std::string& caption, std::uint8_t s);
+
+  private:
+    friend struct TMainTestAccess;
+
+    // state machine
+    void EnterState(std::uint8_t s);
+    void ArmTimeOut(int ms);
+    bool CheckNotBusy(std::uint8_t s);
+    int StateTimeOut(std::uint8_t s) const;
+    const TLangEntry& StateText(std::uint8_t s) const;
+    void EnableDeviceActions(bool enable, bool useCapabilities);
+    void EnableClock();
+    void ProbeAfterTimeOut(const std::string& message, const std::string& caption);
+    bool DelayIfClockPending(eUserAction action);
+
+    // connection
+    void RefreshDeviceList();
+    void OpenConnection(ESource source);
+    void StartDisconnect(ESource source, bool releaseAllowed);
+    void CloseConnection();
+    std::string MainCaption() const;
+    bool ButtonLockApplies() const;
+
+    // timers
+    void Timer_initTimer();
+    void Timer_FTDIUpdateTimer();
+    void Timer_KyvoClockTimer();
+    void Timer_StateCntTimer();
+    void Timer_TimeOutTimer();
+    void Timer_WaitAfterClockTimer();
+
+    // device events
+    void HandleReceivedBytes();
+    void HandleSerialError(ELinkError kind);
+    void HandleAcknowledge();
+    void HandleFirmwareVersion(const tFirmwareVersion& fw);
+    void HandleSerial(const tSerial& sn);
+    void HandleCommunicationError(std::uint8_t code);
+    void HandleKyvoError(std::uint8_t code);
+    void HandleUnknownCommand();
+    void HandleDeviceBusy(std::uint32_t ms);
+    void HandleDateTime(tDateTime dateTime, bool valid);
+    void HandleWriteSuccess();
+    void HandleRFIDStatus(std::uint8_t code, std::int32_t userDataSize);
+    void HandlePrompt(const std::string& text);
+    void HandleImageTransferStart(std::uint16_t width);
+    void HandleImageData(eColorMode mode, const tByteBuffer& data);
+
+    // memory transfer driving
+    void StartReadStep(EReadStep step);
+    void RequestNextReadBlock();
+    bool CollectReadBlock(const tByteBuffer& bytes);
+    void HandleDataRead(tByteBuffer& bytes);
+    void StartWriteStep(EWriteStep step, const tByteBuffer& content, bool savePermanent);
+    bool SendNextWritePackage();
+    void WriteConfigBytesToDevice(const tByteBuffer& config, std::uint32_t target,
+                                  bool savePermanent);
+
+    // flows
+    void Button_MeasureClick(EControl button);
+    bool AskAboutPresentList();
+    void SaveAsConfigured();
+    void BuildMeasureSetsFromStorage();
+    void ChooseStoredConfiguration(const tByteBuffer& list);
+    void HandleConfigurationRead(EReadStep step, const tByteBuffer& bytes);
+    void HandleMeasurementRecord(const tByteBuffer& bytes);
+    void AddNewMeasureSet();
+    void WriteTestConfigToDevice(TTestConfig& cfg, std::uint32_t target, bool savePermanent);
+    bool ShowConfigMessage(std::uint8_t parseResult);
+    TDeviceIdentity DeviceIdentity() const;
+    TextLookup Texts() const;
+    void SetDeviceClock();
+    void ApplyLanguageTexts();
+
+    TMainDeps d;
+    IMainView& view;
+
+    std::unique_ptr<tKyvoCommand> Kyvo;
+    TEEPROMMap EEPROMMap;
+    TDataRead ReadKyvoDataHelper;
+    TDataWrite WriteKyvoDataHelper;
+
+    std::unique_ptr<ITimer> Timer_init, Timer_FTDIUpdate, Timer_KyvoClock, Timer_StateCnt,
+        Timer_TimeOut, Timer_WaitAfterClock;
+
+    TState State_;
+    bool preventStart = false;
+    bool Constructed = false;
+    bool initialized = false;
+    bool ClosingForm = false;
+    bool SaveOnExit = false;
+    bool PromptSave = false;
+    bool AutoSave = false;
+    bool TrackMeasurements = false;
+    std::string VERSION_STRING;
+    std::string appName;
+
+    bool KyvoAcknowledged = false;
+    bool autoConnect = true;
+    bool manualConnect = false;
+    bool ShutDownOnClose = false;
+    bool DisableButtonOnConnect = false;
+    bool identificationComplete = false;
+    bool ShowCableIDOnly = false;
+    std::string errorMsg, errorCaption;
+    int timeOutForGetTime = 1000;
+    bool autoDisconnectOnTimeError = true;
+    int KyvoBaudRate = 38400;
+    std::string CurrOpenedDevice;
+    std::string FWString, SNString;
+    eUserAction DelayedUserAction = actNone;
+    std::vector<std::string> AvailableCOMPorts;
+    std::vector<int> ftdiItemIndex;  // device-list index of each FTDI box item
+
+    EAddDataBehaviour AddDataBehaviour = AlwaysAsk;
+    ETestSource CurrentTestSource = TSSelect;
+    ECombineMeasurements CombineMeasurements = ECombineMeasurements::SingleOnly;
+    bool IsTimerMeasure = false;
+    bool TryRFIDAgain = false;
+
+    tByteBuffer ResultCfgBuffer;
+    tByteBuffer ResultBuffer;
+    int progressPosition = 0;
+
+    TLocalDateTime lastDeviceClock;
+    bool lastDeviceClockValid = false;
+
+    std::vector<TKyvoResultData> ResultList;  // stored result configurations
+    TTestConfig TestConfig;
+    bool haveTestConfig = false;
+    std::unique_ptr<TMeasureSet> NewMeasureSet;
+    std::uint16_t imageWidth = 0;
+
+  public:
+    TMeasureList MeasureList;
+    ESortType MeasureSortMode = Unsorted;
+    std::string DefaultDir;
+    std::string LastUsedFile = "Results.tsv";
+    // ClearMeasureList: frees every measurement; both list counts become 0.
+    void ClearMeasureList();
+    const std::vector<TKyvoResultData>& StoredResultTable() const { return ResultList; }
+};
+
+}  // namespace kyvo

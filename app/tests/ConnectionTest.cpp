@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include "app/tests/Harness.h"
+
+namespace kyvo {
+namespace {
+
+using testing::Rig;
+
+sim::Scenario Device(std::uint8_t eepromVersion) {
+    sim::Scenario s = sim::Scenario::demo();
+    s.eepromVersion = eepromVersion;
+    if (eepromVersion < 3) s.bits.SeparateResultMemory = false;
+    s.memory = {};
+    return s;
+}
+
+// Read requests (address, count) the program sent, decoded from the raw bytes.
+std::vector<std::pair<std::uint32_t, std::uint16_t>> ReadRequests(const tByteBuffer& sent) {
+    std::vector<std::pair<std::uint32_t, std::uint16_t>> out;
+    // Unescape: after the marker each FE is doubled.
+    tByteBuffer b;
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        b.push_back(sent[i]);
+        if (sent[i] == 0xFE && i + 1 < sent.size() && sent[i + 1] == 0xFE) ++i;
+    }
+    for (std::size_t i = 0; i + 10 < b.size(); ++i) {
+        if (b[i] == 0xFE && b[i + 1] == 0x20 && b[i + 2] == 0x52) {
+            const std::uint32_t a = b[i + 4] | b[i + 5] << 8 | b[i + 6] << 16 |
+                                    static_cast<std::uint32_t>(b[i + 7]) << 24;
+            out.push_back({a, static_cast<std::uint16_t>(b[i + 8] | b[i + 9] << 8)});
+        }
+    }
+    return out;
+}
+
+std::vector<std::uint32_t> Addresses(const tByteBuffer& sent) {
+    std::vector<std::uint32_t> v;
+    for (auto [a, n] : ReadRequests(sent)) v.push_back(a);
+    return v;
+}
+
+TEST(Connection, aClickBeforeTheSecondStartupStageDoesNothing) {
+    Rig rig(sim::Scenario::demo());
+    rig.main->FormCreate();
+    rig.Run(100);
+    rig.main->Button_OpenClick();
+    EXPECT_EQ(rig.State(), stDisconnected);
+    EXPECT_FALSE(rig.link.IsOpen());
+    rig.Run(100);
+    EXPECT_TRUE(rig.main->Initialized());
+    EXPECT_EQ(rig.view.Status, "disconnected");
+    EXPECT_EQ(rig.view.Caption, "Kyvo Data Reader - V1.5.062");
+}
+
+struct IdentifyCase {
+    std::uint8_t version;
+    bool buttonLock;
+    std::vector<std::uint32_t> reads;
+    bool lockSent;
+};
+
+class Identification : public ::testing::TestWithParam<IdentifyCase> {};
+
+TEST_P(Identification, readsTheRecordsOfItsVersionAndEndsReady) {
+    const IdentifyCase& c = GetParam();
+    Rig rig(Device(c.version),
+            {{"Setup/DisableKyvoButtonOnConnect", c.buttonLock ? "true" : "false"}});
+    rig.Start();
+    rig.Connect();
+    EXPECT_EQ(rig.State(), stReady);
+    EXPECT_EQ(Addresses(rig.sent), c.reads);
+    EXPECT_EQ(rig.device->buttonDisabled(), c.lockSent);
+    EXPECT_EQ(rig.main->EEPROM().EEPROMVersion(), c.version);
+    const std::string fw = firmwareVersionText(rig.device->scenario().firmware);
+    EXPECT_EQ(rig.main->FirmwareText(), fw);
+    EXPECT_EQ(rig.main->SerialText(), serialText(rig.device->scenario().serial));
+    EXPECT_EQ(rig.view.Text(EControl::Label_FWDisplay), rig.main->SerialText() + " / " + fw);
+    EXPECT_EQ(rig.view.Text(EControl::Button_Open), "Disconnect");
+    EXPECT_EQ(rig.view.Caption, "Connected to  sim @ 38400 baud - V1.5.062");
+    EXPECT_TRUE(rig.view.IsEnabled(EControl::Button_ReadData));
+    EXPECT_TRUE(rig.view.IsEnabled(EControl::Button_InstantMeasure));
+    EXPECT_TRUE(rig.view.Messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, Identification,
+    ::testing::Values(IdentifyCase{2, false, {0x50000, 0x50080}, false},
+                      IdentifyCase{4, true, {0x50000, 0x50080}, false},
+                      IdentifyCase{5, false, {0x50000, 0x5007C, 0x50080}, false},
+                      IdentifyCase{5, true, {0x50000, 0x5007C, 0x50080}, true}));
+
+TEST(Connection, capabilityBitsOfAVersion5DeviceGateTheMeasureButtons) {
+    sim::Scenario s = Device(5);
+    s.bits.TimerMeasureAllowed = false;
+    Rig rig(s);
+    rig.Start();
+    rig.Connect();
+    EXPECT_TRUE(rig.view.IsEnabled(EControl::Button_InstantMeasure));
+    EXPECT_FALSE(rig.view.IsEnabled(EControl::Button_TimerMeasure));
+}
+
+TEST(Connection, aMissingSerialAnswerEndsIdentificationEarlyButUsable) {
+    sim::Scenario s = Device(5);
+    sim::SimFault f;
+    f.kind = sim::FaultKind::Silence;
+    f.command = 0xA4;
+    f.durationMs = 0;
+    f.times = 1;
+    s.faults.push_back(f);
+    Rig rig(s, {{"Setup/DisableKyvoButtonOnConnect", "true"}});
+    rig.Start();
+    rig.main->Button_OpenClick();
+    rig.Run(900);
+    EXPECT_EQ(rig.State(), stWaitSerial);
+    rig.Run(200);
+    EXPECT_EQ(rig.State(), stReady);
+    EXPECT_TRUE(Addresses(rig.sent).empty());
+    EXPECT_EQ(rig.main->EEPROM().EEPROMVersion(), 0);
+    EXPECT_TRUE(rig.view.IsEnabled(EControl::Button_ReadData));
+    EXPECT_TRUE(rig.view.IsEnabled(EControl::DTP_SetDate));  // clock enabled regardless
+    EXPECT_FALSE(rig.device->buttonDisabled());
+    EXPECT_TRUE(rig.view.Messages.empty());
+}
+
+TEST(Connection, aSilentDeviceFailsAManualConnectWithAMessageAndClosesThePort) {
+    Rig rig(sim::Scenario::demo());
+    rig.deviceAttached = false;
+    rig.Start();
+    rig.main->Button_OpenClick();
+    EXPECT_EQ(rig.State(), stWaitConnect);
+    rig.Run(999);
+    EXPECT_EQ(rig.State(), stWaitConnect);
+    rig.Run(10);
+    EXPECT_EQ(rig.State(), stDisconnected);
+    EXPECT_FALSE(rig.link.IsOpen());
+    ASSERT_EQ(rig.view.MessageTexts(), std::vector<std::string>{"Connection failed"});
+    EXPECT_EQ(rig.view.Messages[0].StateDuring, stMessage);
+    EXPECT_EQ(rig.view.Status, "disconnected");
+}
+
+TEST(Connection, disconnectWithTheButtonLockReleasesTheButtonAndClosesOnItsAcknowledge) {
+    Rig rig(Device(6), {{"Setup/DisableKyvoButtonOnConnect", "true"}});
+    rig.Start();
+    rig.Connect();
+    ASSERT_TRUE(rig.device->buttonDisabled());
+    rig.main->Button_OpenClick();
+    EXPECT_EQ(rig.State(), stDisconnecting);
+    EXPECT_FALSE(rig.view.Checked[EControl::Menu_AutoConnect]);
+    EXPECT_EQ(rig.user.Values["KyvoCommunication/autoConnect"], "true");  // not saved
+    rig.Run(50);  // well before the 100 ms time-out
+    EXPECT_FALSE(rig.device->buttonDisabled());
+    EXPECT_EQ(rig.State(), stDisconnected);
+    EXPECT_FALSE(rig.link.IsOpen());
+    EXPECT_EQ(rig.view.Text(EControl::Button_Open), "Connect");
+    EXPECT_EQ(rig.view.Colours[EControl::Panel_Date], EPanelColour::ButtonFace);
+    EXPECT_FALSE(rig.view.IsEnabled(EControl::Button_ReadData));
+    EXPECT_EQ(rig.main->EEPROM().EEPROMVersion(), 0);  // mirror reset
+}
+
+}  // namespace
+}  // namespace kyvo
+
+namespace kyvo {
+namespace {
+
+TEST(Connection, disconnectWithShutdownSendsItFirstAndTheTimeOutFinishesTheClose) {
+    Rig rig(Device(6), {{"Setup/DisableKyvoButtonOnConnect", "true"},
+                        {"KyvoCommunication/ShutDownOnClose", "true"}});
+    rig.Start();
+    rig.Connect();
+    rig.main->Button_OpenClick();
+    EXPECT_TRUE(rig.device->shutdownRequested());
+    rig.Run(90);
+    EXPECT_EQ(rig.State(), stDisconnecting);  // the switched-off device answers nothing
+    rig.Run(20);
+    EXPECT_EQ(rig.State(), stDisconnected);
+    EXPECT_FALSE(rig.link.IsOpen());
+}
+
+}  // namespace
+}  // namespace kyvo
