@@ -25,6 +25,7 @@ std::uint32_t openErrorCode(int err) {
         case ENODEV:
         case ENOTDIR:
         case ENOTTY:
+        case EISDIR:
             return kErrPortMissing;
         case EBUSY:
         case EACCES:
