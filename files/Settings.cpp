@@ -1,0 +1,278 @@
+#include "files/Settings.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "protocol/ByteBuffer.h"
+
+namespace kyvo {
+
+namespace {
+
+constexpr const char* kSetup = "Setup";
+constexpr const char* kCom = "COM";
+constexpr const char* kKyvoCommunication = "KyvoCommunication";
+
+// "1", "1.5", "1,5", "+2.0": a decimal number with "." or "," before the
+// decimals. Sets tenths to the value times 10 when it has at most one
+// significant decimal; anything else is no number of interest.
+bool parseDecimalTenths(std::string_view text, long long& tenths) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    long long whole = 0;
+    std::size_t digits = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
+        if (whole > 1000000) return false;
+        whole = whole * 10 + (text[i] - '0');
+    }
+    int firstDecimal = 0;
+    bool moreDecimals = false;
+    if (i < text.size() && (text[i] == '.' || text[i] == ',')) {
+        ++i;
+        for (std::size_t d = 0; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++d) {
+            ++digits;
+            if (d == 0)
+                firstDecimal = text[i] - '0';
+            else if (text[i] != '0')
+                moreDecimals = true;
+        }
+    }
+    if (digits == 0 || i != text.size() || moreDecimals) return false;
+    tenths = (whole * 10 + firstDecimal) * (negative ? -1 : 1);
+    return true;
+}
+
+}  // namespace
+
+EImagePos ParseImagePosition(std::string_view word) {
+    const std::string w = upperCaseAscii(word);
+    if (w == "RIGHT") return SRight;
+    if (w == "LEFT") return SLeft;
+    if (w == "FULL") return SFull;
+    return SNone;
+}
+
+ETestSource ParseTestSource(std::string_view word) {
+    const std::string w = upperCaseAscii(word);
+    if (w == "KYVO") return TSKyvo;
+    if (w == "LOCAL") return TSLocal;
+    return TSSelect;
+}
+
+EAddDataBehaviour ParseAddDataBehaviour(std::string_view word) {
+    const std::string w = upperCaseAscii(word);
+    if (w == "OVERWRITE") return AlwaysOverwrite;
+    if (w == "ADD") return AlwaysAdd;
+    return AlwaysAsk;
+}
+
+ETSVVersion ParseTsvStyle(std::string_view word) {
+    const std::string w = upperCaseAscii(word);
+    if (w == "SHORT") return TSVVShort;
+    if (w == "TOBREL") return TSVVTobrel;
+    return TSVVLong;
+}
+
+std::string_view ImagePositionWord(EImagePos value) {
+    switch (value) {
+        case SLeft:
+            return "Left";
+        case SRight:
+            return "Right";
+        case SFull:
+            return "Full";
+        case SNone:
+            break;
+    }
+    return "None";
+}
+
+std::string_view TestSourceWord(ETestSource value) {
+    switch (value) {
+        case TSKyvo:
+            return "Kyvo";
+        case TSLocal:
+            return "Local";
+        case TSSelect:
+            break;
+    }
+    return "Select";
+}
+
+std::string_view AddDataBehaviourWord(EAddDataBehaviour value) {
+    switch (value) {
+        case AlwaysAdd:
+            return "Add";
+        case AlwaysOverwrite:
+            return "Overwrite";
+        case AlwaysAsk:
+            break;
+    }
+    return "Ask";
+}
+
+EStopBits ParseStopBits(std::string_view text, bool& ok) {
+    long long tenths = 0;
+    const bool number = parseDecimalTenths(text, tenths);
+    ok = number && tenths == 10;
+    if (number && tenths == 15) {
+        ok = true;
+        return StopBits1_5;
+    }
+    if (number && tenths == 20) {
+        ok = true;
+        return StopBits2;
+    }
+    return StopBits1;
+}
+
+TProgramSettings ReadProgramSettings(TConfigFile& prog) {
+    TProgramSettings s;
+    s.AppName = prog.GetVal("Application", "name");
+    if (s.AppName.empty()) s.AppName = kDefaultAppName;
+    s.Icon = prog.GetVal("Application", "icon");
+
+    s.DataBits = prog.GetVal(kCom, "bits", 8);
+    const std::string parity = upperCaseAscii(prog.GetVal(kCom, "parity", "none"));
+    if (parity == "EVEN") {
+        s.Parity = ParityEven;
+    } else if (parity == "ODD") {
+        s.Parity = ParityOdd;
+    } else if (parity == "MARK") {
+        s.Parity = ParityMark;
+    } else if (parity == "SPACE") {
+        s.Parity = ParitySpace;
+    } else {
+        s.Parity = ParityNone;
+        if (parity != "NONE") prog.SetVal(kCom, "parity", "none");
+    }
+    bool stopBitsOk = false;
+    s.StopBits = ParseStopBits(prog.GetVal(kCom, "stopBits", "1"), stopBitsOk);
+    if (!stopBitsOk) prog.SetVal(kCom, "stopBits", "1");
+    s.Baud = prog.GetVal(kCom, "Baud", 38400);
+
+    s.SaveTSVStyle = ParseTsvStyle(prog.GetVal(kSetup, "SaveTSVStyle", "Long"));
+    s.ShowCableIDOnly = prog.GetVal(kSetup, "ShowCableIDOnly", false);
+    s.GetTimeTimeOut = prog.GetVal(kKyvoCommunication, "getTimeTimeOut", 1000);
+    s.DisconnectOnTimeError = prog.GetVal(kKyvoCommunication, "disconnectOnTimeError", true);
+    return s;
+}
+
+TCustomerSettings ReadCustomerSettings(TConfigFile& prog) {
+    TCustomerSettings c;
+    c.Logo = prog.GetVal("Customer", "logo");
+    if (c.Logo.empty()) c.Logo = "logo.tif";
+    c.Name = prog.GetVal("Customer", "name");
+    return c;
+}
+
+std::string ReadLanguageFileName(TConfigFile& user) {
+    return user.GetVal("Language", "filename", kDefaultLanguageFileName);
+}
+
+std::string ReadLanguageName(TConfigFile& user) {
+    return user.GetVal(kSetup, "Language", "English");
+}
+
+TWindowGeometry ReadWindowGeometry(TConfigFile& user, const TScreenGeometry& screen) {
+    TWindowGeometry g;
+    g.Left = user.GetVal(kSetup, "Left", static_cast<std::int32_t>((screen.ScreenWidth - 874) / 2));
+    g.Top = user.GetVal(kSetup, "Top", static_cast<std::int32_t>((screen.ScreenHeight - 624) / 2));
+    if (g.Left < 0) g.Left = 0;
+    if (g.Top < 0) g.Top = 0;
+    if (g.Left > screen.DesktopWidth) g.Left = screen.ScreenWidth / 2;
+    if (g.Top > screen.DesktopHeight) g.Top = screen.ScreenHeight / 2;
+    g.Width = user.GetVal(kSetup, "Width", 874);
+    g.Height = user.GetVal(kSetup, "Height", 624);
+    const auto state = std::min<std::uint32_t>(
+        static_cast<std::uint32_t>(user.GetVal(kSetup, "WindowState", 0)), 2);
+    g.Maximised = state == 2;
+    return g;
+}
+
+TUserSettings ReadUserSettings(TConfigFile& user, const TScreenGeometry& screen,
+                               const std::string& configFolder) {
+    TUserSettings s;
+    s.ImagePosition = ParseImagePosition(user.GetVal(kSetup, "ImagePosition", "Right"));
+    s.Window = ReadWindowGeometry(user, screen);
+    s.ComPort = ReadComPort(user);
+    s.DefaultDir = user.GetVal(kSetup, "DefaultDir", configFolder);
+    s.LastUsedFile = user.GetVal(kSetup, "LastUsedFile", "Results.tsv");
+    s.PromptSave = user.GetVal(kSetup, "PromptSave", false);
+    s.AutoSaveToLastFile = user.GetVal(kSetup, "AutoSaveToLastFile", false);
+    s.SaveOnExit = user.GetVal(kSetup, "SaveOnExit", false);
+    s.AutoSaveMeasurements = user.GetVal(kSetup, "AutoSaveMeasurements", false);
+    s.AutoSaveMeasurementsFile =
+        user.GetVal(kSetup, "AutoSaveMeasurementsFile", "Measurements.tsv");
+    s.CombineMeasurements = user.GetVal(kSetup, "CombineMeasurements", false)
+                                ? ECombineMeasurements::Combine
+                                : ECombineMeasurements::SingleOnly;
+    s.TestSource = ParseTestSource(user.GetVal(kSetup, "TestSource", "Select"));
+    s.AutoConnect = ReadAutoConnect(user);
+    s.ShutDownOnClose = user.GetVal(kKyvoCommunication, "ShutDownOnClose", false);
+    s.AddDataBehaviour = ParseAddDataBehaviour(user.GetVal(kSetup, "AddDataBehaviour", "Ask"));
+    s.LoadLastSavedOnStart = user.GetVal(kSetup, "LoadLastSavedOnStart", false);
+    s.DisableKyvoButtonOnConnect = user.GetVal(kSetup, "DisableKyvoButtonOnConnect", false);
+    return s;
+}
+
+std::string ResultDialogFolder(const TUserSettings& settings, const std::string& configFolder) {
+    std::error_code ec;
+    if (!settings.DefaultDir.empty() && std::filesystem::is_directory(settings.DefaultDir, ec))
+        return settings.DefaultDir;
+    return configFolder;
+}
+
+bool ReadAutoConnect(TConfigFile& user) {
+    return user.GetVal(kKyvoCommunication, "autoConnect", true);
+}
+
+std::int32_t ReadComPort(TConfigFile& user) {
+    return user.GetVal(kCom, "Port", 1);
+}
+
+void StoreLanguageName(TConfigFile& user, std::string_view language) {
+    user.SetVal(kSetup, "Language", language);
+}
+void StoreImagePosition(TConfigFile& user, EImagePos value) {
+    user.SetVal(kSetup, "ImagePosition", ImagePositionWord(value));
+}
+void StoreTestSource(TConfigFile& user, ETestSource value) {
+    user.SetVal(kSetup, "TestSource", TestSourceWord(value));
+}
+void StoreAddDataBehaviour(TConfigFile& user, EAddDataBehaviour value) {
+    user.SetVal(kSetup, "AddDataBehaviour", AddDataBehaviourWord(value));
+}
+void StoreLoadLastSavedOnStart(TConfigFile& user, bool value) {
+    user.SetVal(kSetup, "LoadLastSavedOnStart", value);
+}
+void StoreAutoConnect(TConfigFile& user, bool value) {
+    user.SetVal(kKyvoCommunication, "autoConnect", value);
+}
+void StoreShutDownOnClose(TConfigFile& user, bool value) {
+    user.SetVal(kKyvoCommunication, "ShutDownOnClose", value);
+}
+void StoreComPort(TConfigFile& user, std::int32_t port) {
+    user.SetVal(kCom, "Port", port);
+}
+void StoreLastFTDIDevice(TConfigFile& user, std::string_view description) {
+    user.SetVal(kCom, "LastFTDIDevice", description);
+}
+void StoreDefaultDir(TConfigFile& user, std::string_view folder) {
+    user.SetVal(kSetup, "DefaultDir", folder);
+}
+void StoreLastUsedFile(TConfigFile& user, std::string_view fileName) {
+    user.SetVal(kSetup, "LastUsedFile", fileName);
+}
+
+void StoreSettingsAtExit(TConfigFile& user, const TWindowAtExit& window, EImagePos imagePosition) {
+    user.SetVal(kSetup, "WindowState", static_cast<std::int32_t>(window.WindowState));
+    user.SetVal(kSetup, "Left", static_cast<std::int32_t>(window.Left));
+    user.SetVal(kSetup, "Top", static_cast<std::int32_t>(window.Top));
+    user.SetVal(kSetup, "Width", static_cast<std::int32_t>(window.Width));
+    user.SetVal(kSetup, "Height", static_cast<std::int32_t>(window.Height));
+    StoreImagePosition(user, imagePosition);
+}
+
+}  // namespace kyvo

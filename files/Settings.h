@@ -1,0 +1,151 @@
+#pragma once
+
+// Every item of the two settings files in one place: its head, name, type,
+// accepted spellings, default and write-back. The program reads both files
+// once at start-up through ReadProgramSettings and ReadUserSettings (in this
+// order, after the language file was opened with its "Language"/"filename"),
+// writes single items through the Store functions when the user changes
+// them, and writes the window geometry through StoreSettingsAtExit.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "files/ConfigFile.h"
+#include "files/SettingsEnums.h"
+#include "testdata/MeasureSet.h"
+
+namespace kyvo {
+
+// Read-only program settings file (DRConfigRO.ini).
+struct TProgramSettings {
+    std::string AppName;  // "Application"/"name"; "Kyvo Data Reader" when empty
+    std::string Icon;     // "Application"/"icon"; empty: none
+    std::int32_t DataBits = 8;
+    EParity Parity = ParityNone;
+    EStopBits StopBits = StopBits1;
+    std::int32_t Baud = 38400;
+    ETSVVersion SaveTSVStyle = TSVVLong;
+    bool ShowCableIDOnly = false;
+    std::int32_t GetTimeTimeOut = 1000;
+    bool DisconnectOnTimeError = true;
+};
+
+// "Customer" items, read when the version dialog is first opened.
+struct TCustomerSettings {
+    std::string Logo;  // "logo.tif" when empty
+    std::string Name;
+};
+
+// The screen as the window's placement rule needs it.
+struct TScreenGeometry {
+    int ScreenWidth = 0;
+    int ScreenHeight = 0;
+    int DesktopWidth = 0;  // the whole desktop, all monitors
+    int DesktopHeight = 0;
+};
+
+struct TWindowGeometry {
+    int Left = 0;
+    int Top = 0;
+    int Width = 874;
+    int Height = 624;
+    bool Maximised = false;  // placed at Left/Top, then maximised
+};
+
+// The window at program end. State: 0 normal, 1 minimised, 2 maximised;
+// the rectangle is the normal (restored) one.
+struct TWindowAtExit {
+    int Left = 0;
+    int Top = 0;
+    int Width = 874;
+    int Height = 624;
+    int WindowState = 0;
+};
+
+// User settings file (DRConfig.ini), apart from the language items, which
+// the language file and its menu read.
+struct TUserSettings {
+    EImagePos ImagePosition = SRight;
+    TWindowGeometry Window;
+    std::int32_t ComPort = 1;
+    std::string DefaultDir;  // default: the configuration folder
+    std::string LastUsedFile = "Results.tsv";
+    bool PromptSave = false;
+    bool AutoSaveToLastFile = false;
+    bool SaveOnExit = false;
+    bool AutoSaveMeasurements = false;
+    std::string AutoSaveMeasurementsFile = "Measurements.tsv";
+    ECombineMeasurements CombineMeasurements = ECombineMeasurements::SingleOnly;
+    ETestSource TestSource = TSSelect;
+    bool AutoConnect = true;
+    bool ShutDownOnClose = false;
+    EAddDataBehaviour AddDataBehaviour = AlwaysAsk;
+    bool LoadLastSavedOnStart = false;
+    bool DisableKyvoButtonOnConnect = false;
+};
+
+inline constexpr std::string_view kDefaultAppName = "Kyvo Data Reader";
+inline constexpr std::string_view kDefaultLanguageFileName = "language.ini";
+
+// Reads every item of the program settings file; resets a bad "stopBits" or
+// "parity" in memory.
+TProgramSettings ReadProgramSettings(TConfigFile& prog);
+TCustomerSettings ReadCustomerSettings(TConfigFile& prog);
+
+// "Language"/"filename" (default "language.ini").
+std::string ReadLanguageFileName(TConfigFile& user);
+// "Setup"/"Language" (default "English"), read only for a valid language file.
+std::string ReadLanguageName(TConfigFile& user);
+
+// Reads every other item of the user settings file in start-up order.
+// configFolder is the default of "DefaultDir".
+TUserSettings ReadUserSettings(TConfigFile& user, const TScreenGeometry& screen,
+                               const std::string& configFolder);
+
+// The placement rule on its own: Left/Top from the file (defaults centre
+// the window), clamped to the desktop; WindowState 2, larger or negative
+// maximises.
+TWindowGeometry ReadWindowGeometry(TConfigFile& user, const TScreenGeometry& screen);
+
+// Word items: the value upper-cased in a..z only.
+EImagePos ParseImagePosition(std::string_view word);
+ETestSource ParseTestSource(std::string_view word);
+EAddDataBehaviour ParseAddDataBehaviour(std::string_view word);
+ETSVVersion ParseTsvStyle(std::string_view word);
+// Spelling used when written back.
+std::string_view ImagePositionWord(EImagePos value);
+std::string_view TestSourceWord(ETestSource value);
+std::string_view AddDataBehaviourWord(EAddDataBehaviour value);
+
+// "1.5" and "1,5": one and a half; 2: two; any other text: one, and ok is
+// false unless it was exactly 1 (the item is then to be reset to "1").
+EStopBits ParseStopBits(std::string_view text, bool& ok);
+
+// The start folder of the result dialogs: DefaultDir when that folder
+// exists, otherwise the configuration folder.
+std::string ResultDialogFolder(const TUserSettings& settings, const std::string& configFolder);
+
+// Write-backs while the program runs (memory only; the file is saved at
+// program end).
+void StoreLanguageName(TConfigFile& user, std::string_view language);
+void StoreImagePosition(TConfigFile& user, EImagePos value);
+void StoreTestSource(TConfigFile& user, ETestSource value);
+void StoreAddDataBehaviour(TConfigFile& user, EAddDataBehaviour value);
+void StoreLoadLastSavedOnStart(TConfigFile& user, bool value);
+void StoreAutoConnect(TConfigFile& user, bool value);
+void StoreShutDownOnClose(TConfigFile& user, bool value);
+void StoreComPort(TConfigFile& user, std::int32_t port);
+void StoreLastFTDIDevice(TConfigFile& user, std::string_view description);
+// folder with its trailing separator, file without folder.
+void StoreDefaultDir(TConfigFile& user, std::string_view folder);
+void StoreLastUsedFile(TConfigFile& user, std::string_view fileName);
+// "autoConnect" again, as every connection attempt reads it.
+bool ReadAutoConnect(TConfigFile& user);
+// "COM"/"Port" again, at each refresh of the port box.
+std::int32_t ReadComPort(TConfigFile& user);
+
+// WindowState, Left, Top, Width, Height, ImagePosition, in this order.
+void StoreSettingsAtExit(TConfigFile& user, const TWindowAtExit& window, EImagePos imagePosition);
+
+}  // namespace kyvo
