@@ -66,7 +66,10 @@ class TDataRead {
     // The next request of the step. Size is at most 768; once SizeLeft is 0
     // the step is complete (a step of size 0 still yields one request).
     void PrepareNextBlock(std::uint16_t& Size, std::uint32_t& Address);
-    // The four ring fields from the area bounds (see the .cpp for the rule).
+    // The four ring fields from the area bounds. From EEPROM version 3 with
+    // SeparateResultMemory the result bounds count from the result ring's
+    // start; otherwise every bound counts from the configuration area's
+    // start. A ring is Stop - Start + 1 bytes, 65536 at most.
     void SetResultStoragePointers(std::uint8_t EEPROMVersion,
                                   const TEEPROMVolatile& EEPROMVolatile);
 
