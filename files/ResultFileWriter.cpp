@@ -1,5 +1,6 @@
 #include "files/ResultFileWriter.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -17,7 +18,19 @@ namespace kyvo {
 namespace {
 
 void addField(std::string& out, std::string_view text) {
-    for (char c : text) out.push_back(c == '\t' || c == '\r' || c == '\n' ? ' ' : c);
+    const std::size_t start = out.size();
+    out.append(text);
+    for (std::size_t i = out.find_first_of("\t\r\n", start); i != std::string::npos;
+         i = out.find_first_of("\t\r\n", i + 1)) {
+        out[i] = ' ';
+    }
+    out.push_back('\t');
+}
+
+void addInteger(std::string& out, std::int32_t value) {
+    char buf[16];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+    out.append(buf, ec == std::errc() ? static_cast<std::size_t>(end - buf) : 0);
     out.push_back('\t');
 }
 
@@ -161,7 +174,7 @@ std::string FormatMeasureRow(const TMeasureSet& set, ETSVVersion layout) {
     addEmpty(out, (kMaxTestLines - lines) * 9);
     for (std::int32_t v : set.OrigImage) {
         if (v < 0) break;
-        addNumber(out, "%d", v);
+        addInteger(out, v);
     }
     return out;
 }
