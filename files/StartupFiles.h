@@ -1,0 +1,38 @@
+#pragma once
+
+// Opening the settings files and the language file at start-up, at the
+// places the paths decide. A file shipped next to the program is read from
+// there the first time and from then on lives, written, at its writable
+// place.
+
+#include <memory>
+#include <string>
+
+#include "files/ConfigFile.h"
+#include "files/FileErrorReporter.h"
+#include "files/LanguageFile.h"
+#include "files/Paths.h"
+
+namespace kyvo {
+
+// The read-only program settings file DRConfigRO.ini next to the program.
+std::unique_ptr<TConfigFile> OpenProgramSettings(const tPaths& paths,
+                                                 IFileErrorReporter* reporter = nullptr);
+
+// The user settings file: opened where it can be read, then moved to its
+// writable place; reloaded from there when a copy exists, else saved there.
+std::unique_ptr<TConfigFile> OpenUserSettings(tPaths& paths,
+                                              IFileErrorReporter* reporter = nullptr);
+
+// The language file named by "Language"/"filename" of the user settings.
+// Missing everywhere, it is created empty at its writable place (or taken
+// from ../../../language.ini of the working folder, for a program run from
+// its build folder).
+std::unique_ptr<TLanguageFile> OpenLanguageFile(tPaths& paths, const std::string& fileName,
+                                                IFileErrorReporter* reporter = nullptr);
+
+// The first command-line argument (after the program name) is exactly
+// "-uninstall".
+bool IsUninstallRequest(int argc, const char* const* argv);
+
+}  // namespace kyvo
