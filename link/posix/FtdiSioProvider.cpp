@@ -43,8 +43,12 @@ std::string readAttribute(const fs::path& file) {
     std::ifstream in(file);
     std::string text;
     std::getline(in, text);
-    while (!text.empty() && (text.back() == '\r' || text.back() == ' ')) text.pop_back();
-    return text;
+    // Some attributes are padded ("bNumInterfaces" reads " 2").
+    auto blank = [](char c) { return c == ' ' || c == '\r' || c == '\t'; };
+    while (!text.empty() && blank(text.back())) text.pop_back();
+    std::size_t start = 0;
+    while (start < text.size() && blank(text[start])) ++start;
+    return text.substr(start);
 }
 
 std::uint32_t readHex(const fs::path& file) {
