@@ -431,7 +431,8 @@ struct SimDevice::Impl {
     Measurement makeMeasurement(const ActiveConfig& c, std::vector<float> values, Random& rnd,
                                 std::uint64_t seed) {
         Measurement m;
-        m.values = generateValues(c, rnd, values.size(), std::move(values));
+        std::size_t given = values.size();
+        m.values = generateValues(c, rnd, given, std::move(values));
         m.voltage = static_cast<std::uint16_t>(3500 + rnd.below(600));
         m.temperature = static_cast<float>(std::round(rnd.uniform(18.0, 30.0) * 100.0) / 100.0);
         synthesiseLinesAndImage(m, c, sc.evaluation.imageWidth, seed);
