@@ -27,9 +27,10 @@ std::unique_ptr<TConfigFile> OpenUserSettings(tPaths& paths,
 // The language file named by "Language"/"filename" of the user settings.
 // Missing everywhere, it is created empty at its writable place (or taken
 // from ../../../language.ini of the working folder, for a program run from
-// its build folder).
-std::unique_ptr<TLanguageFile> OpenLanguageFile(tPaths& paths, const std::string& fileName,
-                                                IFileErrorReporter* reporter = nullptr);
+// its build folder; an empty buildTreeCopy skips that).
+std::unique_ptr<TLanguageFile> OpenLanguageFile(
+    tPaths& paths, const std::string& fileName, IFileErrorReporter* reporter = nullptr,
+    const std::string& buildTreeCopy = "../../../language.ini");
 
 // The first command-line argument (after the program name) is exactly
 // "-uninstall".
