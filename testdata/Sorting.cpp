@@ -78,9 +78,8 @@ const ICollation& defaultCollation() {
 }
 
 int compareAlignedNumbers(std::string_view a, std::string_view b, const ICollation& coll) {
-    if (a.empty() || b.empty() || !isDigit(a.front()) || !isDigit(b.front())) {
-        return coll.compare(a, b, true);
-    }
+    if (a.empty() || b.empty()) return (a.empty() ? 0 : 1) - (b.empty() ? 0 : 1);
+    if (!isDigit(a.front()) || !isDigit(b.front())) return coll.compare(a, b, true);
     const std::size_t da = leadingDigits(a), db = leadingDigits(b);
     if (da == db) return coll.compare(a, b, true);
     if (da < db) return coll.compare(std::string(db - da, ' ').append(a), b, true);

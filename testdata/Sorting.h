@@ -103,6 +103,13 @@ const auto& deref(const T& item) {
     }
 }
 
+// Empty texts first whatever the collation makes of them.
+inline int compareText(const ICollation& c, std::string_view a, std::string_view b,
+                       bool ignoreCase) {
+    if (a.empty() || b.empty()) return (a.empty() ? 0 : 1) - (b.empty() ? 0 : 1);
+    return c.compare(a, b, ignoreCase);
+}
+
 template <typename Item>
 int compareByMode(ESortType mode, const Item& a, const Item& b, const ICollation& c) {
     // Measure sets and result rows share one mode space; each only knows
@@ -114,25 +121,25 @@ int compareByMode(ESortType mode, const Item& a, const Item& b, const ICollation
         switch (mode) {
             case TestIDUp:
             case TestIDDown:
-                return c.compare(a.TestID, b.TestID, true);
+                return compareText(c, a.TestID, b.TestID, true);
             case TestNameUp:
             case TestNameDown:
-                return c.compare(a.TestName, b.TestName, true);
+                return compareText(c, a.TestName, b.TestName, true);
             case LotNrUp:
             case LotNrDown:
-                return c.compare(a.LotNr, b.LotNr, true);
+                return compareText(c, a.LotNr, b.LotNr, true);
             case DistrManuUp:
             case DistrManuDown:
-                return c.compare(a.Distr_Manu, b.Distr_Manu, true);
+                return compareText(c, a.Distr_Manu, b.Distr_Manu, true);
             case DateTimeUp:
             case DateTimeDown:
                 return compareDates(a.DateTime, b.DateTime);
             case AddDataUp:
             case AddDataDown:
-                return c.compare(a.UserComment, b.UserComment, true);
+                return compareText(c, a.UserComment, b.UserComment, true);
             case PatIDUp:
             case PatIDDown:
-                return c.compare(a.PatientID, b.PatientID, true);
+                return compareText(c, a.PatientID, b.PatientID, true);
             default:
                 return 0;
         }
@@ -140,20 +147,20 @@ int compareByMode(ESortType mode, const Item& a, const Item& b, const ICollation
         switch (mode) {
             case ResValidUp:
             case ResValidDown:
-                return c.compare(a.Validity, b.Validity, true);
+                return compareText(c, a.Validity, b.Validity, true);
             case ResNameUp:
             case ResNameDown:
-                return c.compare(a.ResultName, b.ResultName, true);
+                return compareText(c, a.ResultName, b.ResultName, true);
             case ResValUp:
             case ResValDown:
                 return compareAlignedNumbers(a.ResultValue, b.ResultValue, c);
             case ResUnitUp:
             case ResUnitDown:
-                return c.compare(a.UnitName, b.UnitName, true);
+                return compareText(c, a.UnitName, b.UnitName, true);
             case ResClassUp:
-                return c.compare(a.ClassName, b.ClassName, false);
+                return compareText(c, a.ClassName, b.ClassName, false);
             case ResClassDown:
-                return c.compare(a.ClassName, b.ClassName, true);
+                return compareText(c, a.ClassName, b.ClassName, true);
             default:
                 return 0;
         }

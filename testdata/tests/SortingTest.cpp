@@ -45,6 +45,30 @@ TEST(Sorting, textsCompareIgnoringCaseWithEmptyFirstAndDescendingReversed) {
     EXPECT_EQ(names(list), (std::vector<std::string>{"Gamma", "beta", "alpha2", "Alpha", ""}));
 }
 
+// Orders every non-empty text backwards and empty texts last, unlike any
+// real locale: shows that sorting asks the given collation, and that empty
+// texts still come first.
+class TBackwardCollation : public ICollation {
+  public:
+    int compare(std::string_view a, std::string_view b, bool ignoreCase) const override {
+        if (a.empty() != b.empty()) return a.empty() ? 1 : -1;
+        return -TStdCollation().compare(a, b, ignoreCase);
+    }
+};
+
+TEST(Sorting, theGivenCollationDecidesButEmptyTextsComeFirst) {
+    const TBackwardCollation backward;
+    auto list = setsNamed({"a", "", "c", "b"});
+    SortByMode(TestNameUp, list, backward);
+    EXPECT_EQ(names(list), (std::vector<std::string>{"", "c", "b", "a"}));
+    std::vector<TResultSet> rows(3);
+    rows[0].ResultValue = "5";
+    rows[2].ResultValue = "12";
+    SortByMode(ResValUp, rows, backward);
+    EXPECT_EQ(rows[0].ResultValue, "");
+    EXPECT_EQ(rows[1].ResultValue, "12");
+}
+
 TEST(Sorting, everyMeasurementModeComparesItsOwnField) {
     struct Case {
         ESortType mode;
