@@ -764,6 +764,8 @@ not given keeps the default shown in brackets.
   code = CODE   info = N                error to answer with
   bytes = N                             short-reply: data bytes delivered;
                                         close-line: bytes sent before closing
+  escaped-fe puts 0xFE into every byte of a data reply (memory or image)
+  but its code, colour mode and length, so each is escaped on the wire
 )";
 }
 

@@ -141,7 +141,7 @@ enum class FaultKind {
     DeviceError,  // answer with device error `code`, `info` instead
     Busy,         // announce busy for durationMs, ignore frames, then acknowledge
     ShortReply,   // a data reply carries only `bytes` of the requested bytes
-    EscapedFe,    // every data byte of the reply is 0xFE (escaped on the wire)
+    EscapedFe,    // a data reply's bytes but code, colour mode and length are all 0xFE
     CloseLine,    // send `bytes` bytes of the reply, then close the line
 };
 

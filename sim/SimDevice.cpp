@@ -562,6 +562,8 @@ struct SimDevice::Impl {
                     break;
                 }
                 case FaultKind::EscapedFe:
+                    // Every byte but the code, the colour mode and the length.
+                    std::fill(payload.begin() + (code == cData ? 0 : 1), payload.begin() + 5, 0xFE);
                     std::fill(payload.begin() + 7, payload.end(), 0xFE);
                     break;
                 case FaultKind::CloseLine:

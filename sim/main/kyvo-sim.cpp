@@ -149,10 +149,10 @@ int main(int argc, char** argv) {
         while (pendingPos < pending.size()) {
             std::size_t n = pending.size() - pendingPos;
             if (byteUs > 0 && !all) {
+                // Every byte takes its ten bit times; send what is due by now.
                 std::uint64_t now = elapsedUs();
-                if (nextByteUs < now) nextByteUs = now;
                 if (nextByteUs > now) return;
-                n = 1;
+                n = std::min<std::size_t>(n, 1 + (now - nextByteUs) / byteUs);
             }
             ssize_t w = ::write(outFd, pending.data() + pendingPos, n);
             if (w < 0) {
@@ -173,6 +173,8 @@ int main(int argc, char** argv) {
         std::uint64_t now = elapsedMs();
         if (now > device.nowMs()) device.advance(static_cast<std::uint32_t>(now - device.nowMs()));
         kyvo::tByteBuffer out = device.takeOutput();
+        // A line that was idle starts sending now, not in the past.
+        if (pending.empty() && !out.empty()) nextByteUs = std::max(nextByteUs, elapsedUs());
         pending.insert(pending.end(), out.begin(), out.end());
         flushOutput(false);
         if (device.shutdownRequested()) break;
@@ -186,17 +188,15 @@ int main(int argc, char** argv) {
         if (auto next = device.nextEventMs())
             timeout = static_cast<int>(std::min<std::uint64_t>(
                 timeout, *next > device.nowMs() ? *next - device.nowMs() : 0));
-        if (pendingPos < pending.size()) {
+        bool waitWritable = pendingPos < pending.size() && byteUs == 0;
+        if (pendingPos < pending.size() && byteUs > 0) {
             std::uint64_t nowUs = elapsedUs();
-            int wait = byteUs > 0 && nextByteUs > nowUs
-                           ? static_cast<int>((nextByteUs - nowUs) / 1000)
-                           : 0;
-            timeout = std::min(timeout, wait);
+            int wait = nextByteUs > nowUs ? static_cast<int>((nextByteUs - nowUs) / 1000) : 0;
+            timeout = std::min(timeout, std::max(wait, 1));
         }
         pollfd fds[2] = {{inFd, POLLIN, 0}, {outFd, POLLOUT, 0}};
-        bool waitWritable = pendingPos < pending.size() && byteUs == 0;
-        int nfds = poll(fds, waitWritable && outFd != inFd ? 2 : 1, inputOpen ? timeout : 0);
         if (waitWritable && outFd == inFd) fds[0].events |= POLLOUT;
+        int nfds = poll(fds, waitWritable && outFd != inFd ? 2 : 1, inputOpen ? timeout : 0);
         if (nfds < 0 && errno != EINTR) break;
         if (inputOpen && nfds > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
             ssize_t r = ::read(inFd, buf, sizeof buf);
