@@ -229,23 +229,29 @@ bool TSeriellThread::openWith(std::shared_ptr<ISerialPort> port, std::uint32_t o
         portPath_.clear();
         return false;
     }
+    std::uint32_t error = 0;
     {
+        // Configured and purged before the worker may touch it.
         std::scoped_lock lock(criticalRx, criticalTx);
-        port_ = port;
-        portIsFtdi_ = ftdiPort;
+        tLineSettings settings{BaudRate_, countOfBits, stopBits, parity};
+        error = port->configure(settings, fDTR, fRTS);
+        port->purge(true, true);
+        if (error != 0) {
+            port->close();
+        } else {
+            port_ = port;
+            portIsFtdi_ = ftdiPort;
+        }
     }
-    Open.store(true);
-    tLineSettings settings{BaudRate_, countOfBits, stopBits, parity};
-    std::uint32_t error = port->configure(settings, fDTR, fRTS);
     if (error != 0) {
-        ClosePort();
+        portPath_.clear();
         LastError.store(error);
         return false;
     }
     LastError.store(0);
     fFTDICurrentIdx = portID;
     fFTDIOpendByLocID = portIDAsLocID;
-    port->purge(true, true);
+    Open.store(true);
     return true;
 }
 
