@@ -410,6 +410,13 @@ struct SimDevice::Impl {
         StoredBits bits{sc.bits.ResultsWithLineData, sc.bits.ResultsWithImage};
         tByteBuffer entry = resultEntry(deleted ? 0 : id, m, sc.eepromVersion, bits);
         appendToRing(resRing, entry, deleted ? 0 : id);
+        if (!deleted) writeRecord(m, config);
+    }
+
+    // The device keeps its latest measurement at 0x20000.
+    void writeRecord(const Measurement& m, const ActiveConfig& config) {
+        tByteBuffer rec = measurementRecord(m, config, sc.eepromVersion);
+        std::copy_n(rec.begin(), std::min(rec.size(), record->bytes.size()), record->bytes.begin());
     }
 
     std::vector<float> generateValues(const ActiveConfig& c, Random& rnd, std::size_t from,
@@ -1009,8 +1016,7 @@ struct SimDevice::Impl {
         m.invalid = sc.evaluation.invalid;
         if (clock && expiredOn(active, *clock)) m.invalid |= 0x40;
         m.measureID = ++measureCounter;
-        tByteBuffer rec = measurementRecord(m, active, sc.eepromVersion);
-        std::copy_n(rec.begin(), std::min(rec.size(), record->bytes.size()), record->bytes.begin());
+        writeRecord(m, active);
         if (sc.evaluation.store) {
             storeMeasurement(m, active, false);
             writePointers();

@@ -68,7 +68,8 @@ TEST_P(SimMemoryLayout, identityBitsAndStoredDataSitWhereTheVersionPutsThem) {
 
     EXPECT_EQ(dev.configMemorySize(), k.configMemory);
     EXPECT_EQ(c.readMemory(0x00000, k.configMemory).size(), k.configMemory);
-    EXPECT_EQ(c.readMemory(0x20000, k.recordSize).size(), k.recordSize);
+    tByteBuffer record = c.readMemory(0x20000, k.recordSize);
+    EXPECT_EQ(record.size(), k.recordSize);
 
     StoredData d = readStoredData(c, k.version, k.separate, true, true);
     ASSERT_EQ(d.configs.size(), 1u);
@@ -79,6 +80,14 @@ TEST_P(SimMemoryLayout, identityBitsAndStoredDataSitWhereTheVersionPutsThem) {
         EXPECT_EQ(r.values.size(), 2u);
     }
     EXPECT_EQ(dev.storedResultCount(), 6u);
+
+    // The last measurement record holds the newest stored measurement; its
+    // date closes the record in every layout.
+    TDateData newest;
+    std::copy(record.end() - 6, record.end(), newest.Data.begin());
+    EXPECT_EQ(newest, d.results.back().date);
+    tCursor v = 3;
+    EXPECT_EQ(bufReadSingle(record, v), d.results.back().values[0]);
 
     // The stored configuration list at the data memory's start holds the one
     // configuration, then the end marker.
