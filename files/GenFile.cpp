@@ -38,7 +38,10 @@ char32_t foldCase(char32_t c) {
     return c;
 }
 
+// The folding above keeps the UTF-8 length of every character, so texts of
+// different byte lengths never match.
 bool sameIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
     const std::u32string ca = utf8ToCodePoints(a);
     const std::u32string cb = utf8ToCodePoints(b);
     if (ca.size() != cb.size()) return false;
@@ -279,9 +282,16 @@ std::string TGenFile::GetLineValue(std::string_view line) {
     return DecodeSaveString(std::string_view(clean).substr(eq + 1));
 }
 
+// Only a line whose first character apart from blanks is "[" or a quote can
+// clean to a head; this spares cleaning every item line on each lookup.
+static bool mayBeHead(std::string_view line) {
+    const auto first = line.find_first_not_of(" \t");
+    return first != std::string_view::npos && (line[first] == '[' || line[first] == '"');
+}
+
 int TGenFile::FindNextHead(int index) const {
     for (int i = index < 0 ? 0 : index; i < static_cast<int>(Lines.size()); ++i)
-        if (!GetLineHead(Lines[i]).empty()) return i;
+        if (mayBeHead(Lines[i]) && !GetLineHead(Lines[i]).empty()) return i;
     return -1;
 }
 

@@ -99,7 +99,8 @@ std::string ReadLanguageFileName(TConfigFile& user);
 std::string ReadLanguageName(TConfigFile& user);
 
 // Reads every other item of the user settings file in start-up order.
-// configFolder is the default of "DefaultDir".
+// configFolder (the configuration folder with its trailing separator) is
+// the default of "DefaultDir".
 TUserSettings ReadUserSettings(TConfigFile& user, const TScreenGeometry& screen,
                                const std::string& configFolder);
 

@@ -226,6 +226,12 @@ TEST_F(KeyFile, headLineWithTrailingBlanksEndsTheSectionBeforeItButIsNeverFound)
                      "y = 5"}),
               file->Lines);
     EXPECT_EQ("5", file->GetVal("setup", "y"));
+
+    // Any line that cleans to a head ends a section, quoted or indented.
+    auto quoted = configWith({"[A]", "x = 1", "  \"[Q]\"", "q = 1", "[B]", "\t[C] # c", "c = 1"});
+    EXPECT_EQ("", quoted->GetVal("A", "q"));
+    EXPECT_EQ("", quoted->GetVal("B", "c"));
+    EXPECT_EQ("1", quoted->GetVal("A", "x"));
 }
 
 TEST_F(KeyFile, settingAnItemReplacesOnlyItsLineAndKeepsEverythingElse) {
