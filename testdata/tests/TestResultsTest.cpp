@@ -410,6 +410,27 @@ TEST(ResultRing, readPointerRotatesTheResultRing) {
     EXPECT_FLOAT_EQ(list[0].Results[1].ResultValues[1], 4.0f);
 }
 
+TEST(ResultRing, mirrorSuppliesVersionPointersAndContentBits) {
+    TEEPROMMap map;
+    map.NonVolatileData.EEPROMVersion = 6;
+    map.NonVolatileData.KyvoCfgBits_0.Data = 1u << 23;  // line data, no image
+    auto& vol = map.VolatileData;
+    vol.StoredTestResultCfgStart = 0x0800;
+    vol.StoredTestResultCfgStop = 0x08FF;
+    vol.StoredTestResultCfgReadPtr = 0x0810;
+    vol.StoredTestResultStart = 0x1000;
+    vol.StoredTestResultStop = 0x10FF;
+    vol.StoredTestResultReadPtr = 0x1020;
+    std::vector<TKyvoResultData> list;
+    ReadStoredResultConfigs(ringOf(256, {cfgEntry(6, 3, 2, 0, kStrings)}, 0x10), map, list);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].TestCfg.ReadStringData(6), "Name");
+    ReadStoredResults(ringOf(256, {resultEntry(6, {3, {1, 2}, 2}, true, false)}, 0x20), map, list);
+    ASSERT_EQ(list[0].Results.size(), 1u);
+    EXPECT_EQ(list[0].Results[0].LineData.size(), 2u);
+    EXPECT_EQ(list[0].Results[0].LineData[1].CenterPositionAbsolut, 101);
+}
+
 TEST(RingRotation, shortBufferIsTakenAsZeroFilled) {
     const tByteBuffer ring = {1, 2, 3};
     EXPECT_EQ(RotateRing(ring, {10, 14, 11}), (tByteBuffer{2, 3, 0, 0, 1}));
