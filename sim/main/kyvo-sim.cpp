@@ -105,6 +105,8 @@ int main(int argc, char** argv) {
     kyvo::sim::SimDevice device(scenario, localNowSeconds());
 
     int inFd = 0, outFd = 1, slaveFd = -1;
+    termios savedTerminal{};
+    bool restoreTerminal = false;
     if (!useStdio) {
         int master = posix_openpt(O_RDWR | O_NOCTTY);
         if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
@@ -120,8 +122,8 @@ int main(int argc, char** argv) {
             return fail("cannot set up " + slaveName + ": " + std::strerror(errno));
         inFd = outFd = master;
         std::cout << slaveName << "\n" << std::flush;
-    } else if (isatty(0)) {
-        makeRaw(0);
+    } else if (isatty(0) && tcgetattr(0, &savedTerminal) == 0) {
+        restoreTerminal = makeRaw(0);
     }
     fcntl(outFd, F_SETFL, fcntl(outFd, F_GETFL) | O_NONBLOCK);
 
@@ -212,6 +214,7 @@ int main(int argc, char** argv) {
             }
         }
     }
+    if (restoreTerminal) tcsetattr(0, TCSANOW, &savedTerminal);
     if (slaveFd >= 0) close(slaveFd);
     if (!useStdio) close(inFd);
     return 0;

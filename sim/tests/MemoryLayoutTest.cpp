@@ -204,3 +204,20 @@ TEST(SimStoredData, demoHoldsVariedMeasurementsOverSeveralDays) {
 
 }  // namespace
 }  // namespace kyvo::sim::test
+
+namespace kyvo::sim::test {
+namespace {
+
+TEST(SimStoredData, generatedDataDependOnlyOnSeedAndHostTime) {
+    Scenario s = Scenario::demo();
+    SimDevice a(s), b(s);
+    EXPECT_EQ(a.read(0x80000, 0x10000), b.read(0x80000, 0x10000));
+    s.generator.seed += 1;
+    SimDevice other(s);
+    EXPECT_NE(a.read(0x80000, 0x10000), other.read(0x80000, 0x10000));
+    SimDevice later(Scenario::demo(), SimDevice::kDefaultHostTime + 86400);
+    EXPECT_NE(a.read(0x80000, 0x10000), later.read(0x80000, 0x10000));
+}
+
+}  // namespace
+}  // namespace kyvo::sim::test
