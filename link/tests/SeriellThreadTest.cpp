@@ -149,8 +149,9 @@ TEST_F(SmallQueues, aFullTransmitQueueRaisesRxBufferFullOnTheCallerAndRefuses) {
     EXPECT_FALSE(port.Send(std::string("x")));
     EXPECT_EQ(ev.rxFull, 3);
     port.clear();
-    EXPECT_TRUE(port.Send(std::string("shutdown\r")) == false);  // 9 bytes into 8
+    EXPECT_FALSE(port.Send(std::string("shutdown\r")));  // 9 bytes into 8
     EXPECT_EQ(port.txCount(), 8);
+    EXPECT_EQ(ev.rxFull, 4);
 }
 
 TEST_F(SerialWorker, aClosedPortRefusesEverythingWithoutEvents) {
