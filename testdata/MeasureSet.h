@@ -117,7 +117,8 @@ void ScaleLineImage(TMeasureSet& set, std::span<const std::int32_t> values);
 // From count packed 12-bit values.
 void LineImageFromPacked12(TMeasureSet& set, const tByteBuffer& packed, std::size_t count);
 // From the little-endian 16-bit samples of an image transfer. ImageData keeps
-// the size the transfer announced when that is larger than the sample count.
+// the size the transfer announced (up to 256) when that is larger than the
+// sample count.
 void LineImageFromGray16(TMeasureSet& set, const tByteBuffer& data);
 
 // A set from one stored result of one stored configuration. Line results
@@ -142,8 +143,9 @@ struct TStorageBuildResult {
 // Turns every stored result of every stored configuration, in ring order,
 // into a set and appends those whose TestID is not yet in list. decide is
 // asked only when list is not empty (the application maps its AddDataBehaviour
-// setting and, for AlwaysAsk, its question onto it); Overwrite empties the
-// list first. Sorting, refreshing and saving stay with the caller.
+// setting and, for AlwaysAsk, its question onto it; without decide the sets
+// are added); Overwrite empties the list first. Sorting, refreshing and
+// saving stay with the caller.
 TStorageBuildResult BuildMeasureSetsFromStorage(const std::vector<TKyvoResultData>& results,
                                                 const TDeviceIdentity& device, bool withLineData,
                                                 bool withImage, const TextLookup& text,
