@@ -4,6 +4,7 @@
 #include <cmath>
 #include <deque>
 #include <map>
+#include <stdexcept>
 
 #include "sim/Records.h"
 
@@ -1048,8 +1049,16 @@ struct SimDevice::Impl {
 
 SimDevice::SimDevice(std::int64_t hostTime) : SimDevice(Scenario::demo(), hostTime) {}
 
+namespace {
+const Scenario& checked(const Scenario& scenario) {
+    if (std::string error = scenario.validate(); !error.empty())
+        throw std::invalid_argument("unsound simulator scenario: " + error);
+    return scenario;
+}
+}  // namespace
+
 SimDevice::SimDevice(const Scenario& scenario, std::int64_t hostTime)
-    : d(std::make_unique<Impl>(scenario, hostTime)) {}
+    : d(std::make_unique<Impl>(checked(scenario), hostTime)) {}
 
 SimDevice::~SimDevice() = default;
 

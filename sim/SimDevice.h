@@ -46,7 +46,8 @@ class SimDevice {
     // Plays the built-in demo device. hostTime is the computer's clock at
     // time 0 (see setHostTime); generated measurements lie before it.
     explicit SimDevice(std::int64_t hostTime = kDefaultHostTime);
-    // The scenario must be sound (Scenario::validate gives no error).
+    // Throws std::invalid_argument with Scenario::validate's text when the
+    // scenario is not sound (a parsed scenario always is).
     explicit SimDevice(const Scenario& scenario, std::int64_t hostTime = kDefaultHostTime);
     ~SimDevice();
     SimDevice(const SimDevice&) = delete;

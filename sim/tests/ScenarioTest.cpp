@@ -147,6 +147,12 @@ TEST(SimScenario, exampleScenariosParseAndPlay) {
     EXPECT_GT(seen, 0);
 }
 
+TEST(SimScenario, unsoundScenarioBuiltInCodeIsRefusedByTheDevice) {
+    Scenario s = Scenario::demo();
+    s.memory.resultStop = 0xFFFF;  // the result ring would cover the configuration ring
+    EXPECT_THROW(SimDevice{s}, std::invalid_argument);
+}
+
 TEST(SimScenario, missingFileIsReported) {
     std::string error;
     EXPECT_FALSE(Scenario::load("/nonexistent/x.ini", error));
