@@ -267,14 +267,15 @@ TEST(ResultConfigRing, entriesBeyondTheModelAreRefusedOrCut) {
     EXPECT_EQ(list[0].TestCfg.ReadStringData(6), "Name");
 }
 
-struct ResultSpec {
+struct ResultShape {
     std::uint8_t id;
     std::vector<float> values;
     std::uint8_t lineCount = 0;
     std::uint8_t imageSize = 0;
 };
 
-tByteBuffer resultEntry(std::uint8_t version, const ResultSpec& s, bool withLines, bool withImage) {
+tByteBuffer resultEntry(std::uint8_t version, const ResultShape& s, bool withLines,
+                        bool withImage) {
     tByteBuffer b;
     tCursor c = 0;
     bufAddByte(b, c, s.id);
@@ -370,8 +371,8 @@ TEST(ResultRing, lineDataAndImageFollowTheValuesWhenConfigured) {
     };
     const Case cases[] = {{5, false, true}, {5, true, false}, {6, true, true}, {4, false, false}};
     for (const auto& tc : cases) {
-        const ResultSpec spec{3, {1.0f, 2.0f}, 12, 10};
-        const tByteBuffer first = resultEntry(tc.version, spec, tc.lines, tc.image);
+        const ResultShape shape{3, {1.0f, 2.0f}, 12, 10};
+        const tByteBuffer first = resultEntry(tc.version, shape, tc.lines, tc.image);
         const std::size_t expected = StoredResultHeaderSize(tc.version) + 8 +
                                      (tc.lines ? 1 + 12 * StoredLineResultSize(tc.version) : 0) +
                                      (tc.image ? 1 + 15 : 0);
