@@ -18,6 +18,7 @@
 #include "app/DeviceLink.h"
 #include "app/Platform.h"
 #include "app/View.h"
+#include "files/SettingsEnums.h"
 #include "protocol/ByteBuffer.h"
 #include "protocol/KyvoCommand.h"
 #include "protocol/KyvoEEPROM15.h"
@@ -74,9 +75,6 @@ enum eUserAction : std::uint8_t {
     actWriteConfig,
 };
 
-enum EAddDataBehaviour { AlwaysAsk, AlwaysAdd, AlwaysOverwrite };
-enum ETestSource { TSKyvo, TSLocal, TSSelect };
-
 // Who started a connect or disconnect.
 enum class ESource { MainWindow, Button_Open };
 
@@ -132,6 +130,14 @@ class TForm_Main {
     void DTP_SetDateKeyDown(bool enter);
     void PopUpItem_SetSystemTimeClick();
 
+    // For scripted front ends: the source and combining of the next
+    // measurements, without touching the user settings.
+    void UseTestSource(ETestSource source) { CurrentTestSource = source; }
+    void UseCombining(bool on) {
+        CombineMeasurements = on ? ECombineMeasurements::Combine : ECombineMeasurements::SingleOnly;
+    }
+    void UseAddDataBehaviour(EAddDataBehaviour b) { AddDataBehaviour = b; }
+
     // --- queries for the front ends ---------------------------------------
     const TState& State() const { return State_; }
     bool Initialized() const { return initialized; }
@@ -146,6 +152,8 @@ class TForm_Main {
     const TLocalDateTime& LastDeviceClock() const { return lastDeviceClock; }
     bool LastDeviceClockValid() const { return lastDeviceClockValid; }
     ECombineMeasurements CombineMode() const { return CombineMeasurements; }
+    // A user action waits for the end of a clock request.
+    bool ActionPending() const { return DelayedUserAction != actNone; }
     std::string Lang(const TLangEntry& e) const;
 
     // Raised after a stored-data read has delivered both rings and the list

@@ -1,0 +1,80 @@
+#include "app/AppFiles.h"
+
+#include "app/Main.h"
+#include "files/StartupFiles.h"
+
+namespace kyvo {
+
+void TAppFiles::Open(const std::string& programName, IFileErrorReporter* reporter,
+                     tPathsEnvironment environment) {
+    Paths.InitPaths("DRConfig.ini", programName, true, std::move(environment));
+    prog_ = OpenProgramSettings(Paths, reporter);
+    user_ = OpenUserSettings(Paths, reporter);
+    const std::string langName = user_->GetVal("Language", "filename", "language.ini");
+    languageFile_ = OpenLanguageFile(Paths, langName, reporter);
+    Menu = BuildLanguageMenu(*languageFile_, *user_);
+    progStore_ = std::make_unique<ConfigKeyStore>(*prog_);
+    userStore_ = std::make_unique<ConfigKeyStore>(*user_);
+    language_ = std::make_unique<FileLanguage>(*languageFile_);
+}
+
+std::optional<std::string> ViewResultFileDialogs::ChooseSaveFile() {
+    TFileDialogRequest r;
+    r.Kind = EFileDialog::SaveResults;
+    r.InitialDir = main_.DefaultDir;
+    r.FileName = main_.LastUsedFile;
+    r.DefaultExt = "tsv";
+    r.Filter = lang_.Text(LE_TsvFileFilter);
+    return view_.ShowFileDialog(r);
+}
+
+void ViewResultFileDialogs::RememberResultFile(const std::string& path) {
+    const auto slash = path.find_last_of("/\\");
+    if (slash == std::string::npos) {
+        main_.LastUsedFile = path;
+    } else {
+        main_.DefaultDir = path.substr(0, slash + 1);
+        main_.LastUsedFile = path.substr(slash + 1);
+    }
+    user_.SetText("Setup", "DefaultDir", main_.DefaultDir);
+    user_.SetText("Setup", "LastUsedFile", main_.LastUsedFile);
+}
+
+EDialogAnswer ViewResultFileDialogs::AskYesNoCancel(const TLangEntry& question) {
+    switch (main_.ShowOwnMessage(lang_.Text(question), "", EMsgStyle::YesNoCancel)) {
+        case EModalResult::Yes:
+            return EDialogAnswer::Yes;
+        case EModalResult::No:
+            return EDialogAnswer::No;
+        default:
+            return EDialogAnswer::Cancel;
+    }
+}
+
+void ViewResultFileDialogs::ShowMessage(const TLangEntry& text, const TLangEntry* caption,
+                                        const std::string& detail) {
+    main_.ShowOwnMessage(lang_.Text(text) + detail, caption ? lang_.Text(*caption) : "",
+                         EMsgStyle::OK);
+}
+
+void BindResultFileSaving(TForm_Main& main, IResultFileDialogs& dialogs, ETSVVersion layout,
+                          const std::string& trackingFile) {
+    main.SaveMeasureList = [&dialogs, layout, trackingFile](TForm_Main& m, int mode) {
+        TSaveRequest r;
+        r.Mode = mode == 1   ? ESaveMode::LastFile
+                 : mode == 3 ? ESaveMode::Tracking
+                             : ESaveMode::Interactive;
+        r.Layout = layout;
+        r.LastFile = m.DefaultDir + m.LastUsedFile;
+        r.TrackingFile = trackingFile;
+        kyvo::SaveMeasureList(m.MeasureList, r, dialogs,
+                              [&m](const TLangEntry& e) { return m.Lang(e); });
+    };
+}
+
+ETSVVersion ReadTsvStyle(IKeyStore& prog) {
+    const std::string w = upperCaseAscii(prog.GetText("Setup", "SaveTSVStyle", "Long"));
+    return w == "SHORT" ? TSVVShort : w == "TOBREL" ? TSVVTobrel : TSVVLong;
+}
+
+}  // namespace kyvo
