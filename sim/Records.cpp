@@ -151,7 +151,9 @@ ActiveConfig parseActiveConfig(const tByteBuffer& bytes) {
     bool noWhite = (captureConfig & 0x10) != 0;
     std::uint8_t lines = lf & 0x0F, filters = lf >> 4;
     std::uint8_t results = rc & 0x0F, classes = (rc >> 8) & 0x1F;
-    if (lines > 10 || results > 10 || classes > 31) {
+    // Counts beyond the device's tables make the configuration unusable.
+    if (lines > 10 || results > 10 || classes > 31 || stringSize > 4000 ||
+        (!noWhite && imgSize > 256)) {
         a.status = ActiveConfig::Status::BadChecksum;
         return a;
     }
@@ -192,6 +194,10 @@ ActiveConfig parseActiveConfig(const tByteBuffer& bytes) {
         if (noWhite && i == imgSizeAt) v = 0x00;
         if (noWhite && i == imgSizeAt + 1) v = 0x01;
         sum += v;
+    }
+    if (end + 6 > bytes.size()) {
+        a.status = ActiveConfig::Status::BadChecksum;  // cut short
+        return a;
     }
     std::uint32_t stored = bufReadDWord(bytes, c);
     if (stored != 0 && stored != sum) {
@@ -322,6 +328,7 @@ tByteBuffer measurementRecord(const Measurement& m, const ActiveConfig& config,
 
 tByteBuffer resultConfigEntry(std::uint8_t id, const tByteBuffer& cfg, std::uint8_t eepromVersion) {
     ActiveConfig a = parseActiveConfig(cfg);
+    if (a.status != ActiveConfig::Status::Good) return {};
     tByteBuffer b;
     tCursor c = 0;
     bufAddByte(b, c, id);

@@ -400,7 +400,8 @@ struct SimDevice::Impl {
             dropOldest(cfgRing);
             return configIDFor(cfgBytes);
         }
-        if (!appendToRing(cfgRing, resultConfigEntry(id, cfgBytes, sc.eepromVersion), id)) return 0;
+        tByteBuffer entry = resultConfigEntry(id, cfgBytes, sc.eepromVersion);
+        if (entry.empty() || !appendToRing(cfgRing, entry, id)) return 0;
         ringConfigs.emplace_back(id, cfgBytes);
         return id;
     }

@@ -161,7 +161,12 @@ TEST(SimEvaluation, unusableActiveConfigurationEndsInADeviceError) {
     tByteBuffer badSum(64, 0);
     badSum[0] = 5;
     badSum[52] = 1;  // a checksum that matches nothing
+    tByteBuffer hugeTexts(64, 0);
+    hugeTexts[0] = 5;
+    hugeTexts[29] = 0x88;  // 5000 bytes of texts, more than the device holds
+    hugeTexts[30] = 0x13;
     const Case cases[] = {{"no configuration", tByteBuffer(64, 0), 0x1A},
+                          {"texts beyond the string area", hugeTexts, 0x1A},
                           {"version 6", tByteBuffer{6, 64, 0}, 0x1C},
                           {"bad checksum", badSum, 0x1A}};
     for (const auto& k : cases) {
