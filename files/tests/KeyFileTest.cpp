@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -344,6 +346,28 @@ TEST_F(KeyFile, failedSaveIsReportedAndKeepsTheOldFile) {
     EXPECT_EQ(0u, reporter.messages[0].text.find("Could not save file " + file.Filename));
     EXPECT_EQ("not a folder", fileBytes(folder));
     file.FileValid = false;  // no second report from the destructor
+}
+
+TEST_F(KeyFile, garbageFileBytesOpenLookUpAndSaveWithoutHarm) {
+    std::mt19937 random(20261209);
+    const std::string alphabet("[]=\"#\\x0aF \t\r\nAz\xC3\xA4\xFF\xFE\0", 22);
+    for (int round = 0; round < 100; ++round) {
+        std::string bytes;
+        const int length = static_cast<int>(random() % 120);
+        for (int i = 0; i < length; ++i)
+            bytes += (random() % 4 == 0) ? static_cast<char>(random() % 256)
+                                         : alphabet[random() % alphabet.size()];
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+        TConfigFile file(path, true, false, &reporter);
+        ASSERT_TRUE(file.FileValid);
+        file.GetVal("a", "F", 1);
+        file.GetVal("[", "=", "x");
+        file.GetBool("A", "z");
+        file.SetVal("\"", "#", "\r\n\\");
+        // What a save writes reads back as the same lines.
+        EXPECT_EQ(file.Lines, decodeTextLines(encodeTextLines(file.Lines))) << round;
+    }
+    EXPECT_TRUE(reporter.messages.empty());
 }
 
 }  // namespace
