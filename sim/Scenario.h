@@ -150,7 +150,8 @@ enum class FaultKind {
 // frames with code `command` (received frames) or sent in answer to it
 // (sent frames), every code when command is unset. It fires on occurrence
 // number `nth` (from 1) and the `times` - 1 following ones; times 0 means on
-// every one from nth on. Silence and Busy may instead start at `atMs`.
+// every one from nth on; ShortReply and EscapedFe count data replies only.
+// Silence and Busy may instead start at `atMs`.
 struct SimFault {
     FaultKind kind = FaultKind::Silence;
     std::optional<std::uint8_t> command;

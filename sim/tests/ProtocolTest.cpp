@@ -141,6 +141,35 @@ TEST(SimProtocol, clockRunsFromTheHostClockWithTheScenarioOffset) {
     EXPECT_FALSE(dev.deviceClock());
 }
 
+TEST(SimProtocol, tagAndDisplayTakeWrites) {
+    SimDevice dev;
+    SimClient c(dev);
+    tByteBuffer tag(100, 0x5A);
+    ASSERT_TRUE(c.writeMemory(0x40000, tag, true));
+    EXPECT_EQ(c.readMemory(0x40000, 100), tag);
+
+    const std::string text = "Hello";
+    tByteBuffer lcd(text.begin(), text.end());
+    lcd.push_back(0);
+    tByteBuffer p{0x03, 0x00, 0x00, 0x01, 0x00, static_cast<std::uint8_t>(lcd.size()), 0x00};
+    p.insert(p.end(), lcd.begin(), lcd.end());
+    auto f = c.request(0x50, p);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->code, 0x51);
+    EXPECT_EQ(f->payload[0], 0x03);
+    EXPECT_EQ(dev.lcdText(), "Hello");
+
+    Scenario noTag = Scenario::demo();
+    noTag.rfid.present = false;
+    SimDevice bare(noTag);
+    SimClient cb(bare);
+    tByteBuffer w{0x01, 0x00, 0x00, 0x04, 0x00, 0x01, 0x00, 0x42};
+    auto refused = cb.request(0x50, w);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->code, 0x47);
+    EXPECT_EQ(refused->payload[0], 0x70);
+}
+
 TEST(SimProtocol, writeOutsideWritableMemoryIsRefused) {
     SimDevice dev;
     SimClient c(dev);
