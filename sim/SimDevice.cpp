@@ -452,8 +452,11 @@ struct SimDevice::Impl {
         const SimTestConfig* cfg = sc.findConfig(sm.config);
         if (!cfg) return;
         ActiveConfig c = parseActiveConfig(configToBytes(*cfg));
+        if (c.status != ActiveConfig::Status::Good) return;
         Random rnd(sc.generator.seed * 7919ull + measureCounter);
-        Measurement m = makeMeasurement(c, sm.values, rnd, measureCounter + 17ull);
+        std::vector<float> values = sm.values;
+        if (values.size() > c.resultCount) values.resize(c.resultCount);
+        Measurement m = makeMeasurement(c, values, rnd, measureCounter + 17ull);
         m.date = sm.date;
         m.invalid = sm.invalid;
         m.voltage = sm.voltage;
@@ -1051,9 +1054,19 @@ struct SimDevice::Impl {
 SimDevice::SimDevice(std::int64_t hostTime) : SimDevice(Scenario::demo(), hostTime) {}
 
 namespace {
+// Only what would leave the device without a memory to play in is refused;
+// references to missing configurations are played as gaps (see the header).
 const Scenario& checked(const Scenario& scenario) {
-    if (std::string error = scenario.validate(); !error.empty())
-        throw std::invalid_argument("unsound simulator scenario: " + error);
+    std::string error;
+    auto layout = resolveLayout(scenario, error);
+    if (layout) {
+        std::size_t list = 1;
+        for (const auto& c : scenario.configs)
+            if (c.stored) list += configToBytes(c).size();
+        if (list > layout->configListSize)
+            error = "the stored configurations do not fit between config-start and config-stop";
+    }
+    if (!error.empty()) throw std::invalid_argument("unusable simulator scenario: " + error);
     return scenario;
 }
 }  // namespace

@@ -46,8 +46,11 @@ class SimDevice {
     // Plays the built-in demo device. hostTime is the computer's clock at
     // time 0 (see setHostTime); generated measurements lie before it.
     explicit SimDevice(std::int64_t hostTime = kDefaultHostTime);
-    // Throws std::invalid_argument with Scenario::validate's text when the
-    // scenario is not sound (a parsed scenario always is).
+    // Throws std::invalid_argument when the memory layout does not fit the
+    // device (a parsed scenario always fits). Other slips of a scenario
+    // built in code are played leniently: measurements of a missing
+    // configuration are left out, surplus values dropped, an unknown active
+    // or tag configuration leaves that memory empty.
     explicit SimDevice(const Scenario& scenario, std::int64_t hostTime = kDefaultHostTime);
     ~SimDevice();
     SimDevice(const SimDevice&) = delete;

@@ -153,6 +153,18 @@ TEST(SimScenario, unsoundScenarioBuiltInCodeIsRefusedByTheDevice) {
     EXPECT_THROW(SimDevice{s}, std::invalid_argument);
 }
 
+TEST(SimScenario, measurementsOfARemovedConfigurationAreLeftOut) {
+    Scenario s = Scenario::demo();
+    s.configs.resize(2);                   // without the five-result panel
+    s.measurements[0].values = {1, 2, 3};  // the one-result CRP test
+    SimDevice dev(s);
+    SimClient c(dev);
+    StoredData d = readStoredData(c, 6, true, true, true);
+    EXPECT_EQ(d.results.size(), dev.storedResultCount());
+    EXPECT_LT(d.results.size(), 25u);
+    for (const auto& r : d.results) EXPECT_LE(r.values.size(), 2u);
+}
+
 TEST(SimScenario, missingFileIsReported) {
     std::string error;
     EXPECT_FALSE(Scenario::load("/nonexistent/x.ini", error));
