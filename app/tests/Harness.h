@@ -261,6 +261,22 @@ class Rig {
     }
     void Run(std::int64_t ms) { sched.Advance(ms); }
     std::uint8_t State() const { return main->State().Current; }
+    // A device frame as if the device had sent it: code and payload, framed
+    // and escaped.
+    void InjectFrame(std::uint8_t code, const tByteBuffer& payload) {
+        tByteBuffer body{0x20, code};
+        body.insert(body.end(), payload.begin(), payload.end());
+        std::uint8_t x = 0;
+        for (auto b : body) x ^= b;
+        body.push_back(x);
+        tByteBuffer wire{0xFE};
+        for (auto b : body) {
+            wire.push_back(b);
+            if (b == 0xFE) wire.push_back(0xFE);
+        }
+        port->push(wire);
+    }
+    std::size_t MessageCount() const { return view.Messages.size(); }
 
     DirectMainThread mainThread;
     VirtualScheduler sched;

@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include "app/tests/Harness.h"
+
+namespace kyvo {
+namespace {
+
+using testing::Rig;
+
+// Read requests (address, count) in the bytes the program sent.
+std::vector<std::pair<std::uint32_t, std::uint16_t>> ReadRequests(const tByteBuffer& sent) {
+    tByteBuffer b;
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        b.push_back(sent[i]);
+        if (sent[i] == 0xFE && i + 1 < sent.size() && sent[i + 1] == 0xFE) ++i;
+    }
+    std::vector<std::pair<std::uint32_t, std::uint16_t>> out;
+    for (std::size_t i = 0; i + 10 < b.size(); ++i)
+        if (b[i] == 0xFE && b[i + 1] == 0x20 && b[i + 2] == 0x52)
+            out.push_back({b[i + 4] | b[i + 5] << 8 | b[i + 6] << 16 |
+                               static_cast<std::uint32_t>(b[i + 7]) << 24,
+                           static_cast<std::uint16_t>(b[i + 8] | b[i + 9] << 8)});
+    return out;
+}
+
+sim::Scenario Device(std::uint8_t version) {
+    sim::Scenario s = sim::Scenario::demo();
+    s.eepromVersion = version;
+    if (version < 3) s.bits.SeparateResultMemory = false;
+    s.memory = {};
+    return s;
+}
+
+struct Connected {
+    explicit Connected(const sim::Scenario& s, std::map<std::string, std::string> settings = {})
+        : rig(s, std::move(settings)) {
+        rig.Start();
+        rig.Connect();
+        EXPECT_EQ(rig.State(), stReady);
+        rig.sent.clear();
+    }
+    Rig rig;
+};
+
+struct PointerCase {
+    std::uint8_t version;
+    std::vector<std::pair<std::uint32_t, std::uint16_t>> pointerReads;
+};
+
+class StoredPointers : public ::testing::TestWithParam<PointerCase> {};
+
+TEST_P(StoredPointers, readThePointerBlocksOfTheVersionThenBothRings) {
+    Connected c(Device(GetParam().version));
+    c.rig.main->Button_ReadDataClick();
+    EXPECT_EQ(c.rig.State(), stReceiving);
+    EXPECT_EQ(c.rig.view.Status, "Receiving data");
+    c.rig.Run(3000);
+    EXPECT_EQ(c.rig.State(), stReady);
+    const auto reads = ReadRequests(c.rig.sent);
+    const auto& want = GetParam().pointerReads;
+    ASSERT_GT(reads.size(), want.size());
+    EXPECT_EQ(std::vector(reads.begin(), reads.begin() + want.size()), want);
+    EXPECT_EQ(c.rig.main->MeasureList.size(), c.rig.device->storedResultCount());
+    EXPECT_GT(c.rig.main->MeasureList.size(), 0u);
+    EXPECT_FALSE(c.rig.view.ProgressVisible);
+    EXPECT_TRUE(c.rig.view.IsEnabled(EControl::Menu_SaveFile));
+    EXPECT_EQ(c.rig.view.Counts[EList::Measurements],
+              static_cast<int>(c.rig.main->MeasureList.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, StoredPointers,
+                         ::testing::Values(PointerCase{2, {{0x500A2, 24}}},
+                                           PointerCase{4, {{0x5009C, 12}, {0x500AE, 14}}},
+                                           PointerCase{5, {{0x500A0, 12}, {0x500B2, 14}}}));
+
+TEST(StoredData, aLongRingIsReadInBlocksWithTheProgressBarShowingIt) {
+    Connected c(sim::Scenario::demo());
+    int maxSeen = 0;
+    c.rig.main->OnStateEntered = [&](TForm_Main&, std::uint8_t) {
+        maxSeen = std::max(maxSeen, c.rig.view.ProgressMax);
+    };
+    c.rig.main->Button_ReadDataClick();
+    c.rig.Run(3000);
+    const auto reads = ReadRequests(c.rig.sent);
+    for (auto [a, n] : reads) EXPECT_LE(n, 768);
+    EXPECT_GT(reads.size(), 4u);
+    EXPECT_GT(maxSeen, 768);
+    EXPECT_FALSE(c.rig.view.ProgressVisible);
+}
+
+TEST(StoredData, aSecondReadWithAddAddsNothingButStillSaves) {
+    Connected c(sim::Scenario::demo(),
+                {{"Setup/AddDataBehaviour", "Add"}, {"Setup/AutoSaveMeasurements", "true"}});
+    int saves = 0;
+    c.rig.main->SaveMeasureList = [&](TForm_Main&, int mode) {
+        EXPECT_EQ(mode, 3);
+        ++saves;
+    };
+    c.rig.main->Button_ReadDataClick();
+    c.rig.Run(3000);
+    const std::size_t first = c.rig.main->MeasureList.size();
+    c.rig.main->Button_ReadDataClick();
+    c.rig.Run(3000);
+    EXPECT_EQ(c.rig.main->MeasureList.size(), first);
+    EXPECT_TRUE(c.rig.view.Messages.empty());
+    EXPECT_EQ(saves, 2);  // the tracking file, after each read
+}
+
+struct BehaviourCase {
+    const char* setting;
+    std::vector<EModalResult> answers;
+    bool asked;
+    bool keepsOld;  // the list of the first read stays
+};
+
+class DataBehaviour : public ::testing::TestWithParam<BehaviourCase> {};
+
+TEST_P(DataBehaviour, decidesWhatASecondReadDoesToTheList) {
+    const auto& p = GetParam();
+    Connected c(sim::Scenario::demo(), {{"Setup/AddDataBehaviour", p.setting}});
+    c.rig.main->Button_ReadDataClick();
+    c.rig.Run(3000);
+    ASSERT_FALSE(c.rig.main->MeasureList.empty());
+    // Give the list a comment so that a kept list can be told apart.
+    c.rig.main->MeasureList[0]->UserComment = "mine";
+    for (auto a : p.answers) c.rig.view.MessageAnswers.push_back(a);
+    c.rig.main->Button_ReadDataClick();
+    c.rig.Run(3000);
+    EXPECT_EQ(!c.rig.view.Messages.empty(), p.asked);
+    const bool kept = !c.rig.main->MeasureList.empty() &&
+                      c.rig.main->MeasureList[0]->UserComment == "mine";
+    EXPECT_EQ(kept, p.keepsOld);
+    EXPECT_EQ(c.rig.main->MeasureList.size(), c.rig.device->storedResultCount());
+    if (p.asked) {
+        EXPECT_EQ(c.rig.view.Messages[0].Style, EMsgStyle::YesNoCancel);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Behaviours, DataBehaviour,
+    ::testing::Values(BehaviourCase{"Add", {}, false, true},
+                      BehaviourCase{"Overwrite", {}, false, false},
+                      BehaviourCase{"Ask", {EModalResult::Yes}, true, true},
+                      BehaviourCase{"Ask", {EModalResult::No}, true, false},
+                      BehaviourCase{"Ask", {EModalResult::Cancel}, true, true}));
+
+sim::Scenario EmptyDevice() {
+    sim::Scenario s = sim::Scenario::demo();
+    s.measurements.clear();
+    s.generator.count = 0;
+    return s;
+}
+
+TEST(StoredData, anEmptyDatabaseAsksFirstThenSaysSoAndSavesNothing) {
+    Rig rig(EmptyDevice(), {{"Setup/AddDataBehaviour", "Ask"}});
+    rig.Start();
+    rig.Connect();
+    int saves = 0;
+    rig.main->SaveMeasureList = [&](TForm_Main&, int) { ++saves; };
+    rig.main->MeasureList.push_back(std::make_unique<TMeasureSet>());
+    rig.view.MessageAnswers = {EModalResult::No};
+    rig.main->Button_ReadDataClick();
+    rig.Run(3000);
+    EXPECT_EQ(rig.view.MessageTexts(),
+              (std::vector<std::string>{std::string(LE_AskAddToCurrentList.Def),
+                                        "The kyvo database is empty."}));
+    EXPECT_TRUE(rig.main->MeasureList.empty());
+    EXPECT_EQ(saves, 0);
+    EXPECT_EQ(rig.State(), stReady);
+}
+
+TEST(StoredData, anEmptyDatabaseWithAnEmptyListAsksNothing) {
+    Rig rig(EmptyDevice());
+    rig.Start();
+    rig.Connect();
+    rig.main->Button_ReadDataClick();
+    rig.Run(3000);
+    EXPECT_EQ(rig.view.MessageTexts(),
+              std::vector<std::string>{"The kyvo database is empty."});
+}
+
+}  // namespace
+}  // namespace kyvo
