@@ -16,8 +16,13 @@ int main(int argc, char** argv) {
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     QApplication app(argc, argv);
     int failed = 0;
+    // A test function named on the command line runs only in its own class.
+    const QByteArray only = argc > 1 && argv[1][0] != '-' ? QByteArray(argv[1]) : QByteArray();
     for (const auto& make : kyvo::test::registry()) {
         std::unique_ptr<QObject> test = make();
+        if (!only.isEmpty() &&
+            test->metaObject()->indexOfMethod(only.split(':').first() + "()") < 0)
+            continue;
         failed += QTest::qExec(test.get(), argc, argv);
     }
     return failed == 0 ? 0 : 1;

@@ -1,0 +1,1070 @@
+#include "ui/MainWindow.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QPainter>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStyleFactory>
+#include <cmath>
+
+#include "ui/FormMessageBox.h"
+#include "ui/FormSelect.h"
+#include "ui/FormTestCfgList.h"
+#include "ui/InputQuery.h"
+
+namespace kyvo {
+
+namespace {
+
+QString q(const std::string& s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+std::string s(const QString& q) {
+    return q.toUtf8().toStdString();
+}
+
+constexpr int kMargin = 8;
+constexpr int kTopRowY = 8;
+constexpr int kSecondRowY = 40;
+constexpr int kListGap = 29;  // lists start this far below the read-data button's top
+constexpr int kStatusGap = 4;
+constexpr int kImageHeight = 260;  // picture with its frame
+
+int roundHalfEven(double v) {
+    return int(std::nearbyint(v));
+}
+
+QColor panelColour(EPanelColour c, const QPalette& pal) {
+    switch (c) {
+        case EPanelColour::Green:
+            return QColor(0, 128, 0);
+        case EPanelColour::DarkYellow:
+            return QColor(192, 192, 0);
+        case EPanelColour::Red:
+            return QColor(255, 0, 0);
+        default:
+            return pal.color(QPalette::Button);
+    }
+}
+
+void setupList(QTableView* view) {
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setShowGrid(false);
+    view->setWordWrap(false);
+    view->setSortingEnabled(false);
+    view->verticalHeader()->hide();
+    // Fixed row heights keep the virtual list cheap: nothing is measured.
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 4);
+    view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    view->horizontalHeader()->setHighlightSections(false);
+    view->horizontalHeader()->setSortIndicatorShown(false);
+    view->horizontalHeader()->setSectionsClickable(true);
+    view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+}
+
+// The header shows a downward arrow for an ascending mode, as the first
+// click on a column does, and an upward one for a descending mode.
+void showSortArrow(QTableView* view, int column, ESortType mode) {
+    QHeaderView* h = view->horizontalHeader();
+    if (mode >= Unsorted) {
+        h->setSortIndicatorShown(false);
+        return;
+    }
+    h->setSortIndicatorShown(true);
+    h->setSortIndicator(column, isDescending(mode) ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
+}  // namespace
+
+void TLineImageView::setPicture(const QImage& image, bool stretch) {
+    image_ = image;
+    stretch_ = stretch;
+    update();
+}
+
+void TLineImageView::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), Qt::white);
+    p.setPen(QPen(Qt::black, 0));
+    p.drawRect(0, 0, width() - 1, height() - 1);
+    if (image_.isNull()) return;
+    const QRect inner(1, 1, width() - 2, height() - 2);
+    if (stretch_) {
+        p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        p.drawImage(inner, image_);
+    } else {
+        p.drawImage(QPoint(1, 1), image_);
+    }
+}
+
+TForm_EvaluationInfo::TForm_EvaluationInfo(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+    setModal(false);
+    resize(158, 50);
+    Label_InfoText = new QLabel(this);
+    QFont f = Label_InfoText->font();
+    f.setFamilies({QStringLiteral("Tahoma"), f.family()});
+    f.setPointSize(14);
+    Label_InfoText->setFont(f);
+    Label_InfoText->move(8, 8);
+}
+
+void TForm_EvaluationInfo::SetLabelText(const QString& text) {
+    Label_InfoText->setText(text);
+    Label_InfoText->adjustSize();
+    setFixedSize(Label_InfoText->width() + 20, Label_InfoText->height() + 50 - 24);
+}
+
+TMainWindow::TMainWindow(QWidget* parent) : QMainWindow(parent) {
+    ScaleFactor = (screen() ? screen()->logicalDotsPerInch() : 96.0) / 96.0;
+    QFont f = font();
+    f.setPointSize(8);
+    setFont(f);
+    measModel_ = std::make_unique<MeasureListModel>(*list_);
+    resModel_ = std::make_unique<ResultListModel>(SelResultList);
+    buildControls();
+    buildMenus();
+
+    statusBar_ = new TStatusBar(this);
+    setStatusBar(statusBar_);
+
+    setMinimumSize(roundHalfEven(ScaleFactor * 650 + 0.5) + 66,
+                   roundHalfEven(ScaleFactor * 512 + 0.5));
+    resize(874, 624);
+    resizeSettle_.setSingleShot(true);
+    resizeSettle_.setInterval(kResizeSettleMs);
+    connect(&resizeSettle_, &QTimer::timeout, this, [this] { finishResize(); });
+    Constructed = true;
+    applyWindowTexts();
+    layoutTopRows();
+    layoutLists();
+}
+
+TMainWindow::~TMainWindow() {
+    Constructed = false;
+    ListView_Measurements->setModel(nullptr);
+    ListView_Results->setModel(nullptr);
+}
+
+void TMainWindow::attach(TMeasureList* list, ESortType* measureSortMode, ILanguage* language,
+                         IKeyStore* userSettings, const ICollation* collation) {
+    if (list) {
+        list_ = list;
+        measModel_ = std::make_unique<MeasureListModel>(*list_);
+        QItemSelectionModel* old = ListView_Measurements->selectionModel();
+        ListView_Measurements->setModel(measModel_.get());
+        delete old;
+        connect(ListView_Measurements->selectionModel(), &QItemSelectionModel::selectionChanged,
+                this, [this] { measurementSelectionChanged(); });
+    }
+    if (measureSortMode) MeasureSortMode = measureSortMode;
+    language_ = language;
+    settings_ = userSettings;
+    if (collation) collation_ = collation;
+    if (settings_) {
+        const QString pos = q(settings_->GetText("Setup", "ImagePosition", "Right")).toUpper();
+        setImagePosition(pos == "RIGHT"  ? SRight
+                         : pos == "LEFT" ? SLeft
+                         : pos == "FULL" ? SFull
+                                         : SNone,
+                         false);
+        setResultLayoutWithoutUnit(
+            q(settings_->GetText("Setup", "SaveTSVStyle", "Long")).toUpper() == "TOBREL");
+    }
+    applyWindowTexts();
+    layoutLists();
+}
+
+// ---------------------------------------------------------------------------
+// building
+
+void TMainWindow::buildControls() {
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+    auto reg = [this](EControl c, QWidget* w) { widgets_[std::size_t(c)] = w; };
+
+    ComboBox_FTDIDevice = new QComboBox(central);
+    ComboBox_FTDIDevice->setContextMenuPolicy(Qt::CustomContextMenu);
+    reg(EControl::ComboBox_FTDIDevice, ComboBox_FTDIDevice);
+    connect(ComboBox_FTDIDevice, &QComboBox::activated, this, [this] {
+        if (events_.FtdiDeviceChanged) events_.FtdiDeviceChanged();
+    });
+    ComboBox_Com = new QComboBox(central);
+    ComboBox_Com->setEditable(true);
+    ComboBox_Com->setInsertPolicy(QComboBox::NoInsert);
+    reg(EControl::ComboBox_Com, ComboBox_Com);
+    ComboBox_Baud = new QComboBox(central);
+    ComboBox_Baud->setEditable(true);
+    ComboBox_Baud->setInsertPolicy(QComboBox::NoInsert);
+    reg(EControl::ComboBox_Baud, ComboBox_Baud);
+
+    Button_Open = new QPushButton(QStringLiteral("Button_Open"), central);
+    reg(EControl::Button_Open, Button_Open);
+    CB_CombineMeasurements = new QCheckBox(central);
+    CB_CombineMeasurements->hide();
+    reg(EControl::CB_CombineMeasurements, CB_CombineMeasurements);
+    connect(CB_CombineMeasurements, &QCheckBox::clicked, this, [this](bool ticked) {
+        if (events_.CombineClicked) events_.CombineClicked(ticked);
+    });
+
+    Label_FW = new QLabel(central);
+    Label_FW->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    reg(EControl::Label_FW, Label_FW);
+    Label_FWDisplay = new QLabel(central);
+    Label_FWDisplay->setAlignment(Qt::AlignCenter);
+    reg(EControl::Label_FWDisplay, Label_FWDisplay);
+    Label_KyvoTime = new QLabel(central);
+    Label_KyvoTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    reg(EControl::Label_KyvoTime, Label_KyvoTime);
+
+    Panel_Date = new QFrame(central);
+    Panel_Time = new QFrame(central);
+    for (QFrame* p : {Panel_Date, Panel_Time}) p->setAutoFillBackground(true);
+    reg(EControl::Panel_Date, Panel_Date);
+    reg(EControl::Panel_Time, Panel_Time);
+    DTP_SetDate = new QDateEdit(Panel_Date);
+    DTP_SetDate->setDateRange(QDate(2000, 1, 1), QDate(2099, 12, 31));
+    DTP_SetDate->setCalendarPopup(true);
+    DTP_SetDate->setDate(QDate::currentDate());
+    DTP_SetTime = new QTimeEdit(Panel_Time);
+    DTP_SetTime->setDisplayFormat(QStringLiteral("HH:mm:ss"));
+    DTP_SetTime->setTime(QTime::currentTime());
+    reg(EControl::DTP_SetDate, DTP_SetDate);
+    reg(EControl::DTP_SetTime, DTP_SetTime);
+    for (QAbstractSpinBox* picker : {static_cast<QAbstractSpinBox*>(DTP_SetDate),
+                                     static_cast<QAbstractSpinBox*>(DTP_SetTime)}) {
+        picker->installEventFilter(this);
+        picker->setContextMenuPolicy(Qt::CustomContextMenu);
+        picker->setKeyboardTracking(false);
+    }
+
+    Button_ReadData = new QPushButton(QStringLiteral("Button_ReadData"), central);
+    Button_InstantMeasure = new QPushButton(QStringLiteral("Button_InstantMeasure"), central);
+    Button_TimerMeasure = new QPushButton(QStringLiteral("Button_TimerMeasure"), central);
+    Button_QCMeasure = new QPushButton(central);
+    Button_Save = new QPushButton(central);
+    Button_Menu = new QPushButton(central);
+    for (QPushButton* b : {Button_QCMeasure, Button_Save, Button_Menu}) b->hide();
+    Button_QCMeasure->setEnabled(false);
+    reg(EControl::Button_ReadData, Button_ReadData);
+    reg(EControl::Button_InstantMeasure, Button_InstantMeasure);
+    reg(EControl::Button_TimerMeasure, Button_TimerMeasure);
+    reg(EControl::Button_QCMeasure, Button_QCMeasure);
+    reg(EControl::Button_Save, Button_Save);
+    reg(EControl::Button_Menu, Button_Menu);
+    for (EControl c :
+         {EControl::Button_Open, EControl::Button_ReadData, EControl::Button_InstantMeasure,
+          EControl::Button_TimerMeasure, EControl::Button_QCMeasure}) {
+        auto* b = static_cast<QPushButton*>(control(c));
+        b->setAutoDefault(false);
+        connect(b, &QPushButton::clicked, this, [this, c] { click(c); });
+    }
+
+    ListView_Measurements = new QTableView(central);
+    ListView_Results = new QTableView(central);
+    setupList(ListView_Measurements);
+    setupList(ListView_Results);
+    ListView_Measurements->setModel(measModel_.get());
+    ListView_Results->setModel(resModel_.get());
+    ListView_Results->setSelectionMode(QAbstractItemView::SingleSelection);
+    reg(EControl::ListView_Measurements, ListView_Measurements);
+    reg(EControl::ListView_Results, ListView_Results);
+    connect(ListView_Measurements->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            [this](int c) { measureColumnClick(c); });
+    connect(ListView_Results->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            [this](int c) { resultColumnClick(c); });
+    connect(ListView_Measurements->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { measurementSelectionChanged(); });
+    connect(ListView_Measurements, &QTableView::doubleClicked, this, [this] {
+        if (!ListView_Measurements->selectionModel()->selectedRows().isEmpty()) editComment();
+    });
+    ListView_Measurements->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    Label_Max = new QLabel(central);
+    Label_Min = new QLabel(central);
+    reg(EControl::Label_Max, Label_Max);
+    reg(EControl::Label_Min, Label_Min);
+    Label_Max->hide();
+    Label_Min->hide();
+    imageView_ = new TLineImageView(central);
+    imageView_->hide();
+}
+
+QAction* TMainWindow::addMenuAction(QMenu* menu, EControl c, bool checkable) {
+    auto* a = menu->addAction(QString());
+    a->setCheckable(checkable);
+    actions_[std::size_t(c)] = a;
+    connect(a, &QAction::triggered, this, [this, c] { click(c); });
+    return a;
+}
+
+void TMainWindow::buildMenus() {
+    menuStyle_ = std::make_unique<TMenuStyle>(QStyleFactory::create(QStringLiteral("Fusion")));
+    QMenuBar* bar = menuBar();
+    bar->setStyle(menuStyle_.get());
+    auto submenu = [this](QMenu* parent, EControl c) {
+        QMenu* m = parent->addMenu(QString());
+        m->setStyle(menuStyle_.get());
+        actions_[std::size_t(c)] = m->menuAction();
+        return m;
+    };
+    auto top = [&](EControl c) {
+        QMenu* m = bar->addMenu(QString());
+        m->setStyle(menuStyle_.get());
+        actions_[std::size_t(c)] = m->menuAction();
+        return m;
+    };
+
+    QMenu* main = top(EControl::Menu_Main);
+    addMenuAction(main, EControl::Menu_DeleteList);
+    addMenuAction(main, EControl::Menu_SaveFile);
+    addMenuAction(main, EControl::Menu_LoadFile);
+    addMenuAction(main, EControl::Menu_FormatDB);
+    addMenuAction(main, EControl::Menu_SetQCFile)->setVisible(false);
+
+    QMenu* setup = top(EControl::Menu_Setup);
+    QMenu* imgPos = submenu(setup, EControl::Menu_SetImagePos);
+    for (EControl c : {EControl::Menu_ImgPosLeft, EControl::Menu_ImgPosRight,
+                       EControl::Menu_ImgPosFull, EControl::Menu_ImgPosNone})
+        addMenuAction(imgPos, c, true);
+    QMenu* behaviour = submenu(setup, EControl::Menu_NewDataBehaviour);
+    for (EControl c :
+         {EControl::Menu_OverWriteExisting, EControl::Menu_AddToExisting, EControl::Menu_AlwaysAsk})
+        addMenuAction(behaviour, c, true);
+    addMenuAction(setup, EControl::Menu_AutoConnect, true);
+    addMenuAction(setup, EControl::Menu_ShutDownOnClose, true);
+    addMenuAction(setup, EControl::Menu_LoadLastSavedOnStart, true);
+    addMenuAction(setup, EControl::Menu_FTDIDirect, true)->setVisible(false);
+    QMenu* source = submenu(setup, EControl::Menu_TestSource);
+    for (EControl c : {EControl::Menu_SrcKyvo, EControl::Menu_SrcLocal, EControl::Menu_SrcSelect})
+        addMenuAction(source, c, true);
+
+    languageMenu_ = top(EControl::Menu_Language);
+    QMenu* info = top(EControl::Menu_Info);
+    addMenuAction(info, EControl::SubMenu_Version);
+    addMenuAction(info, EControl::SubMenu_Help)->setVisible(false);
+
+    popupFTDI_ = new QMenu(this);
+    popupFTDI_->setStyle(menuStyle_.get());
+    addMenuAction(popupFTDI_, EControl::Aktualisieren1);
+    connect(ComboBox_FTDIDevice, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) { popupFTDI_->popup(ComboBox_FTDIDevice->mapToGlobal(p)); });
+    popupTime_ = new QMenu(this);
+    popupTime_->setStyle(menuStyle_.get());
+    addMenuAction(popupTime_, EControl::PopUpItem_SetSystemTime);
+    for (QWidget* picker : {static_cast<QWidget*>(DTP_SetDate), static_cast<QWidget*>(DTP_SetTime)})
+        connect(picker, &QWidget::customContextMenuRequested, this,
+                [this, picker](const QPoint& p) { popupTime_->popup(picker->mapToGlobal(p)); });
+    popupResults_ = new QMenu(this);
+    popupResults_->setStyle(menuStyle_.get());
+    addMenuAction(popupResults_, EControl::AddComment);
+    addMenuAction(popupResults_, EControl::DeleteEntries);
+    connect(ListView_Measurements, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) {
+                // No menu without a selected row.
+                if (ListView_Measurements->selectionModel()->selectedRows().isEmpty()) return;
+                popupResults_->popup(ListView_Measurements->viewport()->mapToGlobal(p));
+            });
+
+    // The shortcuts are the window's own, so that the menu shows their text
+    // from the language file rather than Qt's.
+    auto* save = new QAction(this);
+    save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    connect(save, &QAction::triggered, this, [this] {
+        if (action(EControl::Menu_SaveFile)->isEnabled()) click(EControl::Menu_SaveFile);
+    });
+    auto* load = new QAction(this);
+    load->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    connect(load, &QAction::triggered, this, [this] {
+        if (action(EControl::Menu_LoadFile)->isEnabled()) click(EControl::Menu_LoadFile);
+    });
+    addAction(save);
+    addAction(load);
+}
+
+void TMainWindow::click(EControl c) {
+    switch (c) {
+        case EControl::Menu_ImgPosLeft:
+            setImagePosition(SLeft, true);
+            return;
+        case EControl::Menu_ImgPosRight:
+            setImagePosition(SRight, true);
+            return;
+        case EControl::Menu_ImgPosFull:
+            setImagePosition(SFull, true);
+            return;
+        case EControl::Menu_ImgPosNone:
+            setImagePosition(SNone, true);
+            return;
+        case EControl::Menu_DeleteList:
+            deleteWholeList();
+            return;
+        case EControl::AddComment:
+            editComment();
+            return;
+        case EControl::DeleteEntries:
+            deleteSelectedEntries();
+            return;
+        default:
+            break;
+    }
+    if (events_.Click) events_.Click(c);
+}
+
+std::string TMainWindow::lang(const TLangEntry& e) const {
+    return language_ ? language_->Text(e) : std::string(e.Def);
+}
+
+EModalResult TMainWindow::ask(const std::string& text, EMsgStyle style) {
+    if (events_.Message) return events_.Message(text, style);
+    TMessageButtons b{lang(LE_Yes), lang(LE_No), lang(LE_Cancel)};
+    if (style == EMsgStyle::OK || style == EMsgStyle::OKCancel)
+        b = {lang(LE_OK), lang(LE_Cancel), {}};
+    return ShowMessageBox(text, "", style, b);
+}
+
+void TMainWindow::applyWindowTexts() {
+    measModel_->setTitles({q(lang(LE_TestID)), q(lang(LE_TestName)), q(lang(LE_LotNumber)),
+                           q(lang(LE_DistributorManufacturer)), q(lang(LE_DateTime)),
+                           q(lang(LE_UserComments))});
+    resModel_->setTitles({q(lang(LE_Validity)), q(lang(LE_ResultName)), q(lang(LE_Result)),
+                          q(lang(LE_ResultUnit)), q(lang(LE_Class))});
+    if (infoWindow) infoWindow->UpdateLanguage(q(lang(LE_Close)));
+}
+
+// ---------------------------------------------------------------------------
+// geometry
+
+void TMainWindow::layoutTopRows() {
+    const int buttonWidth = std::min(120, (screen() ? screen()->geometry().width() : 1920) / 4);
+    const int comboHeight = 25;
+    ComboBox_FTDIDevice->setGeometry(kMargin, kTopRowY, 230, comboHeight);
+    ComboBox_Com->setGeometry(kMargin, kTopRowY, 130, comboHeight);
+    ComboBox_Baud->setGeometry(kMargin + 134, kTopRowY, 92, comboHeight);
+    Button_Open->setGeometry(kMargin + 236, kTopRowY, 100, 25);
+    const int cbHeight = CB_CombineMeasurements->sizeHint().height();
+    CB_CombineMeasurements->setGeometry(Button_Open->geometry().right() + 1 + 6,
+                                        Button_Open->y() + (25 - cbHeight) / 2, 190, cbHeight);
+
+    Button_ReadData->setGeometry(kMargin, kSecondRowY, buttonWidth, 25);
+    Button_InstantMeasure->setGeometry(Button_ReadData->geometry().right() + 1 + 3, kSecondRowY,
+                                       buttonWidth, 25);
+    Button_TimerMeasure->setGeometry(Button_InstantMeasure->geometry().right() + 1 + 3, kSecondRowY,
+                                     buttonWidth, 25);
+
+    // The device block stands at the right edge: the identity above the clock.
+    const int w = centralWidget()->width();
+    const int panelW = 118;
+    const int timeX = w - kMargin - panelW;
+    const int dateX = timeX - 2 - panelW;
+    Panel_Date->setGeometry(dateX, kSecondRowY - 2, panelW, 29);
+    Panel_Time->setGeometry(timeX, kSecondRowY - 2, panelW, 29);
+    DTP_SetDate->setGeometry(2, 2, panelW - 4, 25);
+    DTP_SetTime->setGeometry(2, 2, panelW - 4, 25);
+    Label_KyvoTime->setGeometry(dateX - 110, kSecondRowY, 104, 25);
+    Label_FWDisplay->setGeometry(dateX, kTopRowY, timeX + panelW - dateX, 25);
+    Label_FW->setGeometry(dateX - 110, kTopRowY, 104, 25);
+}
+
+int TMainWindow::labelColumnWidth() const {
+    if (Label_Min->text().isEmpty() && Label_Max->text().isEmpty()) return 0;
+    const QFontMetrics fm(Label_Min->font());
+    return std::max(fm.horizontalAdvance(Label_Min->text()),
+                    fm.horizontalAdvance(Label_Max->text())) +
+           13;
+}
+
+void TMainWindow::layoutLists() {
+    if (!Constructed) return;
+    const int w = width();
+    const int measW = (w - 20) * 6 / 10;
+    const int resW = (w - 20) * 4 / 10 - 10;
+    const int top = Button_ReadData->y() + kListGap;
+    const int fullH = std::max(centralWidget()->height() - top - kStatusGap, 20);
+    ListView_Measurements->setGeometry(kMargin, top, measW, fullH);
+    ListView_Results->setGeometry(kMargin + measW + 8, top, resW, fullH);
+    for (QTableView* v : {ListView_Measurements, ListView_Results}) {
+        const int columns = v->model() ? v->model()->columnCount() : 1;
+        // The vertical scroll bar's room is kept so that the columns never
+        // need a horizontal one.
+        const int inner =
+            v->width() - 2 * v->frameWidth() - v->verticalScrollBar()->sizeHint().width();
+        for (int c = 0; c < columns; ++c) v->setColumnWidth(c, inner / std::max(columns, 1));
+    }
+    const bool shown = DrawImage && ImagePosition != SNone;
+    Label_Min->setVisible(shown);
+    Label_Max->setVisible(shown);
+    if (shown) {
+        FormResized = true;
+        placeLineImage();
+    } else {
+        imageView_->hide();
+    }
+}
+
+void TMainWindow::placeLineImage() {
+    if (!DrawImage || ImagePosition == SNone) {
+        imageView_->hide();
+        return;
+    }
+    const int top = ListView_Results->y();
+    // Lists end where the picture starts: 6 pixels gap, 260 picture, 4 above
+    // the status bar.
+    const int listH = std::max(centralWidget()->height() - top - kStatusGap - kImageHeight - 6, 20);
+    const int measW = ListView_Measurements->width();
+    const int resW = ListView_Results->width();
+    int labelX = 15;
+    switch (ImagePosition) {
+        case SLeft:
+            ListView_Measurements->resize(measW, listH);
+            break;
+        case SRight:
+            ListView_Results->resize(resW, listH);
+            labelX = measW + 15;
+            break;
+        default:
+            ListView_Measurements->resize(measW, listH);
+            ListView_Results->resize(resW, listH);
+            break;
+    }
+    const int t = top + std::min(ListView_Measurements->height(), ListView_Results->height()) + 6;
+    const int lw = labelColumnWidth();
+    Label_Max->adjustSize();
+    Label_Min->adjustSize();
+    Label_Max->move(labelX, t);
+    Label_Min->move(labelX, t + kImageHeight - Label_Min->height());
+    Label_Max->show();
+    Label_Min->show();
+    int width = measW + resW - lw;
+    int x = lw + kMargin;
+    if (ImagePosition == SLeft) width -= resW + 1;
+    if (ImagePosition == SRight) {
+        width -= measW;
+        x += measW;
+    }
+    imageView_->setGeometry(x, t, std::max(width, 4), kImageHeight);
+    imageView_->setPicture(LineImage, FormResized);
+    imageView_->show();
+}
+
+void TMainWindow::rebuildLineImage() {
+    if (!DrawImage || ImagePosition == SNone || !selectedSet_) return;
+    const int lw = labelColumnWidth();
+    int w = ListView_Measurements->width() + ListView_Results->width() - lw - 2;
+    if (ImagePosition == SLeft) w -= ListView_Results->width() + 1;
+    if (ImagePosition == SRight) w -= ListView_Measurements->width();
+    std::vector<std::uint8_t> values(selectedSet_->ImageData.begin(),
+                                     selectedSet_->ImageData.end());
+    std::vector<LineMark> lines;
+    const auto& r = selectedSet_->MeasureResult;
+    const int count = std::min<int>(r.LineCount, int(std::size(r.Results.Line)));
+    for (int k = 0; k < count; ++k)
+        lines.push_back(
+            {int(r.Results.Line[k].CenterPositionAbsolut), int(r.Results.Line[k].Width)});
+    LineImage = drawLineImage(values, lines, std::max(w, 1), devicePixelRatioF());
+    FormResized = false;
+    placeLineImage();
+}
+
+void TMainWindow::finishResize() {
+    resizeSettle_.stop();
+    if (DrawImage) rebuildLineImage();
+}
+
+void TMainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    layoutTopRows();
+    layoutLists();
+    if (DrawImage) resizeSettle_.start();
+}
+
+void TMainWindow::setImagePosition(EImagePos pos, bool store) {
+    ImagePosition = pos;
+    const std::pair<EControl, EImagePos> items[] = {{EControl::Menu_ImgPosLeft, SLeft},
+                                                    {EControl::Menu_ImgPosRight, SRight},
+                                                    {EControl::Menu_ImgPosFull, SFull},
+                                                    {EControl::Menu_ImgPosNone, SNone}};
+    for (const auto& [c, p] : items) action(c)->setChecked(p == pos);
+    if (store) storeImagePosition();
+    layoutLists();
+    rebuildLineImage();
+}
+
+void TMainWindow::storeImagePosition() {
+    if (!settings_) return;
+    static const char* const names[] = {"Left", "Right", "Full", "None"};
+    settings_->SetText("Setup", "ImagePosition", names[ImagePosition]);
+}
+
+void TMainWindow::setResultLayoutWithoutUnit(bool without) {
+    resModel_->setWithoutUnitColumn(without);
+    applyWindowTexts();
+    layoutLists();
+}
+
+// ---------------------------------------------------------------------------
+// lists
+
+void TMainWindow::measureColumnClick(int column) {
+    ListView_Measurements->clearSelection();
+    MeasColumnToSort = column;
+    *MeasureSortMode = kyvo::measureColumnClick(*MeasureSortMode, column);
+    showSortArrow(ListView_Measurements, column, *MeasureSortMode);
+    SortByMode(*MeasureSortMode, *list_, *collation_);
+    measModel_->repaintAll();
+}
+
+void TMainWindow::resultColumnClick(int column) {
+    ResColumnToSort = column;
+    ResultSortMode =
+        kyvo::resultColumnClick(ResultSortMode, column, resModel_->withoutUnitColumn());
+    showSortArrow(ListView_Results, column, ResultSortMode);
+    SortByMode(ResultSortMode, SelResultList, *collation_);
+    resModel_->repaintAll();
+}
+
+void TMainWindow::hideLineImage() {
+    DrawImage = false;
+    selectedSet_ = nullptr;
+    imageView_->hide();
+    Label_Min->hide();
+    Label_Max->hide();
+}
+
+void TMainWindow::measurementSelectionChanged() {
+    SelResultList.clear();
+    hideLineImage();
+    const QModelIndexList rows = ListView_Measurements->selectionModel()->selectedRows();
+    int row = -1;
+    const QModelIndex current = ListView_Measurements->currentIndex();
+    if (current.isValid() && ListView_Measurements->selectionModel()->isRowSelected(current.row()))
+        row = current.row();
+    else if (!rows.isEmpty())
+        row = rows.first().row();
+    if (row >= 0 && row < int(list_->size())) {
+        const TMeasureSet& set = *(*list_)[std::size_t(row)];
+        selectedSet_ = &set;
+        for (const TResultSet& r : set.ResultList) SelResultList.push_back(&r);
+        Label_Min->setText(q(set.ImgMin));
+        Label_Max->setText(q(set.ImgMax));
+        DrawImage = !set.ImageData.empty();
+        ListView_Measurements->scrollTo(measModel_->index(row, 0));
+    }
+    layoutLists();
+    if (DrawImage) rebuildLineImage();
+    resModel_->setCount(int(SelResultList.size()));
+    SortByMode(ResultSortMode, SelResultList, *collation_);
+    resModel_->repaintAll();
+}
+
+void TMainWindow::deleteSelectedEntries() {
+    const QModelIndexList selected = ListView_Measurements->selectionModel()->selectedRows();
+    if (selected.isEmpty()) return;
+    if (ask(lang(LE_AskDeleteSelectedEntry), EMsgStyle::YesNo) != EModalResult::Yes) return;
+    std::vector<int> rows;
+    for (const QModelIndex& i : selected) rows.push_back(i.row());
+    std::sort(rows.begin(), rows.end());
+    ListView_Measurements->clearSelection();
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it)
+        if (*it < int(list_->size())) list_->erase(list_->begin() + *it);
+    measModel_->setCount(int(list_->size()));
+    measModel_->repaintAll();
+    hideLineImage();
+    layoutLists();
+}
+
+void TMainWindow::deleteWholeList() {
+    if (!list_->empty() &&
+        ask(lang(LE_AskDeleteAllEntries), EMsgStyle::YesNo) == EModalResult::Yes) {
+        ListView_Measurements->clearSelection();
+        list_->clear();
+        measModel_->setCount(0);
+        hideLineImage();
+    }
+    rebuildLineImage();
+    layoutLists();
+}
+
+void TMainWindow::editComment() {
+    const QModelIndexList selected = ListView_Measurements->selectionModel()->selectedRows();
+    if (selected.isEmpty()) return;
+    int row = selected.first().row();
+    for (const QModelIndex& i : selected) row = std::min(row, i.row());
+    if (row >= int(list_->size())) return;
+    TMeasureSet& set = *(*list_)[std::size_t(row)];
+    std::string text = set.UserComment;
+    if (ShowInputQuery(lang(LE_UserComments), lang(LE_CommentsResponsibility), text, lang(LE_OK),
+                       lang(LE_Cancel)) == EModalResult::OK) {
+        set.UserComment = text;
+        measModel_->repaintRow(row);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// IMainView: controls
+
+void TMainWindow::SetText(EControl c, const std::string& text) {
+    if (QAction* a = action(c)) {
+        a->setText(q(text));
+        return;
+    }
+    QWidget* w = control(c);
+    if (auto* b = qobject_cast<QAbstractButton*>(w))
+        b->setText(q(text));
+    else if (auto* l = qobject_cast<QLabel*>(w))
+        l->setText(q(text));
+    else if (auto* cb = qobject_cast<QComboBox*>(w))
+        cb->setEditText(q(text));
+}
+
+void TMainWindow::SetHint(EControl c, const std::string& hint) {
+    if (QAction* a = action(c))
+        a->setToolTip(q(hint));
+    else if (QWidget* w = control(c))
+        w->setToolTip(q(hint));
+}
+
+void TMainWindow::SetEnabled(EControl c, bool enabled) {
+    if (QAction* a = action(c))
+        a->setEnabled(enabled);
+    else if (QWidget* w = control(c))
+        w->setEnabled(enabled);
+}
+
+void TMainWindow::SetVisible(EControl c, bool visible) {
+    if (QAction* a = action(c))
+        a->setVisible(visible);
+    else if (QWidget* w = control(c))
+        w->setVisible(visible);
+}
+
+void TMainWindow::SetChecked(EControl c, bool checked) {
+    if (QAction* a = action(c))
+        a->setChecked(checked);
+    else if (auto* b = qobject_cast<QAbstractButton*>(control(c)))
+        b->setChecked(checked);
+}
+
+void TMainWindow::SetItems(EControl c, const std::vector<std::string>& items) {
+    auto* cb = qobject_cast<QComboBox*>(control(c));
+    if (!cb) return;
+    const QSignalBlocker block(cb);
+    cb->clear();
+    for (const auto& i : items) cb->addItem(q(i));
+    cb->setCurrentIndex(-1);
+}
+
+void TMainWindow::SetItemIndex(EControl c, int index) {
+    auto* cb = qobject_cast<QComboBox*>(control(c));
+    if (!cb) return;
+    const QSignalBlocker block(cb);
+    cb->setCurrentIndex(index >= 0 && index < cb->count() ? index : -1);
+    if (cb->isEditable() && cb->currentIndex() < 0) cb->setEditText(QString());
+}
+
+int TMainWindow::ItemIndex(EControl c) {
+    auto* cb = qobject_cast<QComboBox*>(control(c));
+    if (!cb) return -1;
+    if (!cb->isEditable()) return cb->currentIndex();
+    // A typed text selects the entry it equals, or none.
+    const int i = cb->currentIndex();
+    if (i >= 0 && cb->itemText(i) == cb->currentText()) return i;
+    return cb->findText(cb->currentText(), Qt::MatchExactly);
+}
+
+std::string TMainWindow::EditText(EControl c) {
+    auto* cb = qobject_cast<QComboBox*>(control(c));
+    return cb ? s(cb->currentText().trimmed()) : std::string();
+}
+
+// ---------------------------------------------------------------------------
+// IMainView: window
+
+void TMainWindow::SetCaption(const std::string& caption) {
+    setWindowTitle(q(caption));
+    // The controller sets the caption at the end of every text pass.
+    applyWindowTexts();
+}
+
+void TMainWindow::SetWindowIcon(const std::string& path) {
+    const QIcon icon(q(path));
+    if (!icon.isNull()) setWindowIcon(icon);
+}
+
+void TMainWindow::RequestClose() {
+    QMetaObject::invokeMethod(
+        this, [this] { close(); }, Qt::QueuedConnection);
+}
+
+bool TMainWindow::IsApplicationActive() {
+    return QGuiApplication::applicationState() == Qt::ApplicationActive;
+}
+
+TWindowGeometry TMainWindow::Geometry() {
+    TWindowGeometry g;
+    const QRect r = isMaximized() || isMinimized() ? normalGeometry() : geometry();
+    g.Left = r.x();
+    g.Top = r.y();
+    g.Width = r.width();
+    g.Height = r.height();
+    g.WindowState = isMinimized() ? 1 : isMaximized() ? 2 : 0;
+    return g;
+}
+
+void TMainWindow::SetGeometry(const TWindowGeometry& g) {
+    setGeometry(g.Left, g.Top, std::max(g.Width, minimumWidth()),
+                std::max(g.Height, minimumHeight()));
+    if (g.WindowState == 2) setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void TMainWindow::SetLanguageMenu(const std::vector<std::string>& names, int checked) {
+    languageMenu_->clear();
+    auto* group = new QActionGroup(languageMenu_);
+    for (int i = 0; i < int(names.size()); ++i) {
+        QAction* a = languageMenu_->addAction(q(names[std::size_t(i)]));
+        a->setCheckable(true);
+        a->setChecked(i == checked);
+        group->addAction(a);
+        connect(a, &QAction::triggered, this, [this, i] {
+            if (events_.LanguageChosen) events_.LanguageChosen(i);
+        });
+    }
+}
+
+void TMainWindow::closeEvent(QCloseEvent* event) {
+    if (events_.CloseQuery && !events_.CloseQuery()) {
+        event->ignore();
+        return;
+    }
+    if (events_.Closed) events_.Closed();
+    HideEvaluationInfo();
+    event->accept();
+}
+
+void TMainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && events_.Activated)
+        events_.Activated();
+}
+
+bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == DTP_SetDate || watched == DTP_SetTime) && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) {
+            const bool enter = key != Qt::Key_Escape;
+            if (events_.PickerKey)
+                events_.PickerKey(enter);
+            else
+                ClearPickerFocus();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------
+// IMainView: status bar, lists, clock
+
+void TMainWindow::SetStatusText(int panel, const std::string& text) {
+    statusBar_->setPanelText(panel, q(text));
+}
+void TMainWindow::SetProgressVisible(bool visible) {
+    statusBar_->progressBar()->setVisible(visible);
+}
+void TMainWindow::SetProgressMax(int max) {
+    statusBar_->progressBar()->setMaximum(std::max(max, 0));
+}
+void TMainWindow::SetProgressPosition(int position) {
+    QProgressBar* bar = statusBar_->progressBar();
+    bar->setValue(std::clamp(position, bar->minimum(), bar->maximum()));
+}
+
+void TMainWindow::SetListCount(EList list, int count) {
+    if (list == EList::Measurements) {
+        const int before = measModel_->count();
+        measModel_->setCount(count);
+        if (before != count) {
+            // A reset drops the selection without telling: show that.
+            SelResultList.clear();
+            hideLineImage();
+            resModel_->setCount(0);
+            layoutLists();
+        }
+    } else {
+        if (count == 0) SelResultList.clear();
+        resModel_->setCount(std::min(count, int(SelResultList.size())));
+    }
+}
+
+void TMainWindow::RepaintList(EList list) {
+    if (list == EList::Measurements)
+        measModel_->repaintAll();
+    else
+        resModel_->repaintAll();
+}
+
+int TMainWindow::SelectedCount(EList list) {
+    QTableView* v = list == EList::Measurements ? ListView_Measurements : ListView_Results;
+    return int(v->selectionModel()->selectedRows().size());
+}
+
+void TMainWindow::ClearSelection(EList list) {
+    (list == EList::Measurements ? ListView_Measurements : ListView_Results)->clearSelection();
+}
+
+void TMainWindow::SelectMeasurement(int index) {
+    if (index < 0 || index >= measModel_->count()) return;
+    ListView_Measurements->selectionModel()->setCurrentIndex(
+        measModel_->index(index, 0),
+        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    ListView_Measurements->scrollTo(measModel_->index(index, 0));
+}
+
+void TMainWindow::SetPickerDateTime(const TLocalDateTime& t) {
+    DTP_SetDate->setDate(QDate(t.Year, t.Month, t.Day));
+    DTP_SetTime->setTime(QTime(t.Hour, t.Minute, t.Second, t.Millisecond));
+}
+
+TLocalDateTime TMainWindow::PickerDateTime() {
+    const QDate d = DTP_SetDate->date();
+    const QTime t = DTP_SetTime->time();
+    return {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec()};
+}
+
+bool TMainWindow::PickerHasFocus() {
+    QWidget* f = QApplication::focusWidget();
+    return f && (f == DTP_SetDate || f == DTP_SetTime || DTP_SetDate->isAncestorOf(f) ||
+                 DTP_SetTime->isAncestorOf(f));
+}
+
+void TMainWindow::ClearPickerFocus() {
+    if (PickerHasFocus()) ListView_Measurements->setFocus(Qt::OtherFocusReason);
+    DTP_SetDate->clearFocus();
+    DTP_SetTime->clearFocus();
+}
+
+void TMainWindow::SetPanelColour(EControl c, EPanelColour colour) {
+    auto* panel = qobject_cast<QFrame*>(control(c));
+    if (!panel) return;
+    QPalette pal = panel->palette();
+    pal.setColor(QPalette::Window, panelColour(colour, palette()));
+    panel->setPalette(pal);
+    panel->update();
+}
+
+// ---------------------------------------------------------------------------
+// IMainView: dialogs
+
+void TMainWindow::centreOnWindow(QWidget* dialog) const {
+    const QRect main = frameGeometry();
+    dialog->move(main.left() + (main.width() - dialog->width()) / 2,
+                 main.top() + (main.height() - dialog->height()) / 2);
+}
+
+EModalResult TMainWindow::ShowMessageBox(const std::string& text, const std::string& caption,
+                                         EMsgStyle style, const TMessageButtons& buttons) {
+    TForm_OwnMessageBox box(this);
+    box.SetMessage(q(caption), q(text), int(style), q(buttons.OK), q(buttons.Cancel),
+                   q(buttons.Aux));
+    centreOnWindow(&box);
+    return EModalResult(box.exec());
+}
+
+EModalResult TMainWindow::ShowInputQuery(const std::string& caption, const std::string& prompt,
+                                         std::string& text, const std::string& okText,
+                                         const std::string& cancelText) {
+    TForm_InputQuery query(this);
+    query.SetQuery(q(caption), q(prompt), q(okText), q(cancelText));
+    query.Edit_Input->setText(q(text));
+    centreOnWindow(&query);
+    if (query.exec() == mrOk) {
+        text = s(query.Edit_Input->text());
+        return EModalResult::OK;
+    }
+    return EModalResult::Cancel;
+}
+
+EModalResult TMainWindow::ShowSelect(const std::string& caption, const std::string& prompt,
+                                     const std::vector<std::string>& items, int& selected,
+                                     const std::string& okText, const std::string& cancelText) {
+    TForm_Select select(this);
+    select.setWindowTitle(q(caption));
+    select.Label_Select->setText(q(prompt));
+    select.Button_OK->setText(q(okText));
+    select.Button_Cancel->setText(q(cancelText));
+    QStringList list;
+    for (const auto& i : items) list << q(i);
+    select.SetSelCnt(list);
+    select.setItemIndex(selected);
+    centreOnWindow(&select);
+    if (select.exec() != mrOk) return EModalResult::Cancel;
+    selected = select.itemIndex();
+    return EModalResult::OK;
+}
+
+EModalResult TMainWindow::ShowConfigList(const std::string& caption, const std::string& okText,
+                                         const std::vector<std::string>& items, int& selected) {
+    TForm_TestCfgList dialog(this);
+    QStringList list;
+    for (const auto& i : items) list << q(i);
+    dialog.SetEntries(q(caption), q(okText), list);
+    centreOnWindow(&dialog);
+    if (dialog.exec() != mrOk || dialog.selectedIndex() < 0) return EModalResult::Cancel;
+    selected = dialog.selectedIndex();
+    return EModalResult::OK;
+}
+
+void TMainWindow::ShowInfoDialog(const TInfoDialogTexts& texts) {
+    if (!infoWindow) {
+        // Created on first use and filled once.
+        infoWindow = std::make_unique<TForm_Info>(this);
+        infoWindow->setTexts(q(texts.ProgName), q(texts.Customer), q(texts.Version));
+        infoWindow->updateLogo(q(texts.LogoFile), QCoreApplication::applicationDirPath());
+    }
+    infoWindow->UpdateLanguage(q(texts.CloseText));
+    centreOnWindow(infoWindow.get());
+    infoWindow->exec();
+}
+
+std::optional<std::string> TMainWindow::ShowFileDialog(const TFileDialogRequest& r) {
+    QString filter = q(r.Filter);
+    // "Description|*.ext" pairs become Qt's "Description (*.ext)".
+    const QStringList parts = filter.split(u'|');
+    QStringList filters;
+    for (int i = 0; i + 1 < parts.size(); i += 2)
+        filters << parts[i] + QStringLiteral(" (") + parts[i + 1] + QStringLiteral(")");
+    QFileDialog dialog(this);
+    dialog.setNameFilters(filters);
+    dialog.setDirectory(q(r.InitialDir));
+    dialog.selectFile(q(r.FileName));
+    dialog.setDefaultSuffix(q(r.DefaultExt));
+    const bool save = r.Kind == EFileDialog::SaveResults;
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return s(dialog.selectedFiles().first());
+}
+
+void TMainWindow::ShowEvaluationInfo(const std::string& text) {
+    if (!EvaluationInfo) EvaluationInfo = std::make_unique<TForm_EvaluationInfo>(this);
+    EvaluationInfo->SetLabelText(q(text));
+    centreOnWindow(EvaluationInfo.get());
+    EvaluationInfo->show();
+    EvaluationInfo->raise();
+}
+
+void TMainWindow::HideEvaluationInfo() {
+    if (EvaluationInfo) EvaluationInfo->hide();
+}
+
+}  // namespace kyvo

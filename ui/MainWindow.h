@@ -1,0 +1,257 @@
+// The main window: implements the controller's view with Qt widgets, and
+// itself does what only concerns the pixels: the two virtual lists with
+// their sorting, selection, comments and deleting, the line image and its
+// placement, the owner-drawn menu and status bar.
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFrame>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimeEdit>
+#include <QTimer>
+#include <array>
+#include <functional>
+#include <memory>
+
+#include "app/AppServices.h"
+#include "app/View.h"
+#include "files/SettingsEnums.h"
+#include "testdata/MeasureSet.h"
+#include "testdata/Sorting.h"
+#include "ui/InfoForm.h"
+#include "ui/LineImage.h"
+#include "ui/ListModels.h"
+#include "ui/OwnerDraw.h"
+
+namespace kyvo {
+
+class TForm_EvaluationInfo;
+
+// What the window reports to the controller. Unset handlers are skipped.
+struct TWindowEvents {
+    std::function<void(EControl)> Click;  // buttons, menu and pop-up items
+    std::function<void(int)> LanguageChosen;
+    std::function<void(bool ticked)> CombineClicked;
+    std::function<void()> FtdiDeviceChanged;
+    std::function<void(bool enter)> PickerKey;  // Enter (true) or Escape
+    std::function<void()> Activated;
+    std::function<bool()> CloseQuery;  // false refuses the close
+    std::function<void()> Closed;
+    // Timers pause around the window's own message boxes and dialogs.
+    std::function<EModalResult(const std::string& text, EMsgStyle)> Message;
+};
+
+// Draws the framed line image; while the window is being resized it stretches
+// the last picture, afterwards the owner draws a crisp one.
+class TLineImageView : public QWidget {
+    Q_OBJECT
+  public:
+    explicit TLineImageView(QWidget* parent = nullptr) : QWidget(parent) {}
+    void setPicture(const QImage& image, bool stretch);
+    const QImage& picture() const { return image_; }
+    bool stretched() const { return stretch_; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QImage image_;
+    bool stretch_ = false;
+};
+
+class TMainWindow : public QMainWindow, public IMainView {
+    Q_OBJECT
+  public:
+    explicit TMainWindow(QWidget* parent = nullptr);
+    ~TMainWindow() override;
+
+    // The measurement list and its sort mode belong to the controller; the
+    // window shows, sorts and edits them. language gives every text the
+    // window sets itself; settings keep the image position.
+    void attach(TMeasureList* list, ESortType* measureSortMode, ILanguage* language,
+                IKeyStore* userSettings, const ICollation* collation);
+    void setEvents(TWindowEvents events) { events_ = std::move(events); }
+    // Results list without the unit column (Tobrel result file layout).
+    void setResultLayoutWithoutUnit(bool without);
+    void setImagePosition(EImagePos pos, bool store);
+    EImagePos imagePosition() const { return ImagePosition; }
+    // Writes the image position to the user settings.
+    void storeImagePosition();
+
+    // --- IMainView --------------------------------------------------------
+    void SetText(EControl c, const std::string& text) override;
+    void SetHint(EControl c, const std::string& hint) override;
+    void SetEnabled(EControl c, bool enabled) override;
+    void SetVisible(EControl c, bool visible) override;
+    void SetChecked(EControl c, bool checked) override;
+    void SetItems(EControl c, const std::vector<std::string>& items) override;
+    void SetItemIndex(EControl c, int index) override;
+    int ItemIndex(EControl c) override;
+    std::string EditText(EControl c) override;
+    void SetCaption(const std::string& caption) override;
+    void SetWindowIcon(const std::string& path) override;
+    void RequestClose() override;
+    bool IsApplicationActive() override;
+    TWindowGeometry Geometry() override;
+    void SetGeometry(const TWindowGeometry& g) override;
+    void SetLanguageMenu(const std::vector<std::string>& names, int checked) override;
+    void SetStatusText(int panel, const std::string& text) override;
+    void SetProgressVisible(bool visible) override;
+    void SetProgressMax(int max) override;
+    void SetProgressPosition(int position) override;
+    void SetListCount(EList list, int count) override;
+    void RepaintList(EList list) override;
+    int SelectedCount(EList list) override;
+    void ClearSelection(EList list) override;
+    void SelectMeasurement(int index) override;
+    void SetPickerDateTime(const TLocalDateTime& dateTime) override;
+    TLocalDateTime PickerDateTime() override;
+    bool PickerHasFocus() override;
+    void ClearPickerFocus() override;
+    void SetPanelColour(EControl c, EPanelColour colour) override;
+    EModalResult ShowMessageBox(const std::string& text, const std::string& caption,
+                                EMsgStyle style, const TMessageButtons& buttons) override;
+    EModalResult ShowInputQuery(const std::string& caption, const std::string& prompt,
+                                std::string& text, const std::string& okText,
+                                const std::string& cancelText) override;
+    EModalResult ShowSelect(const std::string& caption, const std::string& prompt,
+                            const std::vector<std::string>& items, int& selected,
+                            const std::string& okText, const std::string& cancelText) override;
+    EModalResult ShowConfigList(const std::string& caption, const std::string& okText,
+                                const std::vector<std::string>& items, int& selected) override;
+    void ShowInfoDialog(const TInfoDialogTexts& texts) override;
+    std::optional<std::string> ShowFileDialog(const TFileDialogRequest& request) override;
+    void ShowEvaluationInfo(const std::string& text) override;
+    void HideEvaluationInfo() override;
+
+    // --- the window's own handlers (public for the tests) ------------------
+    void measureColumnClick(int column);
+    void resultColumnClick(int column);
+    void deleteSelectedEntries();
+    void deleteWholeList();
+    void editComment();
+    // The column titles, the language-dependent texts the controller does
+    // not set, and the version dialog's button.
+    void applyWindowTexts();
+    // Builds the line image at its present size and places it.
+    void rebuildLineImage();
+    // What a short moment after the last resize event does: the picture is
+    // drawn again at the new size.
+    void finishResize();
+    bool resizePending() const { return resizeSettle_.isActive(); }
+
+    QWidget* control(EControl c) const { return widgets_[std::size_t(c)]; }
+    QAction* action(EControl c) const { return actions_[std::size_t(c)]; }
+    QTableView* measurementView() const { return ListView_Measurements; }
+    QTableView* resultView() const { return ListView_Results; }
+    MeasureListModel* measurementModel() const { return measModel_.get(); }
+    ResultListModel* resultModel() const { return resModel_.get(); }
+    TLineImageView* lineImageView() const { return imageView_; }
+    TStatusBar* ownStatusBar() const { return statusBar_; }
+    QMenu* menuLanguage() const { return languageMenu_; }
+    QMenu* measurementPopup() const { return popupResults_; }
+    ESortType resultSortMode() const { return ResultSortMode; }
+    bool drawImage() const { return DrawImage; }
+    qreal scaleFactor() const { return ScaleFactor; }
+    // The interval after the last resize event at which the picture is drawn
+    // again at the new size (X11 and Wayland send no end of a size move).
+    static constexpr int kResizeSettleMs = 200;
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void buildControls();
+    void buildMenus();
+    QAction* addMenuAction(QMenu* menu, EControl c, bool checkable = false);
+    void click(EControl c);
+    void layoutTopRows();
+    void layoutLists();
+    void placeLineImage();
+    int labelColumnWidth() const;
+    void measurementSelectionChanged();
+    void showSelectedResults();
+    void hideLineImage();
+    std::string lang(const TLangEntry& e) const;
+    EModalResult ask(const std::string& text, EMsgStyle style);
+    void centreOnWindow(QWidget* dialog) const;
+
+    TWindowEvents events_;
+    TMeasureList emptyList_;
+    TMeasureList* list_ = &emptyList_;
+    ESortType ownSortMode_ = Unsorted;
+    ESortType* MeasureSortMode = &ownSortMode_;
+    ESortType ResultSortMode = Unsorted;
+    int MeasColumnToSort = 0;
+    int ResColumnToSort = 0;
+    std::vector<const TResultSet*> SelResultList;
+    const TMeasureSet* selectedSet_ = nullptr;
+    ILanguage* language_ = nullptr;
+    IKeyStore* settings_ = nullptr;
+    const ICollation* collation_ = &defaultCollation();
+
+    std::array<QWidget*, std::size_t(EControl::Count_)> widgets_{};
+    std::array<QAction*, std::size_t(EControl::Count_)> actions_{};
+    QComboBox* ComboBox_FTDIDevice;
+    QComboBox* ComboBox_Com;
+    QComboBox* ComboBox_Baud;
+    QPushButton* Button_Open;
+    QCheckBox* CB_CombineMeasurements;
+    QLabel* Label_FW;
+    QLabel* Label_FWDisplay;
+    QLabel* Label_KyvoTime;
+    QFrame* Panel_Date;
+    QFrame* Panel_Time;
+    QDateEdit* DTP_SetDate;
+    QTimeEdit* DTP_SetTime;
+    QPushButton* Button_ReadData;
+    QPushButton* Button_InstantMeasure;
+    QPushButton* Button_TimerMeasure;
+    QPushButton* Button_QCMeasure;
+    QPushButton* Button_Save;
+    QPushButton* Button_Menu;
+    QTableView* ListView_Measurements;
+    QTableView* ListView_Results;
+    QLabel* Label_Max;
+    QLabel* Label_Min;
+    TLineImageView* imageView_;
+    TStatusBar* statusBar_;
+    QMenu* languageMenu_ = nullptr;
+    QMenu* popupFTDI_ = nullptr;
+    QMenu* popupTime_ = nullptr;
+    QMenu* popupResults_ = nullptr;
+    std::unique_ptr<TMenuStyle> menuStyle_;
+    std::unique_ptr<MeasureListModel> measModel_;
+    std::unique_ptr<ResultListModel> resModel_;
+    std::unique_ptr<TForm_Info> infoWindow;
+    std::unique_ptr<TForm_EvaluationInfo> EvaluationInfo;
+    QTimer resizeSettle_;
+
+    EImagePos ImagePosition = SRight;
+    bool DrawImage = false;
+    bool FormResized = false;
+    bool Constructed = false;
+    bool closeAllowed_ = false;
+    qreal ScaleFactor = 1.0;
+    QImage LineImage;
+};
+
+// The measurement prompt window: no title-bar buttons, one label.
+class TForm_EvaluationInfo : public QDialog {
+    Q_OBJECT
+  public:
+    explicit TForm_EvaluationInfo(QWidget* parent);
+    void SetLabelText(const QString& text);
+    QLabel* Label_InfoText;
+};
+
+}  // namespace kyvo

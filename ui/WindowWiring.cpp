@@ -1,0 +1,86 @@
+#include "ui/WindowWiring.h"
+
+namespace kyvo {
+
+void wireWindow(TMainWindow& window, TForm_Main& controller, ILanguage* language,
+                IKeyStore* userSettings, const ICollation* collation) {
+    window.attach(&controller.MeasureList, &controller.MeasureSortMode, language, userSettings,
+                  collation);
+    TMainWindow* w = &window;
+    TForm_Main* c = &controller;
+    TWindowEvents e;
+    e.Click = [w, c, userSettings](EControl control) {
+        switch (control) {
+            case EControl::Button_Open:
+                c->Button_OpenClick();
+                break;
+            case EControl::Button_ReadData:
+                c->Button_ReadDataClick();
+                break;
+            case EControl::Button_InstantMeasure:
+                c->Button_InstantMeasureClick();
+                break;
+            case EControl::Button_TimerMeasure:
+                c->Button_TimerMeasureClick();
+                break;
+            case EControl::Menu_FormatDB:
+                c->Menu_FormatDBClick();
+                break;
+            case EControl::Menu_AutoConnect:
+                c->Menu_AutoConnectClick();
+                break;
+            case EControl::Menu_ShutDownOnClose:
+                c->Menu_ShutDownOnCloseClick();
+                break;
+            case EControl::Menu_OverWriteExisting:
+                c->Menu_DataBehaviourClick(AlwaysOverwrite);
+                break;
+            case EControl::Menu_AddToExisting:
+                c->Menu_DataBehaviourClick(AlwaysAdd);
+                break;
+            case EControl::Menu_AlwaysAsk:
+                c->Menu_DataBehaviourClick(AlwaysAsk);
+                break;
+            case EControl::Menu_SrcKyvo:
+                c->Menu_TestSourceClick(TSKyvo);
+                break;
+            case EControl::Menu_SrcLocal:
+                c->Menu_TestSourceClick(TSLocal);
+                break;
+            case EControl::Menu_SrcSelect:
+                c->Menu_TestSourceClick(TSSelect);
+                break;
+            case EControl::Aktualisieren1:
+                c->aktualisieren1Click();
+                break;
+            case EControl::SubMenu_Version:
+                c->SubMenu_VersionClick();
+                break;
+            case EControl::PopUpItem_SetSystemTime:
+                c->PopUpItem_SetSystemTimeClick();
+                break;
+            case EControl::Menu_SaveFile:
+                if (c->SaveMeasureList) c->SaveMeasureList(*c, 0);
+                break;
+            case EControl::Menu_LoadLastSavedOnStart:
+                if (userSettings)
+                    userSettings->SetBool("Setup", "LoadLastSavedOnStart",
+                                          w->action(control)->isChecked());
+                break;
+            default:
+                break;
+        }
+    };
+    e.CombineClicked = [c](bool ticked) { c->CB_CombineMeasurementsClick(ticked); };
+    e.FtdiDeviceChanged = [c] { c->ComboBox_FTDIDeviceChange(); };
+    e.PickerKey = [c](bool enter) { c->DTP_SetDateKeyDown(enter); };
+    e.Activated = [c] { c->FormActivate(); };
+    e.CloseQuery = [c] { return c->FormCloseQuery(); };
+    e.Closed = [c] { c->FormClose(); };
+    e.Message = [c](const std::string& text, EMsgStyle style) {
+        return c->ShowOwnMessage(text, "", style);
+    };
+    window.setEvents(std::move(e));
+}
+
+}  // namespace kyvo

@@ -1,0 +1,15 @@
+// Connects the window's events to the controller's handlers and lets the
+// window show and edit the controller's measurement list.
+#pragma once
+
+#include "app/Main.h"
+#include "ui/MainWindow.h"
+
+namespace kyvo {
+
+// userSettings keeps the window's own settings (image position, the tick
+// of "load last used file on start"); language gives the window's own texts.
+void wireWindow(TMainWindow& window, TForm_Main& controller, ILanguage* language,
+                IKeyStore* userSettings, const ICollation* collation);
+
+}  // namespace kyvo

@@ -1,0 +1,297 @@
+#include <QDir>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QTest>
+
+#include "TestRegistry.h"
+#include "WindowRig.h"
+#include "ui/InputQuery.h"
+
+using namespace kyvo;
+using namespace kyvo::test;
+
+class WindowTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void connectsIdentifiesAndReadsTheDemoDeviceIntoTheList();
+    void headerClickedTwiceSortsUpThenDown();
+    void selectedRowShowsItsResultsAndProfile();
+    void deletingAsksAndHonoursTheAnswer();
+    void commentDialogStoresTheTextOnOkOnly();
+    void contextMenuOpensOnlyWithASelectedRow();
+    void imagePositionMenuMovesAndHidesThePicture();
+    void resizeStretchesThePictureUntilItIsRedrawn();
+    void languageSwitchChangesWindowTexts();
+    void windowWithDemoDataIsRenderedToAFile();
+
+  private:
+    static QPoint headerPoint(QTableView* view, int column) {
+        QHeaderView* h = view->horizontalHeader();
+        return QPoint(h->sectionViewportPosition(column) + h->sectionSize(column) / 2,
+                      h->height() / 2);
+    }
+    static int firstRowWithImage(const WindowRig& rig) {
+        for (std::size_t i = 0; i < rig.main->MeasureList.size(); ++i)
+            if (!rig.main->MeasureList[i]->ImageData.empty()) return int(i);
+        return -1;
+    }
+    static void readDemo(WindowRig& rig) {
+        rig.Start();
+        rig.Connect();
+        rig.ReadStoredData();
+    }
+};
+
+void WindowTest::connectsIdentifiesAndReadsTheDemoDeviceIntoTheList() {
+    WindowRig rig;
+    rig.Start();
+    QCOMPARE(rig.window.ownStatusBar()->panelText(0), QString("disconnected"));
+    rig.Connect();
+    QCOMPARE(rig.State(), std::uint8_t(stReady));
+    QVERIFY(rig.window.windowTitle().startsWith("Connected to  "));
+    QVERIFY(rig.window.windowTitle().contains(" @ 38400 baud - V1.5.062"));
+    auto* open = static_cast<QPushButton*>(rig.window.control(EControl::Button_Open));
+    QCOMPARE(open->text(), QString("Disconnect"));
+    const QString identity =
+        static_cast<QLabel*>(rig.window.control(EControl::Label_FWDisplay))->text();
+    QVERIFY2(identity.contains(" / "), qPrintable(identity));
+    QVERIFY(rig.window.control(EControl::Button_ReadData)->isEnabled());
+    QCOMPARE(rig.window.ownStatusBar()->panelText(0), QString("Ready"));
+
+    rig.ReadStoredData();
+    const int stored = int(rig.device->storedResultCount());
+    QVERIFY(stored > 0);
+    QCOMPARE(int(rig.main->MeasureList.size()), stored);
+    QCOMPARE(rig.window.measurementModel()->rowCount(), stored);
+    QCOMPARE(rig.window.measurementModel()->cellText(0, 0),
+             QString::fromStdString(rig.main->MeasureList[0]->TestID));
+    QVERIFY(!rig.window.measurementModel()->cellText(0, 4).isEmpty());
+    QVERIFY(!rig.window.ownStatusBar()->progressBar()->isVisible());
+}
+
+void WindowTest::headerClickedTwiceSortsUpThenDown() {
+    WindowRig rig;
+    readDemo(rig);
+    QTableView* view = rig.window.measurementView();
+    view->selectRow(2);
+    QTest::mouseClick(view->horizontalHeader()->viewport(), Qt::LeftButton, {},
+                      headerPoint(view, 4));
+    QCOMPARE(rig.main->MeasureSortMode, DateTimeUp);
+    QVERIFY(view->selectionModel()->selectedRows().isEmpty());
+    QVERIFY(view->horizontalHeader()->isSortIndicatorShown());
+    QCOMPARE(view->horizontalHeader()->sortIndicatorSection(), 4);
+    QCOMPARE(view->horizontalHeader()->sortIndicatorOrder(), Qt::AscendingOrder);
+    const auto& list = rig.main->MeasureList;
+    for (std::size_t i = 1; i < list.size(); ++i)
+        QVERIFY(compareDates(list[i - 1]->DateTime, list[i]->DateTime) <= 0);
+
+    QTest::mouseClick(view->horizontalHeader()->viewport(), Qt::LeftButton, {},
+                      headerPoint(view, 4));
+    QCOMPARE(rig.main->MeasureSortMode, DateTimeDown);
+    QCOMPARE(view->horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
+    for (std::size_t i = 1; i < list.size(); ++i)
+        QVERIFY(compareDates(list[i - 1]->DateTime, list[i]->DateTime) >= 0);
+    // The rows show the new order.
+    QCOMPARE(rig.window.measurementModel()->cellText(0, 0),
+             QString::fromStdString(list[0]->TestID));
+
+    // Another column starts again with its ascending mode.
+    QTest::mouseClick(view->horizontalHeader()->viewport(), Qt::LeftButton, {},
+                      headerPoint(view, 1));
+    QCOMPARE(rig.main->MeasureSortMode, TestNameUp);
+}
+
+void WindowTest::selectedRowShowsItsResultsAndProfile() {
+    WindowRig rig;
+    readDemo(rig);
+    const int row = firstRowWithImage(rig);
+    QVERIFY2(row >= 0, "the demo device stores line images");
+    const TMeasureSet& set = *rig.main->MeasureList[std::size_t(row)];
+    rig.window.measurementView()->selectRow(row);
+    QCOMPARE(rig.window.resultModel()->rowCount(), int(set.ResultList.size()));
+    QCOMPARE(rig.window.resultModel()->cellText(0, 1),
+             QString::fromStdString(set.ResultList[0].ResultName));
+    QVERIFY(rig.window.drawImage());
+    QVERIFY(rig.window.lineImageView()->isVisible());
+    QVERIFY(!rig.window.lineImageView()->picture().isNull());
+    QCOMPARE(rig.window.lineImageView()->height(), 260);
+    QCOMPARE(static_cast<QLabel*>(rig.window.control(EControl::Label_Min))->text(),
+             QString::fromStdString(set.ImgMin));
+    // Default position right: the picture stands under the results list.
+    QVERIFY(rig.window.lineImageView()->x() > rig.window.measurementView()->geometry().right());
+    QCOMPARE(rig.window.lineImageView()->y(), rig.window.resultView()->geometry().bottom() + 1 + 6);
+
+    rig.window.measurementView()->clearSelection();
+    QCOMPARE(rig.window.resultModel()->rowCount(), 0);
+    QVERIFY(!rig.window.lineImageView()->isVisible());
+}
+
+void WindowTest::deletingAsksAndHonoursTheAnswer() {
+    WindowRig rig;
+    readDemo(rig);
+    const std::size_t before = rig.main->MeasureList.size();
+    const std::string second = rig.main->MeasureList[1]->TestID;
+    rig.window.measurementView()->selectRow(1);
+    {
+        MessageAnswerer answer({MessageAnswerer::Second});  // No
+        rig.window.action(EControl::DeleteEntries)->trigger();
+        QCOMPARE(answer.Seen, QStringList{"Delete the selected entry?"});
+    }
+    QCOMPARE(rig.main->MeasureList.size(), before);
+    {
+        MessageAnswerer answer({MessageAnswerer::First});  // Yes
+        rig.window.action(EControl::DeleteEntries)->trigger();
+        QCOMPARE(answer.Seen.size(), 1);
+    }
+    QCOMPARE(rig.main->MeasureList.size(), before - 1);
+    QCOMPARE(rig.window.measurementModel()->rowCount(), int(before - 1));
+    for (const auto& m : rig.main->MeasureList) QVERIFY(m->TestID != second);
+    QVERIFY(!rig.window.lineImageView()->isVisible());
+
+    {
+        MessageAnswerer answer({MessageAnswerer::First});
+        rig.window.action(EControl::Menu_DeleteList)->trigger();
+        QCOMPARE(answer.Seen, QStringList{"Delete all entries in the current list?"});
+    }
+    QVERIFY(rig.main->MeasureList.empty());
+    QCOMPARE(rig.window.measurementModel()->rowCount(), 0);
+    {
+        // An empty list is not asked about.
+        MessageAnswerer answer;
+        rig.window.action(EControl::Menu_DeleteList)->trigger();
+        QVERIFY(answer.Seen.isEmpty());
+    }
+}
+
+void WindowTest::commentDialogStoresTheTextOnOkOnly() {
+    WindowRig rig;
+    readDemo(rig);
+    rig.window.measurementView()->selectRow(0);
+    auto answerQuery = [](const QString& typed, bool ok) {
+        QTimer::singleShot(0, [typed, ok] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* q = qobject_cast<TForm_InputQuery*>(w); q && q->isVisible()) {
+                    q->Edit_Input->setText(typed);
+                    (ok ? q->Button_OK : q->Button_Cancel)->click();
+                }
+        });
+    };
+    answerQuery("checked twice", true);
+    rig.window.editComment();
+    QCOMPARE(rig.main->MeasureList[0]->UserComment, std::string("checked twice"));
+    QCOMPARE(rig.window.measurementModel()->cellText(0, 5), QString("checked twice"));
+    answerQuery("ignored", false);
+    rig.window.editComment();
+    QCOMPARE(rig.main->MeasureList[0]->UserComment, std::string("checked twice"));
+    answerQuery("", true);
+    rig.window.editComment();
+    QCOMPARE(rig.main->MeasureList[0]->UserComment, std::string());
+}
+
+void WindowTest::contextMenuOpensOnlyWithASelectedRow() {
+    WindowRig rig;
+    readDemo(rig);
+    QTableView* view = rig.window.measurementView();
+    view->clearSelection();
+    emit view->customContextMenuRequested(QPoint(10, 10));
+    QVERIFY(!rig.window.measurementPopup()->isVisible());
+    view->selectRow(0);
+    emit view->customContextMenuRequested(QPoint(10, 10));
+    QVERIFY(rig.window.measurementPopup()->isVisible());
+    rig.window.measurementPopup()->hide();
+}
+
+void WindowTest::imagePositionMenuMovesAndHidesThePicture() {
+    WindowRig rig;
+    readDemo(rig);
+    const int row = firstRowWithImage(rig);
+    QVERIFY(row >= 0);
+    rig.window.measurementView()->selectRow(row);
+
+    rig.window.action(EControl::Menu_ImgPosLeft)->trigger();
+    QCOMPARE(rig.window.imagePosition(), SLeft);
+    QVERIFY(rig.window.action(EControl::Menu_ImgPosLeft)->isChecked());
+    QVERIFY(!rig.window.action(EControl::Menu_ImgPosRight)->isChecked());
+    QCOMPARE(rig.user.Values["Setup/ImagePosition"], std::string("Left"));
+    const QRect img = rig.window.lineImageView()->geometry();
+    const QRect meas = rig.window.measurementView()->geometry();
+    const QRect res = rig.window.resultView()->geometry();
+    QVERIFY(rig.window.lineImageView()->isVisible());
+    QVERIFY(img.right() <= meas.right());
+    QCOMPARE(img.top(), meas.bottom() + 1 + 6);
+    QVERIFY(res.height() > meas.height());  // the results list reaches down
+
+    rig.window.action(EControl::Menu_ImgPosFull)->trigger();
+    QVERIFY(rig.window.lineImageView()->geometry().right() > res.left());
+
+    rig.window.action(EControl::Menu_ImgPosNone)->trigger();
+    QCOMPARE(rig.user.Values["Setup/ImagePosition"], std::string("None"));
+    QVERIFY(!rig.window.lineImageView()->isVisible());
+    QVERIFY(!rig.window.control(EControl::Label_Min)->isVisible());
+    const int bottom = rig.window.centralWidget()->height() - 4;
+    QCOMPARE(rig.window.measurementView()->geometry().bottom() + 1, bottom);
+    QCOMPARE(rig.window.resultView()->geometry().bottom() + 1, bottom);
+}
+
+void WindowTest::resizeStretchesThePictureUntilItIsRedrawn() {
+    WindowRig rig;
+    readDemo(rig);
+    const int row = firstRowWithImage(rig);
+    QVERIFY(row >= 0);
+    rig.window.measurementView()->selectRow(row);
+    const QSize before = rig.window.lineImageView()->picture().deviceIndependentSize().toSize();
+    rig.window.resize(rig.window.width() + 150, rig.window.height());
+    QCoreApplication::processEvents();
+    QVERIFY(rig.window.lineImageView()->stretched());
+    QVERIFY(rig.window.resizePending());
+    QCOMPARE(rig.window.lineImageView()->picture().deviceIndependentSize().toSize(), before);
+    rig.window.finishResize();
+    QVERIFY(!rig.window.lineImageView()->stretched());
+    const QSize after = rig.window.lineImageView()->picture().deviceIndependentSize().toSize();
+    QVERIFY(after.width() > before.width());
+    QCOMPARE(after.width(), rig.window.lineImageView()->width() - 2);
+}
+
+void WindowTest::languageSwitchChangesWindowTexts() {
+    WindowRig rig;
+    rig.Start();
+    rig.window.SetLanguageMenu({"English", "Deutsch"}, 0);
+    QCOMPARE(
+        rig.window.measurementModel()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
+        QString("Test ID"));
+    rig.window.setEvents([&] {
+        TWindowEvents e;
+        e.LanguageChosen = [&](int index) {
+            rig.lang.Second = index == 1;
+            rig.window.applyWindowTexts();
+        };
+        return e;
+    }());
+    QList<QAction*> items = rig.window.menuLanguage()->actions();
+    QCOMPARE(items.size(), 2);
+    QVERIFY(items[0]->isChecked());
+    items[1]->trigger();
+    QVERIFY(items[1]->isChecked());
+    QVERIFY(!items[0]->isChecked());
+    QCOMPARE(
+        rig.window.measurementModel()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
+        QString("Test-Nr."));
+    QCOMPARE(rig.window.resultModel()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
+             QString("Gültigkeit"));
+}
+
+void WindowTest::windowWithDemoDataIsRenderedToAFile() {
+    WindowRig rig;
+    readDemo(rig);
+    const int row = firstRowWithImage(rig);
+    QVERIFY(row >= 0);
+    rig.window.measurementView()->selectRow(row);
+    rig.window.finishResize();
+    const QImage shot = rig.window.grab().toImage();
+    const QString path = QDir::current().filePath("kyvo-window.png");
+    QVERIFY(shot.save(path));
+    QVERIFY(QFileInfo(path).size() > 0);
+}
+
+KYVO_REGISTER_TEST(WindowTest);
+#include "WindowTest.moc"
