@@ -127,8 +127,8 @@ TEST_P(DataBehaviour, decidesWhatASecondReadDoesToTheList) {
     c.rig.main->Button_ReadDataClick();
     c.rig.Run(3000);
     EXPECT_EQ(!c.rig.view.Messages.empty(), p.asked);
-    const bool kept = !c.rig.main->MeasureList.empty() &&
-                      c.rig.main->MeasureList[0]->UserComment == "mine";
+    const bool kept =
+        !c.rig.main->MeasureList.empty() && c.rig.main->MeasureList[0]->UserComment == "mine";
     EXPECT_EQ(kept, p.keepsOld);
     EXPECT_EQ(c.rig.main->MeasureList.size(), c.rig.device->storedResultCount());
     if (p.asked) {
@@ -136,13 +136,13 @@ TEST_P(DataBehaviour, decidesWhatASecondReadDoesToTheList) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Behaviours, DataBehaviour,
-    ::testing::Values(BehaviourCase{"Add", {}, false, true},
-                      BehaviourCase{"Overwrite", {}, false, false},
-                      BehaviourCase{"Ask", {EModalResult::Yes}, true, true},
-                      BehaviourCase{"Ask", {EModalResult::No}, true, false},
-                      BehaviourCase{"Ask", {EModalResult::Cancel}, true, true}));
+INSTANTIATE_TEST_SUITE_P(Behaviours, DataBehaviour,
+                         ::testing::Values(BehaviourCase{"Add", {}, false, true},
+                                           BehaviourCase{"Overwrite", {}, false, false},
+                                           BehaviourCase{"Ask", {EModalResult::Yes}, true, true},
+                                           BehaviourCase{"Ask", {EModalResult::No}, true, false},
+                                           BehaviourCase{
+                                               "Ask", {EModalResult::Cancel}, true, true}));
 
 sim::Scenario EmptyDevice() {
     sim::Scenario s = sim::Scenario::demo();
@@ -175,8 +175,7 @@ TEST(StoredData, anEmptyDatabaseWithAnEmptyListAsksNothing) {
     rig.Connect();
     rig.main->Button_ReadDataClick();
     rig.Run(3000);
-    EXPECT_EQ(rig.view.MessageTexts(),
-              std::vector<std::string>{"The kyvo database is empty."});
+    EXPECT_EQ(rig.view.MessageTexts(), std::vector<std::string>{"The kyvo database is empty."});
 }
 
 }  // namespace
