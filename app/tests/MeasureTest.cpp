@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "app/tests/Harness.h"
+
+namespace kyvo {
+namespace {
+
+using testing::Rig;
+
+sim::Scenario Quiet() {
+    sim::Scenario s = sim::Scenario::demo();
+    s.bits.ClockPresent = false;
+    return s;
+}
+
+struct Ready {
+    explicit Ready(const sim::Scenario& s, std::map<std::string, std::string> settings = {})
+        : rig(s, std::move(settings)) {
+        rig.Start();
+        rig.Connect();
+        EXPECT_EQ(rig.State(), stReady);
+    }
+    Rig rig;
+};
+
+constexpr int kDrug = 1;  // index in the demo's stored configuration list
+
+TEST(Measure, aStoredConfigurationIsChosenRunAndItsResultJoinsTheList) {
+    Ready r(Quiet(), {{"Setup/TestSource", "Kyvo"}});
+    r.rig.view.ConfigAnswers = {kDrug};
+    r.rig.main->Button_InstantMeasureClick();
+    EXPECT_EQ(r.rig.State(), stEvaluating);
+    r.rig.Run(20000);
+    ASSERT_EQ(r.rig.view.ConfigLists.size(), 1u);
+    EXPECT_EQ(r.rig.view.ConfigLists[0],
+              (std::vector<std::string>{"CRP quantitative - L2026-11", "Drug screen - D-0815",
+                                        "Fertility panel - P5-330"}));
+    EXPECT_EQ(r.rig.State(), stReady);
+    ASSERT_EQ(r.rig.main->MeasureList.size(), 1u);
+    const TMeasureSet& m = *r.rig.main->MeasureList[0];
+    EXPECT_EQ(m.TestName, "Drug screen");
+    EXPECT_EQ(m.ResultList.size(), 2u);
+    EXPECT_FALSE(m.ImageData.empty());
+    EXPECT_EQ(r.rig.view.SelectedMeasurement, 0);
+    EXPECT_TRUE(r.rig.view.Messages.empty());
+    EXPECT_FALSE(r.rig.view.PromptVisible);
+    EXPECT_NE(std::find(r.rig.view.Prompts.begin(), r.rig.view.Prompts.end(),
+                        "Test evaluation is running..."),
+              r.rig.view.Prompts.end());
+}
+
+TEST(Measure, cancellingTheConfigurationChoiceReturnsToReady) {
+    Ready r(Quiet(), {{"Setup/TestSource", "Kyvo"}});
+    r.rig.main->Button_InstantMeasureClick();
+    r.rig.Run(2000);
+    EXPECT_EQ(r.rig.view.ConfigLists.size(), 1u);
+    EXPECT_EQ(r.rig.State(), stReady);
+    EXPECT_TRUE(r.rig.main->MeasureList.empty());
+}
+
+TEST(Measure, aTimerMeasurementCountsDownInThePromptWithoutTimingOut) {
+    Ready r(Quiet(), {{"Setup/TestSource", "Kyvo"}});
+    r.rig.view.ConfigAnswers = {2};  // the panel has a 12 s countdown
+    r.rig.main->Button_TimerMeasureClick();
+    r.rig.Run(40000);
+    ASSERT_EQ(r.rig.main->MeasureList.size(), 1u);
+    EXPECT_NE(std::find(r.rig.view.Prompts.begin(), r.rig.view.Prompts.end(),
+                        "The evaluation starts in 0012."),
+              r.rig.view.Prompts.end());
+    EXPECT_TRUE(r.rig.view.Messages.empty());  // no time-out along the way
+}
+
+std::string WriteFile(const std::string& name, const tByteBuffer& bytes) {
+    const std::string path = ::testing::TempDir() + name;
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+TEST(Measure, aBadConfigurationFileIsReportedAndTheNextFileIsRun) {
+    Ready r(Quiet());  // source: ask
+    tByteBuffer good = r.rig.device->activeConfigBytes();
+    tByteBuffer bad = good;
+    bad[bad.size() / 2] ^= 0x5A;
+    r.rig.view.SelectAnswers = {1};  // "Load from file"
+    r.rig.view.FileAnswers = {WriteFile("bad.bin", bad), WriteFile("good.bin", good)};
+    r.rig.main->Button_InstantMeasureClick();
+    r.rig.Run(20000);
+    EXPECT_EQ(r.rig.view.MessageTexts(),
+              std::vector<std::string>{"The checksum of the test configuration is not correct. "
+                                       "The data could be corrupted."});
+    EXPECT_EQ(r.rig.view.FileDialogs.size(), 2u);
+    EXPECT_EQ(r.rig.view.FileDialogs[0].Kind, EFileDialog::OpenConfig);
+    ASSERT_EQ(r.rig.main->MeasureList.size(), 1u);
+    EXPECT_EQ(r.rig.main->MeasureList[0]->TestName, "CRP quantitative");
+    EXPECT_EQ(r.rig.user.Values["Setup/DefaultDir"], ::testing::TempDir());
+}
+
+TEST(Measure, overwriteAndACancelledFileDialogLeaveAnEmptyListAndNoMeasurement) {
+    Ready r(Quiet(), {{"Setup/TestSource", "Local"}, {"Setup/AddDataBehaviour", "Overwrite"}});
+    r.rig.main->MeasureList.push_back(std::make_unique<TMeasureSet>());
+    r.rig.main->Button_InstantMeasureClick();
+    r.rig.Run(2000);
+    EXPECT_TRUE(r.rig.main->MeasureList.empty());
+    EXPECT_EQ(r.rig.State(), stReady);
+    EXPECT_TRUE(r.rig.view.Messages.empty());
+}
+
+TEST(Measure, rfidFailuresAreRetriedSilentlyForFiveSecondsThenReported) {
+    sim::Scenario s = Quiet();
+    s.bits.RFIDConfigSource = true;
+    s.rfid.config = "crp";
+    s.rfid.failures = 1000;  // the tag is never found
+    Ready r(s, {{"Setup/TestSource", "Kyvo"}});
+    r.rig.main->Button_InstantMeasureClick();  // OK at the tag prompt (default answer)
+    ASSERT_EQ(r.rig.view.Messages.size(), 1u);
+    EXPECT_EQ(r.rig.view.Messages[0].Style, EMsgStyle::OKCancel);
+    r.rig.Run(30000);
+    ASSERT_EQ(r.rig.view.Messages.size(), 2u);
+    EXPECT_EQ(r.rig.view.Messages[1].Text,
+              "(Kyvo) Error Code: 0x38\r\nRFID Error: nothing received.");
+    EXPECT_EQ(r.rig.State(), stReady);
+    EXPECT_TRUE(r.rig.main->MeasureList.empty());
+}
+
+TEST(Measure, anRfidTagFoundAfterRetriesRunsItsConfiguration) {
+    sim::Scenario s = Quiet();
+    s.bits.RFIDConfigSource = true;
+    s.rfid.config = "drug";
+    s.rfid.failures = 2;
+    Ready r(s, {{"Setup/TestSource", "Kyvo"}});
+    r.rig.main->Button_InstantMeasureClick();
+    r.rig.Run(30000);
+    EXPECT_EQ(r.rig.view.Messages.size(), 1u);  // only the tag prompt
+    ASSERT_EQ(r.rig.main->MeasureList.size(), 1u);
+    EXPECT_EQ(r.rig.main->MeasureList[0]->TestName, "Drug screen");
+}
+
+TEST(Measure, twoCombinedMeasurementsOfTwoResultsGiveOneEntryWithFourRows) {
+    Ready r(Quiet(), {{"Setup/TestSource", "Kyvo"}, {"Setup/CombineMeasurements", "true"}});
+    r.rig.view.ConfigAnswers = {kDrug};
+    r.rig.view.MessageAnswers = {EModalResult::Yes};
+    r.rig.main->Button_InstantMeasureClick();
+    r.rig.Run(40000);
+    ASSERT_EQ(r.rig.view.Messages.size(), 1u);
+    EXPECT_EQ(r.rig.view.Messages[0].Caption, "Combine measurements?");
+    ASSERT_EQ(r.rig.main->MeasureList.size(), 1u);
+    EXPECT_EQ(r.rig.main->MeasureList[0]->ResultList.size(), 4u);
+    EXPECT_EQ(r.rig.main->CombineMode(), ECombineMeasurements::Combine);
+    EXPECT_EQ(r.rig.State(), stReady);
+}
+
+TEST(Measure, aChangedConfigurationForTheSecondHalfGivesTwoSingleEntries) {
+    Ready r(Quiet(), {{"Setup/TestSource", "Kyvo"}, {"Setup/CombineMeasurements", "true"}});
+    r.rig.view.ConfigAnswers = {kDrug};
+    r.rig.view.MessageAnswers = {EModalResult::Yes};
+    r.rig.main->Button_InstantMeasureClick();
+    // Run until the first half is done and the configuration is written again,
+    // then put another configuration into the device before it evaluates.
+    for (int i = 0; i < 40000 && r.rig.view.Messages.empty(); i += 5) r.rig.Run(5);
+    ASSERT_EQ(r.rig.main->CombineMode(), ECombineMeasurements::SecondMeasure);
+    r.rig.Run(200);
+    const sim::SimTestConfig* crp = r.rig.device->scenario().findConfig("crp");
+    ASSERT_NE(crp, nullptr);
+    tByteBuffer other;
+    {
+        sim::SimDevice probe(r.rig.device->scenario());
+        other = probe.activeConfigBytes();  // the scenario's active one: crp
+    }
+    r.rig.device->write(0x00000, other);
+    r.rig.Run(40000);
+    EXPECT_EQ(r.rig.view.MessageTexts()[1],
+              "The test configurations are not identical. The measurements will be handled as "
+              "single ones.");
+    ASSERT_EQ(r.rig.main->MeasureList.size(), 2u);
+    EXPECT_EQ(r.rig.main->MeasureList[0]->ResultList.size(), 2u);
+    EXPECT_EQ(r.rig.main->MeasureList[1]->TestName, "CRP quantitative");
+    EXPECT_EQ(r.rig.main->CombineMode(), ECombineMeasurements::Combine);
+}
+
+}  // namespace
+}  // namespace kyvo
