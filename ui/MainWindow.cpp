@@ -178,8 +178,6 @@ void TMainWindow::attach(TMeasureList* list, ESortType* measureSortMode, ILangua
                          : pos == "FULL" ? SFull
                                          : SNone,
                          false);
-        setResultLayoutWithoutUnit(
-            q(settings_->GetText("Setup", "SaveTSVStyle", "Long")).toUpper() == "TOBREL");
     }
     applyWindowTexts();
     layoutLists();

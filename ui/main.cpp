@@ -1,0 +1,199 @@
+// kyvo-data-reader: the program people use every day.
+//
+//   kyvo-data-reader                 FTDI cables (or serial ports) as configured
+//   kyvo-data-reader --port PATH     connect at once to the serial port PATH
+//                    [--baud N]      at N baud (default: the configured rate)
+//                    [--screenshot FILE]  read the stored data, show the first
+//                                    measurement with a line image, save the
+//                                    window as a PNG picture and end
+//   kyvo-data-reader -uninstall      remove the program's user files and end
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdio>
+#include <memory>
+
+#include "app/AppFiles.h"
+#include "app/LinkDeviceLink.h"
+#include "app/Main.h"
+#include "files/Paths.h"
+#include "files/StartupFiles.h"
+#include "ui/DesktopIdentity.h"
+#include "ui/MainWindow.h"
+#include "ui/QtPlatform.h"
+#include "ui/WindowWiring.h"
+
+namespace {
+
+using namespace kyvo;
+
+constexpr const char* kProgramName = "Kyvo Data Reader";
+
+struct Options {
+    QString port;
+    int baud = 0;
+    QString screenshot;
+};
+
+bool parseOptions(const QStringList& args, Options& o, QString& error) {
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        auto value = [&](QString& out) {
+            if (i + 1 >= args.size()) return false;
+            out = args[++i];
+            return true;
+        };
+        QString v;
+        if (a == "--port") {
+            if (!value(o.port)) return error = "--port needs a device path", false;
+        } else if (a == "--baud") {
+            bool ok = false;
+            if (!value(v) || (o.baud = v.toInt(&ok), !ok) || o.baud <= 0)
+                return error = "--baud needs a positive number", false;
+        } else if (a == "--screenshot") {
+            if (!value(o.screenshot)) return error = "--screenshot needs a file name", false;
+        }
+        // Every other argument is ignored, as the program always did.
+    }
+    return true;
+}
+
+// File errors of the settings and language files in the program's own box.
+class WindowFileErrors final : public IFileErrorReporter {
+  public:
+    void ShowFileError(const std::string& text, const std::string& caption) override {
+        if (window) {
+            window->ShowMessageBox(text, caption, EMsgStyle::OK, {"OK", {}, {}});
+        } else {
+            std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+        }
+    }
+    TMainWindow* window = nullptr;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (IsUninstallRequest(argc, argv)) {
+        tPaths paths;
+        paths.InitPaths("DRConfig.ini", kProgramName, true);
+        paths.UninstallConfigFiles();
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Kyvo DataReader"));
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopId));
+    Options options;
+    QString error;
+    if (!parseOptions(QApplication::arguments(), options, error)) {
+        std::fprintf(stderr, "kyvo-data-reader: %s\n", qPrintable(error));
+        return 2;
+    }
+
+    WindowFileErrors fileErrors;
+    TMainWindow window;
+    fileErrors.window = &window;
+    TAppFiles files;
+    files.Open(kProgramName, &fileErrors);
+
+    QtTimerFactory timers;
+    SystemClock clock;
+    QtMainThread mainThread;
+    QtCollation collation;
+    // A named port means a serial port, even where an FTDI driver is usable.
+    LinkDeviceLink link(mainThread, false, options.port.isEmpty());
+
+    TMainDeps deps;
+    deps.View = &window;
+    deps.Timers = &timers;
+    deps.Clock = &clock;
+    deps.Link = &link;
+    deps.ProgSettings = &files.Prog();
+    deps.UserSettings = &files.User();
+    deps.Language = &files.Language();
+    deps.ConfigFolder = files.ConfigFolder();
+    deps.Collation = &collation;
+    auto controller = std::make_unique<TForm_Main>(deps);
+    TForm_Main& main = *controller;
+
+    ViewResultFileDialogs resultDialogs(window, main, files.User(), files.Language());
+    std::string tracking =
+        files.User().GetText("Setup", "AutoSaveMeasurementsFile", "Measurements.tsv");
+    if (!QDir::isAbsolutePath(QString::fromStdString(tracking)))
+        tracking = files.ConfigFolder() + tracking;
+    const ETSVVersion layout = ReadTsvStyle(files.Prog());
+    BindResultFileSaving(main, resultDialogs, layout, tracking);
+
+    wireWindow(window, main, &files.Language(), &files.User(), &collation);
+    window.setResultLayoutWithoutUnit(layout == TSVVTobrel);
+    window.SetLanguageMenu(files.Menu.Items, int(files.Menu.Checked));
+    main.FormCreate();
+
+    const bool screenshot = !options.screenshot.isEmpty();
+    if (!options.port.isEmpty()) {
+        auto* com = static_cast<QComboBox*>(window.control(EControl::ComboBox_Com));
+        auto* baud = static_cast<QComboBox*>(window.control(EControl::ComboBox_Baud));
+        // Connect as soon as the second start-up stage allows it.
+        auto* starter = new QTimer(&window);
+        QObject::connect(starter, &QTimer::timeout, &window, [&, com, baud, starter] {
+            if (!main.Initialized()) return;
+            starter->stop();
+            com->setEditText(options.port);
+            if (options.baud > 0) baud->setEditText(QString::number(options.baud));
+            static_cast<QPushButton*>(window.control(EControl::Button_Open))->click();
+            if (screenshot && main.State().Current == stDisconnected) {
+                std::fprintf(stderr, "kyvo-data-reader: cannot open %s\n",
+                             qPrintable(options.port));
+                QApplication::exit(3);
+            }
+        });
+        starter->start(20);
+    }
+    if (screenshot) {
+        window.resize(1000, 700);
+        // Once identified, read the stored data; once read, show the first
+        // measurement with a line image and take the picture.
+        main.UseAddDataBehaviour(AlwaysAdd);
+        bool readStarted = false;
+        main.OnStateEntered = [&](TForm_Main& m, std::uint8_t s) {
+            if (s == stReady && !readStarted && m.Initialized()) {
+                readStarted = true;
+                QTimer::singleShot(0, &window, [&] { main.Button_ReadDataClick(); });
+            }
+        };
+        main.OnStoredDataRead = [&](TForm_Main& m, int) {
+            QTimer::singleShot(0, &window, [&] {
+                for (std::size_t i = 0; i < m.MeasureList.size(); ++i)
+                    if (!m.MeasureList[i]->ImageData.empty()) {
+                        window.SelectMeasurement(int(i));
+                        break;
+                    }
+                window.finishResize();
+                const bool saved = window.grab().save(options.screenshot);
+                if (!saved)
+                    std::fprintf(stderr, "kyvo-data-reader: cannot write %s\n",
+                                 qPrintable(options.screenshot));
+                QApplication::exit(saved ? 0 : 1);
+            });
+        };
+        // A device that never answers must not hold the run for ever.
+        QTimer::singleShot(60000, &window, [] {
+            std::fprintf(stderr, "kyvo-data-reader: no stored data within 60 s\n");
+            QApplication::exit(4);
+        });
+    }
+
+    window.show();
+    const int rc = QApplication::exec();
+    main.OnStateEntered = nullptr;
+    main.OnStoredDataRead = nullptr;
+    main.FormDestroy();
+    window.storeImagePosition();
+    fileErrors.window = nullptr;
+    controller.reset();
+    return rc;
+}
