@@ -198,19 +198,22 @@ void TForm_Main::FormActivate() {
 }
 
 bool TForm_Main::FormCloseQuery() {
+    bool allow = true;
     if (SaveOnExit && !MeasureList.empty()) {
         const EModalResult r =
             ShowOwnMessage(Lang(LE_AskSaveBeforeClosing), "", EMsgStyle::YesNoCancel);
-        if (r == EModalResult::Cancel) return false;
+        if (r == EModalResult::Cancel) allow = false;
         if (r == EModalResult::Yes && SaveMeasureList) SaveMeasureList(*this, 0);
     }
+    // Whatever the answer, a locked device button is released first; its
+    // acknowledge closes the window again, which asks again.
     if (d.Link->IsOpen() && ButtonLockApplies() && !ClosingForm) {
         ClosingForm = true;
         EnterState(stClosing);
         Kyvo->setButtonControl(false);
         return false;
     }
-    return true;
+    return allow;
 }
 
 void TForm_Main::FormClose() {
