@@ -77,6 +77,9 @@ class TMainWindow : public QMainWindow, public IMainView {
     void attach(TMeasureList* list, ESortType* measureSortMode, ILanguage* language,
                 IKeyStore* userSettings, const ICollation* collation);
     void setEvents(TWindowEvents events) { events_ = std::move(events); }
+    void setLanguageHandler(std::function<void(int)> handler) {
+        events_.LanguageChosen = std::move(handler);
+    }
     // Results list without the unit column (Tobrel result file layout).
     void setResultLayoutWithoutUnit(bool without);
     void setImagePosition(EImagePos pos, bool store);

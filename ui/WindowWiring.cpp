@@ -2,6 +2,28 @@
 
 namespace kyvo {
 
+namespace {
+// Whichever public way the controller offers to apply its texts again.
+template <class Controller>
+bool applyControllerTexts(Controller& controller) {
+    if constexpr (requires(Controller & m) { m.Menu_LanguageClick(); }) {
+        controller.Menu_LanguageClick();
+        return true;
+    } else if constexpr (requires(Controller & m) { m.ApplyLanguageTexts(); }) {
+        controller.ApplyLanguageTexts();
+        return true;
+    } else {
+        return false;
+    }
+}
+}  // namespace
+
+bool applyLanguageTexts(TMainWindow& window, TForm_Main& controller) {
+    const bool applied = applyControllerTexts(controller);
+    window.applyWindowTexts();
+    return applied;
+}
+
 void wireWindow(TMainWindow& window, TForm_Main& controller, ILanguage* language,
                 IKeyStore* userSettings, const ICollation* collation) {
     window.attach(&controller.MeasureList, &controller.MeasureSortMode, language, userSettings,

@@ -19,6 +19,7 @@
 #include "app/AppFiles.h"
 #include "app/LinkDeviceLink.h"
 #include "app/Main.h"
+#include "files/LanguageMenu.h"
 #include "files/Paths.h"
 #include "files/StartupFiles.h"
 #include "ui/DesktopIdentity.h"
@@ -131,6 +132,12 @@ int main(int argc, char** argv) {
     wireWindow(window, main, &files.Language(), &files.User(), &collation);
     window.setResultLayoutWithoutUnit(layout == TSVVTobrel);
     window.SetLanguageMenu(files.Menu.Items, int(files.Menu.Checked));
+    window.setLanguageHandler([&](int index) {
+        if (!SelectLanguage(files.Menu, std::size_t(index), files.LanguageFile(), files.UserFile()))
+            return;
+        window.SetLanguageMenu(files.Menu.Items, int(files.Menu.Checked));
+        applyLanguageTexts(window, main);
+    });
     main.FormCreate();
 
     const bool screenshot = !options.screenshot.isEmpty();

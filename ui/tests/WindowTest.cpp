@@ -255,22 +255,22 @@ void WindowTest::resizeStretchesThePictureUntilItIsRedrawn() {
 void WindowTest::languageSwitchChangesWindowTexts() {
     WindowRig rig;
     rig.Start();
+    rig.Connect();
     rig.window.SetLanguageMenu({"English", "Deutsch"}, 0);
     QCOMPARE(
         rig.window.measurementModel()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
         QString("Test ID"));
-    rig.window.setEvents([&] {
-        TWindowEvents e;
-        e.LanguageChosen = [&](int index) {
-            rig.lang.Second = index == 1;
-            rig.window.applyWindowTexts();
-        };
-        return e;
-    }());
+    bool controllerTexts = false;
+    rig.window.setLanguageHandler([&](int index) {
+        rig.lang.Second = index == 1;
+        rig.window.SetLanguageMenu({"English", "Deutsch"}, index);
+        controllerTexts = applyLanguageTexts(rig.window, *rig.main);
+    });
     QList<QAction*> items = rig.window.menuLanguage()->actions();
     QCOMPARE(items.size(), 2);
     QVERIFY(items[0]->isChecked());
     items[1]->trigger();
+    items = rig.window.menuLanguage()->actions();
     QVERIFY(items[1]->isChecked());
     QVERIFY(!items[0]->isChecked());
     QCOMPARE(
@@ -278,6 +278,14 @@ void WindowTest::languageSwitchChangesWindowTexts() {
         QString("Test-Nr."));
     QCOMPARE(rig.window.resultModel()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
              QString("Gültigkeit"));
+    if (controllerTexts) {
+        // Still connected: the disconnect caption and the device in the title.
+        auto* open = static_cast<QPushButton*>(rig.window.control(EControl::Button_Open));
+        QCOMPARE(open->text(), QString("Trennen"));
+        QVERIFY(rig.window.windowTitle().startsWith("Verbunden mit  "));
+        QCOMPARE(static_cast<QPushButton*>(rig.window.control(EControl::Button_ReadData))->text(),
+                 QString("Daten lesen"));
+    }
 }
 
 void WindowTest::windowWithDemoDataIsRenderedToAFile() {
