@@ -1,0 +1,90 @@
+// kyvo-cli against the real simulator on a pseudo-terminal, with real
+// threads and real time: the exit statuses and the lines scripts rely on.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+struct Sim {
+    pid_t pid = -1;
+    std::string port;
+    Sim() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid = fork();
+        if (pid == 0) {
+            dup2(fds[1], 1);
+            close(fds[0]);
+            execl(KYVO_SIM_PROGRAM, KYVO_SIM_PROGRAM, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        char c;
+        while (read(fds[0], &c, 1) == 1 && c != '\n') port += c;
+        close(fds[0]);
+    }
+    ~Sim() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+struct Result {
+    int status = -1;
+    std::string out;
+};
+
+Result RunCli(const std::string& args) {
+    const std::string cmd = std::string(KYVO_CLI_PROGRAM) + " " + args + " 2>&1";
+    Result r;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return r;
+    std::array<char, 4096> buf{};
+    std::size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+    const int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+TEST(KyvoCli, identifyPrintsTheDeviceAndReadMergesIntoTheResultFile) {
+    Sim sim;
+    ASSERT_FALSE(sim.port.empty());
+    const Result id = RunCli("--port " + sim.port + " identify");
+    EXPECT_EQ(id.status, 0) << id.out;
+    EXPECT_NE(id.out.find("eeprom version: 6\n"), std::string::npos) << id.out;
+    EXPECT_NE(id.out.find("serial: 12 3 1807 0042\n"), std::string::npos) << id.out;
+    EXPECT_NE(id.out.find("capabilities: clock"), std::string::npos) << id.out;
+
+    const std::string file = ::testing::TempDir() + "kyvo-cli-e2e.tsv";
+    std::filesystem::remove(file);
+    const Result first = RunCli("--port " + sim.port + " read --out " + file);
+    EXPECT_EQ(first.status, 0) << first.out;
+    EXPECT_NE(first.out.find("read 25 measurements (25 new) into " + file), std::string::npos)
+        << first.out;
+    EXPECT_TRUE(std::filesystem::exists(file));
+    const Result second = RunCli("--port " + sim.port + " read --out " + file);
+    EXPECT_EQ(second.status, 0) << second.out;
+    EXPECT_NE(second.out.find("(0 new)"), std::string::npos) << second.out;
+}
+
+TEST(KyvoCli, exitStatusesNameWhatWentWrong) {
+    EXPECT_EQ(RunCli("").status, 2);
+    EXPECT_EQ(RunCli("identify").status, 2);
+    EXPECT_EQ(RunCli("--port /dev/null frobnicate").status, 2);
+    EXPECT_EQ(RunCli("--port /dev/null format").status, 2);  // needs --yes
+    const Result missing = RunCli("--port /nonexistent/tty identify");
+    EXPECT_EQ(missing.status, 3);
+    EXPECT_NE(missing.out.find("cannot open port /nonexistent/tty"), std::string::npos);
+}
+
+}  // namespace
