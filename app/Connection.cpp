@@ -168,6 +168,7 @@ void TForm_Main::RefreshDeviceList() {
         int error = 0;
         const bool ok = d.Link->UpdateDeviceList(devices, error, 2000);
         ftdiItemIndex.clear();
+        ftdiItemText.clear();
         if (!ok) {
             view.SetItems(EControl::ComboBox_FTDIDevice,
                           {Lang(LE_FTDIError) + " " + std::to_string(error)});
@@ -187,6 +188,7 @@ void TForm_Main::RefreshDeviceList() {
                 view.SetItems(EControl::ComboBox_FTDIDevice, {Lang(LE_NoDevice)});
                 view.SetItemIndex(EControl::ComboBox_FTDIDevice, 0);
             } else {
+                ftdiItemText = items;
                 view.SetItems(EControl::ComboBox_FTDIDevice, items);
                 if (remembered >= 0 && remembered < static_cast<int>(items.size())) {
                     view.SetItemIndex(EControl::ComboBox_FTDIDevice, remembered);
@@ -222,8 +224,8 @@ void TForm_Main::RefreshDeviceList() {
 
 void TForm_Main::ComboBox_FTDIDeviceChange() {
     const int i = view.ItemIndex(EControl::ComboBox_FTDIDevice);
-    (void)i;
-    // The hint shows the selected item's text; the view knows the texts.
+    view.SetHint(EControl::ComboBox_FTDIDevice,
+                 i >= 0 && i < static_cast<int>(ftdiItemText.size()) ? ftdiItemText[i] : "");
 }
 
 void TForm_Main::aktualisieren1Click() {

@@ -172,8 +172,8 @@ void TForm_Main::FormCreate() {
         view.SetChecked(EControl::Menu_AddToExisting, AddDataBehaviour == AlwaysAdd);
         view.SetChecked(EControl::Menu_AlwaysAsk, AddDataBehaviour == AlwaysAsk);
     }
-    view.SetChecked(EControl::Menu_LoadLastSavedOnStart,
-                    d.UserSettings->GetBool("Setup", "LoadLastSavedOnStart", false));
+    LoadLastSavedOnStart = d.UserSettings->GetBool("Setup", "LoadLastSavedOnStart", false);
+    view.SetChecked(EControl::Menu_LoadLastSavedOnStart, LoadLastSavedOnStart);
     view.SetProgressVisible(false);
 
     DisableButtonOnConnect = d.UserSettings->GetBool("Setup", "DisableKyvoButtonOnConnect", false);
@@ -190,6 +190,7 @@ void TForm_Main::Timer_initTimer() {
     Timer_init->Stop();
     RefreshDeviceList();
     if (d.Link->FtdiMode() && !d.Link->IsOpen()) Timer_FTDIUpdate->Start(2000);
+    if (LoadLastSavedOnStart && LoadMeasureFile) LoadMeasureFile(*this, DefaultDir + LastUsedFile);
     initialized = true;
 }
 

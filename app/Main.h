@@ -126,6 +126,11 @@ class TForm_Main {
     void aktualisieren1Click();
     void ComboBox_FTDIDeviceChange();
     void SubMenu_VersionClick();
+    void Menu_SaveFileClick();
+    void Menu_LoadLastSavedOnStartClick();
+    // Sets every caption and hint in the present language; the front end
+    // runs it again after the user picked another language.
+    void ApplyLanguageTexts();
     // Enter or Escape in a clock picker; other keys are the picker's own.
     void DTP_SetDateKeyDown(bool enter);
     void PopUpItem_SetSystemTimeClick();
@@ -162,6 +167,9 @@ class TForm_Main {
     // Writes the measurement list: mode 0 interactive (file dialog), 1 the
     // last used file, 3 the tracking file. Unset: nothing is written.
     std::function<void(TForm_Main&, int mode)> SaveMeasureList;
+    // Loads a result file into the list (the last used file at start-up,
+    // when "LoadLastSavedOnStart" is ticked). Unset: nothing is loaded.
+    std::function<void(TForm_Main&, const std::string& path)> LoadMeasureFile;
     // Raised when a new measurement has joined the list.
     std::function<void(TForm_Main&, const TMeasureSet&)> OnMeasurementAdded;
     // Raised when the state machine enters a state.
@@ -243,7 +251,6 @@ class TForm_Main {
     TDeviceIdentity DeviceIdentity() const;
     TextLookup Texts() const;
     void SetDeviceClock();
-    void ApplyLanguageTexts();
 
     TMainDeps d;
     IMainView& view;
@@ -284,6 +291,8 @@ class TForm_Main {
     eUserAction DelayedUserAction = actNone;
     std::vector<std::string> AvailableCOMPorts;
     std::vector<int> ftdiItemIndex;  // device-list index of each FTDI box item
+    std::vector<std::string> ftdiItemText;
+    bool LoadLastSavedOnStart = false;
 
     EAddDataBehaviour AddDataBehaviour = AlwaysAsk;
     ETestSource CurrentTestSource = TSSelect;

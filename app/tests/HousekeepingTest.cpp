@@ -160,3 +160,25 @@ TEST(Shutdown, closingWithShutdownOnSendsShutdownBeforeTheTeardown) {
 
 }  // namespace
 }  // namespace kyvo
+
+namespace kyvo {
+namespace {
+
+TEST(Startup, theLastUsedFileIsLoadedInTheSecondStageWhenTicked) {
+    testing::Rig rig(sim::Scenario::demo(), {{"Setup/LoadLastSavedOnStart", "true"},
+                                             {"Setup/DefaultDir", "/data/"},
+                                             {"Setup/LastUsedFile", "x.tsv"}});
+    std::vector<std::string> loaded;
+    rig.main->LoadMeasureFile = [&](TForm_Main& m, const std::string& path) {
+        EXPECT_FALSE(m.Initialized());  // connecting is still refused while it loads
+        loaded.push_back(path);
+    };
+    rig.main->FormCreate();
+    rig.Run(149);
+    EXPECT_TRUE(loaded.empty());
+    rig.Run(1);
+    EXPECT_EQ(loaded, std::vector<std::string>{"/data/x.tsv"});
+}
+
+}  // namespace
+}  // namespace kyvo
