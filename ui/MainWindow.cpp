@@ -18,6 +18,7 @@
 #include "ui/FormSelect.h"
 #include "ui/FormTestCfgList.h"
 #include "ui/InputQuery.h"
+#include "ui/ListSort.h"
 
 namespace kyvo {
 
@@ -618,7 +619,7 @@ void TMainWindow::measureColumnClick(int column) {
     MeasColumnToSort = column;
     *MeasureSortMode = kyvo::measureColumnClick(*MeasureSortMode, column);
     showSortArrow(ListView_Measurements, column, *MeasureSortMode);
-    SortByMode(*MeasureSortMode, *list_, *collation_);
+    sortMeasureList(*MeasureSortMode, *list_, *collation_);
     measModel_->repaintAll();
 }
 
