@@ -205,6 +205,41 @@ TEST(ResultFileParse, writingWhatWasReadGivesTheSameLineInEveryLayout) {
     EXPECT_EQ(read.DateTime.Year, 0);
 }
 
+TEST(ResultFileParse, truncatedAndScrambledLinesNeverOverrunTheSet) {
+    auto full = sampleSet("id", 1);
+    full->ResultList.resize(10, TResultSet{"Valid", "R", "1", "u", "k"});
+    full->MeasureResult.LineCount = 10;
+    full->MeasureResult.Results.Line.fill(full->MeasureResult.Results.Line[0]);
+    full->OrigImage.fill(4095);
+    std::uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u; };
+    for (ETSVVersion layout : {TSVVLong, TSVVShort, TSVVTobrel}) {
+        const std::string line = FormatMeasureRow(*full, layout);
+        for (std::size_t cut = 0; cut <= line.size(); cut += 7) {
+            TMeasureSet s;
+            if (ParseMeasureRow(std::string_view(line).substr(0, cut), s, layout)) {
+                EXPECT_LE(s.ResultList.size(), kMaxResults);
+                EXPECT_LE(s.MeasureResult.LineCount, kMaxTestLines);
+                EXPECT_LE(s.ImageData.size(), kMaxImageValues);
+            }
+        }
+        // Tabs and digits shuffled in: more fields than any layout has.
+        for (int round = 0; round < 200; ++round) {
+            std::string noisy = line;
+            for (int k = 0; k < 40; ++k) {
+                const char pick[] = {'\t', '\t', '5', ',', '-', 'x', '\0'};
+                noisy.insert(next() % (noisy.size() + 1), 1, pick[next() % sizeof pick]);
+            }
+            TMeasureSet s;
+            if (ParseMeasureRow(noisy, s, layout)) {
+                EXPECT_LE(s.ResultList.size(), kMaxResults);
+                EXPECT_LE(s.MeasureResult.LineCount, kMaxTestLines);
+                EXPECT_LE(s.ImageData.size(), kMaxImageValues);
+            }
+        }
+    }
+}
+
 // Loading --------------------------------------------------------------------
 
 class ResultFileLoad : public ::testing::Test {
