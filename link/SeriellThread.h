@@ -55,7 +55,8 @@ class TSeriellThread final : public ISerialSender {
     // The worker starts at once unless CreateSuspended; a suspended worker is
     // driven by its owner through Round (or ReadSeriell and SendBuffer) or
     // started with Start. ftdi null: the default binding (library or built-in
-    // provider). mainThread must outlive this object.
+    // provider); std::make_unique<FTDIDirect>(nullptr) gives COM ports only.
+    // mainThread must outlive this object.
     TSeriellThread(bool CreateSuspended, IMainThread& mainThread,
                    std::int32_t BufferSize = kDefaultBufferSize,
                    std::unique_ptr<FTDIDirect> ftdi = nullptr);
