@@ -1,3 +1,4 @@
+#include <QDateEdit>
 #include <QDir>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -5,6 +6,7 @@
 
 #include "TestRegistry.h"
 #include "WindowRig.h"
+#include "ui/FormTestCfgList.h"
 #include "ui/InputQuery.h"
 
 using namespace kyvo;
@@ -22,6 +24,8 @@ class WindowTest : public QObject {
     void imagePositionMenuMovesAndHidesThePicture();
     void resizeStretchesThePictureUntilItIsRedrawn();
     void languageSwitchChangesWindowTexts();
+    void enterInAClockPickerSetsTheDeviceClock();
+    void measurementRunsThroughConfigListAndPromptIntoTheList();
     void windowWithDemoDataIsRenderedToAFile();
 
   private:
@@ -286,6 +290,82 @@ void WindowTest::languageSwitchChangesWindowTexts() {
         QCOMPARE(static_cast<QPushButton*>(rig.window.control(EControl::Button_ReadData))->text(),
                  QString("Daten lesen"));
     }
+}
+
+void WindowTest::enterInAClockPickerSetsTheDeviceClock() {
+    WindowRig rig;
+    rig.Start();
+    rig.Connect();
+    rig.sched.Advance(1500);  // a clock poll paints the panels
+    auto* date = static_cast<QDateEdit*>(rig.window.control(EControl::DTP_SetDate));
+    QCOMPARE(rig.window.control(EControl::Panel_Date)->palette().color(QPalette::Window),
+             QColor(0, 128, 0));
+    QApplication::setActiveWindow(&rig.window);
+    date->setFocus();
+    QVERIFY(rig.window.PickerHasFocus());
+    date->setDate(QDate(2031, 3, 4));
+    QTest::keyClick(date, Qt::Key_Return);
+    QVERIFY(!rig.window.PickerHasFocus());
+    rig.sched.Advance(500);
+    const auto clock = rig.device->deviceClock();
+    QVERIFY(clock.has_value());
+    QCOMPARE(int(clock->Year), 31);
+    QCOMPARE(int(clock->Month), 3);
+    QCOMPARE(int(clock->MonthDay), 4);
+    // The next poll shows the date panel red: another day than the computer's.
+    rig.sched.Advance(1500);
+    QCOMPARE(rig.window.control(EControl::Panel_Date)->palette().color(QPalette::Window),
+             QColor(255, 0, 0));
+
+    // Escape only gives the focus back; nothing is sent.
+    date->setFocus();
+    date->setDate(QDate(2040, 1, 1));
+    QTest::keyClick(date, Qt::Key_Escape);
+    QVERIFY(!rig.window.PickerHasFocus());
+    rig.sched.Advance(500);
+    QCOMPARE(int(rig.device->deviceClock()->Year), 31);
+}
+
+void WindowTest::measurementRunsThroughConfigListAndPromptIntoTheList() {
+    WindowRig rig;
+    readDemo(rig);
+    const std::size_t before = rig.main->MeasureList.size();
+    rig.main->UseTestSource(TSKyvo);
+    rig.main->UseAddDataBehaviour(AlwaysAdd);
+    QStringList offered;
+    bool promptSeen = false;
+    QTimer watcher;
+    watcher.setInterval(5);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* list = qobject_cast<TForm_TestCfgList*>(w); list && list->isVisible()) {
+                for (int i = 0; i < list->ListBox_Cfg->count(); ++i)
+                    offered << list->ListBox_Cfg->item(i)->text();
+                const QRect first = list->ListBox_Cfg->visualItemRect(list->ListBox_Cfg->item(0));
+                QTest::mouseClick(list->ListBox_Cfg->viewport(), Qt::LeftButton, {},
+                                  first.center());
+                list->Button_OK->click();
+            }
+        }
+    });
+    watcher.start();
+    static_cast<QPushButton*>(rig.window.control(EControl::Button_InstantMeasure))->click();
+    for (int i = 0; i < 120 && rig.main->MeasureList.size() == before; ++i) {
+        rig.sched.Advance(500);
+        const auto prompts = rig.window.findChildren<TForm_EvaluationInfo*>();
+        for (auto* p : prompts)
+            if (p->isVisible() && !p->Label_InfoText->text().isEmpty()) promptSeen = true;
+    }
+    watcher.stop();
+    QVERIFY(!offered.isEmpty());
+    QVERIFY(offered.first().contains(" - "));
+    QVERIFY(promptSeen);
+    QCOMPARE(rig.main->MeasureList.size(), before + 1);
+    QCOMPARE(rig.State(), std::uint8_t(stReady));
+    // The new measurement is selected, its results and line image shown.
+    QCOMPARE(rig.window.SelectedCount(EList::Measurements), 1);
+    QVERIFY(rig.window.resultModel()->rowCount() > 0);
+    QVERIFY(rig.window.lineImageView()->isVisible());
 }
 
 void WindowTest::windowWithDemoDataIsRenderedToAFile() {
