@@ -379,6 +379,23 @@ void WindowTest::windowWithDemoDataIsRenderedToAFile() {
     const QString path = QDir::current().filePath("kyvo-window.png");
     QVERIFY(shot.save(path));
     QVERIFY(QFileInfo(path).size() > 0);
+
+    // The owner-drawn menu with its check marks and a shortcut text.
+    QMenu* setup = rig.window.action(EControl::Menu_AutoConnect)->associatedObjects().isEmpty()
+                       ? nullptr
+                       : qobject_cast<QMenu*>(
+                             rig.window.action(EControl::Menu_AutoConnect)->associatedObjects()[0]);
+    QMenu* main = qobject_cast<QMenu*>(
+        rig.window.action(EControl::Menu_SaveFile)->associatedObjects().value(0));
+    QVERIFY(setup && main);
+    for (QMenu* m : {setup, main}) {
+        m->popup(QPoint(0, 0));
+        m->setActiveAction(m->actions().value(1));
+    }
+    QVERIFY(setup->grab().save(QDir::current().filePath("kyvo-menu-setup.png")));
+    QVERIFY(main->grab().save(QDir::current().filePath("kyvo-menu-main.png")));
+    setup->hide();
+    main->hide();
 }
 
 KYVO_REGISTER_TEST(WindowTest);
