@@ -898,6 +898,8 @@ void TMainWindow::SetListCount(EList list, int count) {
             hideLineImage();
             resModel_->setCount(0);
             layoutLists();
+        } else {
+            dropStaleSelection();
         }
     } else {
         if (count == 0) SelResultList.clear();
@@ -905,7 +907,20 @@ void TMainWindow::SetListCount(EList list, int count) {
     }
 }
 
+// The shown results point into a measure set: when the controller replaced
+// the list behind the window's back, they must go before anything is painted.
+void TMainWindow::dropStaleSelection() {
+    if (!selectedSet_) return;
+    for (const auto& m : *list_)
+        if (m.get() == selectedSet_) return;
+    SelResultList.clear();
+    resModel_->setCount(0);
+    hideLineImage();
+    layoutLists();
+}
+
 void TMainWindow::RepaintList(EList list) {
+    dropStaleSelection();
     if (list == EList::Measurements)
         measModel_->repaintAll();
     else

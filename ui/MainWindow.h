@@ -77,6 +77,8 @@ class TMainWindow : public QMainWindow, public IMainView {
     void attach(TMeasureList* list, ESortType* measureSortMode, ILanguage* language,
                 IKeyStore* userSettings, const ICollation* collation);
     void setEvents(TWindowEvents events) { events_ = std::move(events); }
+    // Load_File and Ctrl+L.
+    void setLoadFileHandler(std::function<void()> handler) { loadFile_ = std::move(handler); }
     void setLanguageHandler(std::function<void(int)> handler) {
         events_.LanguageChosen = std::move(handler);
     }
@@ -184,11 +186,13 @@ class TMainWindow : public QMainWindow, public IMainView {
     void measurementSelectionChanged();
     void showSelectedResults();
     void hideLineImage();
+    void dropStaleSelection();
     std::string lang(const TLangEntry& e) const;
     EModalResult ask(const std::string& text, EMsgStyle style);
     void centreOnWindow(QWidget* dialog) const;
 
     TWindowEvents events_;
+    std::function<void()> loadFile_;
     TMeasureList emptyList_;
     TMeasureList* list_ = &emptyList_;
     ESortType ownSortMode_ = Unsorted;

@@ -2,26 +2,9 @@
 
 namespace kyvo {
 
-namespace {
-// Whichever public way the controller offers to apply its texts again.
-template <class Controller>
-bool applyControllerTexts(Controller& controller) {
-    if constexpr (requires(Controller & m) { m.Menu_LanguageClick(); }) {
-        controller.Menu_LanguageClick();
-        return true;
-    } else if constexpr (requires(Controller & m) { m.ApplyLanguageTexts(); }) {
-        controller.ApplyLanguageTexts();
-        return true;
-    } else {
-        return false;
-    }
-}
-}  // namespace
-
-bool applyLanguageTexts(TMainWindow& window, TForm_Main& controller) {
-    const bool applied = applyControllerTexts(controller);
+void applyLanguageTexts(TMainWindow& window, TForm_Main& controller) {
+    controller.ApplyLanguageTexts();
     window.applyWindowTexts();
-    return applied;
 }
 
 void wireWindow(TMainWindow& window, TForm_Main& controller, ILanguage* language,

@@ -13,9 +13,7 @@ void wireWindow(TMainWindow& window, TForm_Main& controller, ILanguage* language
                 IKeyStore* userSettings, const ICollation* collation);
 
 // After a language change: the controller's captions, hints and window
-// caption in the new language, then the window's own texts. Returns false
-// when the controller offers no public way to apply its texts again, so
-// only the window's own texts changed.
-bool applyLanguageTexts(TMainWindow& window, TForm_Main& controller);
+// caption in the new language, then the window's own texts.
+void applyLanguageTexts(TMainWindow& window, TForm_Main& controller);
 
 }  // namespace kyvo

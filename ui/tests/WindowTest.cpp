@@ -20,6 +20,7 @@ class WindowTest : public QObject {
     void selectedRowShowsItsResultsAndProfile();
     void deletingAsksAndHonoursTheAnswer();
     void commentDialogStoresTheTextOnOkOnly();
+    void listReplacedBehindTheSelectionDropsItsResults();
     void contextMenuOpensOnlyWithASelectedRow();
     void imagePositionMenuMovesAndHidesThePicture();
     void resizeStretchesThePictureUntilItIsRedrawn();
@@ -192,6 +193,29 @@ void WindowTest::commentDialogStoresTheTextOnOkOnly() {
     QCOMPARE(rig.main->MeasureList[0]->UserComment, std::string());
 }
 
+void WindowTest::listReplacedBehindTheSelectionDropsItsResults() {
+    WindowRig rig;
+    readDemo(rig);
+    const int row = firstRowWithImage(rig);
+    QVERIFY(row >= 0);
+    rig.window.measurementView()->selectRow(row);
+    QVERIFY(rig.window.resultModel()->rowCount() > 0);
+    // Same count, new sets: the rows shown so far are freed.
+    TMeasureList fresh;
+    for (std::size_t i = 0; i < rig.main->MeasureList.size(); ++i) {
+        auto m = std::make_unique<TMeasureSet>();
+        m->TestID = "new " + std::to_string(i);
+        fresh.push_back(std::move(m));
+    }
+    rig.main->MeasureList = std::move(fresh);
+    rig.window.SetListCount(EList::Measurements, int(rig.main->MeasureList.size()));
+    rig.window.RepaintList(EList::Measurements);
+    QCOMPARE(rig.window.resultModel()->rowCount(), 0);
+    QVERIFY(!rig.window.lineImageView()->isVisible());
+    QCOMPARE(rig.window.measurementModel()->cellText(0, 0), QString("new 0"));
+    rig.window.grab();  // paints without touching the freed rows
+}
+
 void WindowTest::contextMenuOpensOnlyWithASelectedRow() {
     WindowRig rig;
     readDemo(rig);
@@ -264,11 +288,10 @@ void WindowTest::languageSwitchChangesWindowTexts() {
     QCOMPARE(
         rig.window.measurementModel()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
         QString("Test ID"));
-    bool controllerTexts = false;
     rig.window.setLanguageHandler([&](int index) {
         rig.lang.Second = index == 1;
         rig.window.SetLanguageMenu({"English", "Deutsch"}, index);
-        controllerTexts = applyLanguageTexts(rig.window, *rig.main);
+        applyLanguageTexts(rig.window, *rig.main);
     });
     QList<QAction*> items = rig.window.menuLanguage()->actions();
     QCOMPARE(items.size(), 2);
@@ -282,14 +305,13 @@ void WindowTest::languageSwitchChangesWindowTexts() {
         QString("Test-Nr."));
     QCOMPARE(rig.window.resultModel()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
              QString("Gültigkeit"));
-    if (controllerTexts) {
-        // Still connected: the disconnect caption and the device in the title.
-        auto* open = static_cast<QPushButton*>(rig.window.control(EControl::Button_Open));
-        QCOMPARE(open->text(), QString("Trennen"));
-        QVERIFY(rig.window.windowTitle().startsWith("Verbunden mit  "));
-        QCOMPARE(static_cast<QPushButton*>(rig.window.control(EControl::Button_ReadData))->text(),
-                 QString("Daten lesen"));
-    }
+    // Still connected: the disconnect caption and the device in the title.
+    auto* open = static_cast<QPushButton*>(rig.window.control(EControl::Button_Open));
+    QCOMPARE(open->text(), QString("Trennen"));
+    QVERIFY(rig.window.windowTitle().startsWith("Verbunden mit  "));
+    QVERIFY(rig.window.windowTitle().contains(" @ 38400 baud - V1.5.062"));
+    QCOMPARE(static_cast<QPushButton*>(rig.window.control(EControl::Button_ReadData))->text(),
+             QString("Daten lesen"));
 }
 
 void WindowTest::enterInAClockPickerSetsTheDeviceClock() {
