@@ -154,6 +154,22 @@ TEST(Measure, twoCombinedMeasurementsOfTwoResultsGiveOneEntryWithFourRows) {
     EXPECT_EQ(r.rig.State(), stReady);
 }
 
+TEST(Measure, noCombiningIsOfferedForMoreThanFiveResults) {
+    sim::Scenario s = Quiet();
+    sim::SimResultDef sixth;
+    sixth.name = "AMH";
+    sixth.unit = "ng/ml";
+    for (auto& c : s.configs)
+        if (c.key == "panel5") c.results.push_back(sixth);
+    Ready r(s, {{"Setup/TestSource", "Kyvo"}, {"Setup/CombineMeasurements", "true"}});
+    r.rig.view.ConfigAnswers = {2};
+    r.rig.main->Button_InstantMeasureClick();
+    r.rig.Run(40000);
+    EXPECT_TRUE(r.rig.view.Messages.empty());
+    ASSERT_EQ(r.rig.main->MeasureList.size(), 1u);
+    EXPECT_EQ(r.rig.main->MeasureList[0]->ResultList.size(), 6u);
+}
+
 TEST(Measure, aChangedConfigurationForTheSecondHalfGivesTwoSingleEntries) {
     Ready r(Quiet(), {{"Setup/TestSource", "Kyvo"}, {"Setup/CombineMeasurements", "true"}});
     r.rig.view.ConfigAnswers = {kDrug};

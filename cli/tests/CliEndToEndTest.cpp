@@ -58,7 +58,7 @@ Result RunCli(const std::string& args) {
 
 TEST(KyvoCli, identifyPrintsTheDeviceAndReadMergesIntoTheResultFile) {
     Sim sim;
-    ASSERT_FALSE(sim.port.empty());
+    ASSERT_FALSE(sim.port.empty()) << "kyvo-sim did not start: " << KYVO_SIM_PROGRAM;
     const Result id = RunCli("--port " + sim.port + " identify");
     EXPECT_EQ(id.status, 0) << id.out;
     EXPECT_NE(id.out.find("eeprom version: 6\n"), std::string::npos) << id.out;
