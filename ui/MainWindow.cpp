@@ -127,6 +127,9 @@ void TForm_EvaluationInfo::SetLabelText(const QString& text) {
 }
 
 TMainWindow::TMainWindow(QWidget* parent) : QMainWindow(parent) {
+    // System menu and minimise button, no maximise button.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     ScaleFactor = (screen() ? screen()->logicalDotsPerInch() : 96.0) / 96.0;
     QFont f = font();
     f.setPointSize(8);
