@@ -27,6 +27,8 @@ class WindowTest : public QObject {
     void languageSwitchChangesWindowTexts();
     void enterInAClockPickerSetsTheDeviceClock();
     void measurementRunsThroughConfigListAndPromptIntoTheList();
+    void closeAsksToSaveAndCancelKeepsTheWindow();
+    void resultColumnsFollowTheLayoutWithoutUnit();
     void windowWithDemoDataIsRenderedToAFile();
 
   private:
@@ -388,6 +390,52 @@ void WindowTest::measurementRunsThroughConfigListAndPromptIntoTheList() {
     QCOMPARE(rig.window.SelectedCount(EList::Measurements), 1);
     QVERIFY(rig.window.resultModel()->rowCount() > 0);
     QVERIFY(rig.window.lineImageView()->isVisible());
+}
+
+void WindowTest::closeAsksToSaveAndCancelKeepsTheWindow() {
+    WindowRig rig;
+    rig.user.Values["Setup/SaveOnExit"] = "true";
+    readDemo(rig);
+    int saves = 0;
+    rig.main->SaveMeasureList = [&](TForm_Main&, int mode) {
+        if (mode == 0) ++saves;
+    };
+    // Ctrl+S saves through the same hook.
+    QApplication::setActiveWindow(&rig.window);
+    QTest::keyClick(&rig.window, Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(saves, 1);
+    {
+        MessageAnswerer answer({MessageAnswerer::Third});  // Cancel
+        QVERIFY(!rig.window.close());
+        QCOMPARE(answer.Seen,
+                 QStringList{"Do you want to save the data before closing the program?"});
+    }
+    QVERIFY(rig.window.isVisible());
+    QCOMPARE(saves, 1);
+    {
+        MessageAnswerer answer({MessageAnswerer::First});  // Yes
+        QVERIFY(rig.window.close());
+    }
+    QCOMPARE(saves, 2);
+}
+
+void WindowTest::resultColumnsFollowTheLayoutWithoutUnit() {
+    WindowRig rig;
+    readDemo(rig);
+    rig.window.setResultLayoutWithoutUnit(true);
+    rig.window.measurementView()->selectRow(0);
+    ResultListModel* model = rig.window.resultModel();
+    QCOMPARE(model->columnCount(), 4);
+    QCOMPARE(model->headerData(3, Qt::Horizontal, Qt::DisplayRole).toString(), QString("Class"));
+    QCOMPARE(model->cellText(0, 3),
+             QString::fromStdString(rig.main->MeasureList[0]->ResultList[0].ClassName));
+    QTableView* view = rig.window.resultView();
+    QTest::mouseClick(view->horizontalHeader()->viewport(), Qt::LeftButton, {},
+                      headerPoint(view, 3));
+    QCOMPARE(rig.window.resultSortMode(), ResClassUp);
+    QCOMPARE(view->columnWidth(0), view->columnWidth(3));
+    // 96 pixels per inch: 716 by 512.
+    if (rig.window.scaleFactor() == 1.0) QCOMPARE(rig.window.minimumSize(), QSize(716, 512));
 }
 
 void WindowTest::windowWithDemoDataIsRenderedToAFile() {
