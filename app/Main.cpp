@@ -20,6 +20,21 @@ std::string MakeVersionString(int major, int minor, int build) {
            intToStrPad(build, 3, '0');
 }
 
+TWindowGeometry PlaceWindow(IKeyStore& user, const TScreenSize& screen) {
+    TWindowGeometry g;
+    g.Left = user.GetInt("Setup", "Left", (screen.ScreenWidth - 874) / 2);
+    g.Top = user.GetInt("Setup", "Top", (screen.ScreenHeight - 624) / 2);
+    if (g.Left < 0) g.Left = 0;
+    if (g.Top < 0) g.Top = 0;
+    if (g.Left > screen.DesktopWidth) g.Left = screen.ScreenWidth / 2;
+    if (g.Top > screen.DesktopHeight) g.Top = screen.ScreenHeight / 2;
+    g.Width = user.GetInt("Setup", "Width", 874);
+    g.Height = user.GetInt("Setup", "Height", 624);
+    const auto state = static_cast<std::uint32_t>(user.GetInt("Setup", "WindowState", 0));
+    g.WindowState = state >= 2 ? 2 : 0;
+    return g;
+}
+
 int MinutesBetweenTimesOfDay(const TLocalDateTime& a, const TLocalDateTime& b) {
     const long long ma = (a.Hour * 3600LL + a.Minute * 60LL + a.Second) * 1000LL + a.Millisecond;
     const long long mb = (b.Hour * 3600LL + b.Minute * 60LL + b.Second) * 1000LL + b.Millisecond;
@@ -51,6 +66,8 @@ void TForm_Main::FormCreate() {
 
     view.SetText(EControl::Label_Min, "");
     view.SetText(EControl::Label_Max, "");
+    if (const TScreenSize screen = view.ScreenSize(); screen.ScreenWidth > 0)
+        view.SetGeometry(PlaceWindow(*d.UserSettings, screen));
 
     d.Link->OnReceive = [this] { HandleReceivedBytes(); };
     d.Link->OnError = [this](ELinkError k) { HandleSerialError(k); };

@@ -81,6 +81,11 @@ enum class ESource { MainWindow, Button_Open };
 // The version text "V1.5.062".
 std::string MakeVersionString(int major, int minor, int build);
 
+// The window placement of the user settings (Left, Top, Width, Height,
+// WindowState) on this screen: a negative edge becomes 0, an edge beyond the
+// desktop half the screen; WindowState 2, more or negative maximises.
+TWindowGeometry PlaceWindow(IKeyStore& user, const TScreenSize& screen);
+
 // Whole minutes between the times of day of a and b, sign dropped.
 int MinutesBetweenTimesOfDay(const TLocalDateTime& a, const TLocalDateTime& b);
 

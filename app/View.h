@@ -147,6 +147,14 @@ struct TWindowGeometry {
     int WindowState = 0;  // 0 normal, 1 minimised, 2 maximised
 };
 
+// The screen the window opens on; zero sizes mean unknown.
+struct TScreenSize {
+    int ScreenWidth = 0;
+    int ScreenHeight = 0;
+    int DesktopWidth = 0;  // the whole desktop, all monitors
+    int DesktopHeight = 0;
+};
+
 class IMainView {
   public:
     virtual ~IMainView() = default;
@@ -178,7 +186,11 @@ class IMainView {
     // True while the program is the active application.
     virtual bool IsApplicationActive() = 0;
     virtual TWindowGeometry Geometry() = 0;
+    // WindowState 2: placed at Left/Top (where it returns when restored),
+    // then maximised; anything else: normal.
     virtual void SetGeometry(const TWindowGeometry& g) = 0;
+    // Unknown by default: the controller then leaves the placement alone.
+    virtual TScreenSize ScreenSize() { return {}; }
     // Fills the "Language" menu; checked is the index of the ticked item or -1.
     virtual void SetLanguageMenu(const std::vector<std::string>& names, int checked) = 0;
 

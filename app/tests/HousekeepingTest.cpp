@@ -182,3 +182,35 @@ TEST(Startup, theLastUsedFileIsLoadedInTheSecondStageWhenTicked) {
 
 }  // namespace
 }  // namespace kyvo
+
+namespace kyvo {
+namespace {
+
+struct PlaceCase {
+    std::map<std::string, std::string> settings;
+    TWindowGeometry want;
+};
+
+class WindowPlacement : public ::testing::TestWithParam<PlaceCase> {};
+
+TEST_P(WindowPlacement, followsTheSettingsWithinTheDesktop) {
+    testing::MemKeyStore user;
+    user.Values = GetParam().settings;
+    const TWindowGeometry g = PlaceWindow(user, {1280, 1024, 1280, 1024});
+    EXPECT_EQ(g.Left, GetParam().want.Left);
+    EXPECT_EQ(g.Top, GetParam().want.Top);
+    EXPECT_EQ(g.Width, GetParam().want.Width);
+    EXPECT_EQ(g.WindowState, GetParam().want.WindowState);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, WindowPlacement,
+    ::testing::Values(
+        PlaceCase{{}, {203, 200, 874, 624, 0}},
+        PlaceCase{{{"Setup/Left", "5000"}, {"Setup/Top", "-3"}}, {640, 0, 874, 624, 0}},
+        PlaceCase{{{"Setup/WindowState", "1"}}, {203, 200, 874, 624, 0}},
+        PlaceCase{{{"Setup/WindowState", "-1"}}, {203, 200, 874, 624, 2}},
+        PlaceCase{{{"Setup/WindowState", "7"}, {"Setup/Width", "900"}}, {203, 200, 900, 624, 2}}));
+
+}  // namespace
+}  // namespace kyvo
