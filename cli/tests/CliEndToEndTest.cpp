@@ -64,6 +64,8 @@ TEST(KyvoCli, identifyPrintsTheDeviceAndReadMergesIntoTheResultFile) {
     EXPECT_NE(id.out.find("eeprom version: 6\n"), std::string::npos) << id.out;
     EXPECT_NE(id.out.find("serial: 12 3 1807 0042\n"), std::string::npos) << id.out;
     EXPECT_NE(id.out.find("capabilities: clock"), std::string::npos) << id.out;
+    // The default program settings beside the program: no file error at start.
+    EXPECT_EQ(id.out.find("Could not open file"), std::string::npos) << id.out;
 
     const std::string file = ::testing::TempDir() + "kyvo-cli-e2e.tsv";
     std::filesystem::remove(file);
