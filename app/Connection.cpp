@@ -163,7 +163,10 @@ void TForm_Main::RefreshDeviceList() {
     if (d.Link->IsOpen()) return;
     bool takeAutoConnect = false;
     if (d.Link->FtdiMode()) {
-        const int remembered = view.ItemIndex(EControl::ComboBox_FTDIDevice);
+        // Only a cable that was listed counts as remembered, not the
+        // "no device" or error line.
+        const int remembered =
+            ftdiItemIndex.empty() ? -1 : view.ItemIndex(EControl::ComboBox_FTDIDevice);
         std::vector<TFTDIDeviceEntry> devices;
         int error = 0;
         const bool ok = d.Link->UpdateDeviceList(devices, error, 2000);

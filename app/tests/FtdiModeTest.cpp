@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include "app/tests/Harness.h"
+
+namespace kyvo {
+namespace {
+
+using testing::Rig;
+
+// The rig's link in FTDI mode: a driver device list the test sets, and an
+// open by index that reaches the simulated device.
+class FtdiLink final : public IDeviceLink {
+  public:
+    explicit FtdiLink(IDeviceLink& inner) : in_(inner) {
+        in_.OnReceive = [this] {
+            if (OnReceive) OnReceive();
+        };
+        in_.OnError = [this](ELinkError e) {
+            if (OnError) OnError(e);
+        };
+    }
+    std::vector<TFTDIDeviceEntry> Devices;
+    std::vector<int> Opened;
+    bool SendByte(std::uint8_t b) override { return in_.SendByte(b); }
+    bool SendBuffer() override { return in_.SendBuffer(); }
+    bool FtdiMode() const override { return true; }
+    bool OpenFtdi(int index, int baud) override {
+        Opened.push_back(index);
+        current_ = Devices.at(static_cast<std::size_t>(index));
+        return in_.OpenSerial("ftdi", baud);
+    }
+    bool OpenSerial(const std::string&, int) override { return false; }
+    void ClosePort() override { in_.ClosePort(); }
+    bool IsOpen() const override { return in_.IsOpen(); }
+    bool GetByte(std::uint8_t& b) override { return in_.GetByte(b); }
+    TFTDIDeviceEntry CurrentDevice() const override { return current_; }
+    bool UpdateDeviceList(std::vector<TFTDIDeviceEntry>& d, int&, int) override {
+        d = Devices;
+        return true;
+    }
+    std::vector<std::string> GetComPorts() override { return {}; }
+
+  private:
+    IDeviceLink& in_;
+    TFTDIDeviceEntry current_;
+};
+
+TFTDIDeviceEntry Kyvo(const std::string& serial, std::uint32_t flags = 0) {
+    return {flags, 0x04036015, serial, "Kyvo Reader"};
+}
+
+struct FtdiRig {
+    FtdiRig() : rig(sim::Scenario::demo()), link(rig.link) {
+        TMainDeps deps;
+        deps.View = &rig.view;
+        deps.Timers = &rig.sched;
+        deps.Clock = &rig.sched;
+        deps.Link = &link;
+        deps.ProgSettings = &rig.prog;
+        deps.UserSettings = &rig.user;
+        deps.Language = &rig.lang;
+        rig.main = std::make_unique<TForm_Main>(deps);
+    }
+    ~FtdiRig() { rig.main.reset(); }  // before the link it uses
+    Rig rig;
+    FtdiLink link;
+};
+
+TEST(FtdiMode, onlyFreeKyvoCablesAreListedAndAnEmptyListSaysSo) {
+    FtdiRig f;
+    f.link.Devices = {Kyvo("A1", 1), {0, 0x04036001, "B2", "Other chip"}, Kyvo("C3")};
+    f.rig.Start();
+    EXPECT_EQ(f.rig.view.Items[EControl::ComboBox_FTDIDevice],
+              std::vector<std::string>{"1. Kyvo Reader (C3)"});
+    EXPECT_EQ(f.rig.view.Hints[EControl::ComboBox_FTDIDevice], "1. Kyvo Reader (C3)");
+    EXPECT_FALSE(f.rig.view.Visible[EControl::ComboBox_Com]);
+
+    f.link.Devices.clear();
+    f.rig.main->aktualisieren1Click();
+    EXPECT_EQ(f.rig.view.Items[EControl::ComboBox_FTDIDevice],
+              std::vector<std::string>{"-- no device --"});
+}
+
+TEST(FtdiMode, aPluggedInCableIsConnectedAtTheSecondRefreshOnlyWhileActive) {
+    FtdiRig f;
+    f.rig.Start();
+    f.link.Devices = {Kyvo("C3")};
+    f.rig.view.Active = false;
+    f.rig.Run(4100);
+    EXPECT_TRUE(f.link.Opened.empty());  // in the background nothing is refreshed
+    f.rig.view.Active = true;
+    f.rig.Run(2000);  // listed and selected
+    EXPECT_TRUE(f.link.Opened.empty());
+    f.rig.Run(2000);  // the refresh after that connects
+    ASSERT_EQ(f.link.Opened, std::vector<int>{0});
+    f.rig.Run(1000);
+    EXPECT_EQ(f.rig.State(), stReady);
+    EXPECT_EQ(f.rig.view.Caption, "Connected to  Kyvo Reader (C3) @ 38400 baud - V1.5.062");
+    EXPECT_EQ(f.rig.user.Values["COM/LastFTDIDevice"], "Kyvo Reader (C3)");
+}
+
+TEST(FtdiMode, anUnansweredFtdiOpenClosesAfter50msSilentlyWhenAutomatic) {
+    FtdiRig f;
+    f.link.Devices = {Kyvo("C3")};
+    f.rig.deviceAttached = false;
+    f.rig.Start();    // the start-up refresh lists and selects it
+    f.rig.Run(1960);  // the first timer refresh, 2 s later, opens it
+    ASSERT_EQ(f.link.Opened.size(), 1u);
+    EXPECT_EQ(f.rig.State(), stWaitConnect);
+    f.rig.Run(45);
+    EXPECT_EQ(f.rig.State(), stDisconnected);
+    EXPECT_FALSE(f.link.IsOpen());
+    EXPECT_TRUE(f.rig.view.Messages.empty());
+}
+
+}  // namespace
+}  // namespace kyvo
