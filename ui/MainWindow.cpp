@@ -123,7 +123,7 @@ TForm_EvaluationInfo::TForm_EvaluationInfo(QWidget* parent)
 void TForm_EvaluationInfo::SetLabelText(const QString& text) {
     Label_InfoText->setText(text);
     Label_InfoText->adjustSize();
-    setFixedSize(Label_InfoText->width() + 20, Label_InfoText->height() + 50 - 24);
+    setFixedSize(Label_InfoText->width() + 20, Label_InfoText->height() + 50);
 }
 
 TMainWindow::TMainWindow(QWidget* parent) : QMainWindow(parent) {

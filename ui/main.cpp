@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QIcon>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -89,6 +90,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kyvo DataReader"));
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopId));
+    QApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(kDesktopId)));
     Options options;
     QString error;
     if (!parseOptions(QApplication::arguments(), options, error)) {
