@@ -254,6 +254,15 @@ void WindowTest::imagePositionMenuMovesAndHidesThePicture() {
     rig.window.action(EControl::Menu_ImgPosFull)->trigger();
     QVERIFY(rig.window.lineImageView()->geometry().right() > res.left());
 
+    // Without minimum and maximum texts there is no label column: the
+    // picture starts 8 pixels from the left border.
+    QVERIFY(rig.window.lineImageView()->x() > 8);
+    rig.main->MeasureList[std::size_t(row)]->ImgMin.clear();
+    rig.main->MeasureList[std::size_t(row)]->ImgMax.clear();
+    rig.window.measurementView()->clearSelection();
+    rig.window.measurementView()->selectRow(row);
+    QCOMPARE(rig.window.lineImageView()->x(), 8);
+
     rig.window.action(EControl::Menu_ImgPosNone)->trigger();
     QCOMPARE(rig.user.Values["Setup/ImagePosition"], std::string("None"));
     QVERIFY(!rig.window.lineImageView()->isVisible());
