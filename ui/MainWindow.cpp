@@ -829,6 +829,17 @@ void TMainWindow::SetGeometry(const TWindowGeometry& g) {
     if (g.WindowState == 2) setWindowState(windowState() | Qt::WindowMaximized);
 }
 
+TScreenSize TMainWindow::ScreenSize() {
+    TScreenSize size;
+    if (const QScreen* sc = screen()) {
+        size.ScreenWidth = sc->geometry().width();
+        size.ScreenHeight = sc->geometry().height();
+        size.DesktopWidth = sc->virtualGeometry().width();
+        size.DesktopHeight = sc->virtualGeometry().height();
+    }
+    return size;
+}
+
 void TMainWindow::SetLanguageMenu(const std::vector<std::string>& names, int checked) {
     languageMenu_->clear();
     auto* group = new QActionGroup(languageMenu_);

@@ -105,6 +105,7 @@ class TMainWindow : public QMainWindow, public IMainView {
     bool IsApplicationActive() override;
     TWindowGeometry Geometry() override;
     void SetGeometry(const TWindowGeometry& g) override;
+    TScreenSize ScreenSize() override;
     void SetLanguageMenu(const std::vector<std::string>& names, int checked) override;
     void SetStatusText(int panel, const std::string& text) override;
     void SetProgressVisible(bool visible) override;
