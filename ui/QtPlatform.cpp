@@ -66,4 +66,9 @@ int QtCollation::compare(std::string_view a, std::string_view b, bool ignoreCase
     return r < 0 ? -1 : (r > 0 ? 1 : 0);
 }
 
+QCollatorSortKey QtCollation::sortKey(std::string_view text, bool ignoreCase) const {
+    return (ignoreCase ? folded_ : exact_)
+        .sortKey(QString::fromUtf8(text.data(), qsizetype(text.size())));
+}
+
 }  // namespace kyvo

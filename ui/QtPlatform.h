@@ -38,6 +38,8 @@ class QtCollation final : public ICollation {
   public:
     QtCollation();
     int compare(std::string_view a, std::string_view b, bool ignoreCase) const override;
+    // A key whose comparison gives the same order as compare.
+    QCollatorSortKey sortKey(std::string_view text, bool ignoreCase) const;
 
   private:
     QCollator folded_;

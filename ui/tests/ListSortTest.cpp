@@ -4,6 +4,7 @@
 #include "TestRegistry.h"
 #include "ui/ListModels.h"
 #include "ui/ListSort.h"
+#include "ui/QtPlatform.h"
 
 using namespace kyvo;
 
@@ -11,6 +12,7 @@ class ListSortTest : public QObject {
     Q_OBJECT
   private slots:
     void dateSortOrdersLikeTheSortRuleInBothDirections();
+    void textSortWithTheLocaleOrdersLikeTheSortRule();
     void dateCellFollowsTheCalendarRule_data();
     void dateCellFollowsTheCalendarRule();
 };
@@ -39,6 +41,30 @@ void ListSortTest::dateSortOrdersLikeTheSortRuleInBothDirections() {
         sortMeasureList(mode, fast, defaultCollation());
         SortByMode(mode, reference, defaultCollation());
         QCOMPARE(fast.size(), reference.size());
+        for (std::size_t i = 0; i < fast.size(); ++i)
+            QCOMPARE(fast[i]->TestID, reference[i]->TestID);
+    }
+}
+
+void ListSortTest::textSortWithTheLocaleOrdersLikeTheSortRule() {
+    const char* names[] = {"beta", "Alpha", "alpha", "Ärger", "zeta", "", "Beta", "10", "9"};
+    auto make = [&] {
+        TMeasureList list;
+        for (int i = 0; i < 60; ++i) {
+            auto m = std::make_unique<TMeasureSet>();
+            m->TestID = std::to_string(i);
+            m->TestName = names[(i * 7) % 9];
+            m->LotNr = names[(i * 5) % 9];
+            list.push_back(std::move(m));
+        }
+        return list;
+    };
+    QtCollation collation;
+    for (ESortType mode : {TestNameUp, TestNameDown, LotNrUp, LotNrDown}) {
+        TMeasureList fast = make();
+        TMeasureList reference = make();
+        sortMeasureList(mode, fast, collation);
+        SortByMode(mode, reference, collation);
         for (std::size_t i = 0; i < fast.size(); ++i)
             QCOMPARE(fast[i]->TestID, reference[i]->TestID);
     }
