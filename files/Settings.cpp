@@ -175,8 +175,8 @@ std::string ReadLanguageName(TConfigFile& user) {
     return user.GetVal(kSetup, "Language", "English");
 }
 
-TWindowGeometry ReadWindowGeometry(TConfigFile& user, const TScreenGeometry& screen) {
-    TWindowGeometry g;
+TStoredWindowGeometry ReadWindowGeometry(TConfigFile& user, const TScreenGeometry& screen) {
+    TStoredWindowGeometry g;
     g.Left = user.GetVal(kSetup, "Left", static_cast<std::int32_t>((screen.ScreenWidth - 874) / 2));
     g.Top = user.GetVal(kSetup, "Top", static_cast<std::int32_t>((screen.ScreenHeight - 624) / 2));
     if (g.Left < 0) g.Left = 0;

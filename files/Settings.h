@@ -45,7 +45,7 @@ struct TScreenGeometry {
     int DesktopHeight = 0;
 };
 
-struct TWindowGeometry {
+struct TStoredWindowGeometry {
     int Left = 0;
     int Top = 0;
     int Width = 874;
@@ -67,7 +67,7 @@ struct TWindowAtExit {
 // the language file and its menu read.
 struct TUserSettings {
     EImagePos ImagePosition = SRight;
-    TWindowGeometry Window;
+    TStoredWindowGeometry Window;
     std::int32_t ComPort = 1;
     std::string DefaultDir;  // default: the configuration folder
     std::string LastUsedFile = "Results.tsv";
@@ -107,7 +107,7 @@ TUserSettings ReadUserSettings(TConfigFile& user, const TScreenGeometry& screen,
 // The placement rule on its own: Left/Top from the file (defaults centre
 // the window), clamped to the desktop; WindowState 2, larger or negative
 // maximises.
-TWindowGeometry ReadWindowGeometry(TConfigFile& user, const TScreenGeometry& screen);
+TStoredWindowGeometry ReadWindowGeometry(TConfigFile& user, const TScreenGeometry& screen);
 
 // Word items: the value upper-cased in a..z only.
 EImagePos ParseImagePosition(std::string_view word);

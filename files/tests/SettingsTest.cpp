@@ -147,7 +147,7 @@ TEST_F(SettingsTest, windowGeometryIsClampedToTheDesktopAndStateTwoOrMoreMaximis
         auto user =
             fileWith({"[Setup]", std::string("Left = ") + c.left, std::string("Top = ") + c.top,
                       std::string("WindowState = ") + c.state, "Width = 900"});
-        const TWindowGeometry g = ReadWindowGeometry(*user, small);
+        const TStoredWindowGeometry g = ReadWindowGeometry(*user, small);
         EXPECT_EQ(c.expectLeft, g.Left) << c.left;
         EXPECT_EQ(c.expectTop, g.Top) << c.top;
         EXPECT_EQ(c.maximised, g.Maximised) << c.state;
@@ -156,7 +156,7 @@ TEST_F(SettingsTest, windowGeometryIsClampedToTheDesktopAndStateTwoOrMoreMaximis
     }
     // A screen narrower than the default window still centres by truncation.
     auto user = fileWith({});
-    const TWindowGeometry g = ReadWindowGeometry(*user, {801, 600, 801, 600});
+    const TStoredWindowGeometry g = ReadWindowGeometry(*user, {801, 600, 801, 600});
     EXPECT_EQ(0, g.Left);  // (801 - 874) / 2 = -36, then clamped
     EXPECT_EQ("-36", user->GetVal("Setup", "Left"));
 }
