@@ -190,7 +190,13 @@ int main(int argc, char** argv) {
         });
         starter->start(20);
     }
-    if (screenshot) {
+    if (screenshot && options.port.isEmpty()) {
+        // No device named: the picture of the window as it starts.
+        window.resize(1000, 700);
+        QTimer::singleShot(500, &window, [&] {
+            QApplication::exit(window.grab().save(options.screenshot) ? 0 : 1);
+        });
+    } else if (screenshot) {
         window.resize(1000, 700);
         // Once identified, read the stored data; once read, show the first
         // measurement with a line image and take the picture.
