@@ -65,10 +65,18 @@ void BindResultFileSaving(TForm_Main& main, IResultFileDialogs& dialogs, ETSVVer
                  : mode == 3 ? ESaveMode::Tracking
                              : ESaveMode::Interactive;
         r.Layout = layout;
-        r.LastFile = m.DefaultDir + m.LastUsedFile;
+        r.LastFile = JoinFolderAndFile(m.DefaultDir, m.LastUsedFile);
         r.TrackingFile = trackingFile;
         kyvo::SaveMeasureList(m.MeasureList, r, dialogs,
                               [&m](const TLangEntry& e) { return m.Lang(e); });
+    };
+}
+
+void BindResultFileLoading(TForm_Main& main, IResultFileDialogs& dialogs, ETSVVersion layout,
+                           const ICollation* collation) {
+    main.LoadMeasureFile = [&dialogs, layout, collation](TForm_Main& m, const std::string& path) {
+        kyvo::LoadMeasureFile(path, layout, m.MeasureList, dialogs, m.MeasureSortMode,
+                              collation ? *collation : defaultCollation());
     };
 }
 

@@ -114,6 +114,12 @@ class ViewResultFileDialogs final : public IResultFileDialogs {
 void BindResultFileSaving(TForm_Main& main, IResultFileDialogs& dialogs, ETSVVersion layout,
                           const std::string& trackingFile);
 
+// Binds the controller's LoadMeasureFile to the result-file reader with the
+// given layout, reporting through dialogs and sorting with collation (the
+// std fallback when null); dialogs and collation must outlive the controller.
+void BindResultFileLoading(TForm_Main& main, IResultFileDialogs& dialogs, ETSVVersion layout,
+                           const ICollation* collation);
+
 // The result layout of the "Setup"/"SaveTSVStyle" word.
 ETSVVersion ReadTsvStyle(IKeyStore& prog);
 

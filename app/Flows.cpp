@@ -179,6 +179,48 @@ void TForm_Main::SaveAsConfigured() {
     if (TrackMeasurements) SaveMeasureList(*this, 3);
 }
 
+void TForm_Main::Menu_SaveFileClick() {
+    if (MeasureList.empty() || !SaveMeasureList) return;
+    SaveMeasureList(*this, 0);
+}
+
+void TForm_Main::Menu_LoadFileClick() {
+    if (view.SelectedCount(EList::Measurements) == 1) view.ClearSelection(EList::Measurements);
+    if (!MeasureList.empty()) {
+        const EModalResult r =
+            ShowOwnMessage(Lang(LE_AskSaveBeforeOpening), "", EMsgStyle::YesNoCancel);
+        // A box closed without an answer keeps the list, as Cancel does.
+        if (r != EModalResult::Yes && r != EModalResult::No) return;
+        if (r == EModalResult::Yes && SaveMeasureList) SaveMeasureList(*this, 0);
+    }
+    TFileDialogRequest request;
+    request.Kind = EFileDialog::OpenResults;
+    request.InitialDir = DefaultDir;
+    request.FileName = LastUsedFile;
+    request.DefaultExt = "tsv";
+    request.Filter = Lang(LE_TsvFileFilter);
+    request.MustExist = true;
+    if (const auto path = view.ShowFileDialog(request)) LoadResultFile(*path);
+}
+
+void TForm_Main::Menu_LoadLastSavedOnStartClick() {
+    LoadLastSavedOnStart = !LoadLastSavedOnStart;
+    view.SetChecked(EControl::Menu_LoadLastSavedOnStart, LoadLastSavedOnStart);
+    d.UserSettings->SetBool("Setup", "LoadLastSavedOnStart", LoadLastSavedOnStart);
+}
+
+void TForm_Main::LoadResultFile(const std::string& path) {
+    if (!LoadMeasureFile) return;
+    // The list may be replaced: the view lets go of its rows first.
+    view.SetListCount(EList::Measurements, 0);
+    view.SetListCount(EList::Results, 0);
+    LoadMeasureFile(*this, path);
+    view.SetListCount(EList::Measurements, static_cast<int>(MeasureList.size()));
+    view.RepaintList(EList::Measurements);
+    view.SetEnabled(EControl::Menu_SaveFile, !MeasureList.empty());
+    view.SetEnabled(EControl::Button_Save, !MeasureList.empty());
+}
+
 TDeviceIdentity TForm_Main::DeviceIdentity() const {
     TDeviceIdentity id;
     id.ProductionYear = EEPROMMap.NonVolatileData.ProductionYear;

@@ -35,6 +35,11 @@ TWindowGeometry PlaceWindow(IKeyStore& user, const TScreenSize& screen) {
     return g;
 }
 
+std::string JoinFolderAndFile(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder.back() == '/' || folder.back() == '\\') return folder + name;
+    return folder + "/" + name;
+}
+
 int MinutesBetweenTimesOfDay(const TLocalDateTime& a, const TLocalDateTime& b) {
     const long long ma = (a.Hour * 3600LL + a.Minute * 60LL + a.Second) * 1000LL + a.Millisecond;
     const long long mb = (b.Hour * 3600LL + b.Minute * 60LL + b.Second) * 1000LL + b.Millisecond;
@@ -95,6 +100,7 @@ void TForm_Main::FormCreate() {
     }
 
     DefaultDir = d.UserSettings->GetText("Setup", "DefaultDir", d.ConfigFolder);
+    if (DefaultDir.empty()) DefaultDir = d.ConfigFolder;
     LastUsedFile = d.UserSettings->GetText("Setup", "LastUsedFile", "Results.tsv");
 
     PromptSave = d.UserSettings->GetBool("Setup", "PromptSave", false);
@@ -207,7 +213,7 @@ void TForm_Main::Timer_initTimer() {
     Timer_init->Stop();
     RefreshDeviceList();
     if (d.Link->FtdiMode() && !d.Link->IsOpen()) Timer_FTDIUpdate->Start(2000);
-    if (LoadLastSavedOnStart && LoadMeasureFile) LoadMeasureFile(*this, DefaultDir + LastUsedFile);
+    if (LoadLastSavedOnStart) LoadResultFile(JoinFolderAndFile(DefaultDir, LastUsedFile));
     initialized = true;
 }
 

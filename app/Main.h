@@ -86,6 +86,10 @@ std::string MakeVersionString(int major, int minor, int build);
 // desktop half the screen; WindowState 2, more or negative maximises.
 TWindowGeometry PlaceWindow(IKeyStore& user, const TScreenSize& screen);
 
+// The path of file name in folder, with a separator between them when the
+// folder lacks one; name alone when folder is empty.
+std::string JoinFolderAndFile(const std::string& folder, const std::string& name);
+
 // Whole minutes between the times of day of a and b, sign dropped.
 int MinutesBetweenTimesOfDay(const TLocalDateTime& a, const TLocalDateTime& b);
 
@@ -131,7 +135,13 @@ class TForm_Main {
     void aktualisieren1Click();
     void ComboBox_FTDIDeviceChange();
     void SubMenu_VersionClick();
+    // Save_File and Ctrl+S: the list into a file the user chooses; nothing
+    // while the list is empty.
     void Menu_SaveFileClick();
+    // Load_File and Ctrl+L: offers to save a non-empty list first (Cancel
+    // ends), then replaces the list with the file chosen in the open dialog.
+    void Menu_LoadFileClick();
+    // Ticks or unticks loading the last used file at the next start.
     void Menu_LoadLastSavedOnStartClick();
     // Sets every caption and hint in the present language; the front end
     // runs it again after the user picked another language.
@@ -172,8 +182,11 @@ class TForm_Main {
     // Writes the measurement list: mode 0 interactive (file dialog), 1 the
     // last used file, 3 the tracking file. Unset: nothing is written.
     std::function<void(TForm_Main&, int mode)> SaveMeasureList;
-    // Loads a result file into the list (the last used file at start-up,
-    // when "LoadLastSavedOnStart" is ticked). Unset: nothing is loaded.
+    // Replaces MeasureList with the measurements of a result file, sorted
+    // with MeasureSortMode, reporting its own failures; the controller runs
+    // it for Load_File and, when "LoadLastSavedOnStart" is ticked, for the
+    // last used file at start-up, and shows the list afterwards. Unset:
+    // nothing is loaded.
     std::function<void(TForm_Main&, const std::string& path)> LoadMeasureFile;
     // Raised when a new measurement has joined the list.
     std::function<void(TForm_Main&, const TMeasureSet&)> OnMeasurementAdded;
@@ -245,6 +258,7 @@ class TForm_Main {
     // flows
     void Button_MeasureClick(EControl button);
     bool AskAboutPresentList();
+    void LoadResultFile(const std::string& path);
     void SaveAsConfigured();
     void BuildMeasureSetsFromStorage();
     void ChooseStoredConfiguration(const tByteBuffer& list);

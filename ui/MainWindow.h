@@ -77,8 +77,6 @@ class TMainWindow : public QMainWindow, public IMainView {
     void attach(TMeasureList* list, ESortType* measureSortMode, ILanguage* language,
                 IKeyStore* userSettings, const ICollation* collation);
     void setEvents(TWindowEvents events) { events_ = std::move(events); }
-    // Load_File and Ctrl+L.
-    void setLoadFileHandler(std::function<void()> handler) { loadFile_ = std::move(handler); }
     void setLanguageHandler(std::function<void(int)> handler) {
         events_.LanguageChosen = std::move(handler);
     }
@@ -193,7 +191,6 @@ class TMainWindow : public QMainWindow, public IMainView {
     void centreOnWindow(QWidget* dialog) const;
 
     TWindowEvents events_;
-    std::function<void()> loadFile_;
     TMeasureList emptyList_;
     TMeasureList* list_ = &emptyList_;
     ESortType ownSortMode_ = Unsorted;

@@ -11,10 +11,9 @@ void wireWindow(TMainWindow& window, TForm_Main& controller, ILanguage* language
                 IKeyStore* userSettings, const ICollation* collation) {
     window.attach(&controller.MeasureList, &controller.MeasureSortMode, language, userSettings,
                   collation);
-    TMainWindow* w = &window;
     TForm_Main* c = &controller;
     TWindowEvents e;
-    e.Click = [w, c, userSettings](EControl control) {
+    e.Click = [c](EControl control) {
         switch (control) {
             case EControl::Button_Open:
                 c->Button_OpenClick();
@@ -65,12 +64,13 @@ void wireWindow(TMainWindow& window, TForm_Main& controller, ILanguage* language
                 c->PopUpItem_SetSystemTimeClick();
                 break;
             case EControl::Menu_SaveFile:
-                if (c->SaveMeasureList) c->SaveMeasureList(*c, 0);
+                c->Menu_SaveFileClick();
+                break;
+            case EControl::Menu_LoadFile:
+                c->Menu_LoadFileClick();
                 break;
             case EControl::Menu_LoadLastSavedOnStart:
-                if (userSettings)
-                    userSettings->SetBool("Setup", "LoadLastSavedOnStart",
-                                          w->action(control)->isChecked());
+                c->Menu_LoadLastSavedOnStartClick();
                 break;
             default:
                 break;

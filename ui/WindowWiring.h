@@ -7,8 +7,8 @@
 
 namespace kyvo {
 
-// userSettings keeps the window's own settings (image position, the tick
-// of "load last used file on start"); language gives the window's own texts.
+// userSettings keeps the window's own settings (the image position);
+// language gives the window's own texts.
 void wireWindow(TMainWindow& window, TForm_Main& controller, ILanguage* language,
                 IKeyStore* userSettings, const ICollation* collation);
 

@@ -22,7 +22,6 @@
 #include "app/Main.h"
 #include "files/LanguageMenu.h"
 #include "files/Paths.h"
-#include "files/ResultFileReader.h"
 #include "files/StartupFiles.h"
 #include "ui/DesktopIdentity.h"
 #include "ui/MainWindow.h"
@@ -131,35 +130,9 @@ int main(int argc, char** argv) {
         tracking = files.ConfigFolder() + tracking;
     const ETSVVersion layout = ReadTsvStyle(files.Prog());
     BindResultFileSaving(main, resultDialogs, layout, tracking);
-    main.LoadMeasureFile = [&](TForm_Main& m, const std::string& path) {
-        // The list is replaced: the window lets go of its rows first.
-        window.SetListCount(EList::Measurements, 0);
-        LoadMeasureFile(path, layout, m.MeasureList, resultDialogs, m.MeasureSortMode, collation);
-        window.SetListCount(EList::Measurements, int(m.MeasureList.size()));
-        window.RepaintList(EList::Measurements);
-        window.SetEnabled(EControl::Menu_SaveFile, !m.MeasureList.empty());
-    };
+    BindResultFileLoading(main, resultDialogs, layout, &collation);
 
     wireWindow(window, main, &files.Language(), &files.User(), &collation);
-    window.setLoadFileHandler([&] {
-        // Load_File and Ctrl+L: offer to save the present list, then open.
-        if (window.SelectedCount(EList::Measurements) == 1)
-            window.ClearSelection(EList::Measurements);
-        if (!main.MeasureList.empty()) {
-            const EModalResult r =
-                main.ShowOwnMessage(main.Lang(LE_AskSaveBeforeOpening), "", EMsgStyle::YesNoCancel);
-            if (r == EModalResult::Cancel) return;
-            if (r == EModalResult::Yes && main.SaveMeasureList) main.SaveMeasureList(main, 0);
-        }
-        TFileDialogRequest request;
-        request.Kind = EFileDialog::OpenResults;
-        request.InitialDir = main.DefaultDir.empty() ? files.ConfigFolder() : main.DefaultDir;
-        request.FileName = main.LastUsedFile;
-        request.DefaultExt = "tsv";
-        request.Filter = main.Lang(LE_TsvFileFilter);
-        request.MustExist = true;
-        if (const auto path = window.ShowFileDialog(request)) main.LoadMeasureFile(main, *path);
-    });
     window.setResultLayoutWithoutUnit(layout == TSVVTobrel);
     window.SetLanguageMenu(files.Menu.Items, int(files.Menu.Checked));
     window.setLanguageHandler([&](int index) {

@@ -28,6 +28,7 @@ class WindowTest : public QObject {
     void enterInAClockPickerSetsTheDeviceClock();
     void measurementRunsThroughConfigListAndPromptIntoTheList();
     void closeAsksToSaveAndCancelKeepsTheWindow();
+    void loadShortcutAndMenuAskAboutThePresentListFirst();
     void resultColumnsFollowTheLayoutWithoutUnit();
     void windowWithDemoDataIsRenderedToAFile();
 
@@ -426,6 +427,32 @@ void WindowTest::closeAsksToSaveAndCancelKeepsTheWindow() {
         QVERIFY(rig.window.close());
     }
     QCOMPARE(saves, 2);
+}
+
+void WindowTest::loadShortcutAndMenuAskAboutThePresentListFirst() {
+    WindowRig rig;
+    rig.Start();
+    auto m = std::make_unique<TMeasureSet>();
+    m->TestID = "present";
+    rig.main->MeasureList.push_back(std::move(m));
+    rig.window.SetListCount(EList::Measurements, 1);
+    int saves = 0;
+    rig.main->SaveMeasureList = [&](TForm_Main&, int) { ++saves; };
+    const QStringList question{"Opening a file will overwrite the current list. Save it before?"};
+    QApplication::setActiveWindow(&rig.window);
+    {
+        MessageAnswerer answer({MessageAnswerer::Third});  // Cancel
+        QTest::keyClick(&rig.window, Qt::Key_L, Qt::ControlModifier);
+        QCOMPARE(answer.Seen, question);
+    }
+    {
+        MessageAnswerer answer({MessageAnswerer::Third});
+        rig.window.action(EControl::Menu_LoadFile)->trigger();
+        QCOMPARE(answer.Seen, question);
+    }
+    QCOMPARE(saves, 0);
+    QCOMPARE(rig.main->MeasureList.size(), std::size_t(1));
+    QCOMPARE(rig.main->MeasureList[0]->TestID, std::string("present"));
 }
 
 void WindowTest::resultColumnsFollowTheLayoutWithoutUnit() {
