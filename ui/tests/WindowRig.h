@@ -12,6 +12,7 @@
 #include "app/LinkDeviceLink.h"
 #include "app/Main.h"
 #include "app/VirtualScheduler.h"
+#include "app/tests/MemKeyStore.h"
 #include "link/MainThread.h"
 #include "sim/SimDevice.h"
 #include "ui/FormMessageBox.h"
@@ -21,41 +22,7 @@
 
 namespace kyvo::test {
 
-class MemKeyStore final : public IKeyStore {
-  public:
-    std::map<std::string, std::string> Values;  // "Head/Item" -> value
-    static std::string Key(const std::string& h, const std::string& i) { return h + "/" + i; }
-    std::string GetText(const std::string& h, const std::string& i,
-                        const std::string& def) override {
-        auto it = Values.find(Key(h, i));
-        if (it == Values.end()) return Values[Key(h, i)] = def;
-        return it->second;
-    }
-    std::string GetTextNoDefault(const std::string& h, const std::string& i) override {
-        auto it = Values.find(Key(h, i));
-        return it == Values.end() ? std::string() : it->second;
-    }
-    int GetInt(const std::string& h, const std::string& i, int def) override {
-        try {
-            return std::stoi(GetText(h, i, std::to_string(def)));
-        } catch (...) {
-            return def;
-        }
-    }
-    bool GetBool(const std::string& h, const std::string& i, bool def) override {
-        const std::string t = GetText(h, i, def ? "true" : "false");
-        return t == "true" || t == "1" || t == "TRUE";
-    }
-    void SetText(const std::string& h, const std::string& i, const std::string& v) override {
-        Values[Key(h, i)] = v;
-    }
-    void SetInt(const std::string& h, const std::string& i, int v) override {
-        Values[Key(h, i)] = std::to_string(v);
-    }
-    void SetBool(const std::string& h, const std::string& i, bool v) override {
-        Values[Key(h, i)] = v ? "true" : "false";
-    }
-};
+using kyvo::testing::MemKeyStore;
 
 // English, or a second language with a few translated entries.
 class TwoLanguages final : public ILanguage {
