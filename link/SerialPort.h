@@ -64,6 +64,10 @@ class ISerialPort {
     // Any thread: makes a write in progress give up soon (the port closes).
     virtual void cancel() = 0;
     virtual std::uint32_t close() = 0;
+    // A descriptor that poll() reports readable when bytes arrive, so the
+    // worker can sleep until then; -1 when the port has none and is looked
+    // at in fixed rounds.
+    virtual int pollFd() const { return -1; }
 };
 
 // A port without a line: what the program writes goes to `onWrite`, and

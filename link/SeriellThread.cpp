@@ -1,6 +1,8 @@
 #include "link/SeriellThread.h"
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -111,6 +113,7 @@ TSeriellThread::~TSeriellThread() {
         std::lock_guard lock(wakeMutex_);
         wake_.notify_all();
     }
+    waiter_.wake();
     if (worker_.joinable()) {
         // The worker may be blocked on a notification for this thread; run
         // it (it is skipped now that Ende is set) so the worker can end.
@@ -130,13 +133,51 @@ void TSeriellThread::Start() {
 }
 
 void TSeriellThread::execute() {
+    using Clock = std::chrono::steady_clock;
+    // Woken rounds come at any time, so the bus hold runs on the clock.
+    auto busClock = Clock::now();
+    // Watching the port is left for one plain round after bytes came (a
+    // burst is taken in chunks, as in fixed rounds) and while the port fails
+    // or reports readiness without bytes (a hung-up line stays readable).
+    bool watchPort = true;
     while (!Ende.load()) {
+        bool hasPort = false;
+        int fd = -1;
         {
-            std::unique_lock lock(wakeMutex_);
-            wake_.wait_for(lock, std::chrono::milliseconds(kRoundMs), [&] { return Ende.load(); });
+            std::lock_guard lock(criticalRx);
+            if (port_) {
+                hasPort = true;
+                fd = port_->pollFd();
+            }
         }
+        if (!waiter_.ok() || (hasPort && fd < 0)) {
+            {
+                std::unique_lock lock(wakeMutex_);
+                wake_.wait_for(lock, std::chrono::milliseconds(kRoundMs),
+                               [&] { return Ende.load(); });
+            }
+            if (Ende.load()) break;
+            Round();
+            busClock = Clock::now();
+            watchPort = true;
+            continue;
+        }
+        const bool busy = TxPuffer.GetCount() > 0 || fBusHoldBusyTime.load() > 0;
+        const bool watch = hasPort && watchPort;
+        const bool plainRound = busy || (hasPort && !watchPort);
+        const auto woke = waiter_.wait(watch ? fd : -1, plainRound ? kRoundMs : kIdleWaitMs);
         if (Ende.load()) break;
-        Round();
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - busClock);
+        if (elapsed.count() > 0) {
+            advanceBusHold(
+                static_cast<std::int32_t>(std::min<std::int64_t>(elapsed.count(), 1000)));
+            busClock += elapsed;
+        }
+        std::uint32_t got = 0;
+        const bool received = receive(got);
+        SendBuffer();
+        watchPort = !hasPort || (received && got == 0 && !woke.portReady);
     }
     std::lock_guard lock(wakeMutex_);
     workerDone_.store(true);
@@ -150,12 +191,16 @@ void TSeriellThread::Round() {
 }
 
 void TSeriellThread::UpdateBusState() {
+    advanceBusHold(kRoundMs);
+}
+
+void TSeriellThread::advanceBusHold(std::int32_t ms) {
     std::int32_t hold = fBusHoldBusyTime.load();
-    if (hold <= kRoundMs) {
+    if (hold <= ms) {
         fBusHoldBusyTime.store(0);
         fBusState.store(bsIDLE);
     } else {
-        fBusHoldBusyTime.store(hold - kRoundMs);
+        fBusHoldBusyTime.store(hold - ms);
     }
 }
 
@@ -252,6 +297,7 @@ bool TSeriellThread::openWith(std::shared_ptr<ISerialPort> port, std::uint32_t o
     fFTDICurrentIdx = portID;
     fFTDIOpendByLocID = portIDAsLocID;
     Open.store(true);
+    waiter_.wake();
     return true;
 }
 
@@ -275,6 +321,8 @@ bool TSeriellThread::ClosePort() {
     portPath_.clear();
     Open.store(false);
     closing_.store(false);
+    // The worker may still be waiting on the closed descriptor.
+    waiter_.wake();
     return ok;
 }
 
@@ -330,14 +378,21 @@ void TSeriellThread::clear() {
 
 bool TSeriellThread::SendByte(std::uint8_t B) {
     if (!Open.load()) return false;
-    if (TxPuffer.Add(B)) return true;
+    if (TxPuffer.Add(B)) {
+        waiter_.wake();
+        return true;
+    }
     if (OnRxBufferFull) OnRxBufferFull(this);
     return false;
 }
 
 bool TSeriellThread::Send(const tByteBuffer& buffer) {
     if (!Open.load()) return false;
-    if (TxPuffer.Add(buffer)) return true;
+    if (TxPuffer.Add(buffer)) {
+        waiter_.wake();
+        return true;
+    }
+    waiter_.wake();
     if (OnRxBufferFull) OnRxBufferFull(this);
     return false;
 }
@@ -346,10 +401,13 @@ bool TSeriellThread::Send(const std::string& Str) {
     if (!Open.load()) return false;
     for (char c : Str) {
         if (!TxPuffer.Add(static_cast<std::uint8_t>(c))) {
+            // The bytes before the refused one still go out.
+            waiter_.wake();
             if (OnRxBufferFull) OnRxBufferFull(this);
             return false;
         }
     }
+    waiter_.wake();
     return true;
 }
 
@@ -373,8 +431,13 @@ void TSeriellThread::raiseOnMain(Event which) {
 }
 
 bool TSeriellThread::ReadSeriell() {
-    if (!Open.load()) return false;
     std::uint32_t got = 0;
+    return receive(got);
+}
+
+bool TSeriellThread::receive(std::uint32_t& got) {
+    got = 0;
+    if (!Open.load()) return false;
     std::uint32_t error = 0;
     bool refused = false;
     {

@@ -1,8 +1,10 @@
 // The program's only path to the device: an open port (COM mode through the
 // termios layer, or FTDI mode through the D2XX binding) and a worker thread
-// that every 5 ms moves received bytes into the receive queue and queued
-// bytes out to the port. OnReceive, OnRxBufferFull (receive side) and
-// OnError run on the main thread while the worker waits for them.
+// that moves received bytes into the receive queue and queued bytes out to
+// the port, in rounds 5 ms apart. A port with a descriptor lets the worker
+// sleep while the line is quiet and wake at once for arriving or queued
+// bytes. OnReceive, OnRxBufferFull (receive side) and OnError run on the
+// main thread while the worker waits for them.
 #pragma once
 
 #include <atomic>
@@ -18,6 +20,7 @@
 #include "link/FastRingBufferByte.h"
 #include "link/MainThread.h"
 #include "link/SerialPort.h"
+#include "link/posix/PortWaiter.h"
 #include "protocol/ByteBuffer.h"
 #include "protocol/SerialSender.h"
 
@@ -51,6 +54,8 @@ class TSeriellThread final : public ISerialSender {
     static constexpr std::int32_t kDefaultBufferSize = 524288;
     static constexpr std::uint32_t kChunkSize = 16384;
     static constexpr int kRoundMs = 5;
+    // Longest sleep of a worker whose port has a descriptor and nothing to do.
+    static constexpr int kIdleWaitMs = 500;
 
     // The worker starts at once unless CreateSuspended; a suspended worker is
     // driven by its owner through Round (or ReadSeriell and SendBuffer) or
@@ -148,6 +153,8 @@ class TSeriellThread final : public ISerialSender {
     std::shared_ptr<ISerialPort> openFtdi(std::int32_t portID, bool portIDAsLocID,
                                           std::uint32_t& error);
     void busHold(std::int32_t ms);
+    void advanceBusHold(std::int32_t ms);
+    bool receive(std::uint32_t& got);
     void raiseOnMain(Event which);
     void execute();
 
@@ -185,6 +192,7 @@ class TSeriellThread final : public ISerialSender {
     std::atomic<bool> workerDone_{false};
     std::mutex wakeMutex_;
     std::condition_variable wake_;
+    PortWaiter waiter_;
 };
 
 }  // namespace kyvo

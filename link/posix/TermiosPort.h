@@ -38,6 +38,7 @@ class TermiosPort final : public ISerialPort {
                         std::uint32_t& written) override;
     void cancel() override { cancelled_.store(true); }
     std::uint32_t close() override;
+    int pollFd() const override { return fd_; }
 
     // A write gives up after this long without progress (the line stalled).
     void setStallTimeoutMs(int ms) { stallTimeoutMs_ = ms; }

@@ -226,5 +226,49 @@ TEST(ComPortWorker, aRunningWorkerMovesBytesBothWaysWithNotificationsOnTheMainTh
     EXPECT_EQ(answers[0], 0xAA);
 }
 
+// The running worker sleeps on the port's descriptor; it must follow the
+// port to a new descriptor and keep failing the reception step of a line
+// that hung up, as in fixed rounds.
+TEST(ComPortWorker, aRunningWorkerFollowsThePortThroughCloseReopenAndHangUp) {
+    Pty first, second;
+    ASSERT_TRUE(first.ok());
+    ASSERT_TRUE(second.ok());
+    QueuedMainThread main;
+    TSeriellThread port(false, main, TSeriellThread::kDefaultBufferSize,
+                        std::make_unique<FTDIDirect>(nullptr));
+    tByteBuffer got;
+    port.OnReceive = [&](TSeriellThread* s) {
+        std::uint8_t b;
+        while (s->GetByte(b)) got.push_back(b);
+    };
+    const auto pumpUntil = [&](auto done) {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!done() && std::chrono::steady_clock::now() < giveUp)
+            main.waitAndRun(std::chrono::milliseconds(20));
+    };
+
+    ASSERT_TRUE(port.OpenPort(first.slave(), 115200));
+    // Queued only: the worker transmits them on its own.
+    ASSERT_TRUE(port.Send(pattern(300)));
+    EXPECT_EQ(first.receive(300), pattern(300));
+    ASSERT_TRUE(first.send(pattern(200)));
+    pumpUntil([&] { return got.size() >= 200; });
+    EXPECT_EQ(got, pattern(200));
+
+    ASSERT_TRUE(port.ClosePort());
+    got.clear();
+    ASSERT_TRUE(port.OpenPort(second.slave(), 115200));
+    ASSERT_TRUE(second.send(pattern(400)));
+    pumpUntil([&] { return got.size() >= 400; });
+    EXPECT_EQ(got, pattern(400));
+    for (std::uint8_t b : pattern(50)) ASSERT_TRUE(port.SendByte(b));
+    EXPECT_EQ(second.receive(50), pattern(50));
+
+    second.closeMaster();
+    pumpUntil([&] { return (port.GetErrorCode() & kErrFtdiBit) != 0; });
+    EXPECT_NE(port.GetErrorCode() & kErrFtdiBit, 0u);
+    EXPECT_TRUE(port.ClosePort());
+}
+
 }  // namespace
 }  // namespace kyvo
