@@ -4,6 +4,8 @@
 // a loopback port.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <deque>
 #include <map>
 #include <memory>
@@ -253,6 +255,17 @@ class Rig {
     bool deviceAttached = true;  // false: the device is unplugged (nothing arrives)
     tByteBuffer sent;
     std::unique_ptr<TForm_Main> main;
+};
+
+// A rig started and connected to its device, idle and ready.
+struct Ready {
+    explicit Ready(const sim::Scenario& s, std::map<std::string, std::string> settings = {})
+        : rig(s, std::move(settings)) {
+        rig.Start();
+        rig.Connect();
+        EXPECT_EQ(rig.State(), stReady);
+    }
+    Rig rig;
 };
 
 }  // namespace kyvo::testing

@@ -8,6 +8,7 @@
 namespace kyvo {
 namespace {
 
+using testing::Ready;
 using testing::Rig;
 
 sim::Scenario Quiet() {
@@ -15,16 +16,6 @@ sim::Scenario Quiet() {
     s.bits.ClockPresent = false;
     return s;
 }
-
-struct Ready {
-    explicit Ready(const sim::Scenario& s, std::map<std::string, std::string> settings = {})
-        : rig(s, std::move(settings)) {
-        rig.Start();
-        rig.Connect();
-        EXPECT_EQ(rig.State(), stReady);
-    }
-    Rig rig;
-};
 
 constexpr int kDrug = 1;  // index in the demo's stored configuration list
 

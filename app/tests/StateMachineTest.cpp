@@ -5,6 +5,7 @@
 namespace kyvo {
 namespace {
 
+using testing::Ready;
 using testing::Rig;
 
 // A device without a clock, so that no clock poll interleaves.
@@ -22,16 +23,6 @@ sim::SimFault SilenceOn(std::uint8_t command) {
     f.durationMs = 1;  // that frame only
     return f;
 }
-
-struct Ready {
-    explicit Ready(const sim::Scenario& s, std::map<std::string, std::string> settings = {})
-        : rig(s, std::move(settings)) {
-        rig.Start();
-        rig.Connect();
-        EXPECT_EQ(rig.State(), stReady);
-    }
-    Rig rig;
-};
 
 TEST(StateMachine, aReadWhoseDeviceStopsReadingIsProbedAndReturnsToReady) {
     sim::Scenario s = Quiet();
