@@ -266,7 +266,9 @@ std::optional<int> Program::Classify(const std::string& text) const {
 }
 
 int Program::ReportMessages(std::size_t from, int fallback) {
-    int code = fallback;
+    // The first error the controller showed decides the exit status; the
+    // fallback only stands when it showed none.
+    std::optional<int> first;
     for (std::size_t i = from; i < view_.Messages.size(); ++i) {
         const auto& m = view_.Messages[i];
         if (m.Style != EMsgStyle::OK) continue;
@@ -274,9 +276,9 @@ int Program::ReportMessages(std::size_t from, int fallback) {
         if (!c) continue;
         std::cerr << "kyvo-cli: " << (m.Caption.empty() ? "" : m.Caption + ": ")
                   << PlainText(m.Text) << "\n";
-        if (code == kOk) code = *c;
+        if (!first) first = *c;
     }
-    return code;
+    return first.value_or(fallback);
 }
 
 int Program::Ports() {
@@ -349,6 +351,15 @@ int Program::Connect() {
         if (code != kOk) return code;
         std::cerr << "kyvo-cli: " << PlainText(main_->Lang(LE_ConnectionFailed)) << "\n";
         return kNoDevice;
+    }
+    // A device that stopped answering during identification and then answered
+    // the probe is back at Ready, but unidentified: that is no connection to
+    // report as good, nor to read from.
+    const int code = ReportMessages(before, kOk);
+    if (code != kOk) return code;
+    if (main_->FirmwareText().empty() || main_->EEPROM().EEPROMVersion() == 0) {
+        std::cerr << "kyvo-cli: the device did not identify itself\n";
+        return kTimeOut;
     }
     return kOk;
 }

@@ -15,14 +15,28 @@ namespace {
 struct Sim {
     pid_t pid = -1;
     std::string port;
-    Sim() {
+    std::string scenarioPath;
+    // The demo device, or the device a scenario text describes.
+    explicit Sim(const std::string& scenario = "") {
+        std::string& path = scenarioPath;
+        if (!scenario.empty()) {
+            path = ::testing::TempDir() + "kyvo-cli-e2e-" + std::to_string(getpid()) + ".ini";
+            FILE* f = std::fopen(path.c_str(), "w");
+            if (!f) return;
+            std::fputs(scenario.c_str(), f);
+            std::fclose(f);
+        }
         int fds[2];
         if (pipe(fds) != 0) return;
         pid = fork();
         if (pid == 0) {
             dup2(fds[1], 1);
             close(fds[0]);
-            execl(KYVO_SIM_PROGRAM, KYVO_SIM_PROGRAM, static_cast<char*>(nullptr));
+            if (path.empty())
+                execl(KYVO_SIM_PROGRAM, KYVO_SIM_PROGRAM, static_cast<char*>(nullptr));
+            else
+                execl(KYVO_SIM_PROGRAM, KYVO_SIM_PROGRAM, "--scenario", path.c_str(),
+                      static_cast<char*>(nullptr));
             _exit(127);
         }
         close(fds[1]);
@@ -35,6 +49,7 @@ struct Sim {
             kill(pid, SIGTERM);
             waitpid(pid, nullptr, 0);
         }
+        if (!scenarioPath.empty()) std::remove(scenarioPath.c_str());
     }
 };
 
@@ -87,6 +102,30 @@ TEST(KyvoCli, exitStatusesNameWhatWentWrong) {
     const Result missing = RunCli("--port /nonexistent/tty identify");
     EXPECT_EQ(missing.status, 3);
     EXPECT_NE(missing.out.find("cannot open port /nonexistent/tty"), std::string::npos);
+}
+
+TEST(KyvoCli, aDeviceThatFailsDuringAnActivityIsNeverReportedAsSuccess) {
+    // The second reply (the firmware version) arrives damaged: the device
+    // answers the probe, but it never identified itself.
+    {
+        Sim sim("[fault]\nkind = bad-checksum\nnth = 2\n");
+        ASSERT_FALSE(sim.port.empty());
+        const Result id = RunCli("--port " + sim.port + " identify");
+        EXPECT_EQ(id.status, 4) << id.out;
+        EXPECT_NE(id.out.find("Waiting for device: time out."), std::string::npos) << id.out;
+        EXPECT_EQ(id.out.find("firmware:"), std::string::npos) << id.out;
+    }
+    // A communication error in the middle of the stored-data read.
+    {
+        Sim sim("[fault]\nkind = comm-error\ncommand = 0x52\nnth = 4\ncode = 0x42\n");
+        ASSERT_FALSE(sim.port.empty());
+        const std::string file = ::testing::TempDir() + "kyvo-cli-e2e-fault.tsv";
+        std::filesystem::remove(file);
+        const Result read = RunCli("--port " + sim.port + " read --out " + file);
+        EXPECT_EQ(read.status, 5) << read.out;
+        EXPECT_NE(read.out.find("(Comm) Error Code: 42"), std::string::npos) << read.out;
+        EXPECT_FALSE(std::filesystem::exists(file));
+    }
 }
 
 }  // namespace
