@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "app/Main.h"
+#include "files/Settings.h"
 
 namespace kyvo {
 
@@ -287,9 +288,7 @@ void TForm_Main::Menu_DataBehaviourClick(EAddDataBehaviour behaviour) {
     view.SetChecked(EControl::Menu_AddToExisting, behaviour == AlwaysAdd);
     view.SetChecked(EControl::Menu_AlwaysAsk, behaviour == AlwaysAsk);
     d.UserSettings->SetText("Setup", "AddDataBehaviour",
-                            behaviour == AlwaysOverwrite ? "Overwrite"
-                            : behaviour == AlwaysAdd     ? "Add"
-                                                         : "Ask");
+                            std::string(AddDataBehaviourWord(behaviour)));
 }
 
 // ---------------------------------------------------------------------------

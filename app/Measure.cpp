@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "app/Main.h"
+#include "files/Settings.h"
 
 namespace kyvo {
 
@@ -20,10 +21,7 @@ void TForm_Main::Menu_TestSourceClick(ETestSource source) {
     view.SetChecked(EControl::Menu_SrcKyvo, source == TSKyvo);
     view.SetChecked(EControl::Menu_SrcLocal, source == TSLocal);
     view.SetChecked(EControl::Menu_SrcSelect, source == TSSelect);
-    d.UserSettings->SetText("Setup", "TestSource",
-                            source == TSKyvo    ? "Kyvo"
-                            : source == TSLocal ? "Local"
-                                                : "Select");
+    d.UserSettings->SetText("Setup", "TestSource", std::string(TestSourceWord(source)));
 }
 
 void TForm_Main::CB_CombineMeasurementsClick(bool ticked) {
