@@ -18,6 +18,7 @@
 #include "app/VirtualScheduler.h"
 #include "app/tests/MemKeyStore.h"
 #include "link/MainThread.h"
+#include "protocol/tests/KyvoTestSupport.h"
 #include "sim/SimDevice.h"
 
 namespace kyvo::testing {
@@ -230,17 +231,7 @@ class Rig {
     // A device frame as if the device had sent it: code and payload, framed
     // and escaped.
     void InjectFrame(std::uint8_t code, const tByteBuffer& payload) {
-        tByteBuffer body{0x20, code};
-        body.insert(body.end(), payload.begin(), payload.end());
-        std::uint8_t x = 0;
-        for (auto b : body) x ^= b;
-        body.push_back(x);
-        tByteBuffer wire{0xFE};
-        for (auto b : body) {
-            wire.push_back(b);
-            if (b == 0xFE) wire.push_back(0xFE);
-        }
-        port->push(wire);
+        port->push(test::wireFrame(code, payload));
     }
     std::size_t MessageCount() const { return view.Messages.size(); }
 

@@ -16,6 +16,7 @@
 #include "app/Main.h"
 #include "app/tests/Harness.h"
 #include "cli/RealTimeLoop.h"
+#include "cli/tests/SimProcess.h"
 #include "sim/Scenario.h"
 
 namespace kyvo {
@@ -60,40 +61,14 @@ class CountingLink final : public IDeviceLink {
     IDeviceLink& in_;
 };
 
-struct SimProcess {
-    pid_t pid = -1;
-    std::string port;
-    explicit SimProcess(const std::string& scenario) {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid = fork();
-        if (pid == 0) {
-            dup2(fds[1], 1);
-            close(fds[0]);
-            execl(KYVO_SIM_PROGRAM, KYVO_SIM_PROGRAM, "--baud", std::to_string(kBaud).c_str(),
-                  "--scenario", scenario.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n') port += c;
-        close(fds[0]);
-    }
-    ~SimProcess() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-};
-
 void ReadStoredData64K(benchmark::State& state) {
     const std::string scenario = "/tmp/kyvo-bench-read64k.scn";
     std::ofstream(scenario) << sim::demoScenarioText()
                             << "\n[memory]\nresult-start = 0x0000\nresult-stop = 0xF7FF\n"
                                "result-cfg-start = 0xF800\nresult-cfg-stop = 0xFFFF\n";
     for (auto _ : state) {
-        SimProcess simProc(scenario);
+        kyvo::testing::SimProcess simProc(
+            {"--baud", std::to_string(kBaud), "--scenario", scenario});
         if (simProc.port.empty()) {
             state.SkipWithError("kyvo-sim did not start");
             return;

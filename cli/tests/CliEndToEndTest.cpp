@@ -8,47 +8,35 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "cli/tests/SimProcess.h"
 
 namespace {
 
+// The demo device, or the device a scenario text describes.
 struct Sim {
-    pid_t pid = -1;
-    std::string port;
     std::string scenarioPath;
-    // The demo device, or the device a scenario text describes.
+    std::unique_ptr<kyvo::testing::SimProcess> process;
+    std::string port;
     explicit Sim(const std::string& scenario = "") {
-        std::string& path = scenarioPath;
+        std::vector<std::string> args;
         if (!scenario.empty()) {
-            path = ::testing::TempDir() + "kyvo-cli-e2e-" + std::to_string(getpid()) + ".ini";
-            FILE* f = std::fopen(path.c_str(), "w");
+            scenarioPath =
+                ::testing::TempDir() + "kyvo-cli-e2e-" + std::to_string(getpid()) + ".ini";
+            FILE* f = std::fopen(scenarioPath.c_str(), "w");
             if (!f) return;
             std::fputs(scenario.c_str(), f);
             std::fclose(f);
+            args = {"--scenario", scenarioPath};
         }
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid = fork();
-        if (pid == 0) {
-            dup2(fds[1], 1);
-            close(fds[0]);
-            if (path.empty())
-                execl(KYVO_SIM_PROGRAM, KYVO_SIM_PROGRAM, static_cast<char*>(nullptr));
-            else
-                execl(KYVO_SIM_PROGRAM, KYVO_SIM_PROGRAM, "--scenario", path.c_str(),
-                      static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n') port += c;
-        close(fds[0]);
+        process = std::make_unique<kyvo::testing::SimProcess>(args);
+        port = process->port;
     }
     ~Sim() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
+        process.reset();
         if (!scenarioPath.empty()) std::remove(scenarioPath.c_str());
     }
 };
