@@ -73,7 +73,8 @@ TEST_F(SystemInstallationTest, installedProgramReadsEtcAndWritesOnlyToTheUsersFo
     EXPECT_TRUE(fs::is_empty(bin));
     EXPECT_EQ((Lines{"[Setup]", "SaveTSVStyle = Short"}), fileLines(etc + "/DRConfigRO.ini"));
     EXPECT_TRUE(fs::exists(userFolder + "/DRConfig.ini"));
-    EXPECT_EQ((Lines{"DRConfig.ini", "language.ini"}), fileLines(userFolder + "/uninstallFiles.log"));
+    EXPECT_EQ((Lines{"DRConfig.ini", "language.ini"}),
+              fileLines(userFolder + "/uninstallFiles.log"));
 
     tPaths again;
     InitProgramPaths(again, "DRConfig.ini", "Kyvo Data Reader", environment());
