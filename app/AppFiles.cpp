@@ -7,7 +7,7 @@ namespace kyvo {
 
 void TAppFiles::Open(const std::string& programName, IFileErrorReporter* reporter,
                      tPathsEnvironment environment) {
-    Paths.InitPaths("DRConfig.ini", programName, true, std::move(environment));
+    InitProgramPaths(Paths, "DRConfig.ini", programName, std::move(environment));
     prog_ = OpenProgramSettings(Paths, reporter);
     user_ = OpenUserSettings(Paths, reporter);
     const std::string langName = user_->GetVal("Language", "filename", "language.ini");

@@ -40,7 +40,8 @@ const char* const kUsageText =
     "  measure (--config FILE.bin | --stored N | --rfid) [--timer] [--combine] --out FILE\n"
     "                              run a measurement and add its result to FILE\n"
     "  clock [--set now | --set \"YYYY-MM-DD hh:mm:ss\"]\n"
-    "  format --yes\n";
+    "  format --yes\n"
+    "kyvo-cli --help | --version\n";
 
 struct Options {
     std::string port;
@@ -77,6 +78,9 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
         std::string v;
         if (a == "--help" || a == "-h") {
             std::cout << kUsageText;
+            return kOk;
+        } else if (a == "--version") {
+            std::cout << "kyvo-cli " KYVO_VERSION "\n";
             return kOk;
         } else if (a == "--port") {
             if (!value(o.port)) return UsageError("--port needs a device path");

@@ -29,10 +29,36 @@ void MoveToWritablePlace(TGenFile& file, const std::string& writePath) {
 
 }  // namespace
 
+#ifndef KYVO_SYSTEM_SETTINGS_FROM_PROGRAM
+#define KYVO_SYSTEM_SETTINGS_FROM_PROGRAM "../../etc/kyvo-data-reader"
+#endif
+
+std::string SystemSettingsFolder(const std::string& appPath) {
+    const std::filesystem::path folder =
+        std::filesystem::path(appPath) / KYVO_SYSTEM_SETTINGS_FROM_PROGRAM;
+    std::string normal = folder.lexically_normal().string();
+    while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
+    return normal;
+}
+
+bool IsSystemInstallation(const std::string& appPath, const std::string& readOnlyName) {
+    return !exists((std::filesystem::path(appPath) / readOnlyName).string()) &&
+           exists(SystemSettingsFolder(appPath) + "/" + readOnlyName);
+}
+
+void InitProgramPaths(tPaths& paths, const std::string& configFileName,
+                      const std::string& programName, tPathsEnvironment environment) {
+    const bool installed =
+        IsSystemInstallation(environment.appPath, readOnlyVariantName(configFileName));
+    paths.InitPaths(configFileName, programName, !installed, std::move(environment));
+}
+
 std::unique_ptr<TConfigFile> OpenProgramSettings(const tPaths& paths,
                                                  IFileErrorReporter* reporter) {
-    return std::make_unique<TConfigFile>(paths.ProgramFilePath(paths.configFileNameRO), false, true,
-                                         reporter);
+    std::string path = paths.ProgramFilePath(paths.configFileNameRO);
+    if (IsSystemInstallation(paths.appPath, paths.configFileNameRO))
+        path = SystemSettingsFolder(paths.appPath) + "/" + paths.configFileNameRO;
+    return std::make_unique<TConfigFile>(path, false, true, reporter);
 }
 
 std::unique_ptr<TConfigFile> OpenUserSettings(tPaths& paths, IFileErrorReporter* reporter) {

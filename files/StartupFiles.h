@@ -15,7 +15,28 @@
 
 namespace kyvo {
 
-// The read-only program settings file DRConfigRO.ini next to the program.
+// The folder where a system installation keeps its read-only program
+// settings: a package puts the programs into /usr/bin and DRConfigRO.ini, as a
+// configuration file the administrator may edit, into /etc/kyvo-data-reader.
+// It is found relative to the program's folder, so that an installation
+// unpacked below another root reads its own file.
+std::string SystemSettingsFolder(const std::string& appPath);
+
+// The program in appPath is a system installation: it has no program
+// settings file (readOnlyName) beside it, but one in its system settings
+// folder.
+bool IsSystemInstallation(const std::string& appPath, const std::string& readOnlyName);
+
+// Sets up the paths as the programs start. The folder of a system
+// installation is shared by every user and never takes settings files, also
+// not from a user (root) who may write to it: its writable files live in the
+// user's folder.
+void InitProgramPaths(tPaths& paths, const std::string& configFileName,
+                      const std::string& programName,
+                      tPathsEnvironment environment = systemPathsEnvironment());
+
+// The read-only program settings file DRConfigRO.ini: next to the program,
+// or in the system settings folder of a system installation.
 std::unique_ptr<TConfigFile> OpenProgramSettings(const tPaths& paths,
                                                  IFileErrorReporter* reporter = nullptr);
 

@@ -7,6 +7,7 @@
 //                                    measurement with a line image, save the
 //                                    window as a PNG picture and end
 //   kyvo-data-reader -uninstall      remove the program's user files and end
+//   kyvo-data-reader --help | --version
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -16,6 +17,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "app/AppFiles.h"
 #include "app/LinkDeviceLink.h"
@@ -33,6 +35,15 @@ namespace {
 using namespace kyvo;
 
 constexpr const char* kProgramName = "Kyvo Data Reader";
+
+constexpr const char* kUsage =
+    "usage: kyvo-data-reader [--port PATH [--baud N]] [--screenshot FILE]\n"
+    "       kyvo-data-reader -uninstall | --help | --version\n"
+    "  --port PATH        connect at once to the serial port PATH\n"
+    "  --baud N           at N baud (default: the configured rate)\n"
+    "  --screenshot FILE  save a picture of the window (with --port: after reading\n"
+    "                     the stored data) and end\n"
+    "  -uninstall         remove the settings files of the user and end\n";
 
 struct Options {
     QString port;
@@ -79,9 +90,21 @@ class WindowFileErrors final : public IFileErrorReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Answered before Qt starts, so that they work without a display.
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if (a == "--version") {
+            std::printf("kyvo-data-reader %s\n", KYVO_VERSION);
+            return 0;
+        }
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
     if (IsUninstallRequest(argc, argv)) {
         tPaths paths;
-        paths.InitPaths("DRConfig.ini", kProgramName, true);
+        InitProgramPaths(paths, "DRConfig.ini", kProgramName);
         paths.UninstallConfigFiles();
         return 0;
     }

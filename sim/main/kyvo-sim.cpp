@@ -25,7 +25,7 @@ void onSignal(int) {
 }
 
 const char* kUsage = R"(Usage: kyvo-sim [--scenario FILE] [--baud N] [--stdio]
-       kyvo-sim --print-demo | --help
+       kyvo-sim --print-demo | --help | --version
 
 Plays the Kyvo device so that every flow of Kyvo Data Reader can be run
 without hardware. kyvo-sim creates a pseudo-terminal and prints the path of
@@ -45,6 +45,7 @@ Options:
                    pseudo-terminal (nothing else is printed on standard output)
   --print-demo     print the demo device as a scenario file and exit
   --help           show this text
+  --version        print the version and exit
 
 )";
 
@@ -77,6 +78,9 @@ int main(int argc, char** argv) {
         std::string a = argv[i];
         if (a == "--help" || a == "-h") {
             std::cout << kUsage << kyvo::sim::scenarioFormatHelp();
+            return 0;
+        } else if (a == "--version") {
+            std::cout << "kyvo-sim " KYVO_VERSION "\n";
             return 0;
         } else if (a == "--print-demo") {
             std::cout << kyvo::sim::demoScenarioText();

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Checks the bash completion of kyvo-cli: commands, options per command,
+# option values, port paths and FTDI numbers (from a stand-in kyvo-cli).
+#   completion-test.sh PATH/TO/kyvo-cli-completion
+set -u
+source "$1"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/bin" "$work/files/sub"
+cat >"$work/bin/kyvo-cli" <<'STUB'
+#!/bin/sh
+[ "$1" = ports ] && printf 'ftdi 1: Kyvo reader (KY01)\nftdi 2: Kyvo reader (KY02)\nbluetooth: /dev/rfcomm0\n'
+STUB
+chmod +x "$work/bin/kyvo-cli"
+PATH="$work/bin:$PATH"
+touch "$work/files/a.tsv" "$work/files/b.TSV" "$work/files/c.txt" "$work/files/cfg.bin" \
+      "$work/files/ttyFake0"
+
+failures=0
+# expect "<command line, the last word being completed>" "<expected words, sorted, space-separated>"
+expect() {
+    local line=$1 want=$2
+    read -ra COMP_WORDS <<<"$line"
+    [[ $line == *' ' ]] && COMP_WORDS+=("")
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    COMP_LINE=$line
+    COMP_POINT=${#line}
+    _kyvo_cli kyvo-cli "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]:-}"
+    local got
+    got=$(printf '%s\n' "${COMPREPLY[@]}" | sed '/^$/d' | sort | tr '\n' ' ')
+    got=${got% }
+    if [[ $got != "$want" ]]; then
+        echo "FAIL: '$line'"
+        echo "   want: $want"
+        echo "    got: $got"
+        failures=$((failures + 1))
+    fi
+}
+
+expect "kyvo-cli " "clock format identify measure ports read"
+expect "kyvo-cli --port /dev/pts/3 i" "identify"
+expect "kyvo-cli --" "--baud --ftdi --help --layout --port --verbose --version"
+expect "kyvo-cli --port $work/files/tty" "$work/files/ttyFake0"
+expect "kyvo-cli --ftdi " "1 2"
+expect "kyvo-cli --layout s" "short"
+expect "kyvo-cli --baud 38" "38400"
+expect "kyvo-cli --port /dev/pts/3 read --" "--baud --ftdi --layout --out --overwrite --port --verbose"
+expect "kyvo-cli --port /dev/pts/3 measure --r" "--rfid"
+expect "kyvo-cli --port /dev/pts/3 measure --config $work/files/" "$work/files/cfg.bin $work/files/sub"
+expect "kyvo-cli --port /dev/pts/3 read --out $work/files/" \
+       "$work/files/a.tsv $work/files/b.TSV $work/files/sub"
+expect "kyvo-cli --port /dev/pts/3 clock --set " "now"
+expect "kyvo-cli --port /dev/pts/3 format --" "--baud --ftdi --layout --port --verbose --yes"
+expect "kyvo-cli --port /dev/pts/3 identify x" ""
+
+if ((failures > 0)); then
+    echo "$failures completion case(s) failed"
+    exit 1
+fi
+echo "completion: all cases passed"
