@@ -201,6 +201,16 @@ class ExportReadBack(unittest.TestCase):
         self.assertIn("68100097", first)
         self.assertIn("34082560", second)
 
+    def test_paper_follows_the_locale(self):
+        for lang, size in [("en_US.UTF-8", "letter"), ("de_DE.UTF-8", "A4"), ("C", "A4")]:
+            with self.subTest(lang):
+                pdf = os.path.join(self.tmp.name, f"paper-{lang}.pdf")
+                self.cli("report", self.fixture("faulty-results.tsv"), "--out", pdf,
+                         env={"LANG": lang, "LC_ALL": lang})
+                info = subprocess.run(["pdfinfo", pdf], capture_output=True, text=True,
+                                      check=True).stdout
+                self.assertIn(f"({size})", info)
+
     def test_errors_have_their_exit_status_and_leave_no_file(self):
         bad = os.path.join(self.tmp.name, "not-a-result-file.tsv")
         with open(bad, "wb") as f:
