@@ -201,6 +201,23 @@ class ExportReadBack(unittest.TestCase):
         self.assertIn("68100097", first)
         self.assertIn("34082560", second)
 
+    def test_a_damaged_line_keeps_the_measurements_before_it_and_fails(self):
+        with open(self.fixture("demo-results.tsv"), "rb") as f:
+            lines = f.read().decode("utf-16").split("\r\n")
+        fields = lines[3].split("\t")
+        fields[4] = "not a date"
+        lines[3] = "\t".join(fields)
+        damaged = os.path.join(self.tmp.name, "damaged.tsv")
+        with open(damaged, "wb") as f:
+            f.write(b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le"))
+        out = os.path.join(self.tmp.name, "damaged.csv")
+        p = self.cli("export", damaged, "--to", "csv", "--out", out, check=False)
+        self.assertEqual(6, p.returncode)
+        self.assertIn(b"line 4 is damaged", p.stderr)
+        expected = read_result_file(self.fixture("demo-results.tsv"))[:2]
+        self.assertEqual([m["testId"] for m in expected for _ in m["results"]],
+                         list(pandas.read_csv(out)["test_id"]))
+
     def test_paper_follows_the_locale(self):
         for lang, size in [("en_US.UTF-8", "letter"), ("de_DE.UTF-8", "A4"), ("C", "A4")]:
             with self.subTest(lang):
