@@ -84,7 +84,8 @@ std::optional<int> Parse(int argc, char** argv, FileOptions& o) {
         }
     }
     if (o.input.empty()) return UsageError(o.command + " needs a result file (IN.tsv)");
-    if (o.command == "export" && o.to.empty()) return UsageError("export needs --to csv or --to json");
+    if (o.command == "export" && o.to.empty())
+        return UsageError("export needs --to csv or --to json");
     if (o.command == "report" && o.out.empty()) return UsageError("report needs --out REPORT.pdf");
     if (o.command == "report" && (!o.to.empty() || o.lines))
         return UsageError("--to and --lines belong to export");
@@ -195,8 +196,8 @@ int Run(const FileOptions& o) {
         info.Text = [&language](const TLangEntry& e) { return language.Text(e); };
         std::string error;
         if (!WriteReportPdfOffscreen(sets, info, o.out, error)) {
-            std::cerr << "kyvo-cli: " << OneLine(language.Text(LE_FileWriteError)) << o.out
-                      << ": " << error << "\n";
+            std::cerr << "kyvo-cli: " << OneLine(language.Text(LE_FileWriteError)) << o.out << ": "
+                      << error << "\n";
             return kFileError;
         }
         return loaded;
@@ -207,9 +208,8 @@ int Run(const FileOptions& o) {
     }
 
     const std::string text =
-        o.to == "json"
-            ? ExportJson(sets, {kProgramName, ProgramVersionString()})
-            : ExportCsv(sets, o.lines ? ECsvForm::LineRows : ECsvForm::ResultRows);
+        o.to == "json" ? ExportJson(sets, {kProgramName, ProgramVersionString()})
+                       : ExportCsv(sets, o.lines ? ECsvForm::LineRows : ECsvForm::ResultRows);
     if (o.out.empty()) {
         std::cout.write(text.data(), std::streamsize(text.size()));
         std::cout.flush();

@@ -47,8 +47,8 @@ std::optional<double> plainNumber(std::string_view text) {
     }
     if (i != text.size() || !(intDigits || fracDigits)) return std::nullopt;
     double value = 0;
-    const auto r = std::from_chars(text.data(), text.data() + text.size(), value,
-                                   std::chars_format::fixed);
+    const auto r =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
     if (r.ec != std::errc() || r.ptr != text.data() + text.size()) return std::nullopt;
     return value;
 }
@@ -288,8 +288,9 @@ std::string ExportCsv(const std::vector<const TMeasureSet*>& sets, ECsvForm form
     if (form == ECsvForm::ResultRows)
         out += ",result_no,result_name,value,value_text,unit,class,validity";
     else
-        out += ",line_no,mean_value,min_value,max_value,left_mean,right_mean,max_position,"
-               "used_pixel,center_position,width";
+        out +=
+            ",line_no,mean_value,min_value,max_value,left_mean,right_mean,max_position,"
+            "used_pixel,center_position,width";
     csvEnd(out);
     for (const TMeasureSet* m : sets) {
         if (!m) continue;

@@ -129,10 +129,13 @@ void paintPage(QPainter& p, const PageGeometry& g, const TMeasureSet& m, const T
         const TLangEntry* title;
         qreal share;
     };
-    const Column cols[] = {{&LE_Validity, 0.16}, {&LE_ResultName, 0.32}, {&LE_Result, 0.18},
-                           {&LE_ResultUnit, 0.16}, {&LE_Class, 0.18}};
+    const Column cols[] = {{&LE_Validity, 0.16},
+                           {&LE_ResultName, 0.32},
+                           {&LE_Result, 0.18},
+                           {&LE_ResultUnit, 0.16},
+                           {&LE_Class, 0.18}};
     const qreal pad = 1.5 * mm;
-    auto row = [&](const QString (&cells)[5], const QFont& font, bool shaded) {
+    auto row = [&](const QString(&cells)[5], const QFont& font, bool shaded) {
         qreal h = 0;
         for (int c = 0; c < 5; ++c)
             h = std::max(h, drawWrapped(p, font, cells[c], 0, 0, cols[c].share * g.width - 2 * pad,
@@ -152,8 +155,8 @@ void paintPage(QPainter& p, const PageGeometry& g, const TMeasureSet& m, const T
     for (int c = 0; c < 5; ++c) head[c] = tr(info, *cols[c].title);
     row(head, bodyBold, true);
     for (const TResultSet& r : m.ResultList) {
-        const QString cells[5] = {q(r.Validity), q(r.ResultName), q(r.ResultValue),
-                                  q(r.UnitName), q(r.ClassName)};
+        const QString cells[5] = {q(r.Validity), q(r.ResultName), q(r.ResultValue), q(r.UnitName),
+                                  q(r.ClassName)};
         row(cells, body, false);
     }
     y += 6 * mm;
@@ -166,17 +169,16 @@ void paintPage(QPainter& p, const PageGeometry& g, const TMeasureSet& m, const T
     if (m.ImageData.size() >= 2) {
         y += drawWrapped(p, heading, tr(info, LE_LineProfile), 0, y, g.width) + 2 * mm;
         const QFontMetricsF fm(small, p.device());
-        const qreal lw = std::max(fm.horizontalAdvance(q(m.ImgMin)),
-                                  fm.horizontalAdvance(q(m.ImgMax))) +
-                         2 * mm;
+        const qreal lw =
+            std::max(fm.horizontalAdvance(q(m.ImgMin)), fm.horizontalAdvance(q(m.ImgMax))) + 2 * mm;
         constexpr int kLogicalWidth = 520;
         const qreal boxW = g.width - lw;
         const qreal boxH = std::min(boxW * kLineImageHeight / kLogicalWidth, 70 * mm);
         p.setFont(small);
         p.setPen(Qt::black);
         p.drawText(QRectF(0, y, lw - 1 * mm, footH), Qt::AlignRight | Qt::AlignTop, q(m.ImgMax));
-        p.drawText(QRectF(0, y + boxH - footH, lw - 1 * mm, footH), Qt::AlignRight | Qt::AlignBottom,
-                   q(m.ImgMin));
+        p.drawText(QRectF(0, y + boxH - footH, lw - 1 * mm, footH),
+                   Qt::AlignRight | Qt::AlignBottom, q(m.ImgMin));
         const std::vector<std::uint8_t> values(m.ImageData.begin(), m.ImageData.end());
         p.save();
         p.translate(lw, y);
@@ -234,7 +236,8 @@ bool paintMeasureReport(QPagedPaintDevice& device, const std::vector<const TMeas
     QPainter p;
     if (!p.begin(&device)) return false;
     p.setRenderHint(QPainter::Antialiasing, true);
-    const PageGeometry g{device.logicalDpiX() / 25.4, qreal(device.width()), qreal(device.height())};
+    const PageGeometry g{device.logicalDpiX() / 25.4, qreal(device.width()),
+                         qreal(device.height())};
     for (std::size_t i = 0; i < pages.size(); ++i) {
         if (i > 0 && !device.newPage()) return false;
         paintPage(p, g, *pages[i], info, createdAt, int(i + 1), int(pages.size()));
@@ -243,8 +246,7 @@ bool paintMeasureReport(QPagedPaintDevice& device, const std::vector<const TMeas
 }
 
 bool writeMeasureReportPdf(const QString& path, const std::vector<const TMeasureSet*>& sets,
-                           const TReportInfo& info, const QPageSize& pageSize,
-                           std::string& error) {
+                           const TReportInfo& info, const QPageSize& pageSize, std::string& error) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         error = file.errorString().toStdString();

@@ -30,8 +30,7 @@ bool paintMeasureReport(QPagedPaintDevice& device, const std::vector<const TMeas
 // Writes the report as a PDF file at path, replacing it in one step so that
 // a failure never leaves half a file. error receives the reason of a failure.
 bool writeMeasureReportPdf(const QString& path, const std::vector<const TMeasureSet*>& sets,
-                           const TReportInfo& info, const QPageSize& pageSize,
-                           std::string& error);
+                           const TReportInfo& info, const QPageSize& pageSize, std::string& error);
 
 // The line marks of a set, as the window draws them.
 std::vector<LineMark> lineMarksOf(const TMeasureSet& set);

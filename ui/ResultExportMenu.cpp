@@ -127,8 +127,8 @@ bool TResultExport::exportFile(const QString& path, EExportKind kind) {
     const std::string bytes =
         kind == EExportKind::Json
             ? ExportJson(sets, {"Kyvo Data Reader", controller_.VersionString()})
-            : ExportCsv(sets, kind == EExportKind::CsvLines ? ECsvForm::LineRows
-                                                              : ECsvForm::ResultRows);
+            : ExportCsv(sets,
+                        kind == EExportKind::CsvLines ? ECsvForm::LineRows : ECsvForm::ResultRows);
     std::string error;
     if (!writeFileAtomically(path.toStdString(), bytes, &error)) {
         showError(text(LE_FileWriteError) + "\n" + error);

@@ -28,7 +28,8 @@ TEST(FixedFormat, resultFileNumbersKeepThePointUnderAGermanLocale) {
     EXPECT_EQ("12345.68", big);
     EXPECT_EQ("-0.12", negative);
     EXPECT_EQ("NAN", nan);
-    EXPECT_NE(std::string::npos, row.find("\t2060.64\t1.00\t2.00\t3.00\t4.00\t5.00\t007\t060\t010\t"));
+    EXPECT_NE(std::string::npos,
+              row.find("\t2060.64\t1.00\t2.00\t3.00\t4.00\t5.00\t007\t060\t010\t"));
 }
 
 }  // namespace

@@ -58,11 +58,10 @@ TEST(ResultExport, resultValueNumberReadsOnlyPlainDecimalsWithPoint) {
         bool isNumber;
         double value;
     } cases[] = {
-        {"5.6", true, 5.6},      {"12", true, 12},         {"-3.25", true, -3.25},
-        {"0", true, 0},          {"<0.5", false, 0},       {">100", false, 0},
-        {"Not a number", false, 0}, {"", false, 0},           {"1,5", false, 0},
-        {".", false, 0},         {"5.", false, 0},         {"-", false, 0},
-        {"1e5", false, 0},       {" 5", false, 0},         {"nan", false, 0},
+        {"5.6", true, 5.6}, {"12", true, 12},   {"-3.25", true, -3.25},     {"0", true, 0},
+        {"<0.5", false, 0}, {">100", false, 0}, {"Not a number", false, 0}, {"", false, 0},
+        {"1,5", false, 0},  {".", false, 0},    {"5.", false, 0},           {"-", false, 0},
+        {"1e5", false, 0},  {" 5", false, 0},   {"nan", false, 0},
     };
     for (const Case& c : cases) {
         const auto v = ResultValueNumber(c.text);
@@ -110,8 +109,8 @@ TEST(ResultExport, lineFormHasOneRowPerLineResultWithNotANumberLeftEmpty) {
     TMeasureSet m = SampleSet();
     m.MeasureResult.LineCount = 2;
     m.MeasureResult.Results.Line[0] = {12.5f, 1, 2, 3, 4, 100.25f, 7, 120, 5};
-    m.MeasureResult.Results.Line[1] = {std::numeric_limits<float>::quiet_NaN(),
-                                       1, 2, 3, 4, 5, 8, -3, 4};
+    m.MeasureResult.Results.Line[1] = {
+        std::numeric_limits<float>::quiet_NaN(), 1, 2, 3, 4, 5, 8, -3, 4};
     const std::string csv = ExportCsv({&m}, ECsvForm::LineRows);
     EXPECT_NE(std::string::npos, csv.find(",line_no,mean_value,"));
     EXPECT_NE(std::string::npos, csv.find(",1,12.5,1,2,3,4,100.25,7,120,5\r\n"));
@@ -159,9 +158,10 @@ TEST(ResultExport, jsonHoldsNullForWhatIsNoNumberAndEscapesTexts) {
 }
 
 TEST(ResultExport, anEmptySelectionGivesAnEmptyButWellFormedDocument) {
-    EXPECT_EQ("{\n  \"format\": \"kyvo-measurements\",\n  \"formatVersion\": 1,\n  \"program\": "
-              "{\"name\": \"K\", \"version\": \"V\"},\n  \"measurements\": []\n}\n",
-              ExportJson({}, {"K", "V"}));
+    EXPECT_EQ(
+        "{\n  \"format\": \"kyvo-measurements\",\n  \"formatVersion\": 1,\n  \"program\": "
+        "{\"name\": \"K\", \"version\": \"V\"},\n  \"measurements\": []\n}\n",
+        ExportJson({}, {"K", "V"}));
 }
 
 }  // namespace
