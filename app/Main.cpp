@@ -20,6 +20,10 @@ std::string MakeVersionString(int major, int minor, int build) {
            intToStrPad(build, 3, '0');
 }
 
+std::string ProgramVersionString() {
+    return MakeVersionString(1, 5, kBuildNumber);
+}
+
 TWindowGeometry PlaceWindow(IKeyStore& user, const TScreenSize& screen) {
     TWindowGeometry g;
     g.Left = user.GetInt("Setup", "Left", (screen.ScreenWidth - 874) / 2);

@@ -80,6 +80,8 @@ enum class ESource { MainWindow, Button_Open };
 
 // The version text "V1.5.062".
 std::string MakeVersionString(int major, int minor, int build);
+// The version text of this program, as the window's caption shows it.
+std::string ProgramVersionString();
 
 // The window placement of the user settings (Left, Top, Width, Height,
 // WindowState) on this screen: a negative edge becomes 0, an edge beyond the

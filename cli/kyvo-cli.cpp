@@ -15,6 +15,7 @@
 #include "app/LinkDeviceLink.h"
 #include "app/Main.h"
 #include "cli/CliView.h"
+#include "cli/ExportCommand.h"
 #include "cli/RealTimeLoop.h"
 #include "files/ResultFileReader.h"
 #include "files/ResultFileWriter.h"
@@ -41,6 +42,10 @@ const char* const kUsageText =
     "                              run a measurement and add its result to FILE\n"
     "  clock [--set now | --set \"YYYY-MM-DD hh:mm:ss\"]\n"
     "  format --yes\n"
+    "  export IN.tsv --to csv|json [--lines] [--select TESTID...] [--out FILE]\n"
+    "                              a result file as CSV or JSON (no device needed)\n"
+    "  report IN.tsv --out REPORT.pdf [--select TESTID...]\n"
+    "                              a PDF report, one page per measurement\n"
     "kyvo-cli --help | --version\n";
 
 struct Options {
@@ -613,6 +618,7 @@ int Program::Run() {
 }  // namespace kyvo::cli
 
 int main(int argc, char** argv) {
+    if (auto code = kyvo::cli::RunFileCommand(argc, argv)) return *code;
     kyvo::cli::Options o;
     if (auto code = kyvo::cli::ParseOptions(argc, argv, o)) return *code;
     kyvo::cli::Program p(o);

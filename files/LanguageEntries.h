@@ -255,6 +255,21 @@ inline constexpr TLangEntry LE_HintStartMeasurement{766,
 inline constexpr TLangEntry LE_HintTimerMeasure{
     770, "Start a measurement using timer (if declared in test configuration)."};
 
+inline constexpr TLangEntry LE_ExportReportPdf{900, "Export report (PDF)…"};
+inline constexpr TLangEntry LE_PrintReport{901, "Print…"};
+inline constexpr TLangEntry LE_ExportData{902, "Export…"};
+inline constexpr TLangEntry LE_MeasurementReport{903, "Measurement report"};
+inline constexpr TLangEntry LE_ReportCreated{904, "Created"};
+inline constexpr TLangEntry LE_PageNofM{905, "Page %1 of %2"};
+inline constexpr TLangEntry LE_LineProfile{906, "Line profile"};
+inline constexpr TLangEntry LE_PdfFileFilter{907, "PDF document|*.pdf"};
+inline constexpr TLangEntry LE_CsvResultsFilter{908, "CSV, one row per result|*.csv"};
+inline constexpr TLangEntry LE_CsvLinesFilter{909, "CSV, one row per line result|*.csv"};
+inline constexpr TLangEntry LE_JsonFileFilter{910, "JSON document|*.json"};
+inline constexpr TLangEntry LE_FileWriteError{911, "The file could not be written: "};
+inline constexpr TLangEntry LE_NothingToExport{912, "There are no measurements to export."};
+inline constexpr TLangEntry LE_Program{913, "Program"};
+
 // Every entry above, in ascending ID order.
 inline constexpr std::array kLanguageEntries{
     LE_Language,
@@ -439,6 +454,20 @@ inline constexpr std::array kLanguageEntries{
     LE_HintFirmwareVersion,
     LE_HintStartMeasurement,
     LE_HintTimerMeasure,
+    LE_ExportReportPdf,
+    LE_PrintReport,
+    LE_ExportData,
+    LE_MeasurementReport,
+    LE_ReportCreated,
+    LE_PageNofM,
+    LE_LineProfile,
+    LE_PdfFileFilter,
+    LE_CsvResultsFilter,
+    LE_CsvLinesFilter,
+    LE_JsonFileFilter,
+    LE_FileWriteError,
+    LE_NothingToExport,
+    LE_Program,
 };
 
 }  // namespace kyvo

@@ -88,9 +88,12 @@ std::string FormatTsvDate(const TDateData& d) {
 std::string FormatTsvFloat(float value) {
     if (std::isnan(value)) return "NAN";
     if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
+    // Not printf: the window runs under the user's locale, whose decimal
+    // separator may be a comma.
     char buf[64];
-    const int n = std::snprintf(buf, sizeof buf, "%.2f", static_cast<double>(value));
-    return std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+    const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<double>(value),
+                                 std::chars_format::fixed, 2);
+    return std::string(buf, r.ptr);
 }
 
 std::string BuildTsvHeader(ETSVVersion layout, const TextLookup& text) {

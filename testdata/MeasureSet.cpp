@@ -19,9 +19,12 @@ std::string trimmedText(const TTestConfig& cfg, std::uint16_t ptr) {
 }
 
 std::string temperatureText(float t) {
+    // Not printf: the window runs under the user's locale, whose decimal
+    // separator may be a comma.
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.2f", static_cast<double>(t));
-    return buf;
+    const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<double>(t),
+                                 std::chars_format::fixed, 2);
+    return std::string(buf, r.ptr);
 }
 
 // A decimal number as sign, integer digits and fraction digits.

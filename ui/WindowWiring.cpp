@@ -1,5 +1,7 @@
 #include "ui/WindowWiring.h"
 
+#include "ui/ResultExportMenu.h"
+
 namespace kyvo {
 
 void applyLanguageTexts(TMainWindow& window, TForm_Main& controller) {
@@ -86,6 +88,8 @@ void wireWindow(TMainWindow& window, TForm_Main& controller, ILanguage* language
         return c->ShowOwnMessage(text, "", style);
     };
     window.setEvents(std::move(e));
+    // Owned by the window.
+    new TResultExport(window, controller, language);
 }
 
 }  // namespace kyvo

@@ -209,6 +209,20 @@ constexpr std::pair<std::uint32_t, std::string_view> kExpected[] = {
     {763, "Displays the firmware version of the connected device."},
     {766, "Start a new measurement and get the results."},
     {770, "Start a measurement using timer (if declared in test configuration)."},
+    {900, "Export report (PDF)…"},
+    {901, "Print…"},
+    {902, "Export…"},
+    {903, "Measurement report"},
+    {904, "Created"},
+    {905, "Page %1 of %2"},
+    {906, "Line profile"},
+    {907, "PDF document|*.pdf"},
+    {908, "CSV, one row per result|*.csv"},
+    {909, "CSV, one row per line result|*.csv"},
+    {910, "JSON document|*.json"},
+    {911, "The file could not be written: "},
+    {912, "There are no measurements to export."},
+    {913, "Program"},
 };
 
 TEST(LanguageEntries, everyDisplayedEntryHasItsListedIdAndEnglishText) {

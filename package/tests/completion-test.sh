@@ -38,7 +38,7 @@ expect() {
     fi
 }
 
-expect "kyvo-cli " "clock format identify measure ports read"
+expect "kyvo-cli " "clock export format identify measure ports read report"
 expect "kyvo-cli --port /dev/pts/3 i" "identify"
 expect "kyvo-cli --" "--baud --ftdi --help --layout --port --verbose --version"
 expect "kyvo-cli --port $work/files/tty" "$work/files/ttyFake0"
@@ -53,6 +53,10 @@ expect "kyvo-cli --port /dev/pts/3 read --out $work/files/" \
 expect "kyvo-cli --port /dev/pts/3 clock --set " "now"
 expect "kyvo-cli --port /dev/pts/3 format --" "--baud --ftdi --layout --port --verbose --yes"
 expect "kyvo-cli --port /dev/pts/3 identify x" ""
+expect "kyvo-cli export $work/files/" "$work/files/a.tsv $work/files/b.TSV $work/files/sub"
+expect "kyvo-cli export in.tsv --" "--lines --out --select --to"
+expect "kyvo-cli export in.tsv --to " "csv json"
+expect "kyvo-cli report in.tsv --" "--out --select"
 
 if ((failures > 0)); then
     echo "$failures completion case(s) failed"

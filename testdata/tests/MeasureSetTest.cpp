@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <clocale>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -432,6 +433,18 @@ TEST(LatestMeasurement, twoMeasurementsCombineIntoFourRows) {
                                           EnglishText, set));
     EXPECT_EQ(set.ResultList.size(), 6u);
     EXPECT_EQ(set.MeasureResult.Results.TestInvalid.Data, 0);
+}
+
+// The window runs under the user's C library locale; a German one must not
+// turn the temperature's point into a comma.
+TEST(LatestMeasurement, temperatureKeepsItsPointUnderAGermanLocale) {
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+    TMeasureSet set;
+    BuildMeasureSetFromResult(record(5, {1.5f, 2.5f}, 0x10, 5), 5, twoResultConfig(), {18, 7, 42},
+                              EnglishText, set);
+    std::setlocale(LC_ALL, saved.c_str());
+    EXPECT_EQ(set.Temperature, "-1.50");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "ui/LineImage.h"
+#include "report/LineImage.h"
 
 #include <QPainter>
 #include <algorithm>
@@ -83,18 +83,19 @@ QPolygon linePolygon(const QPolygon& profile, const std::vector<std::uint8_t>& v
     return area;
 }
 
-QImage drawLineImage(const std::vector<std::uint8_t>& values, const std::vector<LineMark>& lines,
-                     int width, qreal devicePixelRatio) {
+void paintLineProfile(QPainter& p, const std::vector<std::uint8_t>& values,
+                      const std::vector<LineMark>& lines, int width) {
     width = std::max(width, 1);
-    const qreal dpr = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
-    QImage image(QSize(int(std::ceil(width * dpr)), int(std::ceil(kLineImageHeight * dpr))),
-                 QImage::Format_RGB32);
-    image.setDevicePixelRatio(dpr);
-    image.fill(Qt::black);
+    p.save();
+    p.fillRect(QRect(0, 0, width, kLineImageHeight), Qt::black);
     const QPolygon profile = profilePolygon(values, width);
-    if (profile.isEmpty()) return image;
-
-    QPainter p(&image);
+    if (profile.isEmpty()) {
+        p.restore();
+        return;
+    }
+    // The profile's closing points lie one unit outside the picture.
+    p.setClipRect(QRect(0, 0, width, kLineImageHeight),
+                  p.hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
     p.setPen(QPen(kOutline, 0));
     p.setBrush(kProfileFill);
     p.drawPolygon(profile);
@@ -114,6 +115,20 @@ QImage drawLineImage(const std::vector<std::uint8_t>& values, const std::vector<
         p.drawLine(xL, 0, xL, kLineImageHeight - 1);
         p.drawLine(xR - 1, 0, xR - 1, kLineImageHeight - 1);
     }
+    p.restore();
+}
+
+QImage drawLineImage(const std::vector<std::uint8_t>& values, const std::vector<LineMark>& lines,
+                     int width, qreal devicePixelRatio) {
+    width = std::max(width, 1);
+    const qreal dpr = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
+    QImage image(QSize(int(std::ceil(width * dpr)), int(std::ceil(kLineImageHeight * dpr))),
+                 QImage::Format_RGB32);
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::black);
+    if (values.size() < 2) return image;
+    QPainter p(&image);
+    paintLineProfile(p, values, lines, width);
     return image;
 }
 
