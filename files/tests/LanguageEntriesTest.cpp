@@ -209,6 +209,12 @@ constexpr std::pair<std::uint32_t, std::string_view> kExpected[] = {
     {763, "Displays the firmware version of the connected device."},
     {766, "Start a new measurement and get the results."},
     {770, "Start a measurement using timer (if declared in test configuration)."},
+    {860, "Receiving data: storage pointers"},
+    {861, "Receiving data: result configurations"},
+    {862, "Receiving data: results"},
+    {863, "%1 measurements read, %2 of them new."},
+    {864, "List saved to %1"},
+    {865, "List loaded from %1"},
 };
 
 TEST(LanguageEntries, everyDisplayedEntryHasItsListedIdAndEnglishText) {

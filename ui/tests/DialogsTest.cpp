@@ -23,7 +23,7 @@ class DialogsTest : public QObject {
     void inputEscapeCancels();
     void selectionWithTwoItemsIsNarrowAndPreselectable();
     void configListClickOnNoItemDisablesOk();
-    void versionDialogHidesAMissingLogoAndShowsAnExistingOne();
+    void versionDialogShowsTheProgramIconForAMissingLogoAndAnExistingLogo();
 };
 
 void DialogsTest::messageBoxStylesHaveTheirWidthButtonsAndResults_data() {
@@ -90,7 +90,8 @@ void DialogsTest::longMessageWrapsAndPushesTheButtonsDown() {
     for (TForm_OwnMessageBox* box : {&shortBox, &longBox}) {
         QCOMPARE(box->Button_OK->y(), box->Label_Message->geometry().bottom() + 1 + 20);
         QCOMPARE(box->Button_Aux->y(), box->Button_OK->y());
-        QCOMPARE(box->height(), box->Label_Message->height() + 25 + 80);
+        // No empty strip under the buttons: a 16-pixel margin, as above the label.
+        QCOMPARE(box->height(), box->Button_OK->y() + 25 + 16);
     }
     QVERIFY(longBox.Button_OK->y() > shortBox.Button_OK->y());
 }
@@ -188,15 +189,17 @@ void DialogsTest::configListClickOnNoItemDisablesOk() {
     QCOMPARE(list.result(), int(mrCancel));
 }
 
-void DialogsTest::versionDialogHidesAMissingLogoAndShowsAnExistingOne() {
+void DialogsTest::versionDialogShowsTheProgramIconForAMissingLogoAndAnExistingLogo() {
     TForm_Info info;
     info.setTexts("Kyvo Data Reader", "Customer", "V1.5.062");
     info.show();
     QVERIFY(info.windowFlags() & Qt::FramelessWindowHint);
     QCOMPARE(info.windowOpacity(), 230.0 / 255.0);
     QTemporaryDir dir;
-    info.updateLogo("", dir.path());  // logo.tif is not there
-    QVERIFY(!info.Image_Logo->isVisible());
+    info.updateLogo("", dir.path());  // logo.tif is not there: the program's icon instead
+    QVERIFY(info.Image_Logo->isVisible());
+    QVERIFY(!info.Image_Logo->pixmap().isNull());
+    QVERIFY(info.Image_Logo->pixmap().deviceIndependentSize().width() <= 60);
 
     QImage logo(600, 120, QImage::Format_ARGB32);
     logo.fill(Qt::red);
