@@ -235,17 +235,23 @@ void TForm_Main::RetranslateResultRows() {
         }
 }
 
+void TForm_Main::ShowFeedback(const TLangEntry& text, std::vector<std::string> values) {
+    feedbackText = &text;
+    feedbackValues = std::move(values);
+    view.SetStatusText(2, ReplacePlaceholders(Lang(text), feedbackValues));
+}
+
 void TForm_Main::NoteListSaved(const std::string& path) {
     ListFile = path;
     ListModified = false;
-    view.SetStatusText(2, ReplacePlaceholders(Lang(LE_ListSavedTo), {path}));
+    ShowFeedback(LE_ListSavedTo, {path});
     view.SetCaption(MainCaption());
 }
 
 void TForm_Main::NoteListLoaded(const std::string& path) {
     ListFile = path;
     ListModified = false;
-    view.SetStatusText(2, ReplacePlaceholders(Lang(LE_ListLoadedFrom), {path}));
+    ShowFeedback(LE_ListLoadedFrom, {path});
     view.SetCaption(MainCaption());
 }
 
@@ -367,9 +373,7 @@ void TForm_Main::BuildMeasureSetsFromStorage() {
     view.RepaintList(EList::Measurements);
     view.SetEnabled(EControl::Menu_SaveFile, !MeasureList.empty());
     view.SetEnabled(EControl::Button_Save, !MeasureList.empty());
-    view.SetStatusText(2,
-                       ReplacePlaceholders(Lang(LE_MeasurementsReadNew),
-                                           {std::to_string(r.Created), std::to_string(r.Added)}));
+    ShowFeedback(LE_MeasurementsReadNew, {std::to_string(r.Created), std::to_string(r.Added)});
     if (r.Created == 0)
         ShowOwnMessage(Lang(LE_KyvoDatabaseEmpty), "", EMsgStyle::OK);
     else

@@ -325,6 +325,8 @@ void TForm_Main::ApplyLanguageTexts() {
     view.SetText(EControl::PopUpItem_SetSystemTime, Lang(LE_SetSystemTime));
     view.RepaintList(EList::Measurements);
     view.RepaintList(EList::Results);
+    if (feedbackText)
+        view.SetStatusText(2, ReplacePlaceholders(Lang(*feedbackText), feedbackValues));
 }
 
 std::string TForm_Main::MainCaption() const {

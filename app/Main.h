@@ -283,6 +283,9 @@ class TForm_Main {
     // entry's text in the language before, or to its built-in text, takes
     // the text of the present language.
     void RetranslateResultRows();
+    // Status panel 2 tells what the last read, save or load did; it follows
+    // a change of language.
+    void ShowFeedback(const TLangEntry& text, std::vector<std::string> values);
     void SetDeviceClock();
 
     TMainDeps d;
@@ -334,6 +337,8 @@ class TForm_Main {
     bool TryRFIDAgain = false;
     bool abortRequested = false;        // abortEvaluation sent in this measurement
     std::vector<std::string> rowTexts;  // texts of the row entries when last applied
+    const TLangEntry* feedbackText = nullptr;
+    std::vector<std::string> feedbackValues;
 
     tByteBuffer ResultCfgBuffer;
     tByteBuffer ResultBuffer;

@@ -78,7 +78,24 @@ class TCutCellTipDelegate final : public QStyledItemDelegate {
     }
 };
 
+// A header too narrow for its title shows the title's start and an ellipsis.
+class TElidingHeader final : public QHeaderView {
+  public:
+    explicit TElidingHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {}
+
+  protected:
+    void initStyleOptionForIndex(QStyleOptionHeader* option, int logicalIndex) const override {
+        QHeaderView::initStyleOptionForIndex(option, logicalIndex);
+        const int margin = style()->pixelMetric(QStyle::PM_HeaderMargin, option, this);
+        int room = sectionSize(logicalIndex) - 2 * margin;
+        if (isSortIndicatorShown() && sortIndicatorSection() == logicalIndex)
+            room -= style()->pixelMetric(QStyle::PM_HeaderMarkSize, option, this) + margin;
+        option->text = option->fontMetrics.elidedText(option->text, Qt::ElideRight, room);
+    }
+};
+
 void setupList(QTableView* view) {
+    view->setHorizontalHeader(new TElidingHeader(view));
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);

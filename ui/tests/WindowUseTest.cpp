@@ -226,7 +226,11 @@ void WindowUseTest::aMessageOpenedDuringThePromptStandsInFrontOfIt() {
 
 void WindowUseTest::languageSwitchRetranslatesTheRowsAlreadyListed() {
     WindowRig rig;
+    rig.lang.Translated[863] = "%1 Messungen gelesen, davon %2 neu.";
     readDemo(rig);
+    const QString n = QString::number(rig.main->MeasureList.size());
+    QCOMPARE(rig.window.ownStatusBar()->panelText(2),
+             n + " measurements read, " + n + " of them new.");
     rig.window.SetLanguageMenu({"English", "Deutsch"}, 0);
     rig.window.setLanguageHandler([&](int index) {
         rig.lang.Second = index == 1;
@@ -254,6 +258,8 @@ void WindowUseTest::languageSwitchRetranslatesTheRowsAlreadyListed() {
     QCOMPARE(validities(), german);
     const QString shown = rig.window.resultModel()->cellText(0, 0);
     QCOMPARE(shown, shownBefore == "Valid" ? QString("Gültig") : QString("Ungültig"));
+    QCOMPARE(rig.window.ownStatusBar()->panelText(2),
+             n + " Messungen gelesen, davon " + n + " neu.");
 
     rig.window.menuLanguage()->actions()[0]->trigger();
     QCOMPARE(validities(), english);
