@@ -22,6 +22,7 @@ class DialogsTest : public QObject {
     void inputEnterNeedsTextButOkAcceptsAnEmptyOne();
     void inputEscapeCancels();
     void selectionWithTwoItemsIsNarrowAndPreselectable();
+    void configListIsWideEnoughForItsCaptionInTheTitleBar();
     void configListClickOnNoItemDisablesOk();
     void versionDialogShowsTheProgramIconForAMissingLogoAndAnExistingLogo();
 };
@@ -170,6 +171,18 @@ void DialogsTest::selectionWithTwoItemsIsNarrowAndPreselectable() {
     QTest::mouseClick(select.Button_OK, Qt::LeftButton);
     QCOMPARE(select.result(), int(mrOk));
     QCOMPARE(select.itemIndex(), 1);
+}
+
+void DialogsTest::configListIsWideEnoughForItsCaptionInTheTitleBar() {
+    for (const QString& caption : {QString("List of configurations"),
+                                  QString("Liste der gespeicherten Testkonfigurationen")}) {
+        TForm_TestCfgList list;
+        list.SetEntries(caption, "OK", {"CRP quantitative - L2026-11"});
+        QFont title = QApplication::font();
+        title.setBold(true);
+        QVERIFY(list.width() > QFontMetrics(title).horizontalAdvance(caption) + 60);
+        QCOMPARE(list.ListBox_Cfg->width(), list.width() - 23);
+    }
 }
 
 void DialogsTest::configListClickOnNoItemDisablesOk() {
