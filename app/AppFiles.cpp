@@ -1,5 +1,7 @@
 #include "app/AppFiles.h"
 
+#include <filesystem>
+
 #include "app/Main.h"
 #include "files/StartupFiles.h"
 
@@ -12,10 +14,32 @@ void TAppFiles::Open(const std::string& programName, IFileErrorReporter* reporte
     user_ = OpenUserSettings(Paths, reporter);
     const std::string langName = user_->GetVal("Language", "filename", "language.ini");
     languageFile_ = OpenLanguageFile(Paths, langName, reporter);
+    // A user copy made before this program version shipped a language (or an
+    // entry of it) learns what it lacks from the copy beside the program.
+    const std::string shippedPath = JoinFolderAndFile(Paths.appPath, langName);
+    if (!langName.empty() && langName.front() != '/' && shippedPath != languageFile_->Filename &&
+        std::filesystem::exists(shippedPath)) {
+        const TLanguageFile shipped(shippedPath, true);
+        AddMissingTranslations(*languageFile_, shipped);
+    }
     Menu = BuildLanguageMenu(*languageFile_, *user_);
     progStore_ = std::make_unique<ConfigKeyStore>(*prog_);
     userStore_ = std::make_unique<ConfigKeyStore>(*user_);
     language_ = std::make_unique<FileLanguage>(*languageFile_);
+}
+
+void AddMissingTranslations(TLanguageFile& user, const TLanguageFile& shipped) {
+    if (!shipped.IsValid()) return;
+    for (int h = 1; h <= shipped.CountHeads(); ++h) {
+        const std::string head = shipped.GetHeadName(h);
+        if (head == "English") continue;
+        for (const TLangEntry& e : kLanguageEntries) {
+            const std::string id = std::to_string(e.ID);
+            if (!user.GetVal(head, id).empty()) continue;
+            const std::string text = shipped.GetVal(head, id);
+            if (!text.empty()) user.SetVal(head, e.ID, text);
+        }
+    }
 }
 
 std::optional<std::string> ViewResultFileDialogs::ChooseSaveFile() {
@@ -67,16 +91,20 @@ void BindResultFileSaving(TForm_Main& main, IResultFileDialogs& dialogs, ETSVVer
         r.Layout = layout;
         r.LastFile = JoinFolderAndFile(m.DefaultDir, m.LastUsedFile);
         r.TrackingFile = trackingFile;
-        kyvo::SaveMeasureList(m.MeasureList, r, dialogs,
-                              [&m](const TLangEntry& e) { return m.Lang(e); });
+        const TSaveOutcome outcome = kyvo::SaveMeasureList(
+            m.MeasureList, r, dialogs, [&m](const TLangEntry& e) { return m.Lang(e); });
+        if (outcome.Result == ESaveResult::Saved && r.Mode != ESaveMode::Tracking)
+            m.NoteListSaved(outcome.Path);
     };
 }
 
 void BindResultFileLoading(TForm_Main& main, IResultFileDialogs& dialogs, ETSVVersion layout,
                            const ICollation* collation) {
     main.LoadMeasureFile = [&dialogs, layout, collation](TForm_Main& m, const std::string& path) {
-        kyvo::LoadMeasureFile(path, layout, m.MeasureList, dialogs, m.MeasureSortMode,
-                              collation ? *collation : defaultCollation());
+        const TLoadOutcome outcome =
+            kyvo::LoadMeasureFile(path, layout, m.MeasureList, dialogs, m.MeasureSortMode,
+                                  collation ? *collation : defaultCollation());
+        if (outcome.Result == ELoadResult::Loaded) m.NoteListLoaded(path);
     };
 }
 

@@ -88,6 +88,10 @@ class TAppFiles {
     std::unique_ptr<FileLanguage> language_;
 };
 
+// Copies into user every translated entry (heads other than "English") that
+// shipped has and user lacks; texts already in user stay as they are.
+void AddMissingTranslations(TLanguageFile& user, const TLanguageFile& shipped);
+
 // The result-file dialogs of the window over the view: the save dialog
 // starts in the controller's DefaultDir with its LastUsedFile; a chosen file
 // becomes both (and the two settings items).

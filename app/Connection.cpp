@@ -67,7 +67,10 @@ const TLangEntry& TForm_Main::StateText(std::uint8_t s) const {
 
 void TForm_Main::EnterState(std::uint8_t s) {
     ArmTimeOut(0);
-    if (s != stEvaluating) view.HideEvaluationInfo();
+    if (s != stEvaluating) {
+        view.HideEvaluationInfo();
+        abortRequested = false;
+    }
     if (s != stReceiving) view.SetProgressVisible(false);
     view.SetEnabled(EControl::CB_CombineMeasurements, s != stEvaluating);
     ArmTimeOut(StateTimeOut(s));
@@ -368,6 +371,12 @@ void TForm_Main::HandleAcknowledge() {
             ShowOwnMessage(Lang(LE_DatabaseFormatted), "", EMsgStyle::OK);
             break;
         case stEvaluating:
+            // A device with no evaluation running acknowledges the abort.
+            if (abortRequested) {
+                EnterState(stReady);
+                ShowOwnMessage(Lang(LE_AbortedByUser), "", EMsgStyle::OK);
+                break;
+            }
             StartReadStep(SpConfiguration);
             break;
         case stProbe:

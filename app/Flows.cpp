@@ -1,5 +1,6 @@
 // Memory transfer driving, reading stored data, the measurement flow and
 // the device housekeeping (clock, formatting, version dialog).
+#include <algorithm>
 #include <chrono>
 
 #include "app/Main.h"
@@ -10,11 +11,44 @@ namespace kyvo {
 // ---------------------------------------------------------------------------
 // Memory transfer driving
 
+std::string ReplacePlaceholders(std::string text, const std::vector<std::string>& values) {
+    for (std::size_t i = values.size(); i-- > 0;) {
+        const std::string mark = "%" + std::to_string(i + 1);
+        for (std::size_t at = text.find(mark); at != std::string::npos;
+             at = text.find(mark, at + values[i].size()))
+            text.replace(at, mark.size(), values[i]);
+    }
+    return text;
+}
+
+namespace {
+
+bool IsPointerStep(EReadStep step) {
+    return step == SpVolatilePtAbs || step == SpVolatilePtRel;
+}
+
+const TLangEntry& ReceivingPhaseText(EReadStep step) {
+    if (IsPointerStep(step)) return LE_ReceivingPointers;
+    return step == SpResultCfgData ? LE_ReceivingResultConfigs : LE_ReceivingResults;
+}
+
+}  // namespace
+
 void TForm_Main::StartReadStep(EReadStep step) {
+    const bool receiving = State_.Current == stReceiving;
     ReadKyvoDataHelper.InitializeReading(step, EEPROMMap);
-    progressPosition = 0;
-    view.SetProgressMax(static_cast<int>(ReadKyvoDataHelper.SizeLeft));
-    view.SetProgressPosition(0);
+    // A stored-data read shows one bar over both rings: the second ring
+    // goes on where the first ended, and the few pointer bytes before them
+    // do not move it.
+    if (!(receiving && step == SpResultData)) {
+        progressPosition = 0;
+        countProgress = !(receiving && IsPointerStep(step));
+        std::uint32_t max = countProgress ? ReadKyvoDataHelper.SizeLeft : 1;
+        if (receiving && step == SpResultCfgData)
+            max += ReadKyvoDataHelper.Placement(SpResultData, EEPROMMap).size;
+        view.SetProgressMax(static_cast<int>(std::min<std::uint32_t>(max, 0x7FFFFFFF)));
+        view.SetProgressPosition(0);
+    }
     view.SetProgressVisible(true);
     if (step != SpNoRead) RequestNextReadBlock();
 }
@@ -26,19 +60,26 @@ void TForm_Main::RequestNextReadBlock() {
     ReadKyvoDataHelper.PrepareNextBlock(size, address);
     // Re-entering the activity state re-arms its time-out for this block.
     EnterState(State_.Current);
-    if (State_.Current == stReceiving) view.SetProgressVisible(true);
+    if (State_.Current == stReceiving) {
+        view.SetProgressVisible(true);
+        view.SetStatusText(0, Lang(ReceivingPhaseText(ReadKyvoDataHelper.ReadStep)));
+    }
     Kyvo->readData(address, size);
 }
 
 bool TForm_Main::CollectReadBlock(const tByteBuffer& bytes) {
     auto& buf = ReadKyvoDataHelper.Buffer;
     buf.insert(buf.end(), bytes.begin(), bytes.end());
-    progressPosition += static_cast<int>(bytes.size());
-    view.SetProgressPosition(progressPosition);
+    if (countProgress) {
+        progressPosition += static_cast<int>(bytes.size());
+        view.SetProgressPosition(progressPosition);
+    }
     if (ReadKyvoDataHelper.SizeLeft > 0) {
         RequestNextReadBlock();
         return false;
     }
+    // The first ring of a stored-data read leaves the bar where it is.
+    if (State_.Current == stReceiving && ReadKyvoDataHelper.ReadStep != SpResultData) return true;
     view.SetProgressVisible(false);
     view.SetProgressPosition(0);
     return true;
@@ -165,7 +206,63 @@ bool TForm_Main::AskAboutPresentList() {
     return true;
 }
 
+void TForm_Main::RetranslateResultRows() {
+    static const TLangEntry* const kValidity[] = {&LE_Valid, &LE_Invalid, &LE_KyvoExpired};
+    static const TLangEntry* const kValue[] = {&LE_NotANumber, &LE_Infinite};
+    std::vector<std::string> now;
+    for (const TLangEntry* e : kValidity) now.push_back(Lang(*e));
+    for (const TLangEntry* e : kValue) now.push_back(Lang(*e));
+    const std::vector<std::string> before = rowTexts.empty() ? now : rowTexts;
+    rowTexts = now;
+    if (before == now) return;
+    auto follow = [&](std::string& text, std::size_t first, std::size_t count,
+                      const TLangEntry* const* entries) {
+        for (std::size_t i = 0; i < count; ++i)
+            if (text == before[first + i] || text == entries[i]->Def) {
+                text = now[first + i];
+                return;
+            }
+    };
+    for (auto& set : MeasureList)
+        for (TResultSet& row : set->ResultList) {
+            follow(row.Validity, 0, std::size(kValidity), kValidity);
+            follow(row.ResultValue, std::size(kValidity), std::size(kValue), kValue);
+        }
+    if (NewMeasureSet)
+        for (TResultSet& row : NewMeasureSet->ResultList) {
+            follow(row.Validity, 0, std::size(kValidity), kValidity);
+            follow(row.ResultValue, std::size(kValidity), std::size(kValue), kValue);
+        }
+}
+
+void TForm_Main::ShowFeedback(const TLangEntry& text, std::vector<std::string> values) {
+    feedbackText = &text;
+    feedbackValues = std::move(values);
+    view.SetStatusText(2, ReplacePlaceholders(Lang(text), feedbackValues));
+}
+
+void TForm_Main::NoteListSaved(const std::string& path) {
+    ListFile = path;
+    ListModified = false;
+    ShowFeedback(LE_ListSavedTo, {path});
+    view.SetCaption(MainCaption());
+}
+
+void TForm_Main::NoteListLoaded(const std::string& path) {
+    ListFile = path;
+    ListModified = false;
+    ShowFeedback(LE_ListLoadedFrom, {path});
+    view.SetCaption(MainCaption());
+}
+
+void TForm_Main::NoteListChanged() {
+    if (ListModified) return;
+    ListModified = true;
+    view.SetCaption(MainCaption());
+}
+
 void TForm_Main::ClearMeasureList() {
+    if (!MeasureList.empty()) NoteListChanged();
     MeasureList.clear();
     view.SetListCount(EList::Measurements, 0);
     view.SetListCount(EList::Results, 0);
@@ -270,11 +367,13 @@ void TForm_Main::BuildMeasureSetsFromStorage() {
         kyvo::BuildMeasureSetsFromStorage(ResultList, DeviceIdentity(), bits0.ResultsWithLineData(),
                                           bits0.ResultsWithImage(), Texts(), decide, MeasureList);
     if (r.Cancelled) return;
+    if (r.Added > 0) NoteListChanged();
     view.SetListCount(EList::Measurements, static_cast<int>(MeasureList.size()));
     SortByMode(MeasureSortMode, MeasureList, d.Collation ? *d.Collation : defaultCollation());
     view.RepaintList(EList::Measurements);
     view.SetEnabled(EControl::Menu_SaveFile, !MeasureList.empty());
     view.SetEnabled(EControl::Button_Save, !MeasureList.empty());
+    ShowFeedback(LE_MeasurementsReadNew, {std::to_string(r.Created), std::to_string(r.Added)});
     if (r.Created == 0)
         ShowOwnMessage(Lang(LE_KyvoDatabaseEmpty), "", EMsgStyle::OK);
     else
@@ -359,7 +458,7 @@ void TForm_Main::PopUpItem_SetSystemTimeClick() {
 void TForm_Main::Menu_FormatDBClick() {
     if (DelayIfClockPending(actFormatDB)) return;
     if (!CheckNotBusy(stReady)) return;
-    if (ShowOwnMessage(Lang(LE_AskFormatDatabase), "", EMsgStyle::YesNo) != EModalResult::Yes)
+    if (ShowOwnMessage(Lang(LE_AskFormatDatabase), "", EMsgStyle::YesNo, true) != EModalResult::Yes)
         return;
     if (!CheckNotBusy(stFormatting)) return;
     Kyvo->FormatDB(false);

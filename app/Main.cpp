@@ -274,6 +274,7 @@ void TForm_Main::FormDestroy() {
 // Language texts of the window
 
 void TForm_Main::ApplyLanguageTexts() {
+    RetranslateResultRows();
     auto hint = [this](EControl c, const TLangEntry& e) { view.SetHint(c, Lang(e)); };
     view.SetText(EControl::Label_FW, Lang(LE_SNFirmware));
     hint(EControl::Label_FW, LE_HintFirmwareVersion);
@@ -327,20 +328,31 @@ void TForm_Main::ApplyLanguageTexts() {
     view.SetText(EControl::Menu_AutoConnect, Lang(LE_AutoConnect));
     view.SetText(EControl::PopUpItem_SetSystemTime, Lang(LE_SetSystemTime));
     view.RepaintList(EList::Measurements);
+    view.RepaintList(EList::Results);
+    if (feedbackText)
+        view.SetStatusText(2, ReplacePlaceholders(Lang(*feedbackText), feedbackValues));
 }
 
 std::string TForm_Main::MainCaption() const {
+    std::string caption;
     if (d.Link->IsOpen())
-        return Lang(LE_ConnectedTo) + "  " + CurrOpenedDevice + " @ " +
-               std::to_string(KyvoBaudRate) + " " + Lang(LE_Baud) + " - " + VERSION_STRING;
-    return appName + " - " + VERSION_STRING;
+        caption = Lang(LE_ConnectedTo) + "  " + CurrOpenedDevice + " @ " +
+                  std::to_string(KyvoBaudRate) + " " + Lang(LE_Baud) + " - " + VERSION_STRING;
+    else
+        caption = appName + " - " + VERSION_STRING;
+    if (!ListFile.empty()) {
+        const auto slash = ListFile.find_last_of("/\\");
+        caption += " - " + std::string(ListModified ? "*" : "") +
+                   (slash == std::string::npos ? ListFile : ListFile.substr(slash + 1));
+    }
+    return caption;
 }
 
 // ---------------------------------------------------------------------------
 // Message boxes
 
 EModalResult TForm_Main::ShowOwnMessage(const std::string& text, const std::string& caption,
-                                        EMsgStyle style) {
+                                        EMsgStyle style, bool defaultNo) {
     const bool clockWasOn = Timer_KyvoClock && Timer_KyvoClock->IsActive();
     if (Timer_StateCnt) Timer_StateCnt->Stop();
     if (Timer_KyvoClock) Timer_KyvoClock->Stop();
@@ -363,6 +375,7 @@ EModalResult TForm_Main::ShowOwnMessage(const std::string& text, const std::stri
             b.Cancel = Lang(LE_No);
             break;
     }
+    b.DefaultIsSecond = defaultNo && style != EMsgStyle::OK;
     const EModalResult r = view.ShowMessageBox(text, caption, style, b);
     if (clockWasOn && Timer_KyvoClock) Timer_KyvoClock->Start(1000);
     if (Timer_StateCnt) Timer_StateCnt->Start(1000);

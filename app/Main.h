@@ -92,6 +92,9 @@ TWindowGeometry PlaceWindow(IKeyStore& user, const TScreenSize& screen);
 // folder lacks one; name alone when folder is empty.
 std::string JoinFolderAndFile(const std::string& folder, const std::string& name);
 
+// text with %1, %2, ... replaced by values[0], values[1], ...
+std::string ReplacePlaceholders(std::string text, const std::vector<std::string>& values);
+
 // Whole minutes between the times of day of a and b, sign dropped.
 int MinutesBetweenTimesOfDay(const TLocalDateTime& a, const TLocalDateTime& b);
 
@@ -148,6 +151,10 @@ class TForm_Main {
     // Sets every caption and hint in the present language; the front end
     // runs it again after the user picked another language.
     void ApplyLanguageTexts();
+    // Cancel in the prompt window: asks the device to stop the evaluation
+    // under way. Its answer ends the measurement as a device error does;
+    // nothing happens outside a measurement.
+    void AbortEvaluation();
     // Enter or Escape in a clock picker; other keys are the picker's own.
     void DTP_SetDateKeyDown(bool enter);
     void PopUpItem_SetSystemTimeClick();
@@ -196,8 +203,10 @@ class TForm_Main {
     std::function<void(TForm_Main&, std::uint8_t state)> OnStateEntered;
 
     // Shows a message through the program's own box, pausing the timers.
+    // defaultNo: the second button is the default (questions whose Yes
+    // destroys data).
     EModalResult ShowOwnMessage(const std::string& text, const std::string& caption,
-                                EMsgStyle style);
+                                EMsgStyle style, bool defaultNo = false);
     void ShowMessageKeepState(const std::string& text, const std::string& caption, std::uint8_t s);
 
   private:
@@ -271,6 +280,14 @@ class TForm_Main {
     bool ShowConfigMessage(std::uint8_t parseResult);
     TDeviceIdentity DeviceIdentity() const;
     TextLookup Texts() const;
+    // The language texts result rows carry (validity, "Not a number",
+    // "Infinite") follow a change of language: a row text equal to the
+    // entry's text in the language before, or to its built-in text, takes
+    // the text of the present language.
+    void RetranslateResultRows();
+    // Status panel 2 tells what the last read, save or load did; it follows
+    // a change of language.
+    void ShowFeedback(const TLangEntry& text, std::vector<std::string> values);
     void SetDeviceClock();
 
     TMainDeps d;
@@ -320,10 +337,15 @@ class TForm_Main {
     ECombineMeasurements CombineMeasurements = ECombineMeasurements::SingleOnly;
     bool IsTimerMeasure = false;
     bool TryRFIDAgain = false;
+    bool abortRequested = false;        // abortEvaluation sent in this measurement
+    std::vector<std::string> rowTexts;  // texts of the row entries when last applied
+    const TLangEntry* feedbackText = nullptr;
+    std::vector<std::string> feedbackValues;
 
     tByteBuffer ResultCfgBuffer;
     tByteBuffer ResultBuffer;
     int progressPosition = 0;
+    bool countProgress = true;  // false while a read's pointer blocks arrive
 
     TLocalDateTime lastDeviceClock;
     bool lastDeviceClockValid = false;
@@ -341,6 +363,17 @@ class TForm_Main {
     std::string LastUsedFile = "Results.tsv";
     // ClearMeasureList: frees every measurement; both list counts become 0.
     void ClearMeasureList();
+
+    // The result file the list came from or was last saved to (empty: none)
+    // and whether the list changed since; the window caption shows both.
+    std::string ListFile;
+    bool ListModified = false;
+    // A save to a result file the user sees as the list's file (not the
+    // tracking file): the status bar names it, the caption loses its mark.
+    void NoteListSaved(const std::string& path);
+    void NoteListLoaded(const std::string& path);
+    // Measurements were added, deleted or commented.
+    void NoteListChanged();
     const std::vector<TKyvoResultData>& StoredResultTable() const { return ResultList; }
 };
 

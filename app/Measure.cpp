@@ -252,8 +252,15 @@ void TForm_Main::AddNewMeasureSet() {
     view.SetEnabled(EControl::Menu_SaveFile, true);
     view.SetEnabled(EControl::Button_Save, true);
     haveTestConfig = false;
+    NoteListChanged();
     if (OnMeasurementAdded) OnMeasurementAdded(*this, *added);
     SaveAsConfigured();
+}
+
+void TForm_Main::AbortEvaluation() {
+    if (State_.Current != stEvaluating || !d.Link->IsOpen()) return;
+    abortRequested = true;
+    Kyvo->abortEvaluation();
 }
 
 }  // namespace kyvo

@@ -127,6 +127,7 @@ struct TMessageButtons {
     std::string OK;      // text of the first button (OK or Yes)
     std::string Cancel;  // text of the second button (Cancel or No); unused in style OK
     std::string Aux;     // text of the third button (Cancel), style YesNoCancel only
+    bool DefaultIsSecond = false;  // Enter answers with the second button (No), not the first
 };
 
 // The version dialog's contents.

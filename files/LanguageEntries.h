@@ -254,6 +254,14 @@ inline constexpr TLangEntry LE_HintStartMeasurement{766,
                                                     "Start a new measurement and get the results."};
 inline constexpr TLangEntry LE_HintTimerMeasure{
     770, "Start a measurement using timer (if declared in test configuration)."};
+inline constexpr TLangEntry LE_ReceivingPointers{860, "Receiving data: storage pointers"};
+inline constexpr TLangEntry LE_ReceivingResultConfigs{861, "Receiving data: result configurations"};
+inline constexpr TLangEntry LE_ReceivingResults{862, "Receiving data: results"};
+// %1 and %2 stand for the numbers.
+inline constexpr TLangEntry LE_MeasurementsReadNew{863, "%1 measurements read, %2 of them new."};
+// %1 stands for the file's path.
+inline constexpr TLangEntry LE_ListSavedTo{864, "List saved to %1"};
+inline constexpr TLangEntry LE_ListLoadedFrom{865, "List loaded from %1"};
 
 inline constexpr TLangEntry LE_ExportReportPdf{900, "Export report (PDF)…"};
 inline constexpr TLangEntry LE_PrintReport{901, "Print…"};
@@ -454,6 +462,12 @@ inline constexpr std::array kLanguageEntries{
     LE_HintFirmwareVersion,
     LE_HintStartMeasurement,
     LE_HintTimerMeasure,
+    LE_ReceivingPointers,
+    LE_ReceivingResultConfigs,
+    LE_ReceivingResults,
+    LE_MeasurementsReadNew,
+    LE_ListSavedTo,
+    LE_ListLoadedFrom,
     LE_ExportReportPdf,
     LE_PrintReport,
     LE_ExportData,

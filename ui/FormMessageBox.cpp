@@ -8,6 +8,7 @@ namespace {
 constexpr int kButtonWidth = 120;
 constexpr int kButtonHeight = 25;
 constexpr int kLabelTop = 16;
+constexpr int kBottomMargin = 16;
 }  // namespace
 
 TForm_OwnMessageBox::TForm_OwnMessageBox(QWidget* parent)
@@ -51,7 +52,10 @@ void TForm_OwnMessageBox::SetMessage(const QString& cap, const QString& msg, int
     Label_Message->setGeometry(16, kLabelTop, labelWidth, labelHeight);
     const int buttonTop = kLabelTop + labelHeight + 20;
     for (QPushButton* b : {Button_OK, Button_Cancel, Button_Aux}) b->move(b->x(), buttonTop);
-    setFixedSize(width, labelHeight + Button_OK->height() + 80);
+    // The box's client area ends a margin below the buttons: the larger
+    // height the classic layout gives includes the title bar and frame,
+    // which the window system adds here on its own.
+    setFixedSize(width, buttonTop + Button_OK->height() + kBottomMargin);
 
     Button_OK->setText(okText);
     Button_Cancel->setText(cancelText);
@@ -74,6 +78,11 @@ void TForm_OwnMessageBox::SetMessage(const QString& cap, const QString& msg, int
             Button_Cancel->move(width / 2 + 5, buttonTop);
             break;
     }
+}
+
+void TForm_OwnMessageBox::SetDefaultButton(QPushButton* button) {
+    for (QPushButton* b : {Button_OK, Button_Cancel, Button_Aux}) b->setDefault(b == button);
+    button->setFocus(Qt::OtherFocusReason);
 }
 
 void TForm_OwnMessageBox::finish(int result) {

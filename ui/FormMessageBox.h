@@ -23,6 +23,9 @@ class TForm_OwnMessageBox : public QDialog {
     void SetMessage(const QString& cap, const QString& msg, int msgStyle, const QString& okText,
                     const QString& cancelText, const QString& auxText);
 
+    // The button Enter presses and that has the focus (Button_OK unless set).
+    void SetDefaultButton(QPushButton* button);
+
     QLabel* Label_Message;
     QPushButton* Button_OK;
     QPushButton* Button_Cancel;

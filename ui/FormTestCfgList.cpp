@@ -1,8 +1,13 @@
 #include "ui/FormTestCfgList.h"
 
+#include <QApplication>
 #include <QMouseEvent>
 
 namespace kyvo {
+
+namespace {
+constexpr int kTitleButtonsRoom = 90;
+}  // namespace
 
 TForm_TestCfgList::TForm_TestCfgList(QWidget* parent) : QDialog(parent) {
     QFont f = font();
@@ -28,7 +33,14 @@ void TForm_TestCfgList::SetEntries(const QString& caption, const QString& okText
     const QFontMetrics fm(ListBox_Cfg->font());
     int widest = 0;
     for (const QString& e : entries) widest = std::max(widest, fm.horizontalAdvance(e));
-    const int listWidth = fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ")) + 20;
+    // The window manager writes the caption in its own, larger title font
+    // beside its buttons: the window is made wide enough for that too.
+    QFont titleFont = QApplication::font();
+    titleFont.setBold(true);
+    const int captionRoom = QFontMetrics(titleFont).horizontalAdvance(caption) + kTitleButtonsRoom;
+    const int listWidth =
+        std::max(fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ")) + 20,
+                 captionRoom - 23);
     const int listHeight = 7 * fm.boundingRect(QStringLiteral("Gg")).height();
     ListBox_Cfg->setHorizontalScrollBarPolicy(widest + 40 > listWidth ? Qt::ScrollBarAsNeeded
                                                                       : Qt::ScrollBarAlwaysOff);

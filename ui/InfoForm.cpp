@@ -5,6 +5,8 @@
 #include <QImageReader>
 #include <QPainter>
 
+#include "ui/ProgramIcon.h"
+
 namespace kyvo {
 
 namespace {
@@ -62,12 +64,14 @@ void TForm_Info::updateLogo(const QString& fileName, const QString& baseDir) {
         QImageReader reader(name);
         image = reader.read();
     }
+    const qreal dpr = devicePixelRatioF();
     if (image.isNull()) {
-        Image_Logo->clear();
-        Image_Logo->hide();
+        // Without a customer logo the program's own icon fills the place, so
+        // the dialog is not a blank blue card.
+        Image_Logo->setPixmap(programIcon().pixmap(QSize(56, 56), dpr));
+        Image_Logo->show();
         return;
     }
-    const qreal dpr = devicePixelRatioF();
     QPixmap pm = QPixmap::fromImage(image).scaled(QSize(150, 60) * dpr, Qt::KeepAspectRatio,
                                                   Qt::SmoothTransformation);
     pm.setDevicePixelRatio(dpr);

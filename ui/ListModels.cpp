@@ -103,7 +103,9 @@ QVariant MeasureListModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant MeasureListModel::headerData(int section, Qt::Orientation o, int role) const {
-    if (o == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < titles_.size())
+    // The tooltip gives the whole title of a header too narrow for it.
+    if (o == Qt::Horizontal && (role == Qt::DisplayRole || role == Qt::ToolTipRole) &&
+        section >= 0 && section < titles_.size())
         return titles_[section];
     return QAbstractTableModel::headerData(section, o, role);
 }
@@ -168,7 +170,7 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant ResultListModel::headerData(int section, Qt::Orientation o, int role) const {
-    if (o == Qt::Horizontal && role == Qt::DisplayRole) {
+    if (o == Qt::Horizontal && (role == Qt::DisplayRole || role == Qt::ToolTipRole)) {
         const int title = withoutUnit_ && section >= 3 ? section + 1 : section;
         if (title >= 0 && title < titles_.size()) return titles_[title];
     }

@@ -12,6 +12,8 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyleFactory>
+#include <QStyledItemDelegate>
+#include <QToolTip>
 #include <cmath>
 
 #include "ui/FormMessageBox.h"
@@ -55,7 +57,45 @@ QColor panelColour(EPanelColour c, const QPalette& pal) {
     }
 }
 
+// A cell too narrow for its text shows the whole text as its tooltip; a cell
+// that shows everything shows none.
+class TCutCellTipDelegate final : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override {
+        if (event->type() != QEvent::ToolTip || !index.isValid())
+            return QStyledItemDelegate::helpEvent(event, view, option, index);
+        QStyleOptionViewItem opt(option);
+        initStyleOption(&opt, index);
+        if (cellTextIsCut(opt, view)) {
+            QToolTip::showText(event->globalPos(), opt.text, view->viewport(), option.rect);
+        } else {
+            QToolTip::hideText();
+            event->ignore();
+        }
+        return true;
+    }
+};
+
+// A header too narrow for its title shows the title's start and an ellipsis.
+class TElidingHeader final : public QHeaderView {
+  public:
+    explicit TElidingHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {}
+
+  protected:
+    void initStyleOptionForIndex(QStyleOptionHeader* option, int logicalIndex) const override {
+        QHeaderView::initStyleOptionForIndex(option, logicalIndex);
+        const int margin = style()->pixelMetric(QStyle::PM_HeaderMargin, option, this);
+        int room = sectionSize(logicalIndex) - 2 * margin;
+        if (isSortIndicatorShown() && sortIndicatorSection() == logicalIndex)
+            room -= style()->pixelMetric(QStyle::PM_HeaderMarkSize, option, this) + margin;
+        option->text = option->fontMetrics.elidedText(option->text, Qt::ElideRight, room);
+    }
+};
+
 void setupList(QTableView* view) {
+    view->setHorizontalHeader(new TElidingHeader(view));
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -67,6 +107,11 @@ void setupList(QTableView* view) {
     view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 4);
     view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    // A narrow header keeps the start of its title, as the cells do.
+    view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    view->horizontalHeader()->setTextElideMode(Qt::ElideRight);
+    view->setTextElideMode(Qt::ElideRight);
+    view->setItemDelegate(new TCutCellTipDelegate(view));
     view->horizontalHeader()->setHighlightSections(false);
     view->horizontalHeader()->setSortIndicatorShown(false);
     view->horizontalHeader()->setSectionsClickable(true);
@@ -86,6 +131,15 @@ void showSortArrow(QTableView* view, int column, ESortType mode) {
 }
 
 }  // namespace
+
+bool cellTextIsCut(const QStyleOptionViewItem& option, const QWidget* widget) {
+    if (option.text.isEmpty()) return false;
+    const QStyle* style = widget ? widget->style() : QApplication::style();
+    const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &option, widget);
+    // The style keeps this margin on both sides of the text inside its rectangle.
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+    return option.fontMetrics.horizontalAdvance(option.text) > textRect.width() - 2 * margin;
+}
 
 void TLineImageView::setPicture(const QImage& image, bool stretch) {
     image_ = image;
@@ -118,12 +172,36 @@ TForm_EvaluationInfo::TForm_EvaluationInfo(QWidget* parent)
     f.setPointSize(14);
     Label_InfoText->setFont(f);
     Label_InfoText->move(8, 8);
+    Button_Cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    Button_Cancel->setAutoDefault(false);
+    connect(Button_Cancel, &QPushButton::clicked, this, [this] { reject(); });
+    placeControls();
 }
 
 void TForm_EvaluationInfo::SetLabelText(const QString& text) {
     Label_InfoText->setText(text);
+    placeControls();
+}
+
+void TForm_EvaluationInfo::SetCancelText(const QString& text) {
+    Button_Cancel->setText(text);
+    placeControls();
+}
+
+void TForm_EvaluationInfo::placeControls() {
     Label_InfoText->adjustSize();
-    setFixedSize(Label_InfoText->width() + 20, Label_InfoText->height() + 50);
+    const int buttonW = std::max(120, Button_Cancel->sizeHint().width());
+    const int w = std::max(Label_InfoText->width(), buttonW) + 20;
+    // The label as before, the button in its own row under it.
+    Button_Cancel->setGeometry((w - buttonW) / 2,
+                               Label_InfoText->y() + Label_InfoText->height() + 12, buttonW, 25);
+    setFixedSize(w, Button_Cancel->y() + Button_Cancel->height() + 12);
+}
+
+void TForm_EvaluationInfo::reject() {
+    // Escape lands here too. The window itself stays: the device ends the
+    // measurement, and the end hides it.
+    emit cancelRequested();
 }
 
 TMainWindow::TMainWindow(QWidget* parent) : QMainWindow(parent) {
@@ -152,6 +230,7 @@ TMainWindow::TMainWindow(QWidget* parent) : QMainWindow(parent) {
     applyWindowTexts();
     layoutTopRows();
     layoutLists();
+    shareColumnWidths();
 }
 
 TMainWindow::~TMainWindow() {
@@ -185,6 +264,7 @@ void TMainWindow::attach(TMeasureList* list, ESortType* measureSortMode, ILangua
     }
     applyWindowTexts();
     layoutLists();
+    shareColumnWidths();
 }
 
 // ---------------------------------------------------------------------------
@@ -291,6 +371,7 @@ void TMainWindow::buildControls() {
         if (!ListView_Measurements->selectionModel()->selectedRows().isEmpty()) editComment();
     });
     ListView_Measurements->setContextMenuPolicy(Qt::CustomContextMenu);
+    ListView_Measurements->installEventFilter(this);
 
     Label_Max = new QLabel(central);
     Label_Min = new QLabel(central);
@@ -448,21 +529,25 @@ void TMainWindow::applyWindowTexts() {
 // geometry
 
 void TMainWindow::layoutTopRows() {
+    // Buttons and labels keep their classic sizes unless their text (in the
+    // chosen language, at the screen's font size) needs more.
+    auto fit = [](QWidget* w, int width) { return std::max(width, w->sizeHint().width()); };
     const int buttonWidth = std::min(120, (screen() ? screen()->geometry().width() : 1920) / 4);
     const int comboHeight = 25;
     ComboBox_FTDIDevice->setGeometry(kMargin, kTopRowY, 230, comboHeight);
     ComboBox_Com->setGeometry(kMargin, kTopRowY, 130, comboHeight);
     ComboBox_Baud->setGeometry(kMargin + 134, kTopRowY, 92, comboHeight);
-    Button_Open->setGeometry(kMargin + 236, kTopRowY, 100, 25);
+    Button_Open->setGeometry(kMargin + 236, kTopRowY, fit(Button_Open, 100), 25);
     const int cbHeight = CB_CombineMeasurements->sizeHint().height();
     CB_CombineMeasurements->setGeometry(Button_Open->geometry().right() + 1 + 6,
-                                        Button_Open->y() + (25 - cbHeight) / 2, 190, cbHeight);
+                                        Button_Open->y() + (25 - cbHeight) / 2,
+                                        fit(CB_CombineMeasurements, 190), cbHeight);
 
-    Button_ReadData->setGeometry(kMargin, kSecondRowY, buttonWidth, 25);
+    Button_ReadData->setGeometry(kMargin, kSecondRowY, fit(Button_ReadData, buttonWidth), 25);
     Button_InstantMeasure->setGeometry(Button_ReadData->geometry().right() + 1 + 3, kSecondRowY,
-                                       buttonWidth, 25);
+                                       fit(Button_InstantMeasure, buttonWidth), 25);
     Button_TimerMeasure->setGeometry(Button_InstantMeasure->geometry().right() + 1 + 3, kSecondRowY,
-                                     buttonWidth, 25);
+                                     fit(Button_TimerMeasure, buttonWidth), 25);
 
     // The device block stands at the right edge: the identity above the clock.
     const int w = centralWidget()->width();
@@ -473,9 +558,11 @@ void TMainWindow::layoutTopRows() {
     Panel_Time->setGeometry(timeX, kSecondRowY - 2, panelW, 29);
     DTP_SetDate->setGeometry(2, 2, panelW - 4, 25);
     DTP_SetTime->setGeometry(2, 2, panelW - 4, 25);
-    Label_KyvoTime->setGeometry(dateX - 110, kSecondRowY, 104, 25);
+    const int labelW =
+        std::max({104, Label_KyvoTime->sizeHint().width(), Label_FW->sizeHint().width()});
+    Label_KyvoTime->setGeometry(dateX - 6 - labelW, kSecondRowY, labelW, 25);
     Label_FWDisplay->setGeometry(dateX, kTopRowY, timeX + panelW - dateX, 25);
-    Label_FW->setGeometry(dateX - 110, kTopRowY, 104, 25);
+    Label_FW->setGeometry(dateX - 6 - labelW, kTopRowY, labelW, 25);
 }
 
 int TMainWindow::labelColumnWidth() const {
@@ -495,14 +582,6 @@ void TMainWindow::layoutLists() {
     const int fullH = std::max(centralWidget()->height() - top - kStatusGap, 20);
     ListView_Measurements->setGeometry(kMargin, top, measW, fullH);
     ListView_Results->setGeometry(kMargin + measW + 8, top, resW, fullH);
-    for (QTableView* v : {ListView_Measurements, ListView_Results}) {
-        const int columns = v->model() ? v->model()->columnCount() : 1;
-        // The vertical scroll bar's room is kept so that the columns never
-        // need a horizontal one.
-        const int inner =
-            v->width() - 2 * v->frameWidth() - v->verticalScrollBar()->sizeHint().width();
-        for (int c = 0; c < columns; ++c) v->setColumnWidth(c, inner / std::max(columns, 1));
-    }
     const bool shown = DrawImage && ImagePosition != SNone;
     Label_Min->setVisible(shown);
     Label_Max->setVisible(shown);
@@ -511,6 +590,18 @@ void TMainWindow::layoutLists() {
         placeLineImage();
     } else {
         imageView_->hide();
+    }
+}
+
+void TMainWindow::shareColumnWidths() {
+    if (!Constructed) return;
+    for (QTableView* v : {ListView_Measurements, ListView_Results}) {
+        const int columns = v->model() ? v->model()->columnCount() : 1;
+        // The vertical scroll bar's room is kept so that the columns never
+        // need a horizontal one.
+        const int inner =
+            v->width() - 2 * v->frameWidth() - v->verticalScrollBar()->sizeHint().width();
+        for (int c = 0; c < columns; ++c) v->setColumnWidth(c, inner / std::max(columns, 1));
     }
 }
 
@@ -587,6 +678,8 @@ void TMainWindow::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     layoutTopRows();
     layoutLists();
+    // Widths the user gave the columns last until the window is resized.
+    shareColumnWidths();
     if (DrawImage) resizeSettle_.start();
 }
 
@@ -612,6 +705,7 @@ void TMainWindow::setResultLayoutWithoutUnit(bool without) {
     resModel_->setWithoutUnitColumn(without);
     applyWindowTexts();
     layoutLists();
+    shareColumnWidths();
 }
 
 // ---------------------------------------------------------------------------
@@ -680,6 +774,7 @@ void TMainWindow::deleteSelectedEntries() {
     for (auto it = rows.rbegin(); it != rows.rend(); ++it)
         if (*it < int(list_->size())) list_->erase(list_->begin() + *it);
     measModel_->setCount(int(list_->size()));
+    if (events_.ListEdited) events_.ListEdited();
     measModel_->repaintAll();
     hideLineImage();
     layoutLists();
@@ -692,6 +787,7 @@ void TMainWindow::deleteWholeList() {
         list_->clear();
         measModel_->setCount(0);
         hideLineImage();
+        if (events_.ListEdited) events_.ListEdited();
     }
     rebuildLineImage();
     layoutLists();
@@ -707,8 +803,10 @@ void TMainWindow::editComment() {
     std::string text = set.UserComment;
     if (ShowInputQuery(lang(LE_UserComments), lang(LE_CommentsResponsibility), text, lang(LE_OK),
                        lang(LE_Cancel)) == EModalResult::OK) {
+        const bool changed = set.UserComment != text;
         set.UserComment = text;
         measModel_->repaintRow(row);
+        if (changed && events_.ListEdited) events_.ListEdited();
     }
 }
 
@@ -727,6 +825,9 @@ void TMainWindow::SetText(EControl c, const std::string& text) {
         l->setText(q(text));
     else if (auto* cb = qobject_cast<QComboBox*>(w))
         cb->setEditText(q(text));
+    // A longer text (another language) may need a wider control.
+    if (Constructed && (qobject_cast<QAbstractButton*>(w) || w == Label_FW || w == Label_KyvoTime))
+        layoutTopRows();
 }
 
 void TMainWindow::SetHint(EControl c, const std::string& hint) {
@@ -871,6 +972,13 @@ void TMainWindow::changeEvent(QEvent* event) {
 }
 
 bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ListView_Measurements && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete &&
+        static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
+        // The Delete key does what the pop-up menu's item does, when it may.
+        if (action(EControl::DeleteEntries)->isEnabled()) click(EControl::DeleteEntries);
+        return true;
+    }
     if ((watched == DTP_SetDate || watched == DTP_SetTime) && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) {
@@ -1001,9 +1109,10 @@ void TMainWindow::centreOnWindow(QWidget* dialog) const {
 
 EModalResult TMainWindow::ShowMessageBox(const std::string& text, const std::string& caption,
                                          EMsgStyle style, const TMessageButtons& buttons) {
-    TForm_OwnMessageBox box(this);
+    TForm_OwnMessageBox box(dialogParent());
     box.SetMessage(q(caption), q(text), int(style), q(buttons.OK), q(buttons.Cancel),
                    q(buttons.Aux));
+    if (buttons.DefaultIsSecond && style != EMsgStyle::OK) box.SetDefaultButton(box.Button_Cancel);
     centreOnWindow(&box);
     return EModalResult(box.exec());
 }
@@ -1011,7 +1120,7 @@ EModalResult TMainWindow::ShowMessageBox(const std::string& text, const std::str
 EModalResult TMainWindow::ShowInputQuery(const std::string& caption, const std::string& prompt,
                                          std::string& text, const std::string& okText,
                                          const std::string& cancelText) {
-    TForm_InputQuery query(this);
+    TForm_InputQuery query(dialogParent());
     query.SetQuery(q(caption), q(prompt), q(okText), q(cancelText));
     query.Edit_Input->setText(q(text));
     centreOnWindow(&query);
@@ -1025,7 +1134,7 @@ EModalResult TMainWindow::ShowInputQuery(const std::string& caption, const std::
 EModalResult TMainWindow::ShowSelect(const std::string& caption, const std::string& prompt,
                                      const std::vector<std::string>& items, int& selected,
                                      const std::string& okText, const std::string& cancelText) {
-    TForm_Select select(this);
+    TForm_Select select(dialogParent());
     select.setWindowTitle(q(caption));
     select.Label_Select->setText(q(prompt));
     select.Button_OK->setText(q(okText));
@@ -1042,7 +1151,7 @@ EModalResult TMainWindow::ShowSelect(const std::string& caption, const std::stri
 
 EModalResult TMainWindow::ShowConfigList(const std::string& caption, const std::string& okText,
                                          const std::vector<std::string>& items, int& selected) {
-    TForm_TestCfgList dialog(this);
+    TForm_TestCfgList dialog(dialogParent());
     QStringList list;
     for (const auto& i : items) list << q(i);
     dialog.SetEntries(q(caption), q(okText), list);
@@ -1071,7 +1180,7 @@ std::optional<std::string> TMainWindow::ShowFileDialog(const TFileDialogRequest&
     QStringList filters;
     for (int i = 0; i + 1 < parts.size(); i += 2)
         filters << parts[i] + QStringLiteral(" (") + parts[i + 1] + QStringLiteral(")");
-    QFileDialog dialog(this);
+    QFileDialog dialog(dialogParent());
     dialog.setNameFilters(filters);
     dialog.setDirectory(q(r.InitialDir));
     dialog.selectFile(q(r.FileName));
@@ -1084,11 +1193,27 @@ std::optional<std::string> TMainWindow::ShowFileDialog(const TFileDialogRequest&
 }
 
 void TMainWindow::ShowEvaluationInfo(const std::string& text) {
-    if (!EvaluationInfo) EvaluationInfo = std::make_unique<TForm_EvaluationInfo>(this);
+    if (!EvaluationInfo) {
+        EvaluationInfo = std::make_unique<TForm_EvaluationInfo>(this);
+        connect(EvaluationInfo.get(), &TForm_EvaluationInfo::cancelRequested, this, [this] {
+            EvaluationInfo->Button_Cancel->setEnabled(false);
+            if (events_.AbortEvaluation) events_.AbortEvaluation();
+        });
+    }
+    const bool wasHidden = !EvaluationInfo->isVisible();
+    if (wasHidden) EvaluationInfo->Button_Cancel->setEnabled(true);
+    EvaluationInfo->SetCancelText(q(lang(LE_Cancel)));
     EvaluationInfo->SetLabelText(q(text));
     centreOnWindow(EvaluationInfo.get());
     EvaluationInfo->show();
-    EvaluationInfo->raise();
+    // A countdown updates the prompt every second; a message open in front
+    // of it stays in front.
+    if (!QApplication::activeModalWidget()) EvaluationInfo->raise();
+}
+
+QWidget* TMainWindow::dialogParent() {
+    if (EvaluationInfo && EvaluationInfo->isVisible()) return EvaluationInfo.get();
+    return this;
 }
 
 void TMainWindow::HideEvaluationInfo() {

@@ -12,6 +12,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QPushButton>
+#include <QStyleOptionViewItem>
 #include <QTableView>
 #include <QTimeEdit>
 #include <QTimer>
@@ -33,6 +34,9 @@ namespace kyvo {
 
 class TForm_EvaluationInfo;
 
+// Whether the cell's text is wider than the room the style gives it.
+bool cellTextIsCut(const QStyleOptionViewItem& option, const QWidget* widget);
+
 // What the window reports to the controller. Unset handlers are skipped.
 struct TWindowEvents {
     std::function<void(EControl)> Click;  // buttons, menu and pop-up items
@@ -43,6 +47,10 @@ struct TWindowEvents {
     std::function<void()> Activated;
     std::function<bool()> CloseQuery;  // false refuses the close
     std::function<void()> Closed;
+    // The user deleted measurements or changed a comment.
+    std::function<void()> ListEdited;
+    // Cancel or Escape in the measurement's prompt window.
+    std::function<void()> AbortEvaluation;
     // Timers pause around the window's own message boxes and dialogs.
     std::function<EModalResult(const std::string& text, EMsgStyle)> Message;
 };
@@ -180,6 +188,9 @@ class TMainWindow : public QMainWindow, public IMainView {
     void click(EControl c);
     void layoutTopRows();
     void layoutLists();
+    // Every column of a list gets the list's width divided by its number
+    // of columns.
+    void shareColumnWidths();
     void placeLineImage();
     int labelColumnWidth() const;
     void measurementSelectionChanged();
@@ -189,6 +200,9 @@ class TMainWindow : public QMainWindow, public IMainView {
     std::string lang(const TLangEntry& e) const;
     EModalResult ask(const std::string& text, EMsgStyle style);
     void centreOnWindow(QWidget* dialog) const;
+    // The parent of a modal dialog: the prompt window while it is shown, so
+    // that the dialog stands in front of it, else the main window.
+    QWidget* dialogParent();
 
     TWindowEvents events_;
     TMeasureList emptyList_;
@@ -250,13 +264,27 @@ class TMainWindow : public QMainWindow, public IMainView {
     QImage LineImage;
 };
 
-// The measurement prompt window: no title-bar buttons, one label.
+// The measurement prompt window: no title-bar buttons, one label and a
+// Cancel button; Escape is the same as Cancel.
 class TForm_EvaluationInfo : public QDialog {
     Q_OBJECT
   public:
     explicit TForm_EvaluationInfo(QWidget* parent);
     void SetLabelText(const QString& text);
+    void SetCancelText(const QString& text);
     QLabel* Label_InfoText;
+    QPushButton* Button_Cancel;
+
+  signals:
+    // The user asked to stop the measurement; the window stays until the
+    // measurement has ended.
+    void cancelRequested();
+
+  public slots:
+    void reject() override;
+
+  private:
+    void placeControls();
 };
 
 }  // namespace kyvo

@@ -84,6 +84,8 @@ void wireWindow(TMainWindow& window, TForm_Main& controller, ILanguage* language
     e.Activated = [c] { c->FormActivate(); };
     e.CloseQuery = [c] { return c->FormCloseQuery(); };
     e.Closed = [c] { c->FormClose(); };
+    e.AbortEvaluation = [c] { c->AbortEvaluation(); };
+    e.ListEdited = [c] { c->NoteListChanged(); };
     e.Message = [c](const std::string& text, EMsgStyle style) {
         return c->ShowOwnMessage(text, "", style);
     };

@@ -27,6 +27,7 @@
 #include "files/StartupFiles.h"
 #include "ui/DesktopIdentity.h"
 #include "ui/MainWindow.h"
+#include "ui/ProgramIcon.h"
 #include "ui/QtPlatform.h"
 #include "ui/WindowWiring.h"
 
@@ -110,9 +111,9 @@ int main(int argc, char** argv) {
     }
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Kyvo DataReader"));
+    QApplication::setApplicationName(QString::fromLatin1(kProgramName));
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopId));
-    QApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(kDesktopId)));
+    QApplication::setWindowIcon(programIcon());
     Options options;
     QString error;
     if (!parseOptions(QApplication::arguments(), options, error)) {

@@ -28,6 +28,7 @@ struct ShownMessage {
     std::string Caption;
     EMsgStyle Style;
     std::uint8_t StateDuring;
+    bool DefaultNo = false;  // Enter would answer with the second button
 };
 
 class FakeView final : public IMainView {
@@ -40,9 +41,11 @@ class FakeView final : public IMainView {
     std::map<EControl, EPanelColour> Colours;
     std::string Caption;
     std::string Status;
+    std::string Feedback;  // status panel 2: what the last read or save did
     std::vector<std::string> StatusHistory;
     bool ProgressVisible = false;
     int ProgressMax = 0, ProgressPosition = 0, ProgressMaxSeen = 0;
+    std::vector<std::pair<int, int>> ProgressTrail;  // (position, maximum) of every move
     std::map<EList, int> Counts;
     std::vector<ShownMessage> Messages;
     std::vector<TFileDialogRequest> FileDialogs;
@@ -107,6 +110,7 @@ class FakeView final : public IMainView {
     void SetGeometry(const TWindowGeometry&) override {}
     void SetLanguageMenu(const std::vector<std::string>&, int) override {}
     void SetStatusText(int panel, const std::string& t) override {
+        if (panel == 2) Feedback = t;
         if (panel != 0) return;
         Status = t;
         StatusHistory.push_back(t);
@@ -116,7 +120,10 @@ class FakeView final : public IMainView {
         ProgressMax = m;
         if (m > ProgressMaxSeen) ProgressMaxSeen = m;
     }
-    void SetProgressPosition(int p) override { ProgressPosition = p; }
+    void SetProgressPosition(int p) override {
+        ProgressPosition = p;
+        ProgressTrail.push_back({p, ProgressMax});
+    }
     void SetListCount(EList l, int n) override { Counts[l] = n; }
     void RepaintList(EList) override {}
     int SelectedCount(EList) override { return SelectionCount; }
@@ -128,8 +135,9 @@ class FakeView final : public IMainView {
     void ClearPickerFocus() override { PickerFocus = false; }
     void SetPanelColour(EControl c, EPanelColour col) override { Colours[c] = col; }
     EModalResult ShowMessageBox(const std::string& text, const std::string& caption,
-                                EMsgStyle style, const TMessageButtons&) override {
-        Messages.push_back({text, caption, style, CurrentState ? CurrentState() : std::uint8_t(0)});
+                                EMsgStyle style, const TMessageButtons& buttons) override {
+        Messages.push_back({text, caption, style, CurrentState ? CurrentState() : std::uint8_t(0),
+                            buttons.DefaultIsSecond});
         if (MessageAnswers.empty()) return EModalResult::OK;
         const EModalResult r = MessageAnswers.front();
         MessageAnswers.pop_front();

@@ -91,6 +91,7 @@ TEST(Housekeeping, formattingAsksThenEmptiesTheDatabaseAndSaysSo) {
     rig.Run(400);  // a clock request may delay the click
     ASSERT_EQ(rig.view.Messages.size(), 1u);
     EXPECT_EQ(rig.view.Messages[0].Style, EMsgStyle::YesNo);
+    EXPECT_TRUE(rig.view.Messages[0].DefaultNo);  // Enter must not wipe the device
     rig.Run(3000);
     EXPECT_GT(rig.device->storedResultCount(), 0u);
 

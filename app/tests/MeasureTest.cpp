@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -187,6 +188,57 @@ TEST(Measure, aChangedConfigurationForTheSecondHalfGivesTwoSingleEntries) {
     EXPECT_EQ(r.rig.main->MeasureList[0]->ResultList.size(), 2u);
     EXPECT_EQ(r.rig.main->MeasureList[1]->TestName, "CRP quantitative");
     EXPECT_EQ(r.rig.main->CombineMode(), ECombineMeasurements::Combine);
+}
+
+// The evaluate frame with the abort flag, as it goes over the wire.
+bool SentAbort(const tByteBuffer& sent) {
+    const tByteBuffer frame = test::wireFrame(0x5E, {0x04});
+    return std::search(sent.begin(), sent.end(), frame.begin(), frame.end()) != sent.end();
+}
+
+TEST(Measure, cancelDuringTheCountdownStopsTheDeviceAndEndsWithItsAbortMessage) {
+    Ready r(Quiet(), {{"Setup/TestSource", "Kyvo"}});
+    r.rig.view.ConfigAnswers = {2};  // 12 s countdown
+    r.rig.main->Button_TimerMeasureClick();
+    r.rig.Run(4000);
+    ASSERT_EQ(r.rig.State(), stEvaluating);
+    ASSERT_TRUE(r.rig.view.PromptVisible);
+    r.rig.sent.clear();
+    r.rig.main->AbortEvaluation();
+    EXPECT_TRUE(SentAbort(r.rig.sent));
+    r.rig.Run(1000);
+    EXPECT_EQ(r.rig.State(), stReady);
+    EXPECT_FALSE(r.rig.view.PromptVisible);
+    EXPECT_EQ(r.rig.view.MessageTexts(),
+              std::vector<std::string>{"(Kyvo) Error Code: 0x1D\r\nAborted by user."});
+    // The device really stopped: no result arrives later.
+    r.rig.Run(30000);
+    EXPECT_TRUE(r.rig.main->MeasureList.empty());
+    EXPECT_EQ(r.rig.MessageCount(), 1u);
+}
+
+TEST(Measure, anAbortTheDeviceOnlyAcknowledgesStillEndsTheMeasurement) {
+    Ready r(Quiet(), {{"Setup/TestSource", "Kyvo"}});
+    r.rig.view.ConfigAnswers = {2};
+    r.rig.main->Button_TimerMeasureClick();
+    r.rig.Run(4000);
+    ASSERT_EQ(r.rig.State(), stEvaluating);
+    r.rig.deviceAttached = false;  // the device's own answer is replaced below
+    r.rig.main->AbortEvaluation();
+    r.rig.InjectFrame(0x55, {});  // acknowledge: nothing was running
+    r.rig.Run(100);
+    EXPECT_EQ(r.rig.State(), stReady);
+    EXPECT_EQ(r.rig.view.MessageTexts(), std::vector<std::string>{"Aborted by user."});
+    EXPECT_TRUE(r.rig.main->MeasureList.empty());
+}
+
+TEST(Measure, cancelOutsideAMeasurementSendsNothing) {
+    Ready r(Quiet());
+    r.rig.sent.clear();
+    r.rig.main->AbortEvaluation();
+    r.rig.Run(100);
+    EXPECT_TRUE(r.rig.sent.empty());
+    EXPECT_EQ(r.rig.State(), stReady);
 }
 
 }  // namespace

@@ -165,6 +165,35 @@ TEST(ResultFileMenu, loadAsksAboutThePresentListAndReplacesItWithTheChosenFile) 
     }
 }
 
+TEST(ResultFileMenu, theCaptionNamesTheListsFileAndMarksChangesTheStatusSaysWhereItWasSaved) {
+    TempFolder folder;
+    const std::string stored = folder.File("stored.tsv");
+    const std::string saved = folder.File("saved.tsv");
+    WriteResultFile(stored, {"A", "B"});
+    Window w(folder, {{"Setup/DefaultDir", folder.Path + "/"}});
+    w.rig.Start();
+    const std::string plain = w.rig.view.Caption;
+    EXPECT_EQ(plain.find(".tsv"), std::string::npos);
+
+    w.rig.view.FileAnswers = {stored};
+    w.rig.main->Menu_LoadFileClick();
+    EXPECT_EQ(w.rig.view.Caption, plain + " - stored.tsv");
+    EXPECT_EQ(w.rig.view.Feedback, "List loaded from " + stored);
+
+    w.rig.main->NoteListChanged();  // as the window reports a deleted entry
+    EXPECT_EQ(w.rig.view.Caption, plain + " - *stored.tsv");
+
+    w.rig.view.FileAnswers = {saved};
+    w.rig.main->Menu_SaveFileClick();
+    EXPECT_EQ(w.rig.view.Caption, plain + " - saved.tsv");
+    EXPECT_EQ(w.rig.view.Feedback, "List saved to " + saved);
+
+    // A list saved only to the tracking file keeps its mark.
+    w.rig.main->NoteListChanged();
+    w.rig.main->SaveMeasureList(*w.rig.main, 3);
+    EXPECT_EQ(w.rig.view.Caption, plain + " - *saved.tsv");
+}
+
 TEST(ResultFileMenu, lastUsedFileIsLoadedAtStartOnlyWhenTickedAndTheTickCanBeChanged) {
     struct Case {
         const char* name;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/tests/Harness.h"
 
 namespace kyvo {
@@ -53,7 +55,7 @@ TEST_P(StoredPointers, readThePointerBlocksOfTheVersionThenBothRings) {
     Connected c(Device(GetParam().version));
     c.rig.main->Button_ReadDataClick();
     EXPECT_EQ(c.rig.State(), stReceiving);
-    EXPECT_EQ(c.rig.view.Status, "Receiving data");
+    EXPECT_EQ(c.rig.view.Status, "Receiving data: storage pointers");
     c.rig.Run(3000);
     EXPECT_EQ(c.rig.State(), stReady);
     const auto reads = ReadRequests(c.rig.sent);
@@ -86,6 +88,46 @@ TEST(StoredData, aLongRingIsReadInBlocksWithTheProgressBarShowingIt) {
     EXPECT_GT(reads.size(), 4u);
     EXPECT_GT(maxSeen, 768);
     EXPECT_FALSE(c.rig.view.ProgressVisible);
+}
+
+TEST(StoredData, theProgressRunsOnceOverBothRingsAndTheStatusNamesEachPhase) {
+    Connected c(sim::Scenario::demo());
+    c.rig.view.ProgressTrail.clear();
+    c.rig.view.StatusHistory.clear();
+    c.rig.main->Button_ReadDataClick();
+    c.rig.Run(3000);
+    ASSERT_EQ(c.rig.State(), stReady);
+    // From the first ring's first block on: one maximum, never a step back,
+    // ending full.
+    const auto& trail = c.rig.view.ProgressTrail;
+    auto first = std::find_if(trail.begin(), trail.end(), [](auto p) { return p.first > 0; });
+    ASSERT_NE(first, trail.end());
+    const int max = first->second;
+    EXPECT_GT(max, 768);
+    int last = 0;
+    bool reachedFull = false;
+    for (auto it = first; it != trail.end(); ++it) {
+        if (it->first == 0 && reachedFull) break;  // hidden and reset at the end
+        EXPECT_EQ(it->second, max);
+        EXPECT_GE(it->first, last);
+        last = it->first;
+        reachedFull = reachedFull || it->first == max;
+    }
+    EXPECT_TRUE(reachedFull);
+    std::vector<std::string> phases;
+    for (const auto& t : c.rig.view.StatusHistory)
+        if (t.rfind("Receiving data: ", 0) == 0 && (phases.empty() || phases.back() != t))
+            phases.push_back(t);
+    EXPECT_EQ(phases, (std::vector<std::string>{"Receiving data: storage pointers",
+                                                "Receiving data: result configurations",
+                                                "Receiving data: results"}));
+    const std::string n = std::to_string(c.rig.main->MeasureList.size());
+    EXPECT_EQ(c.rig.view.Feedback, n + " measurements read, " + n + " of them new.");
+
+    c.rig.main->UseAddDataBehaviour(AlwaysAdd);
+    c.rig.main->Button_ReadDataClick();
+    c.rig.Run(3000);
+    EXPECT_EQ(c.rig.view.Feedback, n + " measurements read, 0 of them new.");
 }
 
 TEST(StoredData, aSecondReadWithAddAddsNothingButStillSaves) {

@@ -224,5 +224,33 @@ TEST(SimEvaluation, scenarioDeviceErrorReplacesTheResult) {
     EXPECT_EQ(dev.storedResultCount(), before);
 }
 
+TEST(SimEvaluation, abortStopsARunningEvaluationWithAbortedByUserAndAnIdleOneIsAcknowledged) {
+    SimDevice dev(parseOrFail(kTimerScenario));
+    SimClient c(dev);
+    const std::size_t storedBefore = dev.storedResultCount();
+    c.send(0x5E, {0x02});
+    dev.advance(3500);
+    c.take();
+    ASSERT_NE(dev.evaluationPhase(), EvaluationPhase::Idle);
+    c.send(0x5E, {0x04});
+    dev.advance(100);
+    auto frames = c.take();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].code, 0x47);  // device error
+    ASSERT_FALSE(frames[0].payload.empty());
+    EXPECT_EQ(frames[0].payload[0], 0x1D);
+    EXPECT_EQ(dev.evaluationPhase(), EvaluationPhase::Idle);
+    // Nothing of the stopped evaluation follows, and nothing was stored.
+    dev.advance(30000);
+    EXPECT_TRUE(c.take().empty());
+    EXPECT_EQ(dev.storedResultCount(), storedBefore);
+
+    c.send(0x5E, {0x04});
+    dev.advance(100);
+    frames = c.take();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].code, 0x55);
+}
+
 }  // namespace
 }  // namespace kyvo::sim::test

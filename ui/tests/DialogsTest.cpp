@@ -22,8 +22,9 @@ class DialogsTest : public QObject {
     void inputEnterNeedsTextButOkAcceptsAnEmptyOne();
     void inputEscapeCancels();
     void selectionWithTwoItemsIsNarrowAndPreselectable();
+    void configListIsWideEnoughForItsCaptionInTheTitleBar();
     void configListClickOnNoItemDisablesOk();
-    void versionDialogHidesAMissingLogoAndShowsAnExistingOne();
+    void versionDialogShowsTheProgramIconForAMissingLogoAndAnExistingLogo();
 };
 
 void DialogsTest::messageBoxStylesHaveTheirWidthButtonsAndResults_data() {
@@ -90,7 +91,8 @@ void DialogsTest::longMessageWrapsAndPushesTheButtonsDown() {
     for (TForm_OwnMessageBox* box : {&shortBox, &longBox}) {
         QCOMPARE(box->Button_OK->y(), box->Label_Message->geometry().bottom() + 1 + 20);
         QCOMPARE(box->Button_Aux->y(), box->Button_OK->y());
-        QCOMPARE(box->height(), box->Label_Message->height() + 25 + 80);
+        // No empty strip under the buttons: a 16-pixel margin, as above the label.
+        QCOMPARE(box->height(), box->Button_OK->y() + 25 + 16);
     }
     QVERIFY(longBox.Button_OK->y() > shortBox.Button_OK->y());
 }
@@ -171,6 +173,18 @@ void DialogsTest::selectionWithTwoItemsIsNarrowAndPreselectable() {
     QCOMPARE(select.itemIndex(), 1);
 }
 
+void DialogsTest::configListIsWideEnoughForItsCaptionInTheTitleBar() {
+    for (const QString& caption : {QString("List of configurations"),
+                                  QString("Liste der gespeicherten Testkonfigurationen")}) {
+        TForm_TestCfgList list;
+        list.SetEntries(caption, "OK", {"CRP quantitative - L2026-11"});
+        QFont title = QApplication::font();
+        title.setBold(true);
+        QVERIFY(list.width() > QFontMetrics(title).horizontalAdvance(caption) + 60);
+        QCOMPARE(list.ListBox_Cfg->width(), list.width() - 23);
+    }
+}
+
 void DialogsTest::configListClickOnNoItemDisablesOk() {
     TForm_TestCfgList list;
     list.SetEntries("List of configurations", "OK", {"CRP - L123", "HbA1c - L9"});
@@ -188,15 +202,17 @@ void DialogsTest::configListClickOnNoItemDisablesOk() {
     QCOMPARE(list.result(), int(mrCancel));
 }
 
-void DialogsTest::versionDialogHidesAMissingLogoAndShowsAnExistingOne() {
+void DialogsTest::versionDialogShowsTheProgramIconForAMissingLogoAndAnExistingLogo() {
     TForm_Info info;
     info.setTexts("Kyvo Data Reader", "Customer", "V1.5.062");
     info.show();
     QVERIFY(info.windowFlags() & Qt::FramelessWindowHint);
     QCOMPARE(info.windowOpacity(), 230.0 / 255.0);
     QTemporaryDir dir;
-    info.updateLogo("", dir.path());  // logo.tif is not there
-    QVERIFY(!info.Image_Logo->isVisible());
+    info.updateLogo("", dir.path());  // logo.tif is not there: the program's icon instead
+    QVERIFY(info.Image_Logo->isVisible());
+    QVERIFY(!info.Image_Logo->pixmap().isNull());
+    QVERIFY(info.Image_Logo->pixmap().deviceIndependentSize().width() <= 60);
 
     QImage logo(600, 120, QImage::Format_ARGB32);
     logo.fill(Qt::red);

@@ -88,9 +88,10 @@ class WindowRig {
             }
             if (link.IsOpen()) link.Worker().Round();
         });
-        lang.Translated = {{3, "Verbinden"},     {4, "Trennen"},     {10, "Verbunden mit"},
-                           {106, "Test-Nr."},    {25, "Testname"},   {113, "Messung starten"},
-                           {117, "Daten lesen"}, {202, "Gültigkeit"}};
+        lang.Translated = {{3, "Verbinden"},     {4, "Trennen"},          {10, "Verbunden mit"},
+                           {106, "Test-Nr."},    {25, "Testname"},        {113, "Messung starten"},
+                           {117, "Daten lesen"}, {202, "Gültigkeit"},     {203, "Gültig"},
+                           {204, "Ungültig"},    {205, "Kyvo abgelaufen"}};
         TMainDeps deps;
         deps.View = &window;
         deps.Timers = &sched;
