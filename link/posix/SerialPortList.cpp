@@ -65,7 +65,12 @@ std::vector<TSerialPortInfo> listSerialPorts(const std::string& sysRoot,
             const fs::path device = fs::canonical(entry.path() / "device", e2);
             if (e2) continue;  // virtual consoles, pseudo-terminals
             const std::string driver = fs::read_symlink(device / "driver", e2).filename().string();
-            if (driver == "serial8250") continue;
+            // The placeholder UARTs the kernel creates whether or not one is
+            // there: on the serial8250 platform device, or of type 0 (unknown).
+            if (driver == "serial8250" ||
+                device.string().find("/platform/serial8250") != std::string::npos ||
+                attribute(entry.path() / "type") == "0")
+                continue;
             fs::path usb = device;
             while (!usb.empty() && usb != usb.root_path() && !fs::exists(usb / "idVendor", e2))
                 usb = usb.parent_path();
@@ -75,8 +80,7 @@ std::vector<TSerialPortInfo> listSerialPorts(const std::string& sysRoot,
                 info.UsbSerial = attribute(usb / "serial");
                 info.Description = attribute(usb / "product");
             } else {
-                kind = 2;
-                info.Description = driver;
+                kind = 2;  // a built-in port: its path says enough
             }
         }
         const std::string stem = name.substr(0, name.find_first_of("0123456789"));

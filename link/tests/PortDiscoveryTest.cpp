@@ -163,6 +163,9 @@ TEST(SerialPorts, everyPortWithHardwareBehindItIsListedUsbFirstThenBluetoothThen
     };
     builtIn("ttyS0", "pnp0/00:05", "serial");
     builtIn("ttyS1", "platform/serial8250", "serial8250");
+    builtIn("ttyS2", "platform/serial8250/serial8250:0/serial8250:0.2", "port");
+    builtIn("ttyS3", "pnp0/00:06", "port");
+    std::ofstream(fs::path(sys.root()) / "sys/class/tty/ttyS3/type") << "0\n";
 
     const auto ports = listSerialPorts(sys.root(), "/dev");
     std::vector<std::string> paths, descriptions;
@@ -173,7 +176,7 @@ TEST(SerialPorts, everyPortWithHardwareBehindItIsListedUsbFirstThenBluetoothThen
     EXPECT_EQ(paths, (std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyUSB0", "/dev/ttyUSB1",
                                                "/dev/rfcomm2", "/dev/ttyS0"}));
     EXPECT_EQ(descriptions, (std::vector<std::string>{"Arduino Uno", "FT230X Basic UART",
-                                                      "CP2102 USB to UART", "Bluetooth", "serial"}));
+                                                      "CP2102 USB to UART", "Bluetooth", ""}));
     EXPECT_EQ(ports[1].UsbId, 0x04036015u);
     EXPECT_EQ(ports[1].UsbSerial, "DK0AAA01");
     EXPECT_EQ(ports[3].UsbId, 0u);
