@@ -241,8 +241,8 @@ TEST(Connection, aPortThatDoesNotOpenIsExplainedOnlyWhenTheUserAskedForIt) {
         {EOpenFailure::Other, "This port cannot be opened: /dev/ttyUSB3"},
     };
     for (const Case& c : cases) {
+        RefusingLink link;  // outlives the controller that uses it
         Rig rig(sim::Scenario::demo());
-        RefusingLink link;
         link.Failure = c.failure;
         TMainDeps deps;
         deps.View = &rig.view;
@@ -259,7 +259,6 @@ TEST(Connection, aPortThatDoesNotOpenIsExplainedOnlyWhenTheUserAskedForIt) {
         ASSERT_EQ(rig.view.MessageTexts(), std::vector<std::string>{c.text});
         EXPECT_EQ(rig.view.Messages[0].Caption, "Connection failed");
         EXPECT_EQ(rig.State(), stDisconnected);
-        rig.main.reset();
     }
 }
 
