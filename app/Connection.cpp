@@ -173,11 +173,18 @@ void TForm_Main::RefreshDeviceList() {
     if (d.Link->IsOpen()) return;
     bool takeAutoConnect = false;
     if (d.Link->FtdiMode()) {
-        // Only a cable that was listed counts as remembered, not the
-        // "no device" or error line.
-        const int remembered = ftdiItemIndex.empty() && ftdiItemPath.empty()
-                                   ? -1
-                                   : view.ItemIndex(EControl::ComboBox_FTDIDevice);
+        // Only a port that was listed counts as remembered, not the
+        // "no device" or error line. A serial port is remembered by its path,
+        // so that a cable plugged in before it does not change the choice.
+        int remembered = ftdiItemIndex.empty() && ftdiItemPath.empty()
+                             ? -1
+                             : view.ItemIndex(EControl::ComboBox_FTDIDevice);
+        std::string rememberedPath;
+        {
+            const int serialItem = remembered - static_cast<int>(ftdiItemIndex.size());
+            if (serialItem >= 0 && serialItem < static_cast<int>(ftdiItemPath.size()))
+                rememberedPath = ftdiItemPath[serialItem];
+        }
         std::vector<TFTDIDeviceEntry> devices;
         int error = 0;
         const bool ok = d.Link->UpdateDeviceList(devices, error, 2000);
@@ -188,7 +195,11 @@ void TForm_Main::RefreshDeviceList() {
         // Bluetooth serial ports.
         std::vector<TSerialPortEntry> others = d.Link->OtherSerialPorts();
         auto otherItems = [&](std::vector<std::string>& items) {
+            const int first = static_cast<int>(items.size());
+            if (!rememberedPath.empty()) remembered = -1;
             for (const auto& p : others) {
+                if (p.Path == rememberedPath)
+                    remembered = first + static_cast<int>(ftdiItemPath.size());
                 items.push_back(std::to_string(items.size() + 1) + ". " + p.Path +
                                 (p.Description.empty() ? "" : " (" + p.Description + ")"));
                 ftdiItemPath.push_back(p.Path);

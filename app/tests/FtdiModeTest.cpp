@@ -133,6 +133,11 @@ TEST(FtdiMode, otherSerialPortsFollowTheCablesAndAreReachedByHandOnly) {
     EXPECT_TRUE(f.link.Opened.empty());
     EXPECT_TRUE(f.link.OpenedPaths.empty());
     EXPECT_EQ(f.rig.State(), stDisconnected);
+    // A cable plugged in moves the port down the list; the choice follows it.
+    f.link.Devices.push_back(Kyvo("D4"));
+    f.rig.Run(2000);
+    EXPECT_EQ(f.rig.view.ItemIndexes[EControl::ComboBox_FTDIDevice], 2);
+    EXPECT_TRUE(f.link.Opened.empty());
 
     f.rig.main->Button_OpenClick();
     ASSERT_EQ(f.link.OpenedPaths, std::vector<std::string>{"/dev/rfcomm0"});
