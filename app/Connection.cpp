@@ -70,10 +70,9 @@ void TForm_Main::EnterState(std::uint8_t s) {
     // A combined pair whose second half ends without a result is over: the
     // first half stays a measurement of its own, and the next measurement
     // starts a pair afresh.
-    const bool halfLeftBehind =
-        s != stEvaluating && s != stMessage &&
-        (CombineMeasurements == ECombineMeasurements::SecondMeasure ||
-         CombineMeasurements == ECombineMeasurements::HandleSingle);
+    const bool halfLeftBehind = s != stEvaluating && s != stMessage &&
+                                (CombineMeasurements == ECombineMeasurements::SecondMeasure ||
+                                 CombineMeasurements == ECombineMeasurements::HandleSingle);
     if (halfLeftBehind) CombineMeasurements = ECombineMeasurements::Combine;
     ArmTimeOut(0);
     if (s != stEvaluating) view.HideEvaluationInfo();
@@ -210,10 +209,9 @@ void TForm_Main::RefreshDeviceList() {
             otherItems(items);
             ftdiItemText = items;
             view.SetItems(EControl::ComboBox_FTDIDevice, items);
-            view.SetItemIndex(EControl::ComboBox_FTDIDevice,
-                              remembered >= 0 && remembered < static_cast<int>(items.size())
-                                  ? remembered
-                                  : 0);
+            view.SetItemIndex(
+                EControl::ComboBox_FTDIDevice,
+                remembered >= 0 && remembered < static_cast<int>(items.size()) ? remembered : 0);
             ComboBox_FTDIDeviceChange();
         } else if (!ok) {
             view.SetItems(EControl::ComboBox_FTDIDevice,
@@ -282,8 +280,7 @@ void TForm_Main::SelectComPort(int remembered, const std::string& typed) {
         view.SetItemIndex(EControl::ComboBox_Com, -1);
         return;
     }
-    const int numbered =
-        indexOf("COM" + std::to_string(d.UserSettings->GetInt("COM", "Port", 1)));
+    const int numbered = indexOf("COM" + std::to_string(d.UserSettings->GetInt("COM", "Port", 1)));
     view.SetItemIndex(EControl::ComboBox_Com, numbered >= 0 ? numbered : 0);
 }
 

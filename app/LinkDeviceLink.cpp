@@ -83,7 +83,8 @@ std::vector<std::string> LinkDeviceLink::GetComPorts() {
 
 void LinkDeviceLink::SetLineFormat(const TLineFormat& f) {
     serial_->countOfBits = f.DataBits;
-    serial_->parity = f.Parity >= 0 && f.Parity <= 4 ? static_cast<tParity>(f.Parity) : FT_PARITY_NONE;
+    serial_->parity =
+        f.Parity >= 0 && f.Parity <= 4 ? static_cast<tParity>(f.Parity) : FT_PARITY_NONE;
     serial_->stopBits =
         f.StopBits >= 0 && f.StopBits <= 2 ? static_cast<tStopBits>(f.StopBits) : FT_STOP_BITS_1;
 }

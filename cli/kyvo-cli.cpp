@@ -267,8 +267,7 @@ std::optional<int> Program::Classify(const std::string& text) const {
         return text.compare(0, h.size(), h) == 0;
     };
     if (is(LE_ConnectionFailed) || starts(LE_PortMissing) || starts(LE_PortInUse) ||
-        starts(LE_PortNotPermitted) || starts(LE_PortOpenFailed) ||
-        is(LE_ConnectionClosedDataLoss))
+        starts(LE_PortNotPermitted) || starts(LE_PortOpenFailed) || is(LE_ConnectionClosedDataLoss))
         return kNoDevice;
     if (starts(LE_WaitingForDeviceTimeOut) ||
         text.find(main_->Lang(LE_ConnectionClosed)) != std::string::npos)
@@ -365,8 +364,8 @@ int Program::Ports() {
         }
     }
     for (const auto& p : ftdiLink.OtherSerialPorts()) {
-        std::cout << "serial: " << p.Path << (p.Description.empty() ? "" : " (" + p.Description + ")")
-                  << "\n";
+        std::cout << "serial: " << p.Path
+                  << (p.Description.empty() ? "" : " (" + p.Description + ")") << "\n";
         ++shown;
     }
     if (shown == 0) std::cout << "no device found\n";
@@ -562,8 +561,7 @@ int Program::Measure() {
     // it has ended, with a result or without.
     WaitForActivityEnd(stEvaluating, 900000, nullptr);
     if (!added) {
-        const int code =
-            link_->IsOpen() ? ReportMessages(before, kOk) : ReportSilence(before);
+        const int code = link_->IsOpen() ? ReportMessages(before, kOk) : ReportSilence(before);
         if (code != kOk) return code;
         if (o_.stored && *o_.stored > static_cast<int>(view_.StoredConfigItems.size())) {
             std::cerr << "kyvo-cli: there is no stored configuration " << *o_.stored;

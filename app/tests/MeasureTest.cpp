@@ -215,7 +215,8 @@ TEST(Measure, aSecondHalfThatFailsEndsTheCombiningAndKeepsTheFirstHalf) {
     // combining, and not merged into the old half.
     r.rig.main->Button_InstantMeasureClick();
     r.rig.Run(40000);
-    ASSERT_EQ(r.rig.view.Messages.size(), 3u) << ::testing::PrintToString(r.rig.view.MessageTexts());
+    ASSERT_EQ(r.rig.view.Messages.size(), 3u)
+        << ::testing::PrintToString(r.rig.view.MessageTexts());
     EXPECT_EQ(r.rig.view.Messages[2].Caption, "Combine measurements?");
     ASSERT_EQ(r.rig.main->MeasureList.size(), 2u);
     EXPECT_EQ(r.rig.main->MeasureList[1]->ResultList.size(), 2u);

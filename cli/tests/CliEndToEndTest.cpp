@@ -1,8 +1,8 @@
 // kyvo-cli against the real simulator on a pseudo-terminal, with real
 // threads and real time: the exit statuses and the lines scripts rely on.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -136,10 +136,11 @@ TEST(KyvoCli, aDeviceThatFallsSilentMidActivitySaysTimeOutAndWhetherTheConnectio
         ASSERT_FALSE(sim.port.empty());
         const Result r = RunCli("--port " + sim.port + " " + c.command);
         EXPECT_EQ(r.status, 4) << c.what << "\n" << r.out;
-        EXPECT_NE(r.out.find("Waiting for device: time out."), std::string::npos)
-            << c.what << "\n" << r.out;
+        EXPECT_NE(r.out.find("Waiting for device: time out."), std::string::npos) << c.what << "\n"
+                                                                                  << r.out;
         EXPECT_EQ(r.out.find("The connection has been closed.") != std::string::npos, c.closed)
-            << c.what << "\n" << r.out;
+            << c.what << "\n"
+            << r.out;
         EXPECT_FALSE(std::filesystem::exists(file)) << c.what;
     }
 }

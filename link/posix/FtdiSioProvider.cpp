@@ -193,7 +193,7 @@ class FtdiSioProvider final : public ID2xxApi {
         std::uint32_t error = 0;
         auto port = TermiosPort::open(found->devPath, error);
         if (!port)
-            return error == kErrPortMissing         ? FT_DEVICE_NOT_FOUND
+            return error == kErrPortMissing        ? FT_DEVICE_NOT_FOUND
                    : error == kErrPortNotPermitted ? FTDI_PORT_NOT_PERMITTED
                                                    : FT_DEVICE_NOT_OPENED;
         // The chip holds received bytes up to its latency timer (16 ms) before

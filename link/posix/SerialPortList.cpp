@@ -76,7 +76,8 @@ std::vector<TSerialPortInfo> listSerialPorts(const std::string& sysRoot,
                 usb = usb.parent_path();
             if (!usb.empty() && fs::exists(usb / "idVendor", e2)) {
                 kind = 0;
-                info.UsbId = hex(attribute(usb / "idVendor")) << 16 | hex(attribute(usb / "idProduct"));
+                info.UsbId =
+                    hex(attribute(usb / "idVendor")) << 16 | hex(attribute(usb / "idProduct"));
                 info.UsbSerial = attribute(usb / "serial");
                 info.Description = attribute(usb / "product");
             } else {

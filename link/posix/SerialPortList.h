@@ -10,10 +10,10 @@
 namespace kyvo {
 
 struct TSerialPortInfo {
-    std::string Path;          // device path below devRoot, e.g. /dev/ttyUSB1
-    std::string Description;   // USB product text, "Bluetooth", or empty
-    std::uint32_t UsbId = 0;   // vendor << 16 | product; 0 when not USB
-    std::string UsbSerial;     // the USB device's serial number, when it has one
+    std::string Path;         // device path below devRoot, e.g. /dev/ttyUSB1
+    std::string Description;  // USB product text, "Bluetooth", or empty
+    std::uint32_t UsbId = 0;  // vendor << 16 | product; 0 when not USB
+    std::string UsbSerial;    // the USB device's serial number, when it has one
 };
 
 // sysRoot stands for "/" (tests build a fake tree); devRoot holds the device

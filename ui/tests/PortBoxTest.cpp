@@ -1,10 +1,10 @@
 // The port box of the window: what the user types into it stays and is
 // remembered, and a port that cannot be opened is explained.
-#include <QComboBox>
-#include <QTest>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <QComboBox>
+#include <QTest>
 
 #include "TestRegistry.h"
 #include "WindowRig.h"
