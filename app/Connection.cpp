@@ -13,7 +13,8 @@ constexpr std::uint32_t kFtdiVendorProduct = 0x04036015;
 // States
 
 int TForm_Main::StateTimeOut(std::uint8_t s) const {
-    const bool ftdi = d.Link->FtdiMode();
+    // A Bluetooth port opened from the FTDI list needs the serial port's time.
+    const bool ftdi = d.Link->FtdiMode() && !serialPortOpened;
     switch (s) {
         case stReceiving:
             return 5000;
@@ -66,6 +67,13 @@ const TLangEntry& TForm_Main::StateText(std::uint8_t s) const {
 }
 
 void TForm_Main::EnterState(std::uint8_t s) {
+    // A combined pair whose second half ends without a result is over: the
+    // first half stays a measurement of its own, and the next measurement
+    // starts a pair afresh.
+    const bool halfLeftBehind = s != stEvaluating && s != stMessage &&
+                                (CombineMeasurements == ECombineMeasurements::SecondMeasure ||
+                                 CombineMeasurements == ECombineMeasurements::HandleSingle);
+    if (halfLeftBehind) CombineMeasurements = ECombineMeasurements::Combine;
     ArmTimeOut(0);
     if (s != stEvaluating) {
         view.HideEvaluationInfo();
@@ -78,6 +86,7 @@ void TForm_Main::EnterState(std::uint8_t s) {
     State_.Current = s;
     State_.ActiveCount = 0;
     if (OnStateEntered) OnStateEntered(*this, s);
+    if (halfLeftBehind && NewMeasureSet) AddNewMeasureSet();
 }
 
 void TForm_Main::ArmTimeOut(int ms) {
@@ -166,16 +175,48 @@ void TForm_Main::RefreshDeviceList() {
     if (d.Link->IsOpen()) return;
     bool takeAutoConnect = false;
     if (d.Link->FtdiMode()) {
-        // Only a cable that was listed counts as remembered, not the
-        // "no device" or error line.
-        const int remembered =
-            ftdiItemIndex.empty() ? -1 : view.ItemIndex(EControl::ComboBox_FTDIDevice);
+        // Only a port that was listed counts as remembered, not the
+        // "no device" or error line. A serial port is remembered by its path,
+        // so that a cable plugged in before it does not change the choice.
+        int remembered = ftdiItemIndex.empty() && ftdiItemPath.empty()
+                             ? -1
+                             : view.ItemIndex(EControl::ComboBox_FTDIDevice);
+        std::string rememberedPath;
+        {
+            const int serialItem = remembered - static_cast<int>(ftdiItemIndex.size());
+            if (serialItem >= 0 && serialItem < static_cast<int>(ftdiItemPath.size()))
+                rememberedPath = ftdiItemPath[serialItem];
+        }
         std::vector<TFTDIDeviceEntry> devices;
         int error = 0;
         const bool ok = d.Link->UpdateDeviceList(devices, error, 2000);
         ftdiItemIndex.clear();
         ftdiItemText.clear();
-        if (!ok) {
+        ftdiItemPath.clear();
+        // Every other serial port after the cables: USB serial adapters,
+        // Bluetooth serial ports.
+        std::vector<TSerialPortEntry> others = d.Link->OtherSerialPorts();
+        auto otherItems = [&](std::vector<std::string>& items) {
+            const int first = static_cast<int>(items.size());
+            if (!rememberedPath.empty()) remembered = -1;
+            for (const auto& p : others) {
+                if (p.Path == rememberedPath)
+                    remembered = first + static_cast<int>(ftdiItemPath.size());
+                items.push_back(std::to_string(items.size() + 1) + ". " + p.Path +
+                                (p.Description.empty() ? "" : " (" + p.Description + ")"));
+                ftdiItemPath.push_back(p.Path);
+            }
+        };
+        if (!ok && !others.empty()) {
+            std::vector<std::string> items;
+            otherItems(items);
+            ftdiItemText = items;
+            view.SetItems(EControl::ComboBox_FTDIDevice, items);
+            view.SetItemIndex(
+                EControl::ComboBox_FTDIDevice,
+                remembered >= 0 && remembered < static_cast<int>(items.size()) ? remembered : 0);
+            ComboBox_FTDIDeviceChange();
+        } else if (!ok) {
             view.SetItems(EControl::ComboBox_FTDIDevice,
                           {Lang(LE_FTDIError) + " " + std::to_string(error)});
             view.SetItemIndex(EControl::ComboBox_FTDIDevice, 0);
@@ -190,7 +231,9 @@ void TForm_Main::RefreshDeviceList() {
                                     : n + ". " + rec.Description + " (" + rec.Serial + ")");
                 ftdiItemIndex.push_back(static_cast<int>(i));
             }
-            if (devices.empty()) {
+            const int cables = static_cast<int>(items.size());
+            otherItems(items);
+            if (devices.empty() && others.empty()) {
                 view.SetItems(EControl::ComboBox_FTDIDevice, {Lang(LE_NoDevice)});
                 view.SetItemIndex(EControl::ComboBox_FTDIDevice, 0);
             } else {
@@ -198,7 +241,8 @@ void TForm_Main::RefreshDeviceList() {
                 view.SetItems(EControl::ComboBox_FTDIDevice, items);
                 if (remembered >= 0 && remembered < static_cast<int>(items.size())) {
                     view.SetItemIndex(EControl::ComboBox_FTDIDevice, remembered);
-                    takeAutoConnect = autoConnect;
+                    // Only a cable is connected to by itself.
+                    takeAutoConnect = autoConnect && remembered < cables;
                 } else {
                     view.SetItemIndex(EControl::ComboBox_FTDIDevice, items.empty() ? -1 : 0);
                 }
@@ -207,25 +251,40 @@ void TForm_Main::RefreshDeviceList() {
         }
     } else {
         const int remembered = view.ItemIndex(EControl::ComboBox_Com);
+        const std::string typed = remembered < 0 ? view.EditText(EControl::ComboBox_Com) : "";
         AvailableCOMPorts = d.Link->GetComPorts();
         view.SetItems(EControl::ComboBox_Com, AvailableCOMPorts);
-        if (!AvailableCOMPorts.empty()) {
-            const int n = static_cast<int>(AvailableCOMPorts.size());
-            int sel = 0;
-            if (remembered >= 0 && remembered < n) {
-                sel = remembered;
-            } else {
-                const std::string wanted =
-                    "COM" + std::to_string(d.UserSettings->GetInt("COM", "Port", 1));
-                for (int i = 0; i < n; ++i)
-                    if (AvailableCOMPorts[i] == wanted) sel = i;
-            }
-            view.SetItemIndex(EControl::ComboBox_Com, sel);
-        } else {
-            view.SetItemIndex(EControl::ComboBox_Com, -1);
-        }
+        SelectComPort(remembered, typed);
     }
     if (takeAutoConnect) OpenConnection(ESource::MainWindow);
+}
+
+void TForm_Main::SelectComPort(int remembered, const std::string& typed) {
+    const int n = static_cast<int>(AvailableCOMPorts.size());
+    auto indexOf = [&](const std::string& name) {
+        for (int i = 0; i < n; ++i)
+            if (AvailableCOMPorts[i] == name) return i;
+        return -1;
+    };
+    if (remembered >= 0 && remembered < n) {
+        view.SetItemIndex(EControl::ComboBox_Com, remembered);
+        return;
+    }
+    // A typed path is the user's: it stays, whatever the list holds.
+    std::string text = typed;
+    if (text.empty()) text = d.UserSettings->GetText("COM", "PortPath", "");
+    if (!text.empty()) {
+        const int i = indexOf(text);
+        view.SetItemIndex(EControl::ComboBox_Com, i);
+        if (i < 0) view.SetText(EControl::ComboBox_Com, text);
+        return;
+    }
+    if (n == 0) {
+        view.SetItemIndex(EControl::ComboBox_Com, -1);
+        return;
+    }
+    const int numbered = indexOf("COM" + std::to_string(d.UserSettings->GetInt("COM", "Port", 1)));
+    view.SetItemIndex(EControl::ComboBox_Com, numbered >= 0 ? numbered : 0);
 }
 
 void TForm_Main::ComboBox_FTDIDeviceChange() {
@@ -263,13 +322,27 @@ void TForm_Main::OpenConnection(ESource source) {
     view.SetChecked(EControl::Menu_AutoConnect, autoConnect);
 
     bool opened = false;
+    std::string name;
+    serialPortOpened = false;
     if (d.Link->FtdiMode()) {
         const int item = view.ItemIndex(EControl::ComboBox_FTDIDevice);
-        if (item >= 0 && item < static_cast<int>(ftdiItemIndex.size()))
+        const int cables = static_cast<int>(ftdiItemIndex.size());
+        if (item >= 0 && item < cables) {
+            name = ftdiItemText[item];
             opened = d.Link->OpenFtdi(ftdiItemIndex[item], KyvoBaudRate);
+        } else if (item >= cables && item - cables < static_cast<int>(ftdiItemPath.size())) {
+            name = ftdiItemPath[item - cables];
+            opened = d.Link->OpenSerial(name, KyvoBaudRate);
+            serialPortOpened = opened;
+            if (opened) {
+                CurrOpenedDevice = name;
+                d.UserSettings->SetText("COM", "PortPath", name);
+            }
+        } else {
+            return;
+        }
     } else {
         const int item = view.ItemIndex(EControl::ComboBox_Com);
-        std::string name;
         if (item >= 0 && item < static_cast<int>(AvailableCOMPorts.size()))
             name = AvailableCOMPorts[item];
         else
@@ -279,17 +352,43 @@ void TForm_Main::OpenConnection(ESource source) {
             baud == 0)
             return;
         opened = d.Link->OpenSerial(name, static_cast<int>(baud));
+        serialPortOpened = opened;
         if (opened) {
             KyvoBaudRate = static_cast<int>(baud);
             std::uint32_t number = 0;
             if (name.size() > 3 && strToCardinal(std::string_view(name).substr(3), number))
                 d.UserSettings->SetInt("COM", "Port", static_cast<int>(number));
+            else
+                d.UserSettings->SetText("COM", "PortPath", name);
             CurrOpenedDevice = name;
         }
     }
-    if (!opened) return;
+    if (!opened) {
+        // Automatic attempts stay quiet; the user who asked is told why.
+        if (manualConnect) ReportOpenFailure(name);
+        return;
+    }
     EnterState(stWaitConnect);
     Kyvo->getAcknowledge();
+}
+
+void TForm_Main::ReportOpenFailure(const std::string& name) {
+    std::string text;
+    switch (d.Link->LastOpenFailure()) {
+        case EOpenFailure::Missing:
+            text = Lang(LE_PortMissing) + " " + name;
+            break;
+        case EOpenFailure::InUse:
+            text = Lang(LE_PortInUse) + " " + name;
+            break;
+        case EOpenFailure::NotPermitted:
+            text = Lang(LE_PortNotPermitted) + " " + name + "\r\n" + Lang(LE_PortAccessHelp);
+            break;
+        default:
+            text = Lang(LE_PortOpenFailed) + " " + name;
+            break;
+    }
+    ShowMessageKeepState(text, Lang(LE_ConnectionFailed), State_.Current);
 }
 
 void TForm_Main::Button_OpenClick() {
@@ -344,7 +443,7 @@ void TForm_Main::HandleAcknowledge() {
     switch (State_.Current) {
         case stWaitConnect: {
             ArmTimeOut(0);
-            if (d.Link->FtdiMode()) {
+            if (d.Link->FtdiMode() && !serialPortOpened) {
                 const TFTDIDeviceEntry dev = d.Link->CurrentDevice();
                 CurrOpenedDevice =
                     ShowCableIDOnly ? dev.Serial : dev.Description + " (" + dev.Serial + ")";
@@ -480,6 +579,7 @@ void TForm_Main::HandleSerialError(ELinkError kind) {
     std::string text;
     switch (kind) {
         case ELinkError::NotAllSend:
+        case ELinkError::ConnectionLost:
             text = Lang(LE_ConnectionClosedDataLoss);
             StartDisconnect(ESource::MainWindow, false);
             break;

@@ -13,8 +13,27 @@
 
 namespace kyvo {
 
-// Error kinds of the serial port object.
-enum class ELinkError { NotAllSend, Unknown, PortNotOpen };
+// Error kinds of the serial port object. ConnectionLost: the port hung up
+// (a cable pulled, the far end of a pseudo-terminal closed).
+enum class ELinkError { NotAllSend, Unknown, PortNotOpen, ConnectionLost };
+
+// Why the last open failed.
+enum class EOpenFailure { None, Missing, InUse, NotPermitted, Other };
+
+// Serial line format for the next open; numbers as the program settings
+// give them: parity 0 none, 1 odd, 2 even, 3 mark, 4 space; stop bits 0 one,
+// 1 one and a half, 2 two.
+struct TLineFormat {
+    int DataBits = 8;
+    int Parity = 0;
+    int StopBits = 0;
+};
+
+// A serial port present now, as the port list shows it.
+struct TSerialPortEntry {
+    std::string Path;         // device path, e.g. /dev/ttyUSB1
+    std::string Description;  // what it is, e.g. "CP2102 USB to UART"; may be empty
+};
 
 // One FTDI device as the driver lists it.
 struct TFTDIDeviceEntry {
@@ -53,6 +72,15 @@ class IDeviceLink : public ISerialSender {
                                   int limitMs) = 0;
     // Serial ports present now (Bluetooth serial ports and plain ports).
     virtual std::vector<std::string> GetComPorts() = 0;
+
+    // Applies to every later open.
+    virtual void SetLineFormat(const TLineFormat&) {}
+    // The reason of the last failed open.
+    virtual EOpenFailure LastOpenFailure() const { return EOpenFailure::Other; }
+    // Every serial port present now that the FTDI device list does not hold
+    // already: other USB serial adapters, Bluetooth serial ports, built-in
+    // ports. The FTDI-mode port list offers them after the cables.
+    virtual std::vector<TSerialPortEntry> OtherSerialPorts() { return {}; }
 };
 
 }  // namespace kyvo

@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "link/posix/SerialPortList.h"
+#include "link/posix/TermiosPort.h"
+
 namespace kyvo {
 
 namespace {
@@ -28,9 +31,10 @@ LinkDeviceLink::LinkDeviceLink(IMainThread& mainThread, bool suspended, bool use
     };
     serial_->OnError = [this](TSeriellThread*, TSeriellError e) {
         if (!OnError) return;
-        OnError(e == Err_NotAllSend    ? ELinkError::NotAllSend
-                : e == Err_PortNotOpen ? ELinkError::PortNotOpen
-                                       : ELinkError::Unknown);
+        OnError(e == Err_NotAllSend       ? ELinkError::NotAllSend
+                : e == Err_PortNotOpen    ? ELinkError::PortNotOpen
+                : e == Err_ConnectionLost ? ELinkError::ConnectionLost
+                                          : ELinkError::Unknown);
     };
     if (useFtdi && serial_->ftdi().isValid()) serial_->SetftdiMode(true);
     bluetooth_ = std::make_unique<TBluetoothThread>(true, serial_.get(), 1, 38400);
@@ -73,7 +77,50 @@ bool LinkDeviceLink::UpdateDeviceList(std::vector<TFTDIDeviceEntry>& devices, in
 
 std::vector<std::string> LinkDeviceLink::GetComPorts() {
     std::vector<std::string> ports;
-    bluetooth_->GetComPorts(ports);
+    for (auto& p : listSerialPorts(sysRoot_, devRoot_)) ports.push_back(std::move(p.Path));
+    return ports;
+}
+
+void LinkDeviceLink::SetLineFormat(const TLineFormat& f) {
+    serial_->countOfBits = f.DataBits;
+    serial_->parity =
+        f.Parity >= 0 && f.Parity <= 4 ? static_cast<tParity>(f.Parity) : FT_PARITY_NONE;
+    serial_->stopBits =
+        f.StopBits >= 0 && f.StopBits <= 2 ? static_cast<tStopBits>(f.StopBits) : FT_STOP_BITS_1;
+}
+
+EOpenFailure LinkDeviceLink::LastOpenFailure() const {
+    const std::uint32_t e = serial_->GetErrorCode();
+    switch (e) {
+        case 0:
+            return EOpenFailure::None;
+        case kErrPortMissing:
+        case kErrFtdiBit | FT_DEVICE_NOT_FOUND:
+            return EOpenFailure::Missing;
+        case kErrPortInUse:
+        case kErrFtdiBit | FT_DEVICE_NOT_OPENED:
+            return EOpenFailure::InUse;
+        case kErrPortNotPermitted:
+        case kErrFtdiBit | FTDI_PORT_NOT_PERMITTED:
+            return EOpenFailure::NotPermitted;
+        default:
+            return EOpenFailure::Other;
+    }
+}
+
+std::vector<TSerialPortEntry> LinkDeviceLink::OtherSerialPorts() {
+    constexpr std::uint32_t kCable = 0x04036015;
+    std::vector<TSerialPortEntry> ports;
+    const auto& cables = serial_->ftdi().deviceInfoList();
+    for (auto& p : listSerialPorts(sysRoot_, devRoot_)) {
+        // A cable the FTDI device list holds is offered there already.
+        bool listed = false;
+        if (serial_->ftdiMode() && p.UsbId == kCable)
+            for (const auto& n : cables)
+                if (n.id == kCable && FixedText(n.serial, sizeof n.serial) == p.UsbSerial)
+                    listed = true;
+        if (!listed) ports.push_back({std::move(p.Path), std::move(p.Description)});
+    }
     return ports;
 }
 

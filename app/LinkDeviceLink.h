@@ -39,12 +39,23 @@ class LinkDeviceLink final : public IDeviceLink {
     bool GetByte(std::uint8_t& b) override { return serial_->GetByte(b); }
     TFTDIDeviceEntry CurrentDevice() const override;
     bool UpdateDeviceList(std::vector<TFTDIDeviceEntry>& devices, int& error, int limitMs) override;
+    // Every serial port present now, by device path.
     std::vector<std::string> GetComPorts() override;
+    void SetLineFormat(const TLineFormat& f) override;
+    EOpenFailure LastOpenFailure() const override;
+    std::vector<TSerialPortEntry> OtherSerialPorts() override;
+    // Where the port listing reads sysfs and names device files (tests).
+    void SetDiscoveryRoots(std::string sysRoot, std::string devRoot) {
+        sysRoot_ = std::move(sysRoot);
+        devRoot_ = std::move(devRoot);
+    }
 
   private:
     std::unique_ptr<TSeriellThread> serial_;
     std::unique_ptr<TBluetoothThread> bluetooth_;
     PortFactory factory_;
+    std::string sysRoot_ = "/";
+    std::string devRoot_ = "/dev";
 };
 
 }  // namespace kyvo

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "files/Settings.h"
 #include "protocol/KyvoErrors.h"
 
 namespace kyvo {
@@ -81,6 +82,20 @@ void TForm_Main::FormCreate() {
     d.Link->OnReceive = [this] { HandleReceivedBytes(); };
     d.Link->OnError = [this](ELinkError k) { HandleSerialError(k); };
     KyvoBaudRate = d.ProgSettings->GetInt("COM", "Baud", 38400);
+    {
+        // The line format of every port opened from now on.
+        TLineFormat f;
+        f.DataBits = d.ProgSettings->GetInt("COM", "bits", 8);
+        const std::string parity = upperCaseAscii(d.ProgSettings->GetText("COM", "parity", "none"));
+        f.Parity = parity == "ODD"     ? ParityOdd
+                   : parity == "EVEN"  ? ParityEven
+                   : parity == "MARK"  ? ParityMark
+                   : parity == "SPACE" ? ParitySpace
+                                       : ParityNone;
+        bool ok = true;
+        f.StopBits = ParseStopBits(d.ProgSettings->GetText("COM", "stopBits", "1"), ok);
+        d.Link->SetLineFormat(f);
+    }
 
     ShowCableIDOnly = d.ProgSettings->GetBool("Setup", "ShowCableIDOnly", false);
     view.SetVisible(EControl::Menu_FTDIDirect, false);

@@ -230,6 +230,11 @@ class TForm_Main {
     void CloseConnection();
     std::string MainCaption() const;
     bool ButtonLockApplies() const;
+    // Says why the port named name did not open (a connection the user asked for).
+    void ReportOpenFailure(const std::string& name);
+    // The port box of COM mode after its list was refilled: what the user
+    // typed stays; else the last port path, the numbered port or the first.
+    void SelectComPort(int remembered, const std::string& typed);
 
     // timers
     void Timer_initTimer();
@@ -330,6 +335,11 @@ class TForm_Main {
     std::vector<std::string> AvailableCOMPorts;
     std::vector<int> ftdiItemIndex;  // device-list index of each FTDI box item
     std::vector<std::string> ftdiItemText;
+    // Device paths of the serial ports listed after the cables in the FTDI box.
+    std::vector<std::string> ftdiItemPath;
+    // The open port is a serial port opened by name (its time-outs are those
+    // of COM mode, whatever the mode).
+    bool serialPortOpened = false;
     bool LoadLastSavedOnStart = false;
 
     EAddDataBehaviour AddDataBehaviour = AlwaysAsk;

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <optional>
 #include <set>
@@ -34,7 +35,7 @@ enum ExitCode {
 
 const char* const kUsageText =
     "usage: kyvo-cli [--port PATH | --ftdi N] [--baud N] [--layout long|short|tobrel] COMMAND\n"
-    "  ports                       list FTDI devices and Bluetooth serial ports\n"
+    "  ports                       list FTDI devices and serial ports (USB, Bluetooth)\n"
     "  identify                    print firmware, serial, EEPROM version, clock, capabilities\n"
     "  read --out FILE [--overwrite]\n"
     "                              read the stored measurements into FILE\n"
@@ -246,6 +247,16 @@ class Program {
     // Exit code for a message the controller showed (errors), or none.
     std::optional<int> Classify(const std::string& text) const;
     int ReportMessages(std::size_t from, int fallback);
+    // Runs until the activity that runs in state `activity` is over: its
+    // state, the probe after its time-out, a message and the disconnect
+    // after it are all part of it. done ends the wait early.
+    void WaitForActivityEnd(std::uint8_t activity, int limitMs, const std::function<bool()>& done);
+    // The device stopped answering: what the controller said about it, and
+    // the time-out and the closed connection when it said nothing.
+    int ReportSilence(std::size_t from);
+    // Waits for the clock poll's answer; false when the device fell silent
+    // instead (the connection closed, or the time-out was shown).
+    bool WaitForClock(const std::function<bool()>& answered);
     bool Save(const std::string& path, bool overwrite, std::size_t& newCount);
 
     const Options& o_;
@@ -264,8 +275,12 @@ std::optional<int> Program::Classify(const std::string& text) const {
         const std::string h = main_->Lang(e);
         return text.compare(0, h.size(), h) == 0;
     };
-    if (is(LE_ConnectionFailed)) return kNoDevice;
-    if (starts(LE_WaitingForDeviceTimeOut)) return kTimeOut;
+    if (is(LE_ConnectionFailed) || starts(LE_PortMissing) || starts(LE_PortInUse) ||
+        starts(LE_PortNotPermitted) || starts(LE_PortOpenFailed) || is(LE_ConnectionClosedDataLoss))
+        return kNoDevice;
+    if (starts(LE_WaitingForDeviceTimeOut) ||
+        text.find(main_->Lang(LE_ConnectionClosed)) != std::string::npos)
+        return kTimeOut;
     if (is(LE_NoTestConfigurationFound) || is(LE_ConfigWrongVersionNotLoaded) ||
         is(LE_ConfigChecksumWrong))
         return o_.config.empty() ? kDeviceError : kFileError;
@@ -283,11 +298,60 @@ int Program::ReportMessages(std::size_t from, int fallback) {
         if (m.Style != EMsgStyle::OK) continue;
         const auto c = Classify(m.Text);
         if (!c) continue;
-        std::cerr << "kyvo-cli: " << (m.Caption.empty() ? "" : m.Caption + ": ")
-                  << PlainText(m.Text) << "\n";
+        std::string text = PlainText(m.Text);
+        while (!text.empty() && text.front() == '\n') text.erase(0, 1);
+        std::cerr << "kyvo-cli: " << (m.Caption.empty() ? "" : m.Caption + ": ") << text << "\n";
         if (!first) first = *c;
     }
     return first.value_or(fallback);
+}
+
+void Program::WaitForActivityEnd(std::uint8_t activity, int limitMs,
+                                 const std::function<bool()>& done) {
+    loop_.RunUntil(
+        [&] {
+            if (done && done()) return true;
+            const auto s = main_->State().Current;
+            return !main_->ActionPending() && s != activity && s != stProbe && s != stMessage &&
+                   s != stBusy && s != stDisconnecting;
+        },
+        limitMs);
+}
+
+bool Program::WaitForClock(const std::function<bool()>& answered) {
+    const std::size_t before = view_.Messages.size();
+    auto silent = [&] {
+        for (std::size_t i = before; i < view_.Messages.size(); ++i)
+            if (Classify(view_.Messages[i].Text) == kTimeOut) return true;
+        return !link_->IsOpen();
+    };
+    // A poll, its time-out and the probe after it.
+    loop_.RunUntil([&] { return answered() || silent(); }, 5000);
+    if (answered()) return true;
+    WaitForActivityEnd(stWaitClock, 3000, nullptr);
+    return !silent();
+}
+
+int Program::ReportSilence(std::size_t from) {
+    bool toldTimeOut = false, toldClosed = false, toldOther = false;
+    for (std::size_t i = from; i < view_.Messages.size(); ++i) {
+        const std::string& t = view_.Messages[i].Text;
+        const bool timeOut = t.find(main_->Lang(LE_WaitingForDeviceTimeOut)) != std::string::npos;
+        const bool closed = t.find(main_->Lang(LE_ConnectionClosed)) != std::string::npos;
+        toldTimeOut |= timeOut;
+        toldClosed |= closed;
+        if (!timeOut && !closed && view_.Messages[i].Style == EMsgStyle::OK && Classify(t))
+            toldOther = true;
+    }
+    if (toldOther) return ReportMessages(from, kTimeOut);
+    // A clock request that is not answered closes the connection without a
+    // word in the window; here it is said.
+    if (!toldTimeOut)
+        std::cerr << "kyvo-cli: " << PlainText(main_->Lang(LE_WaitingForDeviceTimeOut)) << "\n";
+    const int code = ReportMessages(from, kTimeOut);
+    if (!toldClosed && !link_->IsOpen())
+        std::cerr << "kyvo-cli: " << PlainText(main_->Lang(LE_ConnectionClosed)) << "\n";
+    return code;
 }
 
 int Program::Ports() {
@@ -308,8 +372,9 @@ int Program::Ports() {
             }
         }
     }
-    for (const auto& p : ftdiLink.GetComPorts()) {
-        std::cout << "bluetooth: " << p << "\n";
+    for (const auto& p : ftdiLink.OtherSerialPorts()) {
+        std::cout << "serial: " << p.Path
+                  << (p.Description.empty() ? "" : " (" + p.Description + ")") << "\n";
         ++shown;
     }
     if (shown == 0) std::cout << "no device found\n";
@@ -343,8 +408,11 @@ int Program::Connect() {
     const std::size_t before = view_.Messages.size();
     main_->Button_OpenClick();
     if (!link_->IsOpen()) {
+        // The controller said why (no such port, in use, not permitted).
+        if (ReportMessages(before, kOk) != kOk) return kNoDevice;
         std::cerr << "kyvo-cli: "
-                  << (o_.ftdi ? "cannot open FTDI device " + std::to_string(*o_.ftdi)
+                  << (o_.ftdi ? "there is no device " + std::to_string(*o_.ftdi) +
+                                    " (see kyvo-cli ports)"
                               : "cannot open port " + o_.port)
                   << "\n";
         return kNoDevice;
@@ -381,7 +449,9 @@ int Program::Identify() {
     const auto& bits = e.VolatileData.KyvoCfgBits;
     const auto& bits0 = e.NonVolatileData.KyvoCfgBits_0;
     if (bits.ClockPresent()) {
-        loop_.RunUntil([&] { return main_->LastDeviceClockValid(); }, 3000);
+        const std::size_t before = view_.Messages.size();
+        if (!WaitForClock([&] { return main_->LastDeviceClockValid(); }))
+            return ReportSilence(before);
         std::cout << "clock: "
                   << (main_->LastDeviceClockValid() ? DateText(main_->LastDeviceClock())
                                                     : std::string("invalid"))
@@ -442,13 +512,9 @@ int Program::Read() {
     };
     // A click while the clock is being read is carried out 300 ms later.
     main_->Button_ReadDataClick();
-    loop_.RunUntil(
-        [&] {
-            return finished || (!main_->ActionPending() && main_->State().Current != stReceiving);
-        },
-        600000);
+    WaitForActivityEnd(stReceiving, 600000, [&] { return finished; });
     view_.EndProgress();
-    if (!finished) return ReportMessages(before, kTimeOut);
+    if (!finished) return ReportSilence(before);
     for (const auto& m : main_->MeasureList) std::cout << MeasureLine(*m) << "\n";
     if (found == 0) {
         std::cout << PlainText(main_->Lang(LE_KyvoDatabaseEmpty)) << "\n";
@@ -502,10 +568,10 @@ int Program::Measure() {
         main_->Button_InstantMeasureClick();
     // The flow runs in Evaluating; anything else between two events means
     // it has ended, with a result or without.
-    loop_.RunUntil(
-        [&] { return !main_->ActionPending() && main_->State().Current != stEvaluating; }, 900000);
+    WaitForActivityEnd(stEvaluating, 900000, nullptr);
     if (!added) {
-        const int code = ReportMessages(before, kOk);
+        const int code = link_->IsOpen() ? ReportMessages(before, kOk) : ReportSilence(before);
+        if (code != kOk) return code;
         if (o_.stored && *o_.stored > static_cast<int>(view_.StoredConfigItems.size())) {
             std::cerr << "kyvo-cli: there is no stored configuration " << *o_.stored;
             if (view_.StoredConfigItems.empty()) std::cerr << " (the device holds none)";
@@ -514,7 +580,6 @@ int Program::Measure() {
                 std::cerr << "  " << i + 1 << ". " << view_.StoredConfigItems[i] << "\n";
             return kUsage;
         }
-        if (code != kOk) return code;
         std::cerr << "kyvo-cli: the measurement did not start\n";
         return started ? kDeviceError : kFileError;
     }
@@ -531,7 +596,8 @@ int Program::Clock() {
         std::cerr << "kyvo-cli: this device has no clock\n";
         return kDeviceError;
     }
-    loop_.RunUntil([&] { return main_->LastDeviceClockValid(); }, 3000);
+    const std::size_t before = view_.Messages.size();
+    if (!WaitForClock([&] { return main_->LastDeviceClockValid(); })) return ReportSilence(before);
     if (o_.setClock) {
         loop_.RunUntil([&] { return main_->State().Current == stReady; }, 3000);
         if (*o_.setClock == "now") {
@@ -545,9 +611,10 @@ int Program::Clock() {
         }
         // The next poll shows what the device took.
         const TLocalDateTime mark = main_->LastDeviceClock();
-        loop_.RunUntil(
-            [&] { return main_->LastDeviceClockValid() && !(main_->LastDeviceClock() == mark); },
-            3000);
+        if (!WaitForClock([&] {
+                return main_->LastDeviceClockValid() && !(main_->LastDeviceClock() == mark);
+            }))
+            return ReportSilence(before);
     }
     std::cout << "clock: "
               << (main_->LastDeviceClockValid() ? DateText(main_->LastDeviceClock())
@@ -564,16 +631,12 @@ int Program::Format() {
     const std::size_t before = view_.Messages.size();
     bool formatted = false;
     main_->Menu_FormatDBClick();
-    loop_.RunUntil(
-        [&] {
-            for (std::size_t i = before; i < view_.Messages.size(); ++i)
-                if (view_.Messages[i].Text == main_->Lang(LE_DatabaseFormatted)) formatted = true;
-            const auto s = main_->State().Current;
-            return formatted || s == stDisconnected ||
-                   (s == stReady && view_.Messages.size() > before + 1);
-        },
-        120000);
-    if (!formatted) return ReportMessages(before, kTimeOut);
+    WaitForActivityEnd(stFormatting, 120000, [&] {
+        for (std::size_t i = before; i < view_.Messages.size(); ++i)
+            if (view_.Messages[i].Text == main_->Lang(LE_DatabaseFormatted)) formatted = true;
+        return formatted;
+    });
+    if (!formatted) return ReportSilence(before);
     std::cout << PlainText(main_->Lang(LE_DatabaseFormatted)) << "\n";
     return kOk;
 }

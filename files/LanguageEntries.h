@@ -254,6 +254,14 @@ inline constexpr TLangEntry LE_HintStartMeasurement{766,
                                                     "Start a new measurement and get the results."};
 inline constexpr TLangEntry LE_HintTimerMeasure{
     770, "Start a measurement using timer (if declared in test configuration)."};
+inline constexpr TLangEntry LE_PortMissing{800, "This port does not exist:"};
+inline constexpr TLangEntry LE_PortInUse{801, "This port is in use by another program:"};
+inline constexpr TLangEntry LE_PortNotPermitted{802, "You may not open this port:"};
+inline constexpr TLangEntry LE_PortAccessHelp{
+    803,
+    "To get access, copy 70-kyvo-cable.rules to /etc/udev/rules.d and plug the cable in again, "
+    "or join the dialout group (sudo usermod -aG dialout $USER) and log in again."};
+inline constexpr TLangEntry LE_PortOpenFailed{804, "This port cannot be opened:"};
 inline constexpr TLangEntry LE_ReceivingPointers{860, "Receiving data: storage pointers"};
 inline constexpr TLangEntry LE_ReceivingResultConfigs{861, "Receiving data: result configurations"};
 inline constexpr TLangEntry LE_ReceivingResults{862, "Receiving data: results"};
@@ -462,6 +470,11 @@ inline constexpr std::array kLanguageEntries{
     LE_HintFirmwareVersion,
     LE_HintStartMeasurement,
     LE_HintTimerMeasure,
+    LE_PortMissing,
+    LE_PortInUse,
+    LE_PortNotPermitted,
+    LE_PortAccessHelp,
+    LE_PortOpenFailed,
     LE_ReceivingPointers,
     LE_ReceivingResultConfigs,
     LE_ReceivingResults,

@@ -29,6 +29,8 @@ constexpr FT_STATUS FTDI_INVALID_WORD_SIZE = 507;
 constexpr FT_STATUS FTDI_NO_VALID_DEVICE = 508;
 constexpr FT_STATUS FTDI_FUNCTION_MISSING = 510;
 constexpr FT_STATUS FTDI_LIBRARY_NOT_LOADED = 511;
+// The built-in provider's own: the user may not open the cable's tty.
+constexpr FT_STATUS FTDI_PORT_NOT_PERMITTED = 512;
 
 constexpr std::uint32_t FT_OPEN_BY_SERIAL_NUMBER = 1;
 constexpr std::uint32_t FT_OPEN_BY_DESCRIPTION = 2;

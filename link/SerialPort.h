@@ -68,6 +68,9 @@ class ISerialPort {
     // worker can sleep until then; -1 when the port has none and is looked
     // at in fixed rounds.
     virtual int pollFd() const { return -1; }
+    // True once the line is gone for good (a cable pulled, the far end of a
+    // pseudo-terminal closed), as opposed to a read that failed once.
+    virtual bool hungUp() const { return false; }
 };
 
 // A port without a line: what the program writes goes to `onWrite`, and
@@ -92,6 +95,16 @@ class LoopbackPort final : public ISerialPort {
     void setReadFailure(std::uint32_t code) {
         std::lock_guard lock(mutex_);
         readFailure_ = code;
+    }
+    // The line is gone: every read fails and the port says it hung up.
+    void hangUp() {
+        std::lock_guard lock(mutex_);
+        readFailure_ = 5;  // EIO
+        hungUp_ = true;
+    }
+    bool hungUp() const override {
+        std::lock_guard lock(mutex_);
+        return hungUp_;
     }
     // Each write accepts at most this many bytes (negative = all).
     void setWriteLimit(std::int64_t limit) {
@@ -192,6 +205,7 @@ class LoopbackPort final : public ISerialPort {
     std::vector<std::uint8_t> rx_;
     std::size_t rxPos_ = 0;
     std::uint32_t readFailure_ = 0;
+    bool hungUp_ = false;
     std::int64_t writeLimit_ = -1;
     bool outputBusy_ = false;
     std::uint32_t modem_ = 0;

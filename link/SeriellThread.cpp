@@ -52,8 +52,12 @@ class FtdiPort final : public ISerialPort {
     std::uint32_t readWaiting(std::uint8_t* buf, std::uint32_t maxLen,
                               std::uint32_t& len) override {
         len = maxLen;
-        return ftdi_.read(handle_, buf, maxLen, len);
+        const FT_STATUS st = ftdi_.read(handle_, buf, maxLen, len);
+        // What a driver says for a device that was unplugged.
+        if (st == FT_IO_ERROR || st == FT_DEVICE_NOT_FOUND) gone_ = true;
+        return st;
     }
+    bool hungUp() const override { return gone_; }
     bool readyToSend() override { return true; }
     std::uint32_t write(const std::uint8_t* buf, std::uint32_t len,
                         std::uint32_t& written) override {
@@ -72,6 +76,7 @@ class FtdiPort final : public ISerialPort {
   private:
     FTDIDirect& ftdi_;
     FT_HANDLE handle_;
+    bool gone_ = false;  // under the worker's reception lock
 };
 
 tFT_device_list_info_node invalidDevice() {
@@ -231,10 +236,6 @@ bool TSeriellThread::OpenPort(std::int32_t portID, std::int32_t Baud, bool portI
 }
 
 bool TSeriellThread::OpenPort(const std::string& portName, std::int32_t Baud) {
-    if (fFTDIMode) {
-        LastError.store(withFtdiBit(FTDI_NO_VALID_DEVICE));
-        return false;
-    }
     ClosePort();
     clear();
     BaudRate_ = Baud;
@@ -286,6 +287,7 @@ bool TSeriellThread::openWith(std::shared_ptr<ISerialPort> port, std::uint32_t o
         } else {
             port_ = port;
             portIsFtdi_ = ftdiPort;
+            lostReported_ = false;
         }
     }
     if (error != 0) {
@@ -440,10 +442,12 @@ bool TSeriellThread::receive(std::uint32_t& got) {
     if (!Open.load()) return false;
     std::uint32_t error = 0;
     bool refused = false;
+    bool lost = false;
     {
         std::lock_guard lock(criticalRx);
         if (!port_) return false;
         error = port_->readWaiting(rxTmpBuffer, kChunkSize, got);
+        if (error != 0 && !lostReported_ && port_->hungUp()) lost = lostReported_ = true;
         if (got > kChunkSize) got = kChunkSize;
         if (portIsFtdi_) LastError.store(error);
         if (error == 0 && got > 0) {
@@ -453,6 +457,12 @@ bool TSeriellThread::receive(std::uint32_t& got) {
     }
     if (error != 0) {
         LastError.store(LastError.load() | kErrFtdiBit);
+        // A passing read error is left to the application's time-outs; a
+        // line that is gone is said at once, so nobody waits for it.
+        if (lost) {
+            serError = Err_ConnectionLost;
+            raiseOnMain(Event::Error);
+        }
         return false;
     }
     if (got > 0) {

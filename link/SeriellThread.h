@@ -26,7 +26,8 @@
 
 namespace kyvo {
 
-enum TSeriellError { Err_NotAllSend, Err_Unknown, Err_PortNotOpen };
+// Err_ConnectionLost: the port hung up (a cable pulled); raised once per open.
+enum TSeriellError { Err_NotAllSend, Err_Unknown, Err_PortNotOpen, Err_ConnectionLost };
 enum eBusState { bsACTIVE, bsRELEASE, bsIDLE };
 
 // LastError when an FTDI-only operation is asked of a closed port.
@@ -77,7 +78,8 @@ class TSeriellThread final : public ISerialSender {
     // FTDI mode: portID is a device-list index, or a location id with
     // portIDAsLocID. COM mode: portID n opens comPortDevicePath(n).
     bool OpenPort(std::int32_t portID, std::int32_t Baud, bool portIDAsLocID = false);
-    // COM mode by name (see comPortDevicePath); in FTDI mode false.
+    // A serial port by name (see comPortDevicePath), in either mode: in FTDI
+    // mode this reaches the ports that are no FTDI device.
     bool OpenPort(const std::string& portName, std::int32_t Baud);
     // Opens the given port as if the mode had opened it (tests, in-process
     // simulator); an opener set by SetPortOpener is not consulted.
@@ -170,6 +172,7 @@ class TSeriellThread final : public ISerialSender {
     bool portIsFtdi_ = false;
     std::string portPath_;  // COM mode: the device path opened
     std::atomic<bool> closing_{false};
+    bool lostReported_ = false;  // worker only
     std::atomic<bool> Ende{false};
     std::atomic<bool> Open{false};
     std::int32_t BaudRate_ = 0;

@@ -178,5 +178,89 @@ TEST(Connection, disconnectWithShutdownSendsItFirstAndTheTimeOutFinishesTheClose
     EXPECT_FALSE(rig.link.IsOpen());
 }
 
+TEST(Connection, theLineFormatOfTheProgramSettingsIsAppliedAtEveryOpen) {
+    Rig rig(sim::Scenario::demo());
+    rig.prog.Values = {{"COM/bits", "7"}, {"COM/parity", "even"}, {"COM/stopBits", "2"}};
+    rig.Start();
+    rig.Connect();
+    ASSERT_TRUE(rig.port);
+    const auto line = rig.port->record().settings;
+    EXPECT_EQ(line.dataBits, 7);
+    EXPECT_EQ(line.parity, FT_PARITY_EVEN);
+    EXPECT_EQ(line.stopBits, FT_STOP_BITS_2);
+}
+
+TEST(Connection, aPulledCableIsReportedAtOnceAsATransmissionFailureAndTheListStays) {
+    testing::Ready r(sim::Scenario::demo(), {{"Setup/AddDataBehaviour", "Add"}});
+    r.rig.main->Button_ReadDataClick();
+    r.rig.Run(30000);
+    const std::size_t listed = r.rig.main->MeasureList.size();
+    ASSERT_GT(listed, 0u);
+    r.rig.port->hangUp();
+    r.rig.Run(20);
+    ASSERT_EQ(r.rig.view.MessageTexts(),
+              std::vector<std::string>{"Connection closed (possible data loss)"});
+    EXPECT_EQ(r.rig.view.Messages[0].Caption, "RS232 Error");
+    EXPECT_EQ(r.rig.State(), stDisconnected);
+    EXPECT_FALSE(r.rig.link.IsOpen());
+    EXPECT_EQ(r.rig.main->MeasureList.size(), listed);
+    r.rig.Run(20000);  // said once, and no time-out after it
+    EXPECT_EQ(r.rig.view.Messages.size(), 1u);
+}
+
+// A link whose ports never open, for the reasons a system gives.
+class RefusingLink final : public IDeviceLink {
+  public:
+    EOpenFailure Failure = EOpenFailure::Missing;
+    bool SendByte(std::uint8_t) override { return false; }
+    bool SendBuffer() override { return false; }
+    bool FtdiMode() const override { return false; }
+    bool OpenFtdi(int, int) override { return false; }
+    bool OpenSerial(const std::string&, int) override { return false; }
+    void ClosePort() override {}
+    bool IsOpen() const override { return false; }
+    bool GetByte(std::uint8_t&) override { return false; }
+    TFTDIDeviceEntry CurrentDevice() const override { return {}; }
+    bool UpdateDeviceList(std::vector<TFTDIDeviceEntry>&, int&, int) override { return true; }
+    std::vector<std::string> GetComPorts() override { return {}; }
+    EOpenFailure LastOpenFailure() const override { return Failure; }
+};
+
+TEST(Connection, aPortThatDoesNotOpenIsExplainedOnlyWhenTheUserAskedForIt) {
+    struct Case {
+        EOpenFailure failure;
+        std::string text;
+    };
+    const Case cases[] = {
+        {EOpenFailure::Missing, "This port does not exist: /dev/ttyUSB3"},
+        {EOpenFailure::InUse, "This port is in use by another program: /dev/ttyUSB3"},
+        {EOpenFailure::NotPermitted,
+         "You may not open this port: /dev/ttyUSB3\r\nTo get access, copy 70-kyvo-cable.rules to "
+         "/etc/udev/rules.d and plug the cable in again, or join the dialout group (sudo usermod "
+         "-aG dialout $USER) and log in again."},
+        {EOpenFailure::Other, "This port cannot be opened: /dev/ttyUSB3"},
+    };
+    for (const Case& c : cases) {
+        RefusingLink link;  // outlives the controller that uses it
+        Rig rig(sim::Scenario::demo());
+        link.Failure = c.failure;
+        TMainDeps deps;
+        deps.View = &rig.view;
+        deps.Timers = &rig.sched;
+        deps.Clock = &rig.sched;
+        deps.Link = &link;
+        deps.ProgSettings = &rig.prog;
+        deps.UserSettings = &rig.user;
+        deps.Language = &rig.lang;
+        rig.main = std::make_unique<TForm_Main>(deps);
+        rig.view.ComEditText = "/dev/ttyUSB3";
+        rig.Start();
+        rig.main->Button_OpenClick();
+        ASSERT_EQ(rig.view.MessageTexts(), std::vector<std::string>{c.text});
+        EXPECT_EQ(rig.view.Messages[0].Caption, "Connection failed");
+        EXPECT_EQ(rig.State(), stDisconnected);
+    }
+}
+
 }  // namespace
 }  // namespace kyvo

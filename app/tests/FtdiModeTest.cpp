@@ -29,7 +29,13 @@ class FtdiLink final : public IDeviceLink {
         current_ = Devices.at(static_cast<std::size_t>(index));
         return in_.OpenSerial("ftdi", baud);
     }
-    bool OpenSerial(const std::string&, int) override { return false; }
+    bool OpenSerial(const std::string& path, int baud) override {
+        OpenedPaths.push_back(path);
+        return in_.OpenSerial(path, baud);
+    }
+    std::vector<TSerialPortEntry> Others;
+    std::vector<std::string> OpenedPaths;
+    std::vector<TSerialPortEntry> OtherSerialPorts() override { return Others; }
     void ClosePort() override { in_.ClosePort(); }
     bool IsOpen() const override { return in_.IsOpen(); }
     bool GetByte(std::uint8_t& b) override { return in_.GetByte(b); }
@@ -111,6 +117,47 @@ TEST(FtdiMode, anUnansweredFtdiOpenClosesAfter50msSilentlyWhenAutomatic) {
     EXPECT_EQ(f.rig.State(), stDisconnected);
     EXPECT_FALSE(f.link.IsOpen());
     EXPECT_TRUE(f.rig.view.Messages.empty());
+}
+
+TEST(FtdiMode, otherSerialPortsFollowTheCablesAndAreReachedByHandOnly) {
+    FtdiRig f;
+    f.link.Devices = {Kyvo("C3")};
+    f.link.Others = {{"/dev/rfcomm0", "Bluetooth"}, {"/dev/ttyUSB1", "CP2102 USB to UART"}};
+    f.rig.Start();
+    EXPECT_EQ(f.rig.view.Items[EControl::ComboBox_FTDIDevice],
+              (std::vector<std::string>{"1. Kyvo Reader (C3)", "2. /dev/rfcomm0 (Bluetooth)",
+                                        "3. /dev/ttyUSB1 (CP2102 USB to UART)"}));
+    // A remembered serial port is never connected to by itself.
+    f.rig.view.ItemIndexes[EControl::ComboBox_FTDIDevice] = 1;
+    f.rig.Run(4100);
+    EXPECT_TRUE(f.link.Opened.empty());
+    EXPECT_TRUE(f.link.OpenedPaths.empty());
+    EXPECT_EQ(f.rig.State(), stDisconnected);
+    // A cable plugged in moves the port down the list; the choice follows it.
+    f.link.Devices.push_back(Kyvo("D4"));
+    f.rig.Run(2000);
+    EXPECT_EQ(f.rig.view.ItemIndexes[EControl::ComboBox_FTDIDevice], 2);
+    EXPECT_TRUE(f.link.Opened.empty());
+
+    f.rig.main->Button_OpenClick();
+    ASSERT_EQ(f.link.OpenedPaths, std::vector<std::string>{"/dev/rfcomm0"});
+    EXPECT_TRUE(f.link.Opened.empty());
+    f.rig.Run(60);  // a serial port has the serial port's time to answer
+    EXPECT_NE(f.rig.State(), stDisconnected);
+    f.rig.Run(3000);
+    EXPECT_EQ(f.rig.State(), stReady);
+    EXPECT_EQ(f.rig.view.Caption, "Connected to  /dev/rfcomm0 @ 38400 baud - V1.5.062");
+    EXPECT_EQ(f.rig.user.Values["COM/PortPath"], "/dev/rfcomm0");
+    EXPECT_EQ(f.rig.user.Values.count("COM/LastFTDIDevice"), 0u);
+}
+
+TEST(FtdiMode, withoutACableTheOtherPortsAreListedInsteadOfNoDevice) {
+    FtdiRig f;
+    f.link.Others = {{"/dev/rfcomm0", "Bluetooth"}};
+    f.rig.Start();
+    EXPECT_EQ(f.rig.view.Items[EControl::ComboBox_FTDIDevice],
+              std::vector<std::string>{"1. /dev/rfcomm0 (Bluetooth)"});
+    EXPECT_EQ(f.rig.view.ItemIndexes[EControl::ComboBox_FTDIDevice], 0);
 }
 
 }  // namespace

@@ -241,5 +241,38 @@ TEST(Measure, cancelOutsideAMeasurementSendsNothing) {
     EXPECT_EQ(r.rig.State(), stReady);
 }
 
+TEST(Measure, aSecondHalfThatFailsEndsTheCombiningAndKeepsTheFirstHalf) {
+    sim::Scenario s = Quiet();
+    sim::SimFault fault;
+    fault.kind = sim::FaultKind::DeviceError;
+    fault.command = 0x5E;  // evaluate: the second one is refused
+    fault.nth = 2;
+    fault.code = 0x13;
+    s.faults.push_back(fault);
+    Ready r(s, {{"Setup/TestSource", "Kyvo"},
+                {"Setup/CombineMeasurements", "true"},
+                {"Setup/AddDataBehaviour", "Add"}});
+    r.rig.view.ConfigAnswers = {kDrug, kDrug};
+    r.rig.view.MessageAnswers = {EModalResult::Yes, EModalResult::OK, EModalResult::No};
+    r.rig.main->Button_InstantMeasureClick();
+    r.rig.Run(40000);
+    ASSERT_EQ(r.rig.view.Messages.size(), 2u);
+    EXPECT_EQ(r.rig.view.Messages[1].Text.substr(0, 23), "(Kyvo) Error Code: 0x13");
+    EXPECT_EQ(r.rig.State(), stReady);
+    EXPECT_EQ(r.rig.main->CombineMode(), ECombineMeasurements::Combine);
+    ASSERT_EQ(r.rig.main->MeasureList.size(), 1u);  // the first half, on its own
+    EXPECT_EQ(r.rig.main->MeasureList[0]->ResultList.size(), 2u);
+
+    // The next measurement is a measurement of its own again: offered for
+    // combining, and not merged into the old half.
+    r.rig.main->Button_InstantMeasureClick();
+    r.rig.Run(40000);
+    ASSERT_EQ(r.rig.view.Messages.size(), 3u)
+        << ::testing::PrintToString(r.rig.view.MessageTexts());
+    EXPECT_EQ(r.rig.view.Messages[2].Caption, "Combine measurements?");
+    ASSERT_EQ(r.rig.main->MeasureList.size(), 2u);
+    EXPECT_EQ(r.rig.main->MeasureList[1]->ResultList.size(), 2u);
+}
+
 }  // namespace
 }  // namespace kyvo

@@ -1,7 +1,9 @@
 // kyvo-cli against the real simulator on a pseudo-terminal, with real
 // threads and real time: the exit statuses and the lines scripts rely on.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -89,7 +91,71 @@ TEST(KyvoCli, exitStatusesNameWhatWentWrong) {
     EXPECT_EQ(RunCli("--port /dev/null format").status, 2);  // needs --yes
     const Result missing = RunCli("--port /nonexistent/tty identify");
     EXPECT_EQ(missing.status, 3);
-    EXPECT_NE(missing.out.find("cannot open port /nonexistent/tty"), std::string::npos);
+    EXPECT_NE(missing.out.find("This port does not exist: /nonexistent/tty"), std::string::npos)
+        << missing.out;
+}
+
+TEST(KyvoCli, aPortHeldByAnotherProgramIsSaidToBeInUse) {
+    Sim sim;
+    ASSERT_FALSE(sim.port.empty());
+    const int holder = ::open(sim.port.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    const Result busy = RunCli("--port " + sim.port + " identify");
+    ::close(holder);
+    EXPECT_EQ(busy.status, 3) << busy.out;
+    EXPECT_NE(busy.out.find("This port is in use by another program: " + sim.port),
+              std::string::npos)
+        << busy.out;
+}
+
+// The device falls silent in the middle of each activity: for ever (the
+// probe fails too, the connection is closed) or for a while (it answers the
+// probe). Either way the user reads why the command failed.
+TEST(KyvoCli, aDeviceThatFallsSilentMidActivitySaysTimeOutAndWhetherTheConnectionClosed) {
+    const std::string file = ::testing::TempDir() + "kyvo-cli-e2e-silent.tsv";
+    struct Case {
+        const char* what;
+        std::string fault;
+        std::string command;
+        bool closed;
+    };
+    const Case cases[] = {
+        {"read", "command = 0x52\nnth = 4\n", "read --out " + file, true},
+        {"read, probe answered", "command = 0x52\nnth = 4\nduration-ms = 3000\n",
+         "read --out " + file, false},
+        {"identify", "command = 0x5A\n", "identify", true},
+        {"clock", "command = 0x5A\n", "clock", true},
+        // The first read after identification: the measurement's own.
+        {"measure", "command = 0x52\nnth = 4\n", "measure --stored 1 --out " + file, true},
+        {"format", "command = 0x5F\n", "format --yes", true},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(file);
+        Sim sim("[fault]\nkind = silence\n" + c.fault);
+        ASSERT_FALSE(sim.port.empty());
+        const Result r = RunCli("--port " + sim.port + " " + c.command);
+        EXPECT_EQ(r.status, 4) << c.what << "\n" << r.out;
+        EXPECT_NE(r.out.find("Waiting for device: time out."), std::string::npos) << c.what << "\n"
+                                                                                  << r.out;
+        EXPECT_EQ(r.out.find("The connection has been closed.") != std::string::npos, c.closed)
+            << c.what << "\n"
+            << r.out;
+        EXPECT_FALSE(std::filesystem::exists(file)) << c.what;
+    }
+}
+
+TEST(KyvoCli, aCablePulledMidReadIsAClosedConnectionNotATimeOut) {
+    Sim sim("[fault]\nkind = close-line\ncommand = 0x52\nnth = 4\nbytes = 10\n");
+    ASSERT_FALSE(sim.port.empty());
+    const std::string file = ::testing::TempDir() + "kyvo-cli-e2e-pulled.tsv";
+    std::filesystem::remove(file);
+    const Result r = RunCli("--port " + sim.port + " read --out " + file);
+    EXPECT_EQ(r.status, 3) << r.out;
+    EXPECT_NE(r.out.find("RS232 Error: Connection closed (possible data loss)"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("time out"), std::string::npos) << r.out;
+    EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 TEST(KyvoCli, aDeviceThatFailsDuringAnActivityIsNeverReportedAsSuccess) {

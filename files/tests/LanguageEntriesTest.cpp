@@ -209,6 +209,13 @@ constexpr std::pair<std::uint32_t, std::string_view> kExpected[] = {
     {763, "Displays the firmware version of the connected device."},
     {766, "Start a new measurement and get the results."},
     {770, "Start a measurement using timer (if declared in test configuration)."},
+    {800, "This port does not exist:"},
+    {801, "This port is in use by another program:"},
+    {802, "You may not open this port:"},
+    {803,
+     "To get access, copy 70-kyvo-cable.rules to /etc/udev/rules.d and plug the cable in again, "
+     "or join the dialout group (sudo usermod -aG dialout $USER) and log in again."},
+    {804, "This port cannot be opened:"},
     {860, "Receiving data: storage pointers"},
     {861, "Receiving data: result configurations"},
     {862, "Receiving data: results"},

@@ -192,7 +192,10 @@ class FtdiSioProvider final : public ID2xxApi {
         if (handleOf(found->tty)) return FT_DEVICE_NOT_OPENED;
         std::uint32_t error = 0;
         auto port = TermiosPort::open(found->devPath, error);
-        if (!port) return error == kErrPortMissing ? FT_DEVICE_NOT_FOUND : FT_DEVICE_NOT_OPENED;
+        if (!port)
+            return error == kErrPortMissing        ? FT_DEVICE_NOT_FOUND
+                   : error == kErrPortNotPermitted ? FTDI_PORT_NOT_PERMITTED
+                                                   : FT_DEVICE_NOT_OPENED;
         // The chip holds received bytes up to its latency timer (16 ms) before
         // it sends them; every block request would wait for that.
         port->requestLowLatency();

@@ -28,10 +28,11 @@ std::uint32_t openErrorCode(int err) {
         case EISDIR:
             return kErrPortMissing;
         case EBUSY:
-        case EACCES:
-        case EPERM:
         case EWOULDBLOCK:
             return kErrPortInUse;
+        case EACCES:
+        case EPERM:
+            return kErrPortNotPermitted;
         default:
             return kErrPortFailure;
     }
@@ -168,6 +169,8 @@ bool TermiosPort::bytesWaiting(std::uint32_t& n, std::uint32_t& error) {
     int waiting = 0;
     n = 0;
     if (ioctl(fd_, FIONREAD, &waiting) != 0) {
+        // A tty the kernel hung up answers every ioctl with EIO.
+        if (errno == EIO || errno == ENXIO || errno == ENODEV) hungUp_.store(true);
         error = errnoCode(errno);
         return false;
     }
@@ -178,6 +181,7 @@ bool TermiosPort::bytesWaiting(std::uint32_t& n, std::uint32_t& error) {
             fd_, POLLIN, 0
         };
         if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            hungUp_.store(true);
             error = EIO;
             return false;
         }
@@ -200,6 +204,8 @@ std::uint32_t TermiosPort::readWaiting(std::uint8_t* buf, std::uint32_t maxLen,
         return 0;
     }
     if (got < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
+    // End of file on a tty, or EIO: the line has gone.
+    if (got == 0 || errno == EIO || errno == ENXIO || errno == ENODEV) hungUp_.store(true);
     return got == 0 ? EIO : errnoCode(errno);
 }
 

@@ -16,12 +16,14 @@ namespace kyvo {
 constexpr std::uint32_t kErrPortMissing = 2;
 constexpr std::uint32_t kErrPortInUse = 5;
 constexpr std::uint32_t kErrPortFailure = 31;
+// No permission to open the device file (not in its group, no udev rule).
+constexpr std::uint32_t kErrPortNotPermitted = 13;
 
 class TermiosPort final : public ISerialPort {
   public:
     // Opens an existing tty for reading and writing without making it the
     // controlling terminal. Null on failure, with error 2 (no such port, or
-    // not a tty), 5 (held by another opener, or no permission) or 31.
+    // not a tty), 5 (held by another opener), 13 (no permission) or 31.
     static std::shared_ptr<TermiosPort> open(const std::string& path, std::uint32_t& error);
     ~TermiosPort() override;
 
@@ -39,6 +41,7 @@ class TermiosPort final : public ISerialPort {
     void cancel() override { cancelled_.store(true); }
     std::uint32_t close() override;
     int pollFd() const override { return fd_; }
+    bool hungUp() const override { return hungUp_.load(); }
 
     // A write gives up after this long without progress (the line stalled).
     void setStallTimeoutMs(int ms) { stallTimeoutMs_ = ms; }
@@ -59,6 +62,7 @@ class TermiosPort final : public ISerialPort {
     std::string path_;
     int stallTimeoutMs_ = 1000;
     std::atomic<bool> cancelled_{false};
+    std::atomic<bool> hungUp_{false};
 };
 
 }  // namespace kyvo

@@ -145,7 +145,7 @@ TEST_F(ComPort, aLineNobodyReadsEndsTheWriteShortWithNotAllSend) {
     EXPECT_TRUE(port.ClosePort());
 }
 
-TEST_F(ComPort, theOtherEndHangingUpFailsTheReceptionStepWithoutEvents) {
+TEST_F(ComPort, theOtherEndHangingUpFailsTheReceptionStepAndSaysTheConnectionIsLost) {
     ASSERT_TRUE(port.OpenPort(pty.slave(), 38400));
     ASSERT_TRUE(pty.send({1, 2, 3}));
     receiveUntil(3);
@@ -153,6 +153,10 @@ TEST_F(ComPort, theOtherEndHangingUpFailsTheReceptionStepWithoutEvents) {
     pty.closeMaster();
     EXPECT_FALSE(port.ReadSeriell());
     EXPECT_NE(port.GetErrorCode() & kErrFtdiBit, 0u);
+    EXPECT_EQ(errors, 1);
+    EXPECT_EQ(lastError, Err_ConnectionLost);
+    EXPECT_FALSE(port.ReadSeriell());
+    EXPECT_EQ(errors, 1);  // once
     port.Send(tByteBuffer{4, 5});
     for (int i = 0; i < 5; ++i) port.Round();  // nothing crashes, nothing blocks
     EXPECT_EQ(receives, 1);

@@ -7,6 +7,7 @@
 #include "link/BluetoothThread.h"
 #include "link/SeriellThread.h"
 #include "link/posix/FtdiSioProvider.h"
+#include "link/posix/SerialPortList.h"
 #include "link/tests/FakeSysfs.h"
 #include "link/tests/Pty.h"
 
@@ -139,6 +140,46 @@ TEST(BluetoothPorts, noBluetoothPortEmptiesTheListButNoTtyAtAllKeepsIt) {
     ports = {"kept"};
     nowhere.GetComPorts(ports);
     EXPECT_EQ(ports, std::vector<std::string>{"kept"});
+}
+
+TEST(SerialPorts, everyPortWithHardwareBehindItIsListedUsbFirstThenBluetoothThenBuiltIn) {
+    namespace fs = std::filesystem;
+    FakeSysfs sys("kyvo_serialports");
+    sys.addUsbPort("ttyUSB1", "cp210x", "1-2", "10c4", "ea60", "0001", "CP2102 USB to UART");
+    sys.addUsbPort("ttyUSB0", "ftdi_sio", "1-1", "0403", "6015", "DK0AAA01", "FT230X Basic UART");
+    sys.addUsbPort("ttyACM0", "cdc_acm", "1-3", "2341", "0043", "", "Arduino Uno");
+    sys.addTty("rfcomm2");
+    sys.addTty("tty1");  // a virtual console: no device behind it
+    // A built-in port found by the firmware, and one of the legacy ports the
+    // kernel creates whether or not a UART is there.
+    auto builtIn = [&](const std::string& tty, const std::string& parent,
+                       const std::string& driver) {
+        const fs::path dir = fs::path(sys.root()) / "sys/devices" / parent;
+        fs::create_directories(dir / "tty" / tty);
+        fs::create_directory_symlink(fs::path(sys.root()) / "sys/bus/drivers" / driver,
+                                     dir / "driver");
+        sys.addTty(tty);
+        fs::create_directory_symlink(dir, fs::path(sys.root()) / "sys/class/tty" / tty / "device");
+    };
+    builtIn("ttyS0", "pnp0/00:05", "serial");
+    builtIn("ttyS1", "platform/serial8250", "serial8250");
+    builtIn("ttyS2", "platform/serial8250/serial8250:0/serial8250:0.2", "port");
+    builtIn("ttyS3", "pnp0/00:06", "port");
+    std::ofstream(fs::path(sys.root()) / "sys/class/tty/ttyS3/type") << "0\n";
+
+    const auto ports = listSerialPorts(sys.root(), "/dev");
+    std::vector<std::string> paths, descriptions;
+    for (const auto& p : ports) {
+        paths.push_back(p.Path);
+        descriptions.push_back(p.Description);
+    }
+    EXPECT_EQ(paths, (std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyUSB0", "/dev/ttyUSB1",
+                                               "/dev/rfcomm2", "/dev/ttyS0"}));
+    EXPECT_EQ(descriptions, (std::vector<std::string>{"Arduino Uno", "FT230X Basic UART",
+                                                      "CP2102 USB to UART", "Bluetooth", ""}));
+    EXPECT_EQ(ports[1].UsbId, 0x04036015u);
+    EXPECT_EQ(ports[1].UsbSerial, "DK0AAA01");
+    EXPECT_EQ(ports[3].UsbId, 0u);
 }
 
 }  // namespace

@@ -181,6 +181,21 @@ TEST_F(SerialWorker, aFailingReadSetsBit0x8000AndRaisesNothing) {
     EXPECT_TRUE(port.ClosePort());
 }
 
+TEST_F(SerialWorker, aLineThatHungUpIsReportedOnceAsALostConnection) {
+    ASSERT_TRUE(port.OpenPort(wire, 38400));
+    wire->hangUp();
+    EXPECT_FALSE(port.ReadSeriell());
+    EXPECT_FALSE(port.ReadSeriell());
+    EXPECT_EQ(ev.errors, 1);
+    EXPECT_EQ(port.lastSerialError(), Err_ConnectionLost);
+    // A new open is a new line.
+    auto fresh = std::make_shared<LoopbackPort>();
+    ASSERT_TRUE(port.OpenPort(fresh, 38400));
+    fresh->hangUp();
+    EXPECT_FALSE(port.ReadSeriell());
+    EXPECT_EQ(ev.errors, 2);
+}
+
 TEST_F(SerialWorker, openingAppliesTheLineSettingsAndLevelsThenPurges) {
     port.countOfBits = 7;
     port.parity = FT_PARITY_EVEN;
