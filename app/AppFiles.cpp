@@ -21,7 +21,7 @@ void TAppFiles::Open(const std::string& programName, IFileErrorReporter* reporte
 std::optional<std::string> ViewResultFileDialogs::ChooseSaveFile() {
     TFileDialogRequest r;
     r.Kind = EFileDialog::SaveResults;
-    r.InitialDir = main_.DefaultDir;
+    r.InitialDir = main_.ResultFolder();
     r.FileName = main_.LastUsedFile;
     r.DefaultExt = "tsv";
     r.Filter = lang_.Text(LE_TsvFileFilter);
@@ -65,10 +65,15 @@ void BindResultFileSaving(TForm_Main& main, IResultFileDialogs& dialogs, ETSVVer
                  : mode == 3 ? ESaveMode::Tracking
                              : ESaveMode::Interactive;
         r.Layout = layout;
-        r.LastFile = JoinFolderAndFile(m.DefaultDir, m.LastUsedFile);
+        r.LastFile = JoinFolderAndFile(m.ResultFolder(), m.LastUsedFile);
         r.TrackingFile = trackingFile;
-        kyvo::SaveMeasureList(m.MeasureList, r, dialogs,
-                              [&m](const TLangEntry& e) { return m.Lang(e); });
+        const TSaveOutcome outcome = kyvo::SaveMeasureList(
+            m.MeasureList, r, dialogs, [&m](const TLangEntry& e) { return m.Lang(e); });
+        // A failed save must never look like a saved list: the message names
+        // the file and the system's reason.
+        if (outcome.Result == ESaveResult::Failed)
+            dialogs.ShowMessage(LE_ResultFileNotSaved, &LE_SaveError, "\r\n" + outcome.Error);
+        return outcome.Result == ESaveResult::Saved;
     };
 }
 

@@ -254,6 +254,11 @@ inline constexpr TLangEntry LE_HintStartMeasurement{766,
                                                     "Start a new measurement and get the results."};
 inline constexpr TLangEntry LE_HintTimerMeasure{
     770, "Start a measurement using timer (if declared in test configuration)."};
+inline constexpr TLangEntry LE_ResultFileNotSaved{
+    830, "The measurements could not be saved. The file keeps its previous content."};
+inline constexpr TLangEntry LE_SaveError{831, "Save error"};
+inline constexpr TLangEntry LE_ResultFileTooLarge{
+    832, "The file is too large to be a result file and was not loaded: "};
 
 // Every entry above, in ascending ID order.
 inline constexpr std::array kLanguageEntries{
@@ -439,6 +444,9 @@ inline constexpr std::array kLanguageEntries{
     LE_HintFirmwareVersion,
     LE_HintStartMeasurement,
     LE_HintTimerMeasure,
+    LE_ResultFileNotSaved,
+    LE_SaveError,
+    LE_ResultFileTooLarge,
 };
 
 }  // namespace kyvo

@@ -19,9 +19,11 @@ std::string trimmedText(const TTestConfig& cfg, std::uint16_t ptr) {
 }
 
 std::string temperatureText(float t) {
+    // Locale-independent: the file format and the rows always use ".".
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.2f", static_cast<double>(t));
-    return buf;
+    const auto res =
+        std::to_chars(buf, buf + sizeof buf, static_cast<double>(t), std::chars_format::fixed, 2);
+    return std::string(buf, res.ec == std::errc() ? res.ptr : buf);
 }
 
 // A decimal number as sign, integer digits and fraction digits.

@@ -57,6 +57,9 @@ class TMeasureSet {
     std::string Distr_Manu;
     TDateData DateTime;
     std::string UserComment;
+    // The user edited (or cleared) UserComment in the list: saving then
+    // writes it over a comment the file holds for this measurement.
+    bool CommentEdited = false;
     std::string Voltage;      // decimal integer
     std::string Temperature;  // two decimals, "." as separator
     std::vector<TResultSet> ResultList;

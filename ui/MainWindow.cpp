@@ -679,6 +679,7 @@ void TMainWindow::deleteSelectedEntries() {
     ListView_Measurements->clearSelection();
     for (auto it = rows.rbegin(); it != rows.rend(); ++it)
         if (*it < int(list_->size())) list_->erase(list_->begin() + *it);
+    if (events_.ListEdited) events_.ListEdited();
     measModel_->setCount(int(list_->size()));
     measModel_->repaintAll();
     hideLineImage();
@@ -705,11 +706,25 @@ void TMainWindow::editComment() {
     if (row >= int(list_->size())) return;
     TMeasureSet& set = *(*list_)[std::size_t(row)];
     std::string text = set.UserComment;
-    if (ShowInputQuery(lang(LE_UserComments), lang(LE_CommentsResponsibility), text, lang(LE_OK),
-                       lang(LE_Cancel)) == EModalResult::OK) {
+    EModalResult answer = EModalResult::Cancel;
+    const auto query = [&] {
+        answer = ShowInputQuery(lang(LE_UserComments), lang(LE_CommentsResponsibility), text,
+                                lang(LE_OK), lang(LE_Cancel));
+    };
+    if (events_.Paused)
+        events_.Paused(query);
+    else
+        query();
+    // The list may have been replaced while the dialog was open.
+    if (answer != EModalResult::OK || row >= int(list_->size()) ||
+        (*list_)[std::size_t(row)].get() != &set)
+        return;
+    if (set.UserComment != text) {
         set.UserComment = text;
-        measModel_->repaintRow(row);
+        set.CommentEdited = true;
+        if (events_.ListEdited) events_.ListEdited();
     }
+    measModel_->repaintRow(row);
 }
 
 // ---------------------------------------------------------------------------
@@ -875,6 +890,9 @@ bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) {
             const bool enter = key != Qt::Key_Escape;
+            // Digits typed into a picker are its value only once committed;
+            // the key is taken here, before the picker would commit them.
+            if (enter) static_cast<QAbstractSpinBox*>(watched)->interpretText();
             if (events_.PickerKey)
                 events_.PickerKey(enter);
             else

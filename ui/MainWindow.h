@@ -43,6 +43,10 @@ struct TWindowEvents {
     std::function<void()> Activated;
     std::function<bool()> CloseQuery;  // false refuses the close
     std::function<void()> Closed;
+    // Runs a modal dialog of the window with the controller's timers paused.
+    std::function<void(const std::function<void()>& dialog)> Paused;
+    // The user changed the list (a comment, deleted entries).
+    std::function<void()> ListEdited;
     // Timers pause around the window's own message boxes and dialogs.
     std::function<EModalResult(const std::string& text, EMsgStyle)> Message;
 };

@@ -82,6 +82,8 @@ void wireWindow(TMainWindow& window, TForm_Main& controller, ILanguage* language
     e.Activated = [c] { c->FormActivate(); };
     e.CloseQuery = [c] { return c->FormCloseQuery(); };
     e.Closed = [c] { c->FormClose(); };
+    e.Paused = [c](const std::function<void()>& dialog) { c->RunPaused(dialog); };
+    e.ListEdited = [c] { c->MarkListEdited(); };
     e.Message = [c](const std::string& text, EMsgStyle style) {
         return c->ShowOwnMessage(text, "", style);
     };

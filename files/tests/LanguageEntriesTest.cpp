@@ -209,6 +209,9 @@ constexpr std::pair<std::uint32_t, std::string_view> kExpected[] = {
     {763, "Displays the firmware version of the connected device."},
     {766, "Start a new measurement and get the results."},
     {770, "Start a measurement using timer (if declared in test configuration)."},
+    {830, "The measurements could not be saved. The file keeps its previous content."},
+    {831, "Save error"},
+    {832, "The file is too large to be a result file and was not loaded: "},
 };
 
 TEST(LanguageEntries, everyDisplayedEntryHasItsListedIdAndEnglishText) {
