@@ -326,6 +326,12 @@ TLoadOutcome LoadMeasureFile(const std::string& path, ETSVVersion layout, TMeasu
         return outcome;
     }
 
+    if (const auto size = std::filesystem::file_size(path, ec); !ec && size > kMaxResultFileBytes) {
+        dialogs.ShowMessage(LE_ResultFileTooLarge, &LE_IncompatibleFile, path);
+        outcome.Result = ELoadResult::TooLarge;
+        return outcome;
+    }
+
     std::string text;
     {
         std::string bytes;

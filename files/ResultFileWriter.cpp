@@ -207,9 +207,9 @@ std::string FormatMeasureRow(const TMeasureSet& set, ETSVVersion layout) {
         addNumber(out, "%.3d", int{l.Width});
     }
     addEmpty(out, (kMaxTestLines - lines) * 9);
-    for (std::int32_t v : set.OrigImage) {
-        if (v < 0) break;
-        addInteger(out, v);
+    for (std::size_t k = 0; k < set.OrigImage.size() && k < kMaxImageValues; ++k) {
+        if (set.OrigImage[k] < 0) break;
+        addInteger(out, set.OrigImage[k]);
     }
     return out;
 }

@@ -97,7 +97,6 @@ std::string EnglishText(const TLangEntry& entry) {
 
 TMeasureSet::TMeasureSet() {
     clearDateData(DateTime);
-    OrigImage.fill(-1);
 }
 
 TDeviceIdentity DeviceIdentityOf(const TEEPROMNonVolatile& rec) {
@@ -176,10 +175,10 @@ void ScaleLineImage(TMeasureSet& set, std::span<const std::int32_t> values) {
         lo = std::min<std::int64_t>(lo, values[k]);
         hi = std::max<std::int64_t>(hi, values[k]);
     }
-    set.OrigImage.fill(-1);
+    set.OrigImage.assign(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(count));
+    set.OrigImage.shrink_to_fit();
     set.ImageData.assign(count, 0);
     for (std::size_t k = 0; k < count; ++k) {
-        set.OrigImage[k] = values[k];
         set.ImageData[k] = static_cast<std::uint8_t>((values[k] - lo) * 256 / (hi - lo + 1));
     }
     set.ImgMin = std::to_string(lo);

@@ -65,7 +65,9 @@ class TMeasureSet {
     std::vector<TResultSet> ResultList;
     TMeasureResult MeasureResult;
     tByteBuffer ImageData;  // line image scaled to 0..255, one byte per pixel
-    std::array<std::int32_t, kMaxImageValues> OrigImage;  // raw 12-bit values; -1 where none
+    // Raw 12-bit values of the line image, at most kMaxImageValues; empty
+    // without an image, so that a set costs memory only for what it holds.
+    std::vector<std::int32_t> OrigImage;
     std::string ImgMin;
     std::string ImgMax;
     std::string PatientID;
@@ -112,8 +114,7 @@ std::string FormatResultNumber(float v, std::uint8_t DigitCfg, float LowerLimit,
 TResultSet MakeResultRow(const TTestConfig& cfg, const TTestResultEntry& r, float v, bool invalid,
                          UTestInvalid flags, const TextLookup& text);
 
-// Line image from raw values: OrigImage gets the first 256 values (the rest
-// -1), ImgMin/ImgMax the smallest (from 4095) and largest (from 0) value,
+// Line image from raw values: OrigImage gets the first 256 values, ImgMin/ImgMax the smallest (from 4095) and largest (from 0) value,
 // ImageData one scaled byte per value, (value - min) * 256 div (max - min + 1).
 // Values beyond 256 do not fit the set and are dropped.
 void ScaleLineImage(TMeasureSet& set, std::span<const std::int32_t> values);

@@ -191,8 +191,19 @@ TEST(LineImage, valuesAreScaledBetweenTheirMinimumAndMaximum) {
         EXPECT_EQ(set.ImgMax, tc.max);
         for (std::size_t k = 0; k < tc.values.size(); ++k)
             EXPECT_EQ(set.OrigImage[k], tc.values[k]);
-        EXPECT_EQ(set.OrigImage[tc.values.size()], -1);
+        EXPECT_EQ(set.OrigImage.size(), std::min(tc.values.size(), kMaxImageValues));
     }
+}
+
+TEST(LineImage, aSetWithoutAnImageHoldsNoImageSlots) {
+    // A result file of many short lines makes many such sets.
+    const TMeasureSet bare;
+    EXPECT_EQ(bare.OrigImage.capacity(), 0u);
+    EXPECT_LT(sizeof(TMeasureSet), kMaxImageValues * sizeof(std::int32_t));
+    TMeasureSet small;
+    ScaleLineImage(small, std::vector<std::int32_t>{1, 2, 3});
+    EXPECT_EQ(small.OrigImage, (std::vector<std::int32_t>{1, 2, 3}));
+    EXPECT_LE(small.OrigImage.capacity(), 3u);
 }
 
 TEST(LineImage, packedAndSixteenBitSourcesAndOversizedImages) {
@@ -209,7 +220,7 @@ TEST(LineImage, packedAndSixteenBitSourcesAndOversizedImages) {
     LineImageFromGray16(live, tByteBuffer{0xFF, 0x0F, 0x00, 0x00});
     EXPECT_EQ(live.ImageData, (tByteBuffer{255, 0, 0, 0}));
     EXPECT_EQ(live.ImgMax, "4095");
-    EXPECT_EQ(live.OrigImage[2], -1);
+    EXPECT_EQ(live.OrigImage.size(), 2u);
 
     TMeasureSet big;
     tByteBuffer samples(2 * 300, 0);
