@@ -172,7 +172,7 @@ bool readLineInt(std::string_view text, Field& field) {
 bool readLineData(TFieldWalk& walk, TMeasureResult& result) {
     result.LineCount = 0;
     for (std::size_t i = 0; i < kMaxTestLines; ++i) {
-        TLineResult& line = result.Results.Line[i];
+        TLineResult line;
         std::string_view f[9];
         bool any = false;
         for (auto& field : f) {
@@ -186,7 +186,9 @@ bool readLineData(TFieldWalk& walk, TMeasureResult& result) {
             !readLineInt(f[8], line.Width)) {
             return false;
         }
-        if (any) ++result.LineCount;
+        if (!any) continue;
+        result.Results().Line[i] = line;
+        ++result.LineCount;
     }
     return true;
 }

@@ -191,9 +191,9 @@ std::string FormatMeasureRow(const TMeasureSet& set, ETSVVersion layout) {
 
     const TMeasureResult& m = set.MeasureResult;
     const std::size_t lines = std::min<std::size_t>(m.LineCount, kMaxTestLines);
-    const bool withLineData = m.Results.Line[0].Width > 0;
+    const bool withLineData = m.Results().Line[0].Width > 0;
     for (std::size_t i = 0; i < lines; ++i) {
-        const TLineResult& l = m.Results.Line[i];
+        const TLineResult& l = m.Results().Line[i];
         if (!withLineData) {
             addEmpty(out, 9);
             continue;

@@ -95,6 +95,11 @@ std::string EnglishText(const TLangEntry& entry) {
     return std::string(entry.Def);
 }
 
+const TResult& TMeasureResult::Results() const {
+    static const TResult none;
+    return results_ ? *results_ : none;
+}
+
 TMeasureSet::TMeasureSet() {
     clearDateData(DateTime);
 }
@@ -218,7 +223,7 @@ std::unique_ptr<TMeasureSet> MeasureSetFromStored(const TKyvoResultData& data,
     set->Voltage = std::to_string(head.Voltage);
     set->Temperature = temperatureText(head.Temperature);
 
-    TResult& res = set->MeasureResult.Results;
+    TResult& res = set->MeasureResult.Results();
     res.TestInvalid = head.Invalid;
     res.Temperature = head.Temperature;
     res.Voltage = head.Voltage;
@@ -278,7 +283,7 @@ void BuildMeasureSetFromResult(const tByteBuffer& record, std::uint8_t EEPROMVer
                                const TTestConfig& cfg, const TDeviceIdentity& device,
                                const TextLookup& text, TMeasureSet& set) {
     set = TMeasureSet();
-    TResult& res = set.MeasureResult.Results;
+    TResult& res = set.MeasureResult.Results();
     res.FromByteBuffer(record, EEPROMVersion);
     const std::size_t lines = std::min<std::size_t>(cfg.LineCount(), kMaxTestLines);
     set.MeasureResult.LineCount = static_cast<std::uint8_t>(lines);
@@ -303,7 +308,7 @@ bool CombineSecondMeasurement(const tByteBuffer& record, std::uint8_t EEPROMVers
     if (r > kMaxResults / 2) return false;
     TResult second;
     second.FromByteBuffer(record, EEPROMVersion);
-    TResult& res = set.MeasureResult.Results;
+    TResult& res = set.MeasureResult.Results();
     res.TestInvalid.Data |= second.TestInvalid.Data;
     for (std::size_t i = 0; i < r; ++i) res.ResultValue[r + i] = second.ResultValue[i];
     res.MeasurementDate = second.MeasurementDate;

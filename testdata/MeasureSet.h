@@ -40,11 +40,35 @@ class TResultSet {
 };
 
 // The line data of a measurement. Only the line results, the values and the
-// flags of Results are used once the set is built.
+// flags of Results are used once the set is built. The record is created on
+// the first write, so that a set without line data (a short line of a
+// result file) does not carry ten empty line slots.
 class TMeasureResult {
   public:
-    std::uint8_t LineCount = 0;  // valid entries of Results.Line
-    TResult Results;
+    TMeasureResult() = default;
+    TMeasureResult(const TMeasureResult& other) { *this = other; }
+    TMeasureResult& operator=(const TMeasureResult& other) {
+        if (this != &other) {
+            LineCount = other.LineCount;
+            results_ = other.results_ ? std::make_unique<TResult>(*other.results_) : nullptr;
+        }
+        return *this;
+    }
+    TMeasureResult(TMeasureResult&&) noexcept = default;
+    TMeasureResult& operator=(TMeasureResult&&) noexcept = default;
+
+    std::uint8_t LineCount = 0;  // valid entries of Results().Line
+    // The record, created (reset) when there is none yet.
+    TResult& Results() {
+        if (!results_) results_ = std::make_unique<TResult>();
+        return *results_;
+    }
+    // The record, or a reset one when there is none.
+    const TResult& Results() const;
+    bool HasResults() const { return results_ != nullptr; }
+
+  private:
+    std::unique_ptr<TResult> results_;
 };
 
 class TMeasureSet {

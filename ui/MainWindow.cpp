@@ -569,10 +569,10 @@ void TMainWindow::rebuildLineImage() {
                                      selectedSet_->ImageData.end());
     std::vector<LineMark> lines;
     const auto& r = selectedSet_->MeasureResult;
-    const int count = std::min<int>(r.LineCount, int(std::size(r.Results.Line)));
+    const int count = std::min<int>(r.LineCount, int(std::size(r.Results().Line)));
     for (int k = 0; k < count; ++k)
         lines.push_back(
-            {int(r.Results.Line[k].CenterPositionAbsolut), int(r.Results.Line[k].Width)});
+            {int(r.Results().Line[k].CenterPositionAbsolut), int(r.Results().Line[k].Width)});
     LineImage = drawLineImage(values, lines, std::max(w, 1), devicePixelRatioF());
     FormResized = false;
     placeLineImage();

@@ -135,14 +135,14 @@ TEST(ResultFileParse, lineDataFillsTheLinesThatHaveAnyValue) {
     TMeasureSet s;
     ASSERT_TRUE(ParseMeasureRow(longLine(lines + "10\t20\t"), s, TSVVLong));
     EXPECT_EQ(s.MeasureResult.LineCount, 2);
-    const TLineResult& l = s.MeasureResult.Results.Line[0];
+    const TLineResult& l = s.MeasureResult.Results().Line[0];
     EXPECT_EQ(l.MeanValue, 1.25f);
     EXPECT_EQ(l.MaxPosAbs, 6.0f);
     EXPECT_EQ(l.UsedPixel, 7);
     EXPECT_EQ(l.CenterPositionAbsolut, -5);
     EXPECT_EQ(l.Width, 12);
-    EXPECT_EQ(s.MeasureResult.Results.Line[1].Width, 3);
-    EXPECT_EQ(s.MeasureResult.Results.Line[1].MeanValue, 0.0f);
+    EXPECT_EQ(s.MeasureResult.Results().Line[1].Width, 3);
+    EXPECT_EQ(s.MeasureResult.Results().Line[1].MeanValue, 0.0f);
     EXPECT_EQ(s.OrigImage[0], 10);
     EXPECT_EQ(s.OrigImage[1], 20);
     EXPECT_EQ(s.OrigImage.size(), 2u);
@@ -181,13 +181,13 @@ TEST(ResultFileParse, writingWhatWasReadGivesTheSameLineInEveryLayout) {
     auto a = sampleSet("1 2 3 4 1807 0042 33752069", 3);
     auto b = sampleSet("numeric date", 4);
     setDateData(b->DateTime, 0, 0, 13, 11, 0, 9);  // written as 218824713
-    b->MeasureResult.Results.Line[0].Width = 0;    // no line data
+    b->MeasureResult.Results().Line[0].Width = 0;    // no line data
     b->ResultList[0].ResultValue = "<0.5";
-    b->MeasureResult.Results.Line[1].MeanValue = std::numeric_limits<float>::infinity();
+    b->MeasureResult.Results().Line[1].MeanValue = std::numeric_limits<float>::infinity();
     auto c = sampleSet("no image", 5);
     c->OrigImage.clear();
-    c->MeasureResult.Results.Line[2].MinValue = -std::numeric_limits<float>::infinity();
-    c->MeasureResult.Results.Line[2].MaxValue = std::nanf("");
+    c->MeasureResult.Results().Line[2].MinValue = -std::numeric_limits<float>::infinity();
+    c->MeasureResult.Results().Line[2].MaxValue = std::nanf("");
     for (ETSVVersion layout : {TSVVLong, TSVVShort, TSVVTobrel}) {
         for (const TMeasureSet* set : {a.get(), b.get(), c.get()}) {
             const std::string line = FormatMeasureRow(*set, layout);
@@ -208,7 +208,7 @@ TEST(ResultFileParse, truncatedAndScrambledLinesNeverOverrunTheSet) {
     auto full = sampleSet("id", 1);
     full->ResultList.resize(10, TResultSet{"Valid", "R", "1", "u", "k"});
     full->MeasureResult.LineCount = 10;
-    full->MeasureResult.Results.Line.fill(full->MeasureResult.Results.Line[0]);
+    full->MeasureResult.Results().Line.fill(full->MeasureResult.Results().Line[0]);
     full->OrigImage.assign(kMaxImageValues, 4095);
     std::uint32_t seed = 12345;
     auto next = [&] { return seed = seed * 1103515245u + 12345u; };

@@ -144,7 +144,7 @@ TEST(ResultFileRow, everyLayoutPadsResultsAndEndsWithATab) {
 
 TEST(ResultFileRow, firstLineOfWidthZeroWritesNinetyEmptyLineFields) {
     auto s = sampleSet("id");
-    s->MeasureResult.Results.Line[0].Width = 0;
+    s->MeasureResult.Results().Line[0].Width = 0;
     const auto f = fields(FormatMeasureRow(*s, TSVVLong));
     EXPECT_TRUE(
         std::all_of(f.begin() + 48, f.begin() + 138, [](const auto& x) { return x.empty(); }));
