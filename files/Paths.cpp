@@ -221,7 +221,8 @@ std::string documentsEntry(const std::string& file, const std::string& home) {
         const auto close = line.find('"', 1);
         if (close == std::string_view::npos) continue;
         const std::string_view value = line.substr(1, close - 1);
-        if (value.substr(0, 6) == "$HOME/") return home.empty() ? "" : join(home, std::string(value.substr(6)));
+        if (value.substr(0, 6) == "$HOME/")
+            return home.empty() ? "" : join(home, std::string(value.substr(6)));
         if (!value.empty() && value.front() == '/') return std::string(value);
     }
     return {};

@@ -306,7 +306,8 @@ TSaveOutcome SaveMeasureList(const TMeasureList& list, const TSaveRequest& reque
         for (std::size_t k = 1; k < lines.size(); ++k) {
             const auto it = firstWithID.find(std::string(TsvFirstField(lines[k])));
             if (it == firstWithID.end()) continue;
-            const std::string row = rowKeepingComment(rowOf(it->second), *list[it->second], lines[k]);
+            const std::string row =
+                rowKeepingComment(rowOf(it->second), *list[it->second], lines[k]);
             if (lines[k] == row) {
                 merged[it->second] = true;
                 continue;

@@ -138,9 +138,9 @@ std::string FormatResultNumber(float v, std::uint8_t DigitCfg, float LowerLimit,
 TResultSet MakeResultRow(const TTestConfig& cfg, const TTestResultEntry& r, float v, bool invalid,
                          UTestInvalid flags, const TextLookup& text);
 
-// Line image from raw values: OrigImage gets the first 256 values, ImgMin/ImgMax the smallest (from 4095) and largest (from 0) value,
-// ImageData one scaled byte per value, (value - min) * 256 div (max - min + 1).
-// Values beyond 256 do not fit the set and are dropped.
+// Line image from raw values: OrigImage gets the first 256 values, ImgMin/ImgMax the smallest (from
+// 4095) and largest (from 0) value, ImageData one scaled byte per value, (value - min) * 256 div
+// (max - min + 1). Values beyond 256 do not fit the set and are dropped.
 void ScaleLineImage(TMeasureSet& set, std::span<const std::int32_t> values);
 // From count packed 12-bit values.
 void LineImageFromPacked12(TMeasureSet& set, const tByteBuffer& packed, std::size_t count);

@@ -97,7 +97,9 @@ TEST(KyvoCli, readingIntoAFileAnnotatedInALinuxEditorKeepsItsComments) {
     ASSERT_TRUE(kyvo::readFileBytes(file, bytes));
     std::vector<std::string> lines = kyvo::decodeTextLines(bytes);
     ASSERT_GT(lines.size(), 2u);
-    const std::string comment = "gepr\xC3\xBC" "ft, 5 \xC2\xB5g/ml";
+    const std::string comment =
+        "gepr\xC3\xBC"
+        "ft, 5 \xC2\xB5g/ml";
     auto commentField = [](std::string& line) -> std::pair<std::size_t, std::size_t> {
         std::size_t start = 0;
         for (int i = 0; i < 5; ++i) start = line.find('\t', start) + 1;

@@ -290,7 +290,8 @@ TEST(DocumentsFolder, xdgDocumentsFolderWhenItExistsElseTheHomeFolder) {
         std::string expected;
     };
     const Case cases[] = {
-        {"user-dirs below $HOME", "# written by xdg-user-dirs-update\nXDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n", "",
+        {"user-dirs below $HOME",
+         "# written by xdg-user-dirs-update\nXDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n", "",
          home + "/Dokumente/"},
         {"user-dirs absolute", "XDG_DOCUMENTS_DIR=\"" + root.file("elsewhere") + "\"\n", "",
          root.file("elsewhere") + "/"},

@@ -181,7 +181,7 @@ TEST(ResultFileParse, writingWhatWasReadGivesTheSameLineInEveryLayout) {
     auto a = sampleSet("1 2 3 4 1807 0042 33752069", 3);
     auto b = sampleSet("numeric date", 4);
     setDateData(b->DateTime, 0, 0, 13, 11, 0, 9);  // written as 218824713
-    b->MeasureResult.Results().Line[0].Width = 0;    // no line data
+    b->MeasureResult.Results().Line[0].Width = 0;  // no line data
     b->ResultList[0].ResultValue = "<0.5";
     b->MeasureResult.Results().Line[1].MeanValue = std::numeric_limits<float>::infinity();
     auto c = sampleSet("no image", 5);

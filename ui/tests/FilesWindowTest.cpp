@@ -1,6 +1,7 @@
 // The window with its real result files: saving that fails, saving under a
 // German locale, files from Linux editors, closing over unsaved edits, and
 // the dialogs that must not lose what the user typed.
+#include <unistd.h>
 #include <QDateEdit>
 #include <QDir>
 #include <QFile>
@@ -12,7 +13,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 #include "TestRegistry.h"
 #include "WindowRig.h"
@@ -85,8 +85,7 @@ std::vector<std::string> fieldsOf(const std::string& line) {
 using Settings = std::map<std::string, std::string>;
 
 struct FilesRig {
-    explicit FilesRig(const Settings& settings = {},
-                      const QString& folderName = "results") {
+    explicit FilesRig(const Settings& settings = {}, const QString& folderName = "results") {
         QDir(tmp.path()).mkdir(folderName);
         folder = (tmp.path() + "/" + folderName + "/").toStdString();
         w.user.Values["Setup/DefaultDir"] = folder;
@@ -131,8 +130,8 @@ class FilesWindowTest : public QObject {
 
 void FilesWindowTest::failedSavesNameFileAndReasonInEveryModeAndKeepTheOldFile() {
     FilesRig rig(Settings{{"Setup/AutoSaveToLastFile", "true"},
-                  {"Setup/AutoSaveMeasurements", "true"},
-                  {"Setup/AddDataBehaviour", "Add"}});
+                          {"Setup/AutoSaveMeasurements", "true"},
+                          {"Setup/AddDataBehaviour", "Add"}});
     const std::string results = rig.path("Results.tsv");
     const std::string tracking = rig.path("Measurements.tsv");
     const std::string old = "\xFF\xFE" + std::string("o\0l\0d\0\r\0\n\0", 10);
@@ -234,16 +233,22 @@ void FilesWindowTest::germanLocaleStillWritesPointsIntoResultFiles() {
 void FilesWindowTest::utf8ResultFileWithoutBomLoadsAndIsWrittenBackUnchanged() {
     // A folder with an umlaut, a file as a Linux editor saves it: UTF-8, no
     // byte-order mark, LF.
-    const std::string comment = "Schlie\xC3\x9F" "en, 5 \xC2\xB5g/ml";
+    const std::string comment =
+        "Schlie\xC3\x9F"
+        "en, 5 \xC2\xB5g/ml";
     TMeasureSet set;
     set.TestID = "1 2 3 4 2601 0007 33752069";
-    set.TestName = "Pr\xC3\xBC" "fung";
+    set.TestName =
+        "Pr\xC3\xBC"
+        "fung";
     set.UserComment = comment;
     set.Voltage = "3300";
     set.Temperature = "21.50";
-    const std::string file = BuildTsvHeader(TSVVLong) + "\n" + FormatMeasureRow(set, TSVVLong) + "\n";
-    FilesRig rig(Settings{{"Setup/LastUsedFile", "utf8.tsv"}, {"Setup/LoadLastSavedOnStart", "true"}},
-                 QString::fromUtf8("Messungen-\xC3\xA4"));
+    const std::string file =
+        BuildTsvHeader(TSVVLong) + "\n" + FormatMeasureRow(set, TSVVLong) + "\n";
+    FilesRig rig(
+        Settings{{"Setup/LastUsedFile", "utf8.tsv"}, {"Setup/LoadLastSavedOnStart", "true"}},
+        QString::fromUtf8("Messungen-\xC3\xA4"));
     writeAll(rig.path("utf8.tsv"), file);
 
     rig.w.Start();
@@ -311,7 +316,7 @@ void FilesWindowTest::cancellingTheSaveBeforeLoadingCancelsTheLoad() {
     rig.ReadDemo();
     const std::size_t count = rig.w.main->MeasureList.size();
     QVERIFY(count > 0);
-    MessageAnswerer answer;  // Yes, save first
+    MessageAnswerer answer;                  // Yes, save first
     FileDialogAnswerer choose({QString()});  // then cancel the save dialog
     rig.w.window.action(EControl::Menu_LoadFile)->trigger();
     QCOMPARE(answer.Seen,
