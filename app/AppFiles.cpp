@@ -45,7 +45,7 @@ void AddMissingTranslations(TLanguageFile& user, const TLanguageFile& shipped) {
 std::optional<std::string> ViewResultFileDialogs::ChooseSaveFile() {
     TFileDialogRequest r;
     r.Kind = EFileDialog::SaveResults;
-    r.InitialDir = main_.DefaultDir;
+    r.InitialDir = main_.ResultFolder();
     r.FileName = main_.LastUsedFile;
     r.DefaultExt = "tsv";
     r.Filter = lang_.Text(LE_TsvFileFilter);
@@ -89,12 +89,17 @@ void BindResultFileSaving(TForm_Main& main, IResultFileDialogs& dialogs, ETSVVer
                  : mode == 3 ? ESaveMode::Tracking
                              : ESaveMode::Interactive;
         r.Layout = layout;
-        r.LastFile = JoinFolderAndFile(m.DefaultDir, m.LastUsedFile);
+        r.LastFile = JoinFolderAndFile(m.ResultFolder(), m.LastUsedFile);
         r.TrackingFile = trackingFile;
         const TSaveOutcome outcome = kyvo::SaveMeasureList(
             m.MeasureList, r, dialogs, [&m](const TLangEntry& e) { return m.Lang(e); });
+        // A failed save must never look like a saved list: the message names
+        // the file and the system's reason.
+        if (outcome.Result == ESaveResult::Failed)
+            dialogs.ShowMessage(LE_ResultFileNotSaved, &LE_SaveError, "\r\n" + outcome.Error);
         if (outcome.Result == ESaveResult::Saved && r.Mode != ESaveMode::Tracking)
             m.NoteListSaved(outcome.Path);
+        return outcome.Result == ESaveResult::Saved;
     };
 }
 

@@ -264,22 +264,29 @@ void TForm_Main::NoteListChanged() {
 void TForm_Main::ClearMeasureList() {
     if (!MeasureList.empty()) NoteListChanged();
     MeasureList.clear();
+    ListEdited = false;
     view.SetListCount(EList::Measurements, 0);
     view.SetListCount(EList::Results, 0);
+}
+
+bool TForm_Main::SaveList(int mode) {
+    if (!SaveMeasureList || !SaveMeasureList(*this, mode)) return false;
+    ListEdited = false;
+    return true;
 }
 
 void TForm_Main::SaveAsConfigured() {
     if (!SaveMeasureList) return;
     if (AutoSave)
-        SaveMeasureList(*this, 1);
+        SaveList(1);
     else if (PromptSave)
-        SaveMeasureList(*this, 0);
-    if (TrackMeasurements) SaveMeasureList(*this, 3);
+        SaveList(0);
+    if (TrackMeasurements) SaveList(3);
 }
 
 void TForm_Main::Menu_SaveFileClick() {
     if (MeasureList.empty() || !SaveMeasureList) return;
-    SaveMeasureList(*this, 0);
+    SaveList(0);
 }
 
 void TForm_Main::Menu_LoadFileClick() {
@@ -289,11 +296,13 @@ void TForm_Main::Menu_LoadFileClick() {
             ShowOwnMessage(Lang(LE_AskSaveBeforeOpening), "", EMsgStyle::YesNoCancel);
         // A box closed without an answer keeps the list, as Cancel does.
         if (r != EModalResult::Yes && r != EModalResult::No) return;
-        if (r == EModalResult::Yes && SaveMeasureList) SaveMeasureList(*this, 0);
+        // A save that was cancelled or failed keeps the list, and so the
+        // load must not go on and replace it.
+        if (r == EModalResult::Yes && SaveMeasureList && !SaveList(0)) return;
     }
     TFileDialogRequest request;
     request.Kind = EFileDialog::OpenResults;
-    request.InitialDir = DefaultDir;
+    request.InitialDir = ResultFolder();
     request.FileName = LastUsedFile;
     request.DefaultExt = "tsv";
     request.Filter = Lang(LE_TsvFileFilter);
@@ -313,6 +322,7 @@ void TForm_Main::LoadResultFile(const std::string& path) {
     view.SetListCount(EList::Measurements, 0);
     view.SetListCount(EList::Results, 0);
     LoadMeasureFile(*this, path);
+    ListEdited = false;
     view.SetListCount(EList::Measurements, static_cast<int>(MeasureList.size()));
     view.RepaintList(EList::Measurements);
     view.SetEnabled(EControl::Menu_SaveFile, !MeasureList.empty());
@@ -345,11 +355,14 @@ void TForm_Main::BuildMeasureSetsFromStorage() {
         {vol.StoredTestResultStart, vol.StoredTestResultStop, vol.StoredTestResultReadPtr}, v,
         bits0.ResultsWithLineData(), bits0.ResultsWithImage(), ResultList);
 
+    // An overwrite empties the list here, through ClearMeasureList, so that
+    // the view lets go of its rows and selection before the sets are freed.
     const auto decide = [this]() -> EAddDecision {
         switch (AddDataBehaviour) {
             case AlwaysAdd:
                 return EAddDecision::Add;
             case AlwaysOverwrite:
+                ClearMeasureList();
                 return EAddDecision::Overwrite;
             case AlwaysAsk:
                 break;
@@ -358,6 +371,7 @@ void TForm_Main::BuildMeasureSetsFromStorage() {
             case EModalResult::Yes:
                 return EAddDecision::Add;
             case EModalResult::No:
+                ClearMeasureList();
                 return EAddDecision::Overwrite;
             default:
                 return EAddDecision::Cancel;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "files/Settings.h"
 #include "protocol/KyvoErrors.h"
@@ -118,8 +119,8 @@ void TForm_Main::FormCreate() {
         view.SetItemIndex(EControl::ComboBox_Baud, index);
     }
 
-    DefaultDir = d.UserSettings->GetText("Setup", "DefaultDir", d.ConfigFolder);
-    if (DefaultDir.empty()) DefaultDir = d.ConfigFolder;
+    DefaultDir = d.UserSettings->GetText("Setup", "DefaultDir", DefaultResultFolder());
+    if (DefaultDir.empty()) DefaultDir = DefaultResultFolder();
     LastUsedFile = d.UserSettings->GetText("Setup", "LastUsedFile", "Results.tsv");
 
     PromptSave = d.UserSettings->GetBool("Setup", "PromptSave", false);
@@ -232,7 +233,7 @@ void TForm_Main::Timer_initTimer() {
     Timer_init->Stop();
     RefreshDeviceList();
     if (d.Link->FtdiMode() && !d.Link->IsOpen()) Timer_FTDIUpdate->Start(2000);
-    if (LoadLastSavedOnStart) LoadResultFile(JoinFolderAndFile(DefaultDir, LastUsedFile));
+    if (LoadLastSavedOnStart) LoadResultFile(JoinFolderAndFile(ResultFolder(), LastUsedFile));
     initialized = true;
 }
 
@@ -240,13 +241,27 @@ void TForm_Main::FormActivate() {
     RefreshDeviceList();
 }
 
+std::string TForm_Main::DefaultResultFolder() const {
+    return d.DocumentsFolder.empty() ? d.ConfigFolder : d.DocumentsFolder;
+}
+
+std::string TForm_Main::ResultFolder() const {
+    std::error_code ec;
+    if (!DefaultDir.empty() && std::filesystem::is_directory(DefaultDir, ec)) return DefaultDir;
+    return DefaultResultFolder();
+}
+
 bool TForm_Main::FormCloseQuery() {
     bool allow = true;
-    if (SaveOnExit && !MeasureList.empty()) {
+    // Edits that live in no file and nowhere on the device are asked about
+    // whatever "SaveOnExit" says: closing would lose them for good.
+    if ((SaveOnExit && !MeasureList.empty()) || ListHasUnsavedEdits()) {
         const EModalResult r =
             ShowOwnMessage(Lang(LE_AskSaveBeforeClosing), "", EMsgStyle::YesNoCancel);
         if (r == EModalResult::Cancel) allow = false;
-        if (r == EModalResult::Yes && SaveMeasureList) SaveMeasureList(*this, 0);
+        // A save that was cancelled or failed keeps the window open with the
+        // list, rather than closing over what was meant to be kept.
+        if (r == EModalResult::Yes && SaveMeasureList && !SaveList(0)) allow = false;
     }
     // Whatever the answer, a locked device button is released first; its
     // acknowledge closes the window again, which asks again.
@@ -366,11 +381,24 @@ std::string TForm_Main::MainCaption() const {
 // ---------------------------------------------------------------------------
 // Message boxes
 
-EModalResult TForm_Main::ShowOwnMessage(const std::string& text, const std::string& caption,
-                                        EMsgStyle style, bool defaultNo) {
+void TForm_Main::RunPaused(const std::function<void()>& dialog) {
     const bool clockWasOn = Timer_KyvoClock && Timer_KyvoClock->IsActive();
     if (Timer_StateCnt) Timer_StateCnt->Stop();
     if (Timer_KyvoClock) Timer_KyvoClock->Stop();
+    dialog();
+    if (clockWasOn && Timer_KyvoClock) Timer_KyvoClock->Start(1000);
+    if (Timer_StateCnt) Timer_StateCnt->Start(1000);
+}
+
+EModalResult TForm_Main::ShowOwnMessage(const std::string& text, const std::string& caption,
+                                        EMsgStyle style, bool defaultNo) {
+    dialog();
+    if (clockWasOn && Timer_KyvoClock) Timer_KyvoClock->Start(1000);
+    if (Timer_StateCnt) Timer_StateCnt->Start(1000);
+}
+
+EModalResult TForm_Main::ShowOwnMessage(const std::string& text, const std::string& caption,
+                                        EMsgStyle style) {
     TMessageButtons b;
     switch (style) {
         case EMsgStyle::OK:
@@ -391,9 +419,8 @@ EModalResult TForm_Main::ShowOwnMessage(const std::string& text, const std::stri
             break;
     }
     b.DefaultIsSecond = defaultNo && style != EMsgStyle::OK;
-    const EModalResult r = view.ShowMessageBox(text, caption, style, b);
-    if (clockWasOn && Timer_KyvoClock) Timer_KyvoClock->Start(1000);
-    if (Timer_StateCnt) Timer_StateCnt->Start(1000);
+    EModalResult r = EModalResult::Cancel;
+    RunPaused([&] { r = view.ShowMessageBox(text, caption, style, b); });
     return r;
 }
 

@@ -107,7 +107,10 @@ struct TMainDeps {
     IKeyStore* ProgSettings = nullptr;  // DRConfigRO.ini, never saved
     IKeyStore* UserSettings = nullptr;  // DRConfig.ini
     ILanguage* Language = nullptr;
-    std::string ConfigFolder;               // the configuration folder (default start folder)
+    std::string ConfigFolder;  // the configuration folder
+    // The result dialogs' start folder while "DefaultDir" names none that
+    // exists: the user's documents folder; ConfigFolder when empty.
+    std::string DocumentsFolder;
     const ICollation* Collation = nullptr;  // sorting; the std fallback when null
 };
 
@@ -189,8 +192,10 @@ class TForm_Main {
     // has been updated; count is the number of stored measurements found.
     std::function<void(TForm_Main&, int count)> OnStoredDataRead;
     // Writes the measurement list: mode 0 interactive (file dialog), 1 the
-    // last used file, 3 the tracking file. Unset: nothing is written.
-    std::function<void(TForm_Main&, int mode)> SaveMeasureList;
+    // last used file, 3 the tracking file; reports its own failures. Returns
+    // whether the list was written (false: cancelled or failed). Unset:
+    // nothing is written.
+    std::function<bool(TForm_Main&, int mode)> SaveMeasureList;
     // Replaces MeasureList with the measurements of a result file, sorted
     // with MeasureSortMode, reporting its own failures; the controller runs
     // it for Load_File and, when "LoadLastSavedOnStart" is ticked, for the
@@ -208,6 +213,16 @@ class TForm_Main {
     EModalResult ShowOwnMessage(const std::string& text, const std::string& caption,
                                 EMsgStyle style, bool defaultNo = false);
     void ShowMessageKeepState(const std::string& text, const std::string& caption, std::uint8_t s);
+    // Runs a modal dialog of the front end with the clock poll and the state
+    // counter paused, as every message box is.
+    void RunPaused(const std::function<void()>& dialog);
+
+    // The user changed the list in a way that lives in no file and nowhere
+    // on the device (a comment, deleted entries): closing asks to save even
+    // when "SaveOnExit" is off. A save of the list or a newly loaded list
+    // clears it.
+    void MarkListEdited() { ListEdited = true; }
+    bool ListHasUnsavedEdits() const { return ListEdited && !MeasureList.empty(); }
 
   private:
     friend struct TMainTestAccess;
@@ -276,6 +291,8 @@ class TForm_Main {
     bool AskAboutPresentList();
     void LoadResultFile(const std::string& path);
     void SaveAsConfigured();
+    bool SaveList(int mode);
+    std::string DefaultResultFolder() const;
     void BuildMeasureSetsFromStorage();
     void ChooseStoredConfiguration(const tByteBuffer& list);
     void HandleConfigurationRead(EReadStep step, const tByteBuffer& bytes);
@@ -341,6 +358,8 @@ class TForm_Main {
     // of COM mode, whatever the mode).
     bool serialPortOpened = false;
     bool LoadLastSavedOnStart = false;
+    bool ListEdited = false;
+    std::string ConfigFileDir;  // start of the configuration dialog once used
 
     EAddDataBehaviour AddDataBehaviour = AlwaysAsk;
     ETestSource CurrentTestSource = TSSelect;
@@ -371,6 +390,8 @@ class TForm_Main {
     ESortType MeasureSortMode = Unsorted;
     std::string DefaultDir;
     std::string LastUsedFile = "Results.tsv";
+    // DefaultDir when that folder still exists, else the default folder.
+    std::string ResultFolder() const;
     // ClearMeasureList: frees every measurement; both list counts become 0.
     void ClearMeasureList();
 

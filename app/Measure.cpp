@@ -89,17 +89,15 @@ void TForm_Main::Button_MeasureClick(EControl button) {
         for (;;) {
             TFileDialogRequest req;
             req.Kind = EFileDialog::OpenConfig;
-            req.InitialDir = DefaultDir;
+            req.InitialDir = ConfigFileDir.empty() ? ResultFolder() : ConfigFileDir;
             req.DefaultExt = "bin";
             req.Filter = Lang(LE_BinaryFileFilter);
             req.MustExist = true;
             const auto path = view.ShowFileDialog(req);
             if (!path) return;
             const auto slash = path->find_last_of("/\\");
-            if (slash != std::string::npos) {
-                DefaultDir = path->substr(0, slash + 1);
-                d.UserSettings->SetText("Setup", "DefaultDir", DefaultDir);
-            }
+            // The result files' folder moves only with a result file.
+            if (slash != std::string::npos) ConfigFileDir = path->substr(0, slash + 1);
             std::ifstream in(*path, std::ios::binary);
             tByteBuffer bytes((std::istreambuf_iterator<char>(in)),
                               std::istreambuf_iterator<char>());

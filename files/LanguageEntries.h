@@ -262,6 +262,11 @@ inline constexpr TLangEntry LE_PortAccessHelp{
     "To get access, copy 70-kyvo-cable.rules to /etc/udev/rules.d and plug the cable in again, "
     "or join the dialout group (sudo usermod -aG dialout $USER) and log in again."};
 inline constexpr TLangEntry LE_PortOpenFailed{804, "This port cannot be opened:"};
+inline constexpr TLangEntry LE_ResultFileNotSaved{
+    830, "The measurements could not be saved. The file keeps its previous content."};
+inline constexpr TLangEntry LE_SaveError{831, "Save error"};
+inline constexpr TLangEntry LE_ResultFileTooLarge{
+    832, "The file is too large to be a result file and was not loaded: "};
 inline constexpr TLangEntry LE_ReceivingPointers{860, "Receiving data: storage pointers"};
 inline constexpr TLangEntry LE_ReceivingResultConfigs{861, "Receiving data: result configurations"};
 inline constexpr TLangEntry LE_ReceivingResults{862, "Receiving data: results"};
@@ -475,6 +480,9 @@ inline constexpr std::array kLanguageEntries{
     LE_PortNotPermitted,
     LE_PortAccessHelp,
     LE_PortOpenFailed,
+    LE_ResultFileNotSaved,
+    LE_SaveError,
+    LE_ResultFileTooLarge,
     LE_ReceivingPointers,
     LE_ReceivingResultConfigs,
     LE_ReceivingResults,

@@ -1,6 +1,7 @@
 #include "files/Paths.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -191,6 +192,63 @@ bool tPaths::UninstallConfigFiles() {
     const auto at = configPath.find(marker);
     if (at != std::string::npos) removeEmptyFolder(configPath.substr(0, at + marker.size()));
     return removed;
+}
+
+}  // namespace kyvo
+
+namespace kyvo {
+
+namespace {
+
+std::string withSeparator(std::string folder) {
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    return folder;
+}
+
+// The value of XDG_DOCUMENTS_DIR in a user-dirs.dirs file: a shell
+// assignment of a double-quoted path, absolute or below "$HOME/".
+std::string documentsEntry(const std::string& file, const std::string& home) {
+    std::string bytes;
+    if (!readFileBytes(file, bytes)) return {};
+    for (const std::string& raw : splitLines(bytes)) {
+        std::string_view line = raw;
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+            line.remove_prefix(1);
+        constexpr std::string_view key = "XDG_DOCUMENTS_DIR=";
+        if (line.substr(0, key.size()) != key) continue;
+        line.remove_prefix(key.size());
+        if (line.size() < 2 || line.front() != '"') continue;
+        const auto close = line.find('"', 1);
+        if (close == std::string_view::npos) continue;
+        const std::string_view value = line.substr(1, close - 1);
+        if (value.substr(0, 6) == "$HOME/")
+            return home.empty() ? "" : join(home, std::string(value.substr(6)));
+        if (!value.empty() && value.front() == '/') return std::string(value);
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string userDocumentsFolder(const std::function<const char*(const char*)>& getenv) {
+    const char* homeVar = getenv("HOME");
+    const std::string home = homeVar && homeVar[0] == '/' ? homeVar : "";
+    std::string documents;
+    if (const char* v = getenv("XDG_DOCUMENTS_DIR"); v && v[0] == '/') {
+        documents = v;
+    } else {
+        const char* config = getenv("XDG_CONFIG_HOME");
+        const std::string configHome = config && config[0] == '/' ? std::string(config)
+                                       : home.empty()             ? std::string()
+                                                                  : home + "/.config";
+        if (!configHome.empty()) documents = documentsEntry(configHome + "/user-dirs.dirs", home);
+    }
+    if (isFolder(documents)) return withSeparator(documents);
+    return withSeparator(home);
+}
+
+std::string userDocumentsFolder() {
+    return userDocumentsFolder([](const char* name) -> const char* { return std::getenv(name); });
 }
 
 }  // namespace kyvo

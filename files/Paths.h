@@ -85,6 +85,15 @@ class tPaths {
     tPathsEnvironment env_;
 };
 
+// The user's documents folder, the default folder of result files, with a
+// trailing separator: XDG_DOCUMENTS_DIR from the environment, else from
+// <XDG_CONFIG_HOME or ~/.config>/user-dirs.dirs (an absolute path or one
+// starting "$HOME/"), when that folder exists; else the home folder; empty
+// when there is no home either. getenv looks up an environment variable
+// (null when unset), so tests can pass their own.
+std::string userDocumentsFolder(const std::function<const char*(const char*)>& getenv);
+std::string userDocumentsFolder();
+
 // "DRConfig.ini" -> "DRConfigRO.ini"; a name without extension gets "RO"
 // appended.
 std::string readOnlyVariantName(const std::string& name);

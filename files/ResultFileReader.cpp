@@ -172,7 +172,7 @@ bool readLineInt(std::string_view text, Field& field) {
 bool readLineData(TFieldWalk& walk, TMeasureResult& result) {
     result.LineCount = 0;
     for (std::size_t i = 0; i < kMaxTestLines; ++i) {
-        TLineResult& line = result.Results.Line[i];
+        TLineResult line;
         std::string_view f[9];
         bool any = false;
         for (auto& field : f) {
@@ -186,7 +186,9 @@ bool readLineData(TFieldWalk& walk, TMeasureResult& result) {
             !readLineInt(f[8], line.Width)) {
             return false;
         }
-        if (any) ++result.LineCount;
+        if (!any) continue;
+        result.Results().Line[i] = line;
+        ++result.LineCount;
     }
     return true;
 }
@@ -323,6 +325,12 @@ TLoadOutcome LoadMeasureFile(const std::string& path, ETSVVersion layout, TMeasu
     if (lock.TryLock(path) == ELockResult::InUse) {
         dialogs.ShowMessage(LE_FileInUse, nullptr, "");
         outcome.Result = ELoadResult::InUse;
+        return outcome;
+    }
+
+    if (const auto size = std::filesystem::file_size(path, ec); !ec && size > kMaxResultFileBytes) {
+        dialogs.ShowMessage(LE_ResultFileTooLarge, &LE_IncompatibleFile, path);
+        outcome.Result = ELoadResult::TooLarge;
         return outcome;
     }
 

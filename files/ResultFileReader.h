@@ -70,7 +70,13 @@ enum class ELoadResult {
     ReadFailed,    // the file could not be read; nothing changed
     Incompatible,  // another layout, unknown header or empty file; list empty
     DamagedLine,   // the lines before the damaged one were loaded
+    TooLarge,      // beyond kMaxResultFileBytes: refused, nothing changed
 };
+
+// The largest result file loaded: a real file holds a few thousand
+// measurements of about 2 KB; a larger one is refused rather than allowed to
+// exhaust the memory.
+inline constexpr std::uintmax_t kMaxResultFileBytes = 64u << 20;
 
 struct TLoadOutcome {
     ELoadResult Result = ELoadResult::Loaded;
@@ -84,7 +90,8 @@ struct TLoadOutcome {
 // be of the given layout, shows the messages of every failure through
 // dialogs, sorts the list with sortMode and remembers the file. The list is
 // emptied before the layout is checked; a missing file or one in use leaves
-// it as it was, and so does one that cannot be read.
+// it as it was, and so does one that cannot be read or is larger than
+// kMaxResultFileBytes.
 TLoadOutcome LoadMeasureFile(const std::string& path, ETSVVersion layout, TMeasureList& list,
                              IResultFileDialogs& dialogs, ESortType sortMode,
                              const ICollation& collation = defaultCollation());

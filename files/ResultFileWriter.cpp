@@ -1,8 +1,10 @@
 #include "files/ResultFileWriter.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string_view>
 #include <unordered_map>
@@ -69,6 +71,36 @@ std::string fileTestID(const std::string& id) {
     return out;
 }
 
+// Position of the comment among a line's fields.
+constexpr std::size_t kCommentField = 5;
+
+// The bounds of field `index` of a tab-separated line; npos when absent.
+std::pair<std::size_t, std::size_t> fieldBounds(std::string_view line, std::size_t index) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < index; ++i) {
+        const std::size_t tab = line.find('\t', start);
+        if (tab == std::string_view::npos) return {std::string_view::npos, 0};
+        start = tab + 1;
+    }
+    const std::size_t end = line.find('\t', start);
+    return {start, (end == std::string_view::npos ? line.size() : end) - start};
+}
+
+// row with the comment field of fileLine, when the set has no comment of
+// its own: a measurement read again from the device carries none, and
+// saving must not throw away what the user wrote into the file.
+std::string rowKeepingComment(const std::string& row, const TMeasureSet& set,
+                              std::string_view fileLine) {
+    if (set.CommentEdited || !set.UserComment.empty()) return row;
+    const auto [from, size] = fieldBounds(fileLine, kCommentField);
+    if (from == std::string_view::npos || size == 0) return row;
+    const auto [at, old] = fieldBounds(row, kCommentField);
+    if (at == std::string_view::npos) return row;
+    std::string out = row;
+    out.replace(at, old, fileLine.substr(from, size));
+    return out;
+}
+
 }  // namespace
 
 std::string FormatTsvDate(const TDateData& d) {
@@ -88,12 +120,12 @@ std::string FormatTsvDate(const TDateData& d) {
 std::string FormatTsvFloat(float value) {
     if (std::isnan(value)) return "NAN";
     if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
-    // Not printf: the window runs under the user's locale, whose decimal
-    // separator may be a comma.
+    // to_chars ignores the C library's locale, which Qt sets from the
+    // user's environment: a German desktop would otherwise write "1,25".
     char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<double>(value),
-                                 std::chars_format::fixed, 2);
-    return std::string(buf, r.ptr);
+    const auto res = std::to_chars(buf, buf + sizeof buf, static_cast<double>(value),
+                                   std::chars_format::fixed, 2);
+    return std::string(buf, res.ec == std::errc() ? res.ptr : buf);
 }
 
 std::string BuildTsvHeader(ETSVVersion layout, const TextLookup& text) {
@@ -159,9 +191,9 @@ std::string FormatMeasureRow(const TMeasureSet& set, ETSVVersion layout) {
 
     const TMeasureResult& m = set.MeasureResult;
     const std::size_t lines = std::min<std::size_t>(m.LineCount, kMaxTestLines);
-    const bool withLineData = m.Results.Line[0].Width > 0;
+    const bool withLineData = m.Results().Line[0].Width > 0;
     for (std::size_t i = 0; i < lines; ++i) {
-        const TLineResult& l = m.Results.Line[i];
+        const TLineResult& l = m.Results().Line[i];
         if (!withLineData) {
             addEmpty(out, 9);
             continue;
@@ -175,9 +207,9 @@ std::string FormatMeasureRow(const TMeasureSet& set, ETSVVersion layout) {
         addNumber(out, "%.3d", int{l.Width});
     }
     addEmpty(out, (kMaxTestLines - lines) * 9);
-    for (std::int32_t v : set.OrigImage) {
-        if (v < 0) break;
-        addInteger(out, v);
+    for (std::size_t k = 0; k < set.OrigImage.size() && k < kMaxImageValues; ++k) {
+        if (set.OrigImage[k] < 0) break;
+        addInteger(out, set.OrigImage[k]);
     }
     return out;
 }
@@ -216,7 +248,7 @@ TSaveOutcome SaveMeasureList(const TMeasureList& list, const TSaveRequest& reque
 
         if (!IsWritableOrAbsent(path)) {
             outcome.Result = ESaveResult::Failed;
-            outcome.Error = path + " is write-protected";
+            outcome.Error = "Could not write " + path + ": " + std::strerror(EACCES);
             return outcome;
         }
         std::error_code ec;
@@ -236,7 +268,7 @@ TSaveOutcome SaveMeasureList(const TMeasureList& list, const TSaveRequest& reque
             if (!readFileBytes(path, bytes)) {
                 // Writing now would throw away what the file holds.
                 outcome.Result = ESaveResult::Failed;
-                outcome.Error = "Could not read " + path;
+                outcome.Error = "Could not read " + path + ": " + std::strerror(errno);
                 return outcome;
             }
             lines = decodeTextLines(bytes);
@@ -269,13 +301,22 @@ TSaveOutcome SaveMeasureList(const TMeasureList& list, const TSaveRequest& reque
         for (std::size_t i = 0; i < list.size(); ++i)
             firstWithID.emplace(fileTestID(list[i]->TestID), i);
 
+        // Sets whose line was updated in place, with the file's comment kept.
+        std::vector<bool> merged(list.size(), false);
         for (std::size_t k = 1; k < lines.size(); ++k) {
             const auto it = firstWithID.find(std::string(TsvFirstField(lines[k])));
             if (it == firstWithID.end()) continue;
-            const std::string& row = rowOf(it->second);
-            if (lines[k] == row) continue;
+            const std::string row =
+                rowKeepingComment(rowOf(it->second), *list[it->second], lines[k]);
+            if (lines[k] == row) {
+                merged[it->second] = true;
+                continue;
+            }
             TMeasureSet parsed;
-            if (ParseMeasureRow(lines[k], parsed, request.Layout)) lines[k] = row;
+            if (ParseMeasureRow(lines[k], parsed, request.Layout)) {
+                lines[k] = row;
+                merged[it->second] = true;
+            }
         }
 
         lines.reserve(lines.size() + list.size());
@@ -283,6 +324,7 @@ TSaveOutcome SaveMeasureList(const TMeasureList& list, const TSaveRequest& reque
         present.reserve(lines.size() + list.size());
         for (std::size_t k = 1; k < lines.size(); ++k) present.insert(lines[k]);
         for (std::size_t i = 0; i < list.size(); ++i) {
+            if (merged[i]) continue;
             const std::string& row = rowOf(i);
             if (present.count(row)) continue;
             lines.push_back(row);

@@ -1,7 +1,10 @@
 // Writing result files: one header line and one tab-separated line per
 // measurement, UTF-16 LE with BOM and CR LF, every field followed by a tab.
 // Saving merges into an existing file: lines of known measurements are
-// updated, new measurements appended, nothing else is touched.
+// updated, new measurements appended, nothing else is touched. A comment in
+// the file survives an update by a set without a comment of its own (a
+// measurement read again from the device); one the user edited or cleared in
+// the list (TMeasureSet::CommentEdited) replaces it.
 #pragma once
 
 #include <string>

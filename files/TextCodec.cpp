@@ -86,6 +86,17 @@ std::string utf16BytesToUtf8(std::string_view bytes, bool bigEndian) {
     return out;
 }
 
+// Whether bytes are well-formed UTF-8 throughout (a literal U+FFFD counts).
+bool isWellFormedUtf8(std::string_view bytes) {
+    for (std::size_t pos = 0; pos < bytes.size();) {
+        const std::size_t start = pos;
+        if (nextCodePoint(bytes, pos) == kReplacement &&
+            bytes.substr(start, pos - start) != "\xEF\xBF\xBD")
+            return false;
+    }
+    return true;
+}
+
 std::string utf8Sanitised(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
@@ -162,6 +173,10 @@ std::string decodeText(std::string_view bytes) {
         return utf16BytesToUtf8(bytes.substr(2), false);
     if (bytes.size() >= 2 && bytes.substr(0, 2) == "\xFE\xFF")
         return utf16BytesToUtf8(bytes.substr(2), true);
+    // Editors on Linux save UTF-8 without a mark; Windows-1252 text with any
+    // byte above 0x7F is almost never well-formed UTF-8, so the order of the
+    // two guesses is safe.
+    if (isWellFormedUtf8(bytes)) return std::string(bytes);
     return windows1252ToUtf8(bytes);
 }
 

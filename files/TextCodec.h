@@ -13,7 +13,8 @@ namespace kyvo {
 
 // Decodes the whole content of a text file to UTF-8. A UTF-8 (EF BB BF),
 // UTF-16 LE (FF FE) or UTF-16 BE (FE FF) byte-order mark selects that
-// encoding and is dropped; without one the bytes are Windows-1252. Broken
+// encoding and is dropped; without one, well-formed UTF-8 is taken as it is
+// and anything else is read as Windows-1252. Broken
 // sequences (bad UTF-8, lone surrogates, an odd trailing byte) become U+FFFD;
 // nothing is ever dropped silently.
 std::string decodeText(std::string_view bytes);

@@ -19,12 +19,11 @@ std::string trimmedText(const TTestConfig& cfg, std::uint16_t ptr) {
 }
 
 std::string temperatureText(float t) {
-    // Not printf: the window runs under the user's locale, whose decimal
-    // separator may be a comma.
+    // Locale-independent: the file format and the rows always use ".".
     char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<double>(t),
-                                 std::chars_format::fixed, 2);
-    return std::string(buf, r.ptr);
+    const auto res =
+        std::to_chars(buf, buf + sizeof buf, static_cast<double>(t), std::chars_format::fixed, 2);
+    return std::string(buf, res.ec == std::errc() ? res.ptr : buf);
 }
 
 // A decimal number as sign, integer digits and fraction digits.
@@ -96,9 +95,13 @@ std::string EnglishText(const TLangEntry& entry) {
     return std::string(entry.Def);
 }
 
+const TResult& TMeasureResult::Results() const {
+    static const TResult none;
+    return results_ ? *results_ : none;
+}
+
 TMeasureSet::TMeasureSet() {
     clearDateData(DateTime);
-    OrigImage.fill(-1);
 }
 
 TDeviceIdentity DeviceIdentityOf(const TEEPROMNonVolatile& rec) {
@@ -177,10 +180,10 @@ void ScaleLineImage(TMeasureSet& set, std::span<const std::int32_t> values) {
         lo = std::min<std::int64_t>(lo, values[k]);
         hi = std::max<std::int64_t>(hi, values[k]);
     }
-    set.OrigImage.fill(-1);
+    set.OrigImage.assign(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(count));
+    set.OrigImage.shrink_to_fit();
     set.ImageData.assign(count, 0);
     for (std::size_t k = 0; k < count; ++k) {
-        set.OrigImage[k] = values[k];
         set.ImageData[k] = static_cast<std::uint8_t>((values[k] - lo) * 256 / (hi - lo + 1));
     }
     set.ImgMin = std::to_string(lo);
@@ -220,7 +223,7 @@ std::unique_ptr<TMeasureSet> MeasureSetFromStored(const TKyvoResultData& data,
     set->Voltage = std::to_string(head.Voltage);
     set->Temperature = temperatureText(head.Temperature);
 
-    TResult& res = set->MeasureResult.Results;
+    TResult& res = set->MeasureResult.Results();
     res.TestInvalid = head.Invalid;
     res.Temperature = head.Temperature;
     res.Voltage = head.Voltage;
@@ -280,7 +283,7 @@ void BuildMeasureSetFromResult(const tByteBuffer& record, std::uint8_t EEPROMVer
                                const TTestConfig& cfg, const TDeviceIdentity& device,
                                const TextLookup& text, TMeasureSet& set) {
     set = TMeasureSet();
-    TResult& res = set.MeasureResult.Results;
+    TResult& res = set.MeasureResult.Results();
     res.FromByteBuffer(record, EEPROMVersion);
     const std::size_t lines = std::min<std::size_t>(cfg.LineCount(), kMaxTestLines);
     set.MeasureResult.LineCount = static_cast<std::uint8_t>(lines);
@@ -305,7 +308,7 @@ bool CombineSecondMeasurement(const tByteBuffer& record, std::uint8_t EEPROMVers
     if (r > kMaxResults / 2) return false;
     TResult second;
     second.FromByteBuffer(record, EEPROMVersion);
-    TResult& res = set.MeasureResult.Results;
+    TResult& res = set.MeasureResult.Results();
     res.TestInvalid.Data |= second.TestInvalid.Data;
     for (std::size_t i = 0; i < r; ++i) res.ResultValue[r + i] = second.ResultValue[i];
     res.MeasurementDate = second.MeasurementDate;

@@ -40,11 +40,35 @@ class TResultSet {
 };
 
 // The line data of a measurement. Only the line results, the values and the
-// flags of Results are used once the set is built.
+// flags of Results are used once the set is built. The record is created on
+// the first write, so that a set without line data (a short line of a
+// result file) does not carry ten empty line slots.
 class TMeasureResult {
   public:
-    std::uint8_t LineCount = 0;  // valid entries of Results.Line
-    TResult Results;
+    TMeasureResult() = default;
+    TMeasureResult(const TMeasureResult& other) { *this = other; }
+    TMeasureResult& operator=(const TMeasureResult& other) {
+        if (this != &other) {
+            LineCount = other.LineCount;
+            results_ = other.results_ ? std::make_unique<TResult>(*other.results_) : nullptr;
+        }
+        return *this;
+    }
+    TMeasureResult(TMeasureResult&&) noexcept = default;
+    TMeasureResult& operator=(TMeasureResult&&) noexcept = default;
+
+    std::uint8_t LineCount = 0;  // valid entries of Results().Line
+    // The record, created (reset) when there is none yet.
+    TResult& Results() {
+        if (!results_) results_ = std::make_unique<TResult>();
+        return *results_;
+    }
+    // The record, or a reset one when there is none.
+    const TResult& Results() const;
+    bool HasResults() const { return results_ != nullptr; }
+
+  private:
+    std::unique_ptr<TResult> results_;
 };
 
 class TMeasureSet {
@@ -57,12 +81,17 @@ class TMeasureSet {
     std::string Distr_Manu;
     TDateData DateTime;
     std::string UserComment;
+    // The user edited (or cleared) UserComment in the list: saving then
+    // writes it over a comment the file holds for this measurement.
+    bool CommentEdited = false;
     std::string Voltage;      // decimal integer
     std::string Temperature;  // two decimals, "." as separator
     std::vector<TResultSet> ResultList;
     TMeasureResult MeasureResult;
     tByteBuffer ImageData;  // line image scaled to 0..255, one byte per pixel
-    std::array<std::int32_t, kMaxImageValues> OrigImage;  // raw 12-bit values; -1 where none
+    // Raw 12-bit values of the line image, at most kMaxImageValues; empty
+    // without an image, so that a set costs memory only for what it holds.
+    std::vector<std::int32_t> OrigImage;
     std::string ImgMin;
     std::string ImgMax;
     std::string PatientID;
@@ -109,10 +138,9 @@ std::string FormatResultNumber(float v, std::uint8_t DigitCfg, float LowerLimit,
 TResultSet MakeResultRow(const TTestConfig& cfg, const TTestResultEntry& r, float v, bool invalid,
                          UTestInvalid flags, const TextLookup& text);
 
-// Line image from raw values: OrigImage gets the first 256 values (the rest
-// -1), ImgMin/ImgMax the smallest (from 4095) and largest (from 0) value,
-// ImageData one scaled byte per value, (value - min) * 256 div (max - min + 1).
-// Values beyond 256 do not fit the set and are dropped.
+// Line image from raw values: OrigImage gets the first 256 values, ImgMin/ImgMax the smallest (from
+// 4095) and largest (from 0) value, ImageData one scaled byte per value, (value - min) * 256 div
+// (max - min + 1). Values beyond 256 do not fit the set and are dropped.
 void ScaleLineImage(TMeasureSet& set, std::span<const std::int32_t> values);
 // From count packed 12-bit values.
 void LineImageFromPacked12(TMeasureSet& set, const tByteBuffer& packed, std::size_t count);

@@ -660,10 +660,10 @@ void TMainWindow::rebuildLineImage() {
                                      selectedSet_->ImageData.end());
     std::vector<LineMark> lines;
     const auto& r = selectedSet_->MeasureResult;
-    const int count = std::min<int>(r.LineCount, int(std::size(r.Results.Line)));
+    const int count = std::min<int>(r.LineCount, int(std::size(r.Results().Line)));
     for (int k = 0; k < count; ++k)
         lines.push_back(
-            {int(r.Results.Line[k].CenterPositionAbsolut), int(r.Results.Line[k].Width)});
+            {int(r.Results().Line[k].CenterPositionAbsolut), int(r.Results().Line[k].Width)});
     LineImage = drawLineImage(values, lines, std::max(w, 1), devicePixelRatioF());
     FormResized = false;
     placeLineImage();
@@ -773,8 +773,8 @@ void TMainWindow::deleteSelectedEntries() {
     ListView_Measurements->clearSelection();
     for (auto it = rows.rbegin(); it != rows.rend(); ++it)
         if (*it < int(list_->size())) list_->erase(list_->begin() + *it);
-    measModel_->setCount(int(list_->size()));
     if (events_.ListEdited) events_.ListEdited();
+    measModel_->setCount(int(list_->size()));
     measModel_->repaintAll();
     hideLineImage();
     layoutLists();
@@ -801,13 +801,25 @@ void TMainWindow::editComment() {
     if (row >= int(list_->size())) return;
     TMeasureSet& set = *(*list_)[std::size_t(row)];
     std::string text = set.UserComment;
-    if (ShowInputQuery(lang(LE_UserComments), lang(LE_CommentsResponsibility), text, lang(LE_OK),
-                       lang(LE_Cancel)) == EModalResult::OK) {
-        const bool changed = set.UserComment != text;
+    EModalResult answer = EModalResult::Cancel;
+    const auto query = [&] {
+        answer = ShowInputQuery(lang(LE_UserComments), lang(LE_CommentsResponsibility), text,
+                                lang(LE_OK), lang(LE_Cancel));
+    };
+    if (events_.Paused)
+        events_.Paused(query);
+    else
+        query();
+    // The list may have been replaced while the dialog was open.
+    if (answer != EModalResult::OK || row >= int(list_->size()) ||
+        (*list_)[std::size_t(row)].get() != &set)
+        return;
+    if (set.UserComment != text) {
         set.UserComment = text;
-        measModel_->repaintRow(row);
-        if (changed && events_.ListEdited) events_.ListEdited();
+        set.CommentEdited = true;
+        if (events_.ListEdited) events_.ListEdited();
     }
+    measModel_->repaintRow(row);
 }
 
 // ---------------------------------------------------------------------------
@@ -983,6 +995,9 @@ bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) {
             const bool enter = key != Qt::Key_Escape;
+            // Digits typed into a picker are its value only once committed;
+            // the key is taken here, before the picker would commit them.
+            if (enter) static_cast<QAbstractSpinBox*>(watched)->interpretText();
             if (events_.PickerKey)
                 events_.PickerKey(enter);
             else

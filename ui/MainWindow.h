@@ -47,7 +47,9 @@ struct TWindowEvents {
     std::function<void()> Activated;
     std::function<bool()> CloseQuery;  // false refuses the close
     std::function<void()> Closed;
-    // The user deleted measurements or changed a comment.
+    // Runs a modal dialog of the window with the controller's timers paused.
+    std::function<void(const std::function<void()>& dialog)> Paused;
+    // The user changed the list (a comment, deleted entries).
     std::function<void()> ListEdited;
     // Cancel or Escape in the measurement's prompt window.
     std::function<void()> AbortEvaluation;

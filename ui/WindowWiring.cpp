@@ -85,7 +85,11 @@ void wireWindow(TMainWindow& window, TForm_Main& controller, ILanguage* language
     e.CloseQuery = [c] { return c->FormCloseQuery(); };
     e.Closed = [c] { c->FormClose(); };
     e.AbortEvaluation = [c] { c->AbortEvaluation(); };
-    e.ListEdited = [c] { c->NoteListChanged(); };
+    e.Paused = [c](const std::function<void()>& dialog) { c->RunPaused(dialog); };
+    e.ListEdited = [c] {
+        c->MarkListEdited();
+        c->NoteListChanged();
+    };
     e.Message = [c](const std::string& text, EMsgStyle style) {
         return c->ShowOwnMessage(text, "", style);
     };

@@ -143,6 +143,7 @@ int main(int argc, char** argv) {
     deps.UserSettings = &files.User();
     deps.Language = &files.Language();
     deps.ConfigFolder = files.ConfigFolder();
+    deps.DocumentsFolder = userDocumentsFolder();
     deps.Collation = &collation;
     auto controller = std::make_unique<TForm_Main>(deps);
     TForm_Main& main = *controller;

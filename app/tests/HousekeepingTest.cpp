@@ -166,19 +166,29 @@ namespace kyvo {
 namespace {
 
 TEST(Startup, theLastUsedFileIsLoadedInTheSecondStageWhenTicked) {
-    testing::Rig rig(sim::Scenario::demo(), {{"Setup/LoadLastSavedOnStart", "true"},
-                                             {"Setup/DefaultDir", "/data/"},
-                                             {"Setup/LastUsedFile", "x.tsv"}});
-    std::vector<std::string> loaded;
-    rig.main->LoadMeasureFile = [&](TForm_Main& m, const std::string& path) {
-        EXPECT_FALSE(m.Initialized());  // connecting is still refused while it loads
-        loaded.push_back(path);
+    // A "DefaultDir" that no longer exists gives way to the default folder.
+    const std::string here = ::testing::TempDir();
+    const struct {
+        std::string defaultDir, expected;
+    } cases[] = {
+        {here, here + "x.tsv"},
+        {"/data/gone-since-last-run/", "/tmp/kyvo-config/x.tsv"},
     };
-    rig.main->FormCreate();
-    rig.Run(149);
-    EXPECT_TRUE(loaded.empty());
-    rig.Run(1);
-    EXPECT_EQ(loaded, std::vector<std::string>{"/data/x.tsv"});
+    for (const auto& c : cases) {
+        testing::Rig rig(sim::Scenario::demo(), {{"Setup/LoadLastSavedOnStart", "true"},
+                                                 {"Setup/DefaultDir", c.defaultDir},
+                                                 {"Setup/LastUsedFile", "x.tsv"}});
+        std::vector<std::string> loaded;
+        rig.main->LoadMeasureFile = [&](TForm_Main& m, const std::string& path) {
+            EXPECT_FALSE(m.Initialized());  // connecting is still refused while it loads
+            loaded.push_back(path);
+        };
+        rig.main->FormCreate();
+        rig.Run(149);
+        EXPECT_TRUE(loaded.empty());
+        rig.Run(1);
+        EXPECT_EQ(loaded, std::vector<std::string>{c.expected}) << c.defaultDir;
+    }
 }
 
 }  // namespace

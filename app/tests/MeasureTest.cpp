@@ -89,7 +89,11 @@ TEST(Measure, aBadConfigurationFileIsReportedAndTheNextFileIsRun) {
     EXPECT_EQ(r.rig.view.FileDialogs[0].Kind, EFileDialog::OpenConfig);
     ASSERT_EQ(r.rig.main->MeasureList.size(), 1u);
     EXPECT_EQ(r.rig.main->MeasureList[0]->TestName, "CRP quantitative");
-    EXPECT_EQ(r.rig.user.Values["Setup/DefaultDir"], ::testing::TempDir());
+    // The configuration dialog remembers its own folder; the result files'
+    // folder moves only with a result file.
+    EXPECT_EQ(r.rig.view.FileDialogs[1].InitialDir, ::testing::TempDir());
+    EXPECT_EQ(r.rig.main->DefaultDir, "/tmp/kyvo-config/");
+    EXPECT_EQ(r.rig.user.Values["Setup/DefaultDir"], "/tmp/kyvo-config/");
 }
 
 TEST(Measure, overwriteAndACancelledFileDialogLeaveAnEmptyListAndNoMeasurement) {

@@ -137,6 +137,7 @@ TEST(StoredData, aSecondReadWithAddAddsNothingButStillSaves) {
     c.rig.main->SaveMeasureList = [&](TForm_Main&, int mode) {
         EXPECT_EQ(mode, 3);
         ++saves;
+        return true;
     };
     c.rig.main->Button_ReadDataClick();
     c.rig.Run(3000);
@@ -198,7 +199,7 @@ TEST(StoredData, anEmptyDatabaseAsksFirstThenSaysSoAndSavesNothing) {
     rig.Start();
     rig.Connect();
     int saves = 0;
-    rig.main->SaveMeasureList = [&](TForm_Main&, int) { ++saves; };
+    rig.main->SaveMeasureList = [&](TForm_Main&, int) { return ++saves > 0; };
     rig.main->MeasureList.push_back(std::make_unique<TMeasureSet>());
     rig.view.MessageAnswers = {EModalResult::No};
     rig.main->Button_ReadDataClick();

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "cli/tests/SimProcess.h"
+#include "files/AtomicFile.h"
+#include "files/TextCodec.h"
 
 namespace {
 
@@ -82,6 +84,43 @@ TEST(KyvoCli, identifyPrintsTheDeviceAndReadMergesIntoTheResultFile) {
     const Result second = RunCli("--port " + sim.port + " read --out " + file);
     EXPECT_EQ(second.status, 0) << second.out;
     EXPECT_NE(second.out.find("(0 new)"), std::string::npos) << second.out;
+}
+
+TEST(KyvoCli, readingIntoAFileAnnotatedInALinuxEditorKeepsItsComments) {
+    Sim sim;
+    ASSERT_FALSE(sim.port.empty()) << "kyvo-sim did not start: " << KYVO_SIM_PROGRAM;
+    const std::string file = ::testing::TempDir() + "kyvo-cli-e2e-annotated.tsv";
+    std::filesystem::remove(file);
+    ASSERT_EQ(RunCli("--port " + sim.port + " read --out " + file).status, 0);
+
+    // The user writes a comment into the second measurement and saves the
+    // file as a Linux editor does: UTF-8 without a byte-order mark, LF.
+    std::string bytes;
+    ASSERT_TRUE(kyvo::readFileBytes(file, bytes));
+    std::vector<std::string> lines = kyvo::decodeTextLines(bytes);
+    ASSERT_GT(lines.size(), 2u);
+    const std::string comment =
+        "gepr\xC3\xBC"
+        "ft, 5 \xC2\xB5g/ml";
+    auto commentField = [](std::string& line) -> std::pair<std::size_t, std::size_t> {
+        std::size_t start = 0;
+        for (int i = 0; i < 5; ++i) start = line.find('\t', start) + 1;
+        return {start, line.find('\t', start) - start};
+    };
+    const auto [at, size] = commentField(lines[2]);
+    lines[2].replace(at, size, comment);
+    std::string edited;
+    for (const std::string& l : lines) edited += l + "\n";
+    ASSERT_TRUE(kyvo::writeFileAtomically(file, edited));
+
+    const Result again = RunCli("--port " + sim.port + " read --out " + file);
+    EXPECT_EQ(again.status, 0) << again.out;
+    ASSERT_TRUE(kyvo::readFileBytes(file, bytes));
+    std::vector<std::string> after = kyvo::decodeTextLines(bytes);
+    ASSERT_EQ(after.size(), lines.size());
+    const auto [at2, size2] = commentField(after[2]);
+    EXPECT_EQ(after[2].substr(at2, size2), comment);
+    std::filesystem::remove(file);
 }
 
 TEST(KyvoCli, exitStatusesNameWhatWentWrong) {

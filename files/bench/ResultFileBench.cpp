@@ -56,7 +56,7 @@ TMeasureList makeList(int count) {
                                      r % 2 ? "positive" : ""});
         }
         s->MeasureResult.LineCount = 10;
-        for (auto& l : s->MeasureResult.Results.Line) {
+        for (auto& l : s->MeasureResult.Results().Line) {
             l = {1234.56f, 12.5f, 3999.25f, 800.75f, 810.5f, 128.0f, 31, -5, 12};
         }
         std::vector<std::int32_t> image(kMaxImageValues);

@@ -216,6 +216,9 @@ constexpr std::pair<std::uint32_t, std::string_view> kExpected[] = {
      "To get access, copy 70-kyvo-cable.rules to /etc/udev/rules.d and plug the cable in again, "
      "or join the dialout group (sudo usermod -aG dialout $USER) and log in again."},
     {804, "This port cannot be opened:"},
+    {830, "The measurements could not be saved. The file keeps its previous content."},
+    {831, "Save error"},
+    {832, "The file is too large to be a result file and was not loaded: "},
     {860, "Receiving data: storage pointers"},
     {861, "Receiving data: result configurations"},
     {862, "Receiving data: results"},

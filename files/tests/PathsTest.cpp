@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -268,6 +269,50 @@ TEST(PathNames, readOnlySettingsNameAndUninstallArgument) {
     EXPECT_FALSE(IsUninstallRequest(2, capital));
     EXPECT_FALSE(IsUninstallRequest(3, second));
     EXPECT_FALSE(IsUninstallRequest(1, none));
+}
+
+}  // namespace
+}  // namespace kyvo
+
+namespace kyvo {
+namespace {
+
+TEST(DocumentsFolder, xdgDocumentsFolderWhenItExistsElseTheHomeFolder) {
+    TempFolder root;
+    const std::string home = root.file("home");
+    std::filesystem::create_directories(home + "/.config");
+    std::filesystem::create_directories(home + "/Dokumente");
+    std::filesystem::create_directories(root.file("elsewhere"));
+    struct Case {
+        const char* name;
+        std::string userDirs;  // content of ~/.config/user-dirs.dirs, none when empty
+        std::string envValue;  // XDG_DOCUMENTS_DIR, unset when empty
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"user-dirs below $HOME",
+         "# written by xdg-user-dirs-update\nXDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n", "",
+         home + "/Dokumente/"},
+        {"user-dirs absolute", "XDG_DOCUMENTS_DIR=\"" + root.file("elsewhere") + "\"\n", "",
+         root.file("elsewhere") + "/"},
+        {"environment wins", "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n", root.file("elsewhere"),
+         root.file("elsewhere") + "/"},
+        {"folder named but gone", "XDG_DOCUMENTS_DIR=\"$HOME/Documents\"\n", "", home + "/"},
+        {"no user-dirs file", "", "", home + "/"},
+    };
+    for (const Case& c : cases) {
+        const std::string dirs = home + "/.config/user-dirs.dirs";
+        std::filesystem::remove(dirs);
+        if (!c.userDirs.empty()) std::ofstream(dirs) << c.userDirs;
+        const auto env = [&](const char* name) -> const char* {
+            const std::string n = name;
+            if (n == "HOME") return home.c_str();
+            if (n == "XDG_DOCUMENTS_DIR" && !c.envValue.empty()) return c.envValue.c_str();
+            return nullptr;
+        };
+        EXPECT_EQ(userDocumentsFolder(env), c.expected) << c.name;
+    }
+    EXPECT_EQ(userDocumentsFolder([](const char*) -> const char* { return nullptr; }), "");
 }
 
 }  // namespace

@@ -115,8 +115,7 @@ TEST(ResultFileParse, integerAfterTheResultsStartsTheImageWithoutLineData) {
     TMeasureSet s;
     ASSERT_TRUE(ParseMeasureRow(longLine("512\t100\t300\t200\t"), s, TSVVLong));
     EXPECT_EQ(s.MeasureResult.LineCount, 0);
-    EXPECT_EQ(std::vector<int>(s.OrigImage.begin(), s.OrigImage.begin() + 5),
-              (std::vector<int>{512, 100, 300, 200, -1}));
+    EXPECT_EQ(s.OrigImage, (std::vector<std::int32_t>{512, 100, 300, 200}));
     EXPECT_EQ(s.ImgMin, "100");
     EXPECT_EQ(s.ImgMax, "512");
     EXPECT_EQ(s.ImageData.size(), 4u);
@@ -136,17 +135,17 @@ TEST(ResultFileParse, lineDataFillsTheLinesThatHaveAnyValue) {
     TMeasureSet s;
     ASSERT_TRUE(ParseMeasureRow(longLine(lines + "10\t20\t"), s, TSVVLong));
     EXPECT_EQ(s.MeasureResult.LineCount, 2);
-    const TLineResult& l = s.MeasureResult.Results.Line[0];
+    const TLineResult& l = s.MeasureResult.Results().Line[0];
     EXPECT_EQ(l.MeanValue, 1.25f);
     EXPECT_EQ(l.MaxPosAbs, 6.0f);
     EXPECT_EQ(l.UsedPixel, 7);
     EXPECT_EQ(l.CenterPositionAbsolut, -5);
     EXPECT_EQ(l.Width, 12);
-    EXPECT_EQ(s.MeasureResult.Results.Line[1].Width, 3);
-    EXPECT_EQ(s.MeasureResult.Results.Line[1].MeanValue, 0.0f);
+    EXPECT_EQ(s.MeasureResult.Results().Line[1].Width, 3);
+    EXPECT_EQ(s.MeasureResult.Results().Line[1].MeanValue, 0.0f);
     EXPECT_EQ(s.OrigImage[0], 10);
     EXPECT_EQ(s.OrigImage[1], 20);
-    EXPECT_EQ(s.OrigImage[2], -1);
+    EXPECT_EQ(s.OrigImage.size(), 2u);
 }
 
 TEST(ResultFileParse, damagedFieldsMakeTheWholeLineInvalid) {
@@ -182,13 +181,13 @@ TEST(ResultFileParse, writingWhatWasReadGivesTheSameLineInEveryLayout) {
     auto a = sampleSet("1 2 3 4 1807 0042 33752069", 3);
     auto b = sampleSet("numeric date", 4);
     setDateData(b->DateTime, 0, 0, 13, 11, 0, 9);  // written as 218824713
-    b->MeasureResult.Results.Line[0].Width = 0;    // no line data
+    b->MeasureResult.Results().Line[0].Width = 0;  // no line data
     b->ResultList[0].ResultValue = "<0.5";
-    b->MeasureResult.Results.Line[1].MeanValue = std::numeric_limits<float>::infinity();
+    b->MeasureResult.Results().Line[1].MeanValue = std::numeric_limits<float>::infinity();
     auto c = sampleSet("no image", 5);
-    c->OrigImage.fill(-1);
-    c->MeasureResult.Results.Line[2].MinValue = -std::numeric_limits<float>::infinity();
-    c->MeasureResult.Results.Line[2].MaxValue = std::nanf("");
+    c->OrigImage.clear();
+    c->MeasureResult.Results().Line[2].MinValue = -std::numeric_limits<float>::infinity();
+    c->MeasureResult.Results().Line[2].MaxValue = std::nanf("");
     for (ETSVVersion layout : {TSVVLong, TSVVShort, TSVVTobrel}) {
         for (const TMeasureSet* set : {a.get(), b.get(), c.get()}) {
             const std::string line = FormatMeasureRow(*set, layout);
@@ -209,8 +208,8 @@ TEST(ResultFileParse, truncatedAndScrambledLinesNeverOverrunTheSet) {
     auto full = sampleSet("id", 1);
     full->ResultList.resize(10, TResultSet{"Valid", "R", "1", "u", "k"});
     full->MeasureResult.LineCount = 10;
-    full->MeasureResult.Results.Line.fill(full->MeasureResult.Results.Line[0]);
-    full->OrigImage.fill(4095);
+    full->MeasureResult.Results().Line.fill(full->MeasureResult.Results().Line[0]);
+    full->OrigImage.assign(kMaxImageValues, 4095);
     std::uint32_t seed = 12345;
     auto next = [&] { return seed = seed * 1103515245u + 12345u; };
     for (ETSVVersion layout : {TSVVLong, TSVVShort, TSVVTobrel}) {
@@ -333,6 +332,17 @@ TEST_F(ResultFileLoad, missingUnreadableOrInUseFileLeavesTheListAsItWas) {
     EXPECT_EQ(dialogs.Messages.back(), 647u);
     EXPECT_EQ(ids(), (std::vector<std::string>{"old"}));
     EXPECT_TRUE(dialogs.Remembered.empty());
+}
+
+TEST_F(ResultFileLoad, fileBeyondTheSizeLimitIsRefusedAndTheListStays) {
+    list.push_back(sampleSet("old"));
+    const std::string path = write("huge.tsv", TSVVLong, {});
+    std::filesystem::resize_file(path, kMaxResultFileBytes + 1);  // sparse: costs no disk
+    EXPECT_EQ(LoadMeasureFile(path, TSVVLong, list, dialogs, Unsorted).Result,
+              ELoadResult::TooLarge);
+    EXPECT_EQ(dialogs.Messages, (std::vector<std::uint32_t>{832}));
+    EXPECT_EQ(dialogs.Details, (std::vector<std::string>{path}));
+    EXPECT_EQ(ids(), (std::vector<std::string>{"old"}));
 }
 
 TEST_F(ResultFileLoad, fileWrittenInAnotherLanguageAndSavedAgainIsByteForByteTheSame) {

@@ -94,7 +94,7 @@ inline std::unique_ptr<TMeasureSet> sampleSet(const std::string& id, int seed = 
     s->ResultList.push_back({"Valid", "Ratio", "", "", "positive"});
     s->MeasureResult.LineCount = 3;
     for (int i = 0; i < 3; ++i) {
-        TLineResult& l = s->MeasureResult.Results.Line[static_cast<std::size_t>(i)];
+        TLineResult& l = s->MeasureResult.Results().Line[static_cast<std::size_t>(i)];
         l.MeanValue = 100.25f + static_cast<float>(i + seed);
         l.MinValue = 2.0f;
         l.MaxValue = 250.5f;

@@ -144,7 +144,7 @@ TEST(ResultFileRow, everyLayoutPadsResultsAndEndsWithATab) {
 
 TEST(ResultFileRow, firstLineOfWidthZeroWritesNinetyEmptyLineFields) {
     auto s = sampleSet("id");
-    s->MeasureResult.Results.Line[0].Width = 0;
+    s->MeasureResult.Results().Line[0].Width = 0;
     const auto f = fields(FormatMeasureRow(*s, TSVVLong));
     EXPECT_TRUE(
         std::all_of(f.begin() + 48, f.begin() + 138, [](const auto& x) { return x.empty(); }));
@@ -158,14 +158,11 @@ TEST(ResultFileRow, firstLineOfWidthZeroWritesNinetyEmptyLineFields) {
 
 TEST(ResultFileRow, imageStopsAtTheFirstNegativeEntry) {
     TMeasureSet s;
-    s.OrigImage[0] = 5;
-    s.OrigImage[1] = 4095;
-    s.OrigImage[2] = -1;
-    s.OrigImage[3] = 7;
+    s.OrigImage = {5, 4095, -1, 7};
     const auto f = fields(FormatMeasureRow(s, TSVVLong));
     EXPECT_EQ(std::vector<std::string>(f.begin() + 138, f.end()),
               (std::vector<std::string>{"5", "4095"}));
-    s.OrigImage.fill(1);
+    s.OrigImage.assign(kMaxImageValues + 1, 1);
     EXPECT_EQ(fields(FormatMeasureRow(s, TSVVLong)).size(), 138u + 256u);
 }
 
@@ -260,6 +257,33 @@ TEST(ResultFileSave, changedMeasurementReplacesItsLineInPlaceAndNewOnesAreAppend
     EXPECT_EQ(fields(lines[2])[5], "changed");
     EXPECT_EQ(lines[3], FormatMeasureRow(*list[1], TSVVLong));
     EXPECT_EQ(lines[4], FormatMeasureRow(*list[2], TSVVLong));
+}
+
+TEST(ResultFileSave, aCommentInTheFileSurvivesASetWithoutOneButNotAnEditedOne) {
+    TScratchDir dir;
+    TScriptedDialogs dialogs;
+    const std::string path = dir.File("r.tsv");
+    auto annotated = sampleList(3);
+    for (auto& set : annotated) set->UserComment = "checked by " + set->TestID;
+    ASSERT_EQ(saveTo(path, annotated, TSVVLong, dialogs).Result, ESaveResult::Saved);
+
+    // The same measurements read again from the device carry no comment.
+    auto reread = sampleList(3);
+    for (auto& set : reread) set->UserComment.clear();
+    reread[1]->CommentEdited = true;      // the user cleared this one
+    reread[2]->UserComment = "new note";  // and wrote this one
+    reread[2]->CommentEdited = true;
+    ASSERT_EQ(saveTo(path, reread, TSVVLong, dialogs).Result, ESaveResult::Saved);
+    const auto lines = fileLines(path);
+    ASSERT_EQ(lines.size(), 4u);  // updated in place, nothing appended
+    EXPECT_EQ(fields(lines[1])[5], "checked by id 0");
+    EXPECT_EQ(fields(lines[2])[5], "");
+    EXPECT_EQ(fields(lines[3])[5], "new note");
+
+    // Saving once more changes nothing.
+    const std::string before = fileBytes(path);
+    ASSERT_EQ(saveTo(path, reread, TSVVLong, dialogs).Result, ESaveResult::Saved);
+    EXPECT_EQ(fileBytes(path), before);
 }
 
 TEST(ResultFileSave, mergingKeepsForeignAndDamagedLinesAndRefreshesTheHeader) {

@@ -35,6 +35,12 @@ TEST(TextCodec, everyByteOrderMarkAndTheLegacyCodePageDecodeToTheSameText) {
          expected},
         {"windows-1252", std::string("A\xE4\x80"), expected},
         {"windows-1252 hole keeps its code", std::string("\x81"), "\xC2\x81"},
+        {"utf8 without bom, as Linux editors save it", std::string("A\xC3\xA4\xE2\x82\xAC"),
+         expected},
+        {"utf8 without bom with a literal replacement character",
+         std::string("\xEF\xBF\xBD\xC2\xB5"), "\xEF\xBF\xBD\xC2\xB5"},
+        {"windows-1252 that merely starts like utf8", std::string("\xC3\xA4\xE4"),
+         "\xC3\x83\xC2\xA4\xC3\xA4"},
         {"utf16 surrogate pair", std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6), "\xF0\x9F\x98\x80"},
         {"utf16 lone surrogate",
          std::string("\xFF\xFE\x3D\xD8"

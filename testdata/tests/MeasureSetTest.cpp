@@ -192,8 +192,28 @@ TEST(LineImage, valuesAreScaledBetweenTheirMinimumAndMaximum) {
         EXPECT_EQ(set.ImgMax, tc.max);
         for (std::size_t k = 0; k < tc.values.size(); ++k)
             EXPECT_EQ(set.OrigImage[k], tc.values[k]);
-        EXPECT_EQ(set.OrigImage[tc.values.size()], -1);
+        EXPECT_EQ(set.OrigImage.size(), std::min(tc.values.size(), kMaxImageValues));
     }
+}
+
+TEST(LineImage, aSetWithoutAnImageOrLineDataHoldsNoSlotsForThem) {
+    // A result file of many short lines makes many such sets.
+    const TMeasureSet bare;
+    EXPECT_EQ(bare.OrigImage.capacity(), 0u);
+    EXPECT_FALSE(bare.MeasureResult.HasResults());
+    EXPECT_EQ(bare.MeasureResult.Results().Line[0].Width, 0);  // reads as an empty record
+    EXPECT_FALSE(bare.MeasureResult.HasResults());
+    // A copy owns its own record.
+    TMeasureSet lined;
+    lined.MeasureResult.Results().Line[0].Width = 7;
+    TMeasureSet copy = lined;
+    copy.MeasureResult.Results().Line[0].Width = 9;
+    EXPECT_EQ(lined.MeasureResult.Results().Line[0].Width, 7);
+    EXPECT_LT(sizeof(TMeasureSet), kMaxImageValues * sizeof(std::int32_t));
+    TMeasureSet small;
+    ScaleLineImage(small, std::vector<std::int32_t>{1, 2, 3});
+    EXPECT_EQ(small.OrigImage, (std::vector<std::int32_t>{1, 2, 3}));
+    EXPECT_LE(small.OrigImage.capacity(), 3u);
 }
 
 TEST(LineImage, packedAndSixteenBitSourcesAndOversizedImages) {
@@ -210,7 +230,7 @@ TEST(LineImage, packedAndSixteenBitSourcesAndOversizedImages) {
     LineImageFromGray16(live, tByteBuffer{0xFF, 0x0F, 0x00, 0x00});
     EXPECT_EQ(live.ImageData, (tByteBuffer{255, 0, 0, 0}));
     EXPECT_EQ(live.ImgMax, "4095");
-    EXPECT_EQ(live.OrigImage[2], -1);
+    EXPECT_EQ(live.OrigImage.size(), 2u);
 
     TMeasureSet big;
     tByteBuffer samples(2 * 300, 0);
@@ -289,7 +309,7 @@ TEST(StorageBuild, everyStoredResultBecomesASet) {
     EXPECT_EQ(s.ResultList[0].ResultValue, "1.2");
     EXPECT_EQ(s.ResultList[1].ResultValue, "7");
     EXPECT_EQ(s.MeasureResult.LineCount, 10);
-    EXPECT_EQ(s.MeasureResult.Results.Line[9].Width, 6);
+    EXPECT_EQ(s.MeasureResult.Results().Line[9].Width, 6);
     EXPECT_EQ(s.ImageData, (tByteBuffer{0, 254}));
     EXPECT_EQ(s.ImgMin, "100");
     EXPECT_EQ(s.ImgMax, "300");
@@ -385,8 +405,8 @@ TEST(LatestMeasurement, recordBecomesASetUnderItsConfiguration) {
     EXPECT_EQ(set.Voltage, "3300");
     EXPECT_EQ(set.Temperature, "-1.50");
     EXPECT_EQ(set.MeasureResult.LineCount, 2);
-    EXPECT_EQ(set.MeasureResult.Results.Line[0].Width, 8);
-    EXPECT_EQ(set.MeasureResult.Results.Line[1].Width, 10);
+    EXPECT_EQ(set.MeasureResult.Results().Line[0].Width, 8);
+    EXPECT_EQ(set.MeasureResult.Results().Line[1].Width, 10);
     ASSERT_EQ(set.ResultList.size(), 2u);
     EXPECT_EQ(set.ResultList[1].ResultValue, "2.5");
     EXPECT_EQ(set.ResultList[1].Validity, "Valid");
@@ -414,7 +434,7 @@ TEST(LatestMeasurement, twoMeasurementsCombineIntoFourRows) {
         ASSERT_EQ(set.ResultList.size(), 4u);
         EXPECT_EQ(set.TestID, id);
         EXPECT_EQ(set.DateTime.Seconds, 5);
-        EXPECT_EQ(set.MeasureResult.Results.MeasurementDate.Seconds, 9);
+        EXPECT_EQ(set.MeasureResult.Results().MeasurementDate.Seconds, 9);
         const char* values[] = {"1.5", "2.5", "3.5", "4.5"};
         for (int i = 0; i < 4; ++i) {
             EXPECT_EQ(set.ResultList[i].Validity, tc.invalid ? "Invalid" : "Valid") << i;
@@ -432,7 +452,7 @@ TEST(LatestMeasurement, twoMeasurementsCombineIntoFourRows) {
     EXPECT_FALSE(CombineSecondMeasurement(record(5, {7, 8, 9, 10, 11, 12}, 0x01, 9), 5, six,
                                           EnglishText, set));
     EXPECT_EQ(set.ResultList.size(), 6u);
-    EXPECT_EQ(set.MeasureResult.Results.TestInvalid.Data, 0);
+    EXPECT_EQ(set.MeasureResult.Results().TestInvalid.Data, 0);
 }
 
 // The window runs under the user's C library locale; a German one must not

@@ -409,6 +409,7 @@ void WindowTest::closeAsksToSaveAndCancelKeepsTheWindow() {
     int saves = 0;
     rig.main->SaveMeasureList = [&](TForm_Main&, int mode) {
         if (mode == 0) ++saves;
+        return true;
     };
     // Ctrl+S saves through the same hook.
     QApplication::setActiveWindow(&rig.window);
@@ -437,7 +438,7 @@ void WindowTest::loadShortcutAndMenuAskAboutThePresentListFirst() {
     rig.main->MeasureList.push_back(std::move(m));
     rig.window.SetListCount(EList::Measurements, 1);
     int saves = 0;
-    rig.main->SaveMeasureList = [&](TForm_Main&, int) { ++saves; };
+    rig.main->SaveMeasureList = [&](TForm_Main&, int) { return ++saves > 0; };
     const QStringList question{"Opening a file will overwrite the current list. Save it before?"};
     QApplication::setActiveWindow(&rig.window);
     {
