@@ -392,13 +392,6 @@ void TForm_Main::RunPaused(const std::function<void()>& dialog) {
 
 EModalResult TForm_Main::ShowOwnMessage(const std::string& text, const std::string& caption,
                                         EMsgStyle style, bool defaultNo) {
-    dialog();
-    if (clockWasOn && Timer_KyvoClock) Timer_KyvoClock->Start(1000);
-    if (Timer_StateCnt) Timer_StateCnt->Start(1000);
-}
-
-EModalResult TForm_Main::ShowOwnMessage(const std::string& text, const std::string& caption,
-                                        EMsgStyle style) {
     TMessageButtons b;
     switch (style) {
         case EMsgStyle::OK:

@@ -149,6 +149,9 @@ int LoadAnyLayout(const std::string& path, ILanguage& language, TMeasureList& li
             std::cerr << "kyvo-cli: " << path
                       << ": not a result file (its header matches none of the three layouts)\n";
             return kFileError;
+        case ELoadResult::TooLarge:
+            std::cerr << "kyvo-cli: " << OneLine(dialogs.last) << "\n";
+            return kFileError;
         case ELoadResult::DamagedLine:
             std::cerr << "kyvo-cli: " << path << ": line " << outcome.DamagedLine
                       << " is damaged; only the measurements before it are used\n";

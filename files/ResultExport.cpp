@@ -203,9 +203,9 @@ void jsonMeasurement(std::string& out, const TMeasureSet& m) {
     jsonKey(out, "lines");
     out += '[';
     const std::size_t lineCount =
-        std::min<std::size_t>(m.MeasureResult.LineCount, m.MeasureResult.Results.Line.size());
+        std::min<std::size_t>(m.MeasureResult.LineCount, m.MeasureResult.Results().Line.size());
     for (std::size_t i = 0; i < lineCount; ++i) {
-        const TLineResult& l = m.MeasureResult.Results.Line[i];
+        const TLineResult& l = m.MeasureResult.Results().Line[i];
         out += i ? ",\n        {" : "\n        {";
         out += "\"meanValue\": ";
         jsonFloat(out, l.MeanValue);
@@ -315,9 +315,9 @@ std::string ExportCsv(const std::vector<const TMeasureSet*>& sets, ECsvForm form
             }
         } else {
             const std::size_t lineCount = std::min<std::size_t>(
-                m->MeasureResult.LineCount, m->MeasureResult.Results.Line.size());
+                m->MeasureResult.LineCount, m->MeasureResult.Results().Line.size());
             for (std::size_t i = 0; i < lineCount; ++i) {
-                const TLineResult& l = m->MeasureResult.Results.Line[i];
+                const TLineResult& l = m->MeasureResult.Results().Line[i];
                 csvMeasurementFields(out, *m);
                 csvField(out, std::to_string(i + 1));
                 for (float v : {l.MeanValue, l.MinValue, l.MaxValue, l.LeftMeanValue,

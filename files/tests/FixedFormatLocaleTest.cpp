@@ -21,7 +21,7 @@ TEST(FixedFormat, resultFileNumbersKeepThePointUnderAGermanLocale) {
     TMeasureSet m;
     m.TestID = "1";
     m.MeasureResult.LineCount = 1;
-    m.MeasureResult.Results.Line[0] = {2060.64f, 1, 2, 3, 4, 5, 7, 60, 10};
+    m.MeasureResult.Results().Line[0] = {2060.64f, 1, 2, 3, 4, 5, 7, 60, 10};
     const std::string row = FormatMeasureRow(m, TSVVLong);
     std::setlocale(LC_ALL, saved.c_str());
     EXPECT_EQ("2.00", two);

@@ -108,8 +108,8 @@ TEST(ResultExport, aMeasurementWithoutResultRowsKeepsOneCsvRow) {
 TEST(ResultExport, lineFormHasOneRowPerLineResultWithNotANumberLeftEmpty) {
     TMeasureSet m = SampleSet();
     m.MeasureResult.LineCount = 2;
-    m.MeasureResult.Results.Line[0] = {12.5f, 1, 2, 3, 4, 100.25f, 7, 120, 5};
-    m.MeasureResult.Results.Line[1] = {
+    m.MeasureResult.Results().Line[0] = {12.5f, 1, 2, 3, 4, 100.25f, 7, 120, 5};
+    m.MeasureResult.Results().Line[1] = {
         std::numeric_limits<float>::quiet_NaN(), 1, 2, 3, 4, 5, 8, -3, 4};
     const std::string csv = ExportCsv({&m}, ECsvForm::LineRows);
     EXPECT_NE(std::string::npos, csv.find(",line_no,mean_value,"));
@@ -122,7 +122,7 @@ TEST(ResultExport, numbersKeepThePointUnderAGermanProcessLocale) {
     if (!german.active()) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
     TMeasureSet m = SampleSet();
     m.MeasureResult.LineCount = 1;
-    m.MeasureResult.Results.Line[0].MeanValue = 1234.5f;
+    m.MeasureResult.Results().Line[0].MeanValue = 1234.5f;
     const std::string csv = ExportCsv({&m}, ECsvForm::LineRows);
     const std::string json = ExportJson({&m}, {"Kyvo Data Reader", "V1.5.062"});
     EXPECT_NE(std::string::npos, csv.find(",1234.5,"));
@@ -138,8 +138,8 @@ TEST(ResultExport, jsonHoldsNullForWhatIsNoNumberAndEscapesTexts) {
     m.UserComment = "tab\there \"quoted\" back\\slash \x01";
     m.DateTime = Date(2017, 0, 15, 14, 5, 9);
     m.MeasureResult.LineCount = 1;
-    m.MeasureResult.Results.Line[0].MeanValue = std::numeric_limits<float>::infinity();
-    m.OrigImage.fill(-1);
+    m.MeasureResult.Results().Line[0].MeanValue = std::numeric_limits<float>::infinity();
+    m.OrigImage.assign(kMaxImageValues, -1);
     m.OrigImage[0] = 100;
     m.OrigImage[1] = 300;
     m.OrigImage[3] = 7;  // after the first negative entry: not part of the image
