@@ -1,14 +1,17 @@
 // Writes the seed corpus of every fuzz target from the project's own
 // inputs: the simulator's demo device and scenario files (configurations,
 // rings, records, the bytes it sends), the files the program writes, and
-// command lines of the README. Run by hand when a format changes:
-//   build/fuzz/fuzz_make_seeds fuzz/corpus sim/scenarios
+// command lines of the README; with a third folder also the regression
+// inputs of faults found by reading rather than by fuzzing. Run by hand when
+// a format changes:
+//   build/fuzz/fuzz_make_seeds fuzz/corpus sim/scenarios [fuzz/regressions]
 // Seeds are kept small: a fuzzer mutates small inputs faster.
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -185,8 +188,8 @@ std::string readText(const fs::path& p) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::cerr << "usage: fuzz_make_seeds CORPUS_FOLDER SCENARIO_FOLDER\n";
+    if (argc != 3 && argc != 4) {
+        std::cerr << "usage: fuzz_make_seeds CORPUS_FOLDER SCENARIO_FOLDER [REGRESSION_FOLDER]\n";
         return 2;
     }
     g_out = argv[1];
@@ -254,6 +257,29 @@ int main(int argc, char** argv) {
         std::string joined;
         for (const auto& a : c) joined += a + '\0';
         put("cli_options", "command-" + std::to_string(++i), joined);
+    }
+
+    if (argc == 4) {
+        g_out = argv[3];
+        // A result whose six classes start at class 30 of 30 in use: adding
+        // a class (edit bit 0) shifted the table from past its end.
+        TTestConfig cfg;
+        cfg.CaptureSection.LineCntFilterWidth.SetLineCount(1);
+        cfg.CaptureSection.ResultClassCnt.SetResultCount(1);
+        cfg.CaptureSection.ResultClassCnt.SetClassCount(30);
+        cfg.ResultSection[0].ClassRef = 30 << 3 | 6;
+        tByteBuffer bytes;
+        TestConfigToBytes(cfg, bytes);
+        bytes.insert(bytes.begin(), 0x01);
+        put("test_config", "insert-class-past-the-table", bytes);
+        // An infinite upper limit: formatting it counted digits for ever.
+        TTestConfig inf;
+        inf.CaptureSection.LineCntFilterWidth.SetLineCount(1);
+        inf.CaptureSection.ResultClassCnt.SetResultCount(1);
+        inf.ResultSection[0].UpperLimit = std::numeric_limits<float>::infinity();
+        TestConfigToBytes(inf, bytes);
+        bytes.insert(bytes.begin(), 0x00);
+        put("test_config", "infinite-limit", bytes);
     }
     return 0;
 }
