@@ -6,7 +6,9 @@ function(kyvo_warnings target)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
   if(KYVO_SANITIZE)
-    target_compile_options(${target} PRIVATE -fsanitize=${KYVO_SANITIZE} -fno-omit-frame-pointer)
+    # A sanitizer finding fails the test that met it instead of scrolling by.
+    target_compile_options(${target} PRIVATE -fsanitize=${KYVO_SANITIZE} -fno-omit-frame-pointer
+                                             -fno-sanitize-recover=all)
     target_link_options(${target} PRIVATE -fsanitize=${KYVO_SANITIZE})
   endif()
 endfunction()

@@ -220,6 +220,9 @@ void synthesiseLinesAndImage(Measurement& m, const ActiveConfig& config, std::ui
         m.image[x] = static_cast<std::uint16_t>(base);
     }
     double firstValue = m.values.empty() ? 1.0 : std::fabs(m.values[0]);
+    // A value that is no number would make every sample NaN, which has no
+    // 12-bit form; such a measurement gets the image of the value 1.
+    if (!std::isfinite(firstValue)) firstValue = 1.0;
     m.lines.clear();
     for (int i = 0; i < config.lineCount; ++i) {
         int pos = std::clamp<int>(config.linePos[i], 0, w - 1);

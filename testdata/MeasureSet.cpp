@@ -77,6 +77,8 @@ Decimal toPlaces(Decimal d, std::size_t places, bool round) {
 // The pattern "0" or "#..#", ".", places times "#": every integer digit,
 // no trailing zero decimals, no "." without decimals.
 std::string patternText(float v, std::size_t places, bool round) {
+    if (std::isnan(v)) return "NAN";
+    if (std::isinf(v)) return v < 0 ? "-INF" : "INF";
     Decimal d = toPlaces(shortestDecimal(v), places, round);
     while (!d.fraction.empty() && d.fraction.back() == '0') d.fraction.pop_back();
     const auto nz = d.integer.find_first_not_of('0');
@@ -123,7 +125,9 @@ int FindMeasureSetByTestID(const TMeasureList& list, const TMeasureSet& set) {
 
 std::string FormatResultNumber(float v, std::uint8_t DigitCfg, float LowerLimit, float UpperLimit) {
     int n = 0;
-    for (double t = v; t >= 1; t /= 10) ++n;
+    // An infinity would never count down below 1.
+    if (std::isfinite(v))
+        for (double t = v; t >= 1; t /= 10) ++n;
     const int g = getBitField8(DigitCfg, kBfValidDigits);
     const int p = getBitField8(DigitCfg, kBfDecimalPlaces);
     const std::size_t d = n < g ? static_cast<std::size_t>(std::min(g - n, p)) : 0;

@@ -127,9 +127,10 @@ std::string MeasureIdentityText(const UUniqueTestID& testID, const TDeviceIdenti
 // Index in list of the first set whose TestID equals set's exactly, or -1.
 int FindMeasureSetByTestID(const TMeasureList& list, const TMeasureSet& set);
 
-// The value text of the row rule for a value that is neither NaN nor
-// infinite: the number cut (not rounded) to the decimals the digit
-// configuration allows, or "<" / ">" and the limit when v lies outside.
+// The value text of the row rule: the number cut (not rounded) to the
+// decimals the digit configuration allows, or "<" / ">" and the limit when v
+// lies outside. Infinities and NaN (values or limits) read "INF", "-INF" and
+// "NAN", as in result files; result rows show their own texts for them.
 std::string FormatResultNumber(float v, std::uint8_t DigitCfg, float LowerLimit, float UpperLimit);
 
 // The result row for definition r of cfg and value v. invalid is the

@@ -235,6 +235,9 @@ bool TTestConfig::InsertClass(std::size_t ResultIdx) {
     // Both fields are full: another class would overrun the array or wrap the
     // result's 3-bit class count to 0.
     if (n >= kMaxClasses || count >= 7) return false;
+    // Bytes from outside may point a result at classes beyond those in use;
+    // shifting from there would run past the table.
+    if (count > 0 && r.FirstClass() + count > n) return false;
     CaptureSection.ResultClassCnt.SetClassCount(static_cast<std::uint8_t>(n + 1));
     const std::size_t first = r.FirstClass();
     if (count > 0) {

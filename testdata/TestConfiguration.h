@@ -223,7 +223,8 @@ class TTestConfig {
     void DeleteClass(std::size_t Idx);
     // Adds a cleared class to result ResultIdx. Returns false, changing
     // nothing, for an index at or beyond ResultCount, when all 31 classes are
-    // in use, or when the result already has the 7 classes its field holds.
+    // in use, when the result already has the 7 classes its field holds, or
+    // when its classes reach past the ClassCount classes in use.
     bool InsertClass(std::size_t ResultIdx);
     // Recomputes RelativeBase from the reference flags, keeping every line's
     // absolute position.

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <set>
 
+#include "sim/Records.h"
 #include "sim/tests/SimClient.h"
 
 namespace kyvo::sim::test {
@@ -217,6 +219,27 @@ TEST(SimStoredData, generatedDataDependOnlyOnSeedAndHostTime) {
     EXPECT_NE(a.read(0x80000, 0x10000), other.read(0x80000, 0x10000));
     SimDevice later(Scenario::demo(), SimDevice::kDefaultHostTime + 86400);
     EXPECT_NE(a.read(0x80000, 0x10000), later.read(0x80000, 0x10000));
+}
+
+// A scenario may give values that are no number (a NaN or infinite limit
+// makes the generator produce them); the line image drawn for such a value
+// keeps to 12-bit samples instead of converting NaN to an integer.
+TEST(SimStoredData, valuesThatAreNoNumberDrawTheSameImageAsOne) {
+    ActiveConfig config;
+    config.status = ActiveConfig::Status::Good;
+    config.lineCount = 2;
+    config.linePos = {40, 120};
+    config.lineWidth = {10, 10};
+    Measurement one;
+    one.values = {1.0f};
+    synthesiseLinesAndImage(one, config, 240, 5);
+    for (const float v : {std::numeric_limits<float>::quiet_NaN(),
+                          std::numeric_limits<float>::infinity()}) {
+        Measurement odd;
+        odd.values = {v};
+        synthesiseLinesAndImage(odd, config, 240, 5);
+        EXPECT_EQ(odd.image, one.image) << v;
+    }
 }
 
 }  // namespace

@@ -83,6 +83,32 @@ TEST(ResultRowRule, valuesAreCutToTheAllowedDigits) {
             << tc.v << " cfg " << int(tc.digitCfg);
 }
 
+// A value that is no number must still give a text, never hang or garble:
+// infinities outside finite limits show the limit, otherwise the spellings of
+// the result files.
+TEST(ResultRowRule, infiniteAndNotANumberValuesAndLimitsFormatWithoutHanging) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        float lower, upper, v;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0, 10000, inf, ">10000"},
+        {0, 10000, -inf, "<0"},
+        {0, inf, inf, "INF"},
+        {-inf, 10000, -inf, "-INF"},
+        {0, 10000, nan, "NAN"},
+        {inf, inf, 5.0f, "<INF"},
+        {nan, nan, 5.0f, "5"},
+        {0, 10000, 3.0e38f, ">10000"},
+        {0, inf, 1099511627776.0f, "1099511627776"},
+    };
+    for (const auto& tc : cases)
+        EXPECT_EQ(FormatResultNumber(tc.v, 0x12, tc.lower, tc.upper), tc.text)
+            << tc.v << " in " << tc.lower << ".." << tc.upper;
+}
+
 // One result with classes 10, 20, 30 ("low", "mid", "high") and the value
 // hidden when a class is shown.
 struct ClassFixture {

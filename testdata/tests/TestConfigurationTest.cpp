@@ -428,6 +428,28 @@ TEST(TestConfigurationEditing, insertingAClassShiftsLaterClassesAndRefusesWhenFu
     EXPECT_EQ(none.ResultSection[0].ClassNumber(), 7);
 }
 
+// Bytes from a file or a tag may give a result classes past the ones in use
+// (first class 30 with 6 classes, 30 in use): a class added there would be
+// written past the 31-entry table.
+TEST(TestConfigurationEditing, insertingAClassForAResultWhoseClassesLiePastTheTableChangesNothing) {
+    struct Case {
+        std::uint8_t inUse, first, count;
+    };
+    const Case cases[] = {{30, 30, 6}, {30, 28, 3}, {12, 20, 2}, {0, 31, 1}};
+    for (const auto& c : cases) {
+        TTestConfig cfg;
+        cfg.CaptureSection.ResultClassCnt.SetResultCount(1);
+        cfg.CaptureSection.ResultClassCnt.SetClassCount(c.inUse);
+        cfg.ResultSection[0].ClassRef = static_cast<std::uint8_t>(c.first << 3 | c.count);
+        cfg.CartridgeWhite.fill(0x5A);
+        TTestConfig before = cfg;
+        EXPECT_FALSE(cfg.InsertClass(0)) << int(c.first) << "+" << int(c.count);
+        EXPECT_EQ(cfg.ClassCount(), c.inUse);
+        EXPECT_EQ(cfg.ResultSection[0].ClassRef, before.ResultSection[0].ClassRef);
+        EXPECT_EQ(cfg.CartridgeWhite, before.CartridgeWhite);
+    }
+}
+
 TEST(TestConfigurationEditing, deletingLinesAndFiltersClosesTheGap) {
     TTestConfig cfg;
     cfg.CaptureSection.LineCntFilterWidth.SetLineCount(3);

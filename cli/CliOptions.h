@@ -1,0 +1,43 @@
+// kyvo-cli's command line: its options and their parsing, apart from the
+// program so that the parser can be driven on its own.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "files/SettingsEnums.h"
+
+namespace kyvo::cli {
+
+enum ExitCode {
+    kOk = 0,
+    kUsage = 2,
+    kNoDevice = 3,
+    kTimeOut = 4,
+    kDeviceError = 5,
+    kFileError = 6,
+};
+
+struct Options {
+    std::string port;
+    std::optional<int> ftdi;
+    std::string baud;
+    std::optional<ETSVVersion> layout;
+    std::string command;
+    std::string out;
+    bool overwrite = false;
+    std::string config;
+    std::optional<int> stored;
+    bool rfid = false;
+    bool timer = false;
+    bool combine = false;
+    std::optional<std::string> setClock;
+    bool yes = false;
+    bool verbose = false;
+};
+
+// Parses argv into o; returns an exit code on a usage error (the reason and
+// the usage on standard error) or after --help (the usage on standard output).
+std::optional<int> ParseOptions(int argc, char** argv, Options& o);
+
+}  // namespace kyvo::cli
