@@ -16,7 +16,8 @@ void TAppFiles::Open(const std::string& programName, IFileErrorReporter* reporte
     languageFile_ = OpenLanguageFile(Paths, langName, reporter);
     // A user copy made before this program version shipped a language (or an
     // entry of it) learns what it lacks from the copy beside the program.
-    const std::string shippedPath = JoinFolderAndFile(Paths.appPath, langName);
+    const std::string shippedPath =
+        JoinFolderAndFile(ShippedFilesFolder(Paths.appPath, Paths.configFileNameRO), langName);
     if (!langName.empty() && langName.front() != '/' && shippedPath != languageFile_->Filename &&
         std::filesystem::exists(shippedPath)) {
         const TLanguageFile shipped(shippedPath, true);

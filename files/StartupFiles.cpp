@@ -46,6 +46,14 @@ bool IsSystemInstallation(const std::string& appPath, const std::string& readOnl
            exists(SystemSettingsFolder(appPath) + "/" + readOnlyName);
 }
 
+std::string ShippedFilesFolder(const std::string& appPath, const std::string& readOnlyName) {
+    if (!IsSystemInstallation(appPath, readOnlyName)) return appPath;
+    std::string normal =
+        (std::filesystem::path(appPath) / "../share/kyvo-data-reader").lexically_normal().string();
+    while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
+    return normal;
+}
+
 void InitProgramPaths(tPaths& paths, const std::string& configFileName,
                       const std::string& programName, tPathsEnvironment environment) {
     const bool installed =

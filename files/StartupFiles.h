@@ -27,6 +27,11 @@ std::string SystemSettingsFolder(const std::string& appPath);
 // folder.
 bool IsSystemInstallation(const std::string& appPath, const std::string& readOnlyName);
 
+// Where the files shipped with the programs (the default language file) lie:
+// beside the programs, or under share/kyvo-data-reader of a system
+// installation, whose /usr/bin holds programs only.
+std::string ShippedFilesFolder(const std::string& appPath, const std::string& readOnlyName);
+
 // Sets up the paths as the programs start. The folder of a system
 // installation is shared by every user and never takes settings files, also
 // not from a user (root) who may write to it: its writable files live in the

@@ -53,6 +53,14 @@ TEST_F(SystemInstallationTest, theSystemFolderIsFoundBesideTheProgramsRoot) {
     EXPECT_FALSE(IsSystemInstallation(bin, "DRConfigRO.ini"));
 }
 
+TEST_F(SystemInstallationTest, shippedFilesLieUnderShareOfAnInstallationAndBesideAPortableCopy) {
+    EXPECT_EQ(bin, ShippedFilesFolder(bin, "DRConfigRO.ini"));
+    writeLines(etc + "/DRConfigRO.ini", {"[Setup]"});
+    EXPECT_EQ(root.file("usr/share/kyvo-data-reader"), ShippedFilesFolder(bin, "DRConfigRO.ini"));
+    writeLines(bin + "/DRConfigRO.ini", {"[Setup]"});
+    EXPECT_EQ(bin, ShippedFilesFolder(bin, "DRConfigRO.ini"));
+}
+
 TEST_F(SystemInstallationTest, installedProgramReadsEtcAndWritesOnlyToTheUsersFolder) {
     writeLines(etc + "/DRConfigRO.ini", {"[Setup]", "SaveTSVStyle = Short"});
     tPaths paths;
