@@ -9,6 +9,7 @@
 
 #include "app/AppFiles.h"
 #include "app/Main.h"
+#include "cli/CliOptions.h"
 #include "files/AtomicFile.h"
 #include "files/ResultExport.h"
 #include "files/ResultFileReader.h"
@@ -19,9 +20,6 @@
 namespace kyvo::cli {
 namespace {
 
-constexpr int kOk = 0;
-constexpr int kUsage = 2;
-constexpr int kFileError = 6;
 constexpr const char* kProgramName = "Kyvo Data Reader";
 
 const char* const kUsageText =
