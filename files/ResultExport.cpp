@@ -202,10 +202,9 @@ void jsonMeasurement(std::string& out, const TMeasureSet& m) {
 
     jsonKey(out, "lines");
     out += '[';
-    const std::size_t lineCount =
-        std::min<std::size_t>(m.MeasureResult.LineCount, m.MeasureResult.Results().Line.size());
-    for (std::size_t i = 0; i < lineCount; ++i) {
-        const TLineResult& l = m.MeasureResult.Results().Line[i];
+    const auto lines = m.MeasureResult.Lines();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const TLineResult& l = lines[i];
         out += i ? ",\n        {" : "\n        {";
         out += "\"meanValue\": ";
         jsonFloat(out, l.MeanValue);
@@ -224,7 +223,7 @@ void jsonMeasurement(std::string& out, const TMeasureSet& m) {
         out += ", \"width\": " + std::to_string(l.Width);
         out += '}';
     }
-    out += lineCount ? "\n      ]" : "]";
+    out += !lines.empty() ? "\n      ]" : "]";
 
     jsonKey(out, "image");
     out += "{\"min\": ";
@@ -314,10 +313,9 @@ std::string ExportCsv(const std::vector<const TMeasureSet*>& sets, ECsvForm form
                 csvEnd(out);
             }
         } else {
-            const std::size_t lineCount = std::min<std::size_t>(
-                m->MeasureResult.LineCount, m->MeasureResult.Results().Line.size());
-            for (std::size_t i = 0; i < lineCount; ++i) {
-                const TLineResult& l = m->MeasureResult.Results().Line[i];
+            const auto lines = m->MeasureResult.Lines();
+            for (std::size_t i = 0; i < lines.size(); ++i) {
+                const TLineResult& l = lines[i];
                 csvMeasurementFields(out, *m);
                 csvField(out, std::to_string(i + 1));
                 for (float v : {l.MeanValue, l.MinValue, l.MaxValue, l.LeftMeanValue,

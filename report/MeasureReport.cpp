@@ -215,11 +215,8 @@ void paintPage(QPainter& p, const PageGeometry& g, const TMeasureSet& m, const T
 
 std::vector<LineMark> lineMarksOf(const TMeasureSet& set) {
     std::vector<LineMark> lines;
-    const auto& r = set.MeasureResult;
-    const int count = std::min<int>(r.LineCount, int(std::size(r.Results().Line)));
-    for (int k = 0; k < count; ++k)
-        lines.push_back(
-            {int(r.Results().Line[k].CenterPositionAbsolut), int(r.Results().Line[k].Width)});
+    for (const TLineResult& l : set.MeasureResult.Lines())
+        lines.push_back({int(l.CenterPositionAbsolut), int(l.Width)});
     return lines;
 }
 

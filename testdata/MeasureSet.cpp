@@ -102,6 +102,11 @@ const TResult& TMeasureResult::Results() const {
     return results_ ? *results_ : none;
 }
 
+std::span<const TLineResult> TMeasureResult::Lines() const {
+    const auto& line = Results().Line;
+    return {line.data(), std::min<std::size_t>(LineCount, line.size())};
+}
+
 TMeasureSet::TMeasureSet() {
     clearDateData(DateTime);
 }

@@ -66,6 +66,8 @@ class TMeasureResult {
     // The record, or a reset one when there is none.
     const TResult& Results() const;
     bool HasResults() const { return results_ != nullptr; }
+    // The valid line results: the first LineCount, never past the record.
+    std::span<const TLineResult> Lines() const;
 
   private:
     std::unique_ptr<TResult> results_;

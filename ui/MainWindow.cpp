@@ -16,6 +16,7 @@
 #include <QToolTip>
 #include <cmath>
 
+#include "report/MeasureReport.h"
 #include "ui/FormMessageBox.h"
 #include "ui/FormSelect.h"
 #include "ui/FormTestCfgList.h"
@@ -658,13 +659,8 @@ void TMainWindow::rebuildLineImage() {
     if (ImagePosition == SRight) w -= ListView_Measurements->width();
     std::vector<std::uint8_t> values(selectedSet_->ImageData.begin(),
                                      selectedSet_->ImageData.end());
-    std::vector<LineMark> lines;
-    const auto& r = selectedSet_->MeasureResult;
-    const int count = std::min<int>(r.LineCount, int(std::size(r.Results().Line)));
-    for (int k = 0; k < count; ++k)
-        lines.push_back(
-            {int(r.Results().Line[k].CenterPositionAbsolut), int(r.Results().Line[k].Width)});
-    LineImage = drawLineImage(values, lines, std::max(w, 1), devicePixelRatioF());
+    LineImage =
+        drawLineImage(values, lineMarksOf(*selectedSet_), std::max(w, 1), devicePixelRatioF());
     FormResized = false;
     placeLineImage();
 }
