@@ -14,14 +14,15 @@
 #include <QStyleFactory>
 #include <QStyledItemDelegate>
 #include <QToolTip>
-#include <cmath>
 
+#include "files/Settings.h"
 #include "report/MeasureReport.h"
 #include "ui/FormMessageBox.h"
 #include "ui/FormSelect.h"
 #include "ui/FormTestCfgList.h"
 #include "ui/InputQuery.h"
 #include "ui/ListSort.h"
+#include "ui/MainWindowLayout.h"
 
 namespace kyvo {
 
@@ -32,17 +33,6 @@ QString q(const std::string& s) {
 }
 std::string s(const QString& q) {
     return q.toUtf8().toStdString();
-}
-
-constexpr int kMargin = 8;
-constexpr int kTopRowY = 8;
-constexpr int kSecondRowY = 40;
-constexpr int kListGap = 29;  // lists start this far below the read-data button's top
-constexpr int kStatusGap = 4;
-constexpr int kImageHeight = 260;  // picture with its frame
-
-int roundHalfEven(double v) {
-    return int(std::nearbyint(v));
 }
 
 QColor panelColour(EPanelColour c, const QPalette& pal) {
@@ -142,69 +132,6 @@ bool cellTextIsCut(const QStyleOptionViewItem& option, const QWidget* widget) {
     return option.fontMetrics.horizontalAdvance(option.text) > textRect.width() - 2 * margin;
 }
 
-void TLineImageView::setPicture(const QImage& image, bool stretch) {
-    image_ = image;
-    stretch_ = stretch;
-    update();
-}
-
-void TLineImageView::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    p.fillRect(rect(), Qt::white);
-    p.setPen(QPen(Qt::black, 0));
-    p.drawRect(0, 0, width() - 1, height() - 1);
-    if (image_.isNull()) return;
-    const QRect inner(1, 1, width() - 2, height() - 2);
-    if (stretch_) {
-        p.setRenderHint(QPainter::SmoothPixmapTransform, false);
-        p.drawImage(inner, image_);
-    } else {
-        p.drawImage(QPoint(1, 1), image_);
-    }
-}
-
-TForm_EvaluationInfo::TForm_EvaluationInfo(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
-    setModal(false);
-    resize(158, 50);
-    Label_InfoText = new QLabel(this);
-    QFont f = Label_InfoText->font();
-    f.setFamilies({QStringLiteral("Tahoma"), f.family()});
-    f.setPointSize(14);
-    Label_InfoText->setFont(f);
-    Label_InfoText->move(8, 8);
-    Button_Cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    Button_Cancel->setAutoDefault(false);
-    connect(Button_Cancel, &QPushButton::clicked, this, [this] { reject(); });
-    placeControls();
-}
-
-void TForm_EvaluationInfo::SetLabelText(const QString& text) {
-    Label_InfoText->setText(text);
-    placeControls();
-}
-
-void TForm_EvaluationInfo::SetCancelText(const QString& text) {
-    Button_Cancel->setText(text);
-    placeControls();
-}
-
-void TForm_EvaluationInfo::placeControls() {
-    Label_InfoText->adjustSize();
-    const int buttonW = std::max(120, Button_Cancel->sizeHint().width());
-    const int w = std::max(Label_InfoText->width(), buttonW) + 20;
-    // The label as before, the button in its own row under it.
-    Button_Cancel->setGeometry((w - buttonW) / 2,
-                               Label_InfoText->y() + Label_InfoText->height() + 12, buttonW, 25);
-    setFixedSize(w, Button_Cancel->y() + Button_Cancel->height() + 12);
-}
-
-void TForm_EvaluationInfo::reject() {
-    // Escape lands here too. The window itself stays: the device ends the
-    // measurement, and the end hides it.
-    emit cancelRequested();
-}
-
 TMainWindow::TMainWindow(QWidget* parent) : QMainWindow(parent) {
     // System menu and minimise button, no maximise button.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -221,9 +148,9 @@ TMainWindow::TMainWindow(QWidget* parent) : QMainWindow(parent) {
     statusBar_ = new TStatusBar(this);
     setStatusBar(statusBar_);
 
-    setMinimumSize(roundHalfEven(ScaleFactor * 650 + 0.5) + 66,
-                   roundHalfEven(ScaleFactor * 512 + 0.5));
-    resize(874, 624);
+    setMinimumSize(layout::minimumWindowSize(ScaleFactor));
+    const TWindowGeometry normal;
+    resize(normal.Width, normal.Height);
     resizeSettle_.setSingleShot(true);
     resizeSettle_.setInterval(kResizeSettleMs);
     connect(&resizeSettle_, &QTimer::timeout, this, [this] { finishResize(); });
@@ -256,12 +183,8 @@ void TMainWindow::attach(TMeasureList* list, ESortType* measureSortMode, ILangua
     settings_ = userSettings;
     if (collation) collation_ = collation;
     if (settings_) {
-        const QString pos = q(settings_->GetText("Setup", "ImagePosition", "Right")).toUpper();
-        setImagePosition(pos == "RIGHT"  ? SRight
-                         : pos == "LEFT" ? SLeft
-                         : pos == "FULL" ? SFull
-                                         : SNone,
-                         false);
+        setImagePosition(
+            ParseImagePosition(settings_->GetText("Setup", "ImagePosition", "Right")), false);
     }
     applyWindowTexts();
     layoutLists();
@@ -274,47 +197,36 @@ void TMainWindow::attach(TMeasureList* list, ESortType* measureSortMode, ILangua
 void TMainWindow::buildControls() {
     auto* central = new QWidget(this);
     setCentralWidget(central);
-    auto reg = [this](EControl c, QWidget* w) { widgets_[std::size_t(c)] = w; };
 
     ComboBox_FTDIDevice = new QComboBox(central);
     ComboBox_FTDIDevice->setContextMenuPolicy(Qt::CustomContextMenu);
-    reg(EControl::ComboBox_FTDIDevice, ComboBox_FTDIDevice);
     connect(ComboBox_FTDIDevice, &QComboBox::activated, this, [this] {
         if (events_.FtdiDeviceChanged) events_.FtdiDeviceChanged();
     });
     ComboBox_Com = new QComboBox(central);
     ComboBox_Com->setEditable(true);
     ComboBox_Com->setInsertPolicy(QComboBox::NoInsert);
-    reg(EControl::ComboBox_Com, ComboBox_Com);
     ComboBox_Baud = new QComboBox(central);
     ComboBox_Baud->setEditable(true);
     ComboBox_Baud->setInsertPolicy(QComboBox::NoInsert);
-    reg(EControl::ComboBox_Baud, ComboBox_Baud);
 
     Button_Open = new QPushButton(QStringLiteral("Button_Open"), central);
-    reg(EControl::Button_Open, Button_Open);
     CB_CombineMeasurements = new QCheckBox(central);
     CB_CombineMeasurements->hide();
-    reg(EControl::CB_CombineMeasurements, CB_CombineMeasurements);
     connect(CB_CombineMeasurements, &QCheckBox::clicked, this, [this](bool ticked) {
         if (events_.CombineClicked) events_.CombineClicked(ticked);
     });
 
     Label_FW = new QLabel(central);
     Label_FW->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    reg(EControl::Label_FW, Label_FW);
     Label_FWDisplay = new QLabel(central);
     Label_FWDisplay->setAlignment(Qt::AlignCenter);
-    reg(EControl::Label_FWDisplay, Label_FWDisplay);
     Label_KyvoTime = new QLabel(central);
     Label_KyvoTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    reg(EControl::Label_KyvoTime, Label_KyvoTime);
 
     Panel_Date = new QFrame(central);
     Panel_Time = new QFrame(central);
     for (QFrame* p : {Panel_Date, Panel_Time}) p->setAutoFillBackground(true);
-    reg(EControl::Panel_Date, Panel_Date);
-    reg(EControl::Panel_Time, Panel_Time);
     DTP_SetDate = new QDateEdit(Panel_Date);
     DTP_SetDate->setDateRange(QDate(2000, 1, 1), QDate(2099, 12, 31));
     DTP_SetDate->setCalendarPopup(true);
@@ -322,8 +234,6 @@ void TMainWindow::buildControls() {
     DTP_SetTime = new QTimeEdit(Panel_Time);
     DTP_SetTime->setDisplayFormat(QStringLiteral("HH:mm:ss"));
     DTP_SetTime->setTime(QTime::currentTime());
-    reg(EControl::DTP_SetDate, DTP_SetDate);
-    reg(EControl::DTP_SetTime, DTP_SetTime);
     for (QAbstractSpinBox* picker : {static_cast<QAbstractSpinBox*>(DTP_SetDate),
                                      static_cast<QAbstractSpinBox*>(DTP_SetTime)}) {
         picker->installEventFilter(this);
@@ -339,16 +249,13 @@ void TMainWindow::buildControls() {
     Button_Menu = new QPushButton(central);
     for (QPushButton* b : {Button_QCMeasure, Button_Save, Button_Menu}) b->hide();
     Button_QCMeasure->setEnabled(false);
-    reg(EControl::Button_ReadData, Button_ReadData);
-    reg(EControl::Button_InstantMeasure, Button_InstantMeasure);
-    reg(EControl::Button_TimerMeasure, Button_TimerMeasure);
-    reg(EControl::Button_QCMeasure, Button_QCMeasure);
-    reg(EControl::Button_Save, Button_Save);
-    reg(EControl::Button_Menu, Button_Menu);
-    for (EControl c :
-         {EControl::Button_Open, EControl::Button_ReadData, EControl::Button_InstantMeasure,
-          EControl::Button_TimerMeasure, EControl::Button_QCMeasure}) {
-        auto* b = static_cast<QPushButton*>(control(c));
+    const std::pair<EControl, QPushButton*> clickable[] = {
+        {EControl::Button_Open, Button_Open},
+        {EControl::Button_ReadData, Button_ReadData},
+        {EControl::Button_InstantMeasure, Button_InstantMeasure},
+        {EControl::Button_TimerMeasure, Button_TimerMeasure},
+        {EControl::Button_QCMeasure, Button_QCMeasure}};
+    for (const auto& [c, b] : clickable) {
         b->setAutoDefault(false);
         connect(b, &QPushButton::clicked, this, [this, c] { click(c); });
     }
@@ -360,8 +267,6 @@ void TMainWindow::buildControls() {
     ListView_Measurements->setModel(measModel_.get());
     ListView_Results->setModel(resModel_.get());
     ListView_Results->setSelectionMode(QAbstractItemView::SingleSelection);
-    reg(EControl::ListView_Measurements, ListView_Measurements);
-    reg(EControl::ListView_Results, ListView_Results);
     connect(ListView_Measurements->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int c) { measureColumnClick(c); });
     connect(ListView_Results->horizontalHeader(), &QHeaderView::sectionClicked, this,
@@ -376,12 +281,61 @@ void TMainWindow::buildControls() {
 
     Label_Max = new QLabel(central);
     Label_Min = new QLabel(central);
-    reg(EControl::Label_Max, Label_Max);
-    reg(EControl::Label_Min, Label_Min);
     Label_Max->hide();
     Label_Min->hide();
     imageView_ = new TLineImageView(central);
     imageView_->hide();
+}
+
+QWidget* TMainWindow::control(EControl c) const {
+    switch (c) {
+        case EControl::ComboBox_FTDIDevice:
+            return ComboBox_FTDIDevice;
+        case EControl::ComboBox_Com:
+            return ComboBox_Com;
+        case EControl::ComboBox_Baud:
+            return ComboBox_Baud;
+        case EControl::Button_Open:
+            return Button_Open;
+        case EControl::CB_CombineMeasurements:
+            return CB_CombineMeasurements;
+        case EControl::Label_FW:
+            return Label_FW;
+        case EControl::Label_FWDisplay:
+            return Label_FWDisplay;
+        case EControl::Label_KyvoTime:
+            return Label_KyvoTime;
+        case EControl::DTP_SetDate:
+            return DTP_SetDate;
+        case EControl::DTP_SetTime:
+            return DTP_SetTime;
+        case EControl::Panel_Date:
+            return Panel_Date;
+        case EControl::Panel_Time:
+            return Panel_Time;
+        case EControl::Button_ReadData:
+            return Button_ReadData;
+        case EControl::Button_InstantMeasure:
+            return Button_InstantMeasure;
+        case EControl::Button_TimerMeasure:
+            return Button_TimerMeasure;
+        case EControl::Button_QCMeasure:
+            return Button_QCMeasure;
+        case EControl::Button_Save:
+            return Button_Save;
+        case EControl::Button_Menu:
+            return Button_Menu;
+        case EControl::ListView_Measurements:
+            return ListView_Measurements;
+        case EControl::ListView_Results:
+            return ListView_Results;
+        case EControl::Label_Max:
+            return Label_Max;
+        case EControl::Label_Min:
+            return Label_Min;
+        default:
+            return nullptr;  // a menu item: reached through action()
+    }
 }
 
 QAction* TMainWindow::addMenuAction(QMenu* menu, EControl c, bool checkable) {
@@ -433,7 +387,7 @@ void TMainWindow::buildMenus() {
     for (EControl c : {EControl::Menu_SrcKyvo, EControl::Menu_SrcLocal, EControl::Menu_SrcSelect})
         addMenuAction(source, c, true);
 
-    languageMenu_ = top(EControl::Menu_Language);
+    top(EControl::Menu_Language);
     QMenu* info = top(EControl::Menu_Info);
     addMenuAction(info, EControl::SubMenu_Version);
     addMenuAction(info, EControl::SubMenu_Help)->setVisible(false);
@@ -530,59 +484,48 @@ void TMainWindow::applyWindowTexts() {
 // geometry
 
 void TMainWindow::layoutTopRows() {
-    // Buttons and labels keep their classic sizes unless their text (in the
-    // chosen language, at the screen's font size) needs more.
-    auto fit = [](QWidget* w, int width) { return std::max(width, w->sizeHint().width()); };
-    const int buttonWidth = std::min(120, (screen() ? screen()->geometry().width() : 1920) / 4);
-    const int comboHeight = 25;
-    ComboBox_FTDIDevice->setGeometry(kMargin, kTopRowY, 230, comboHeight);
-    ComboBox_Com->setGeometry(kMargin, kTopRowY, 130, comboHeight);
-    ComboBox_Baud->setGeometry(kMargin + 134, kTopRowY, 92, comboHeight);
-    Button_Open->setGeometry(kMargin + 236, kTopRowY, fit(Button_Open, 100), 25);
-    const int cbHeight = CB_CombineMeasurements->sizeHint().height();
-    CB_CombineMeasurements->setGeometry(Button_Open->geometry().right() + 1 + 6,
-                                        Button_Open->y() + (25 - cbHeight) / 2,
-                                        fit(CB_CombineMeasurements, 190), cbHeight);
-
-    Button_ReadData->setGeometry(kMargin, kSecondRowY, fit(Button_ReadData, buttonWidth), 25);
-    Button_InstantMeasure->setGeometry(Button_ReadData->geometry().right() + 1 + 3, kSecondRowY,
-                                       fit(Button_InstantMeasure, buttonWidth), 25);
-    Button_TimerMeasure->setGeometry(Button_InstantMeasure->geometry().right() + 1 + 3, kSecondRowY,
-                                     fit(Button_TimerMeasure, buttonWidth), 25);
-
-    // The device block stands at the right edge: the identity above the clock.
-    const int w = centralWidget()->width();
-    const int panelW = 118;
-    const int timeX = w - kMargin - panelW;
-    const int dateX = timeX - 2 - panelW;
-    Panel_Date->setGeometry(dateX, kSecondRowY - 2, panelW, 29);
-    Panel_Time->setGeometry(timeX, kSecondRowY - 2, panelW, 29);
-    DTP_SetDate->setGeometry(2, 2, panelW - 4, 25);
-    DTP_SetTime->setGeometry(2, 2, panelW - 4, 25);
-    const int labelW =
-        std::max({104, Label_KyvoTime->sizeHint().width(), Label_FW->sizeHint().width()});
-    Label_KyvoTime->setGeometry(dateX - 6 - labelW, kSecondRowY, labelW, 25);
-    Label_FWDisplay->setGeometry(dateX, kTopRowY, timeX + panelW - dateX, 25);
-    Label_FW->setGeometry(dateX - 6 - labelW, kTopRowY, labelW, 25);
+    layout::TTopRowHints hints;
+    hints.centralWidth = centralWidget()->width();
+    hints.screenWidth = screen() ? screen()->geometry().width() : 1920;
+    hints.open = Button_Open->sizeHint().width();
+    hints.combine = CB_CombineMeasurements->sizeHint().width();
+    hints.combineHeight = CB_CombineMeasurements->sizeHint().height();
+    hints.readData = Button_ReadData->sizeHint().width();
+    hints.instantMeasure = Button_InstantMeasure->sizeHint().width();
+    hints.timerMeasure = Button_TimerMeasure->sizeHint().width();
+    hints.kyvoTime = Label_KyvoTime->sizeHint().width();
+    hints.fw = Label_FW->sizeHint().width();
+    const layout::TTopRows r = layout::topRows(hints);
+    ComboBox_FTDIDevice->setGeometry(r.ftdiDevice);
+    ComboBox_Com->setGeometry(r.com);
+    ComboBox_Baud->setGeometry(r.baud);
+    Button_Open->setGeometry(r.open);
+    CB_CombineMeasurements->setGeometry(r.combine);
+    Button_ReadData->setGeometry(r.readData);
+    Button_InstantMeasure->setGeometry(r.instantMeasure);
+    Button_TimerMeasure->setGeometry(r.timerMeasure);
+    Panel_Date->setGeometry(r.panelDate);
+    Panel_Time->setGeometry(r.panelTime);
+    DTP_SetDate->setGeometry(r.picker);
+    DTP_SetTime->setGeometry(r.picker);
+    Label_KyvoTime->setGeometry(r.kyvoTime);
+    Label_FWDisplay->setGeometry(r.fwDisplay);
+    Label_FW->setGeometry(r.fw);
 }
 
 int TMainWindow::labelColumnWidth() const {
-    if (Label_Min->text().isEmpty() && Label_Max->text().isEmpty()) return 0;
     const QFontMetrics fm(Label_Min->font());
-    return std::max(fm.horizontalAdvance(Label_Min->text()),
-                    fm.horizontalAdvance(Label_Max->text())) +
-           13;
+    return layout::labelColumnWidth(fm.horizontalAdvance(Label_Min->text()),
+                                    fm.horizontalAdvance(Label_Max->text()),
+                                    !Label_Min->text().isEmpty() || !Label_Max->text().isEmpty());
 }
 
 void TMainWindow::layoutLists() {
     if (!Constructed) return;
-    const int w = width();
-    const int measW = (w - 20) * 6 / 10;
-    const int resW = (w - 20) * 4 / 10 - 10;
-    const int top = Button_ReadData->y() + kListGap;
-    const int fullH = std::max(centralWidget()->height() - top - kStatusGap, 20);
-    ListView_Measurements->setGeometry(kMargin, top, measW, fullH);
-    ListView_Results->setGeometry(kMargin + measW + 8, top, resW, fullH);
+    const layout::TListRects lists = layout::listRects(
+        width(), centralWidget()->height(), Button_ReadData->y() + layout::kListGap);
+    ListView_Measurements->setGeometry(lists.measurements);
+    ListView_Results->setGeometry(lists.results);
     const bool shown = DrawImage && ImagePosition != SNone;
     Label_Min->setVisible(shown);
     Label_Max->setVisible(shown);
@@ -598,11 +541,9 @@ void TMainWindow::shareColumnWidths() {
     if (!Constructed) return;
     for (QTableView* v : {ListView_Measurements, ListView_Results}) {
         const int columns = v->model() ? v->model()->columnCount() : 1;
-        // The vertical scroll bar's room is kept so that the columns never
-        // need a horizontal one.
-        const int inner =
-            v->width() - 2 * v->frameWidth() - v->verticalScrollBar()->sizeHint().width();
-        for (int c = 0; c < columns; ++c) v->setColumnWidth(c, inner / std::max(columns, 1));
+        const int width = layout::sharedColumnWidth(
+            v->width(), v->frameWidth(), v->verticalScrollBar()->sizeHint().width(), columns);
+        for (int c = 0; c < columns; ++c) v->setColumnWidth(c, width);
     }
 }
 
@@ -611,52 +552,28 @@ void TMainWindow::placeLineImage() {
         imageView_->hide();
         return;
     }
-    const int top = ListView_Results->y();
-    // Lists end where the picture starts: 6 pixels gap, 260 picture, 4 above
-    // the status bar.
-    const int listH = std::max(centralWidget()->height() - top - kStatusGap - kImageHeight - 6, 20);
-    const int measW = ListView_Measurements->width();
-    const int resW = ListView_Results->width();
-    int labelX = 15;
-    switch (ImagePosition) {
-        case SLeft:
-            ListView_Measurements->resize(measW, listH);
-            break;
-        case SRight:
-            ListView_Results->resize(resW, listH);
-            labelX = measW + 15;
-            break;
-        default:
-            ListView_Measurements->resize(measW, listH);
-            ListView_Results->resize(resW, listH);
-            break;
-    }
-    const int t = top + std::min(ListView_Measurements->height(), ListView_Results->height()) + 6;
-    const int lw = labelColumnWidth();
     Label_Max->adjustSize();
     Label_Min->adjustSize();
-    Label_Max->move(labelX, t);
-    Label_Min->move(labelX, t + kImageHeight - Label_Min->height());
+    const layout::TImagePlacement p = layout::placeImage(
+        ImagePosition, {ListView_Measurements->geometry(), ListView_Results->geometry()},
+        centralWidget()->height(), labelColumnWidth(), Label_Min->height());
+    ListView_Measurements->resize(ListView_Measurements->width(), p.measurementsHeight);
+    ListView_Results->resize(ListView_Results->width(), p.resultsHeight);
+    Label_Max->move(p.labelMax);
+    Label_Min->move(p.labelMin);
     Label_Max->show();
     Label_Min->show();
-    int width = measW + resW - lw;
-    int x = lw + kMargin;
-    if (ImagePosition == SLeft) width -= resW + 1;
-    if (ImagePosition == SRight) {
-        width -= measW;
-        x += measW;
-    }
-    imageView_->setGeometry(x, t, std::max(width, 4), kImageHeight);
+    imageView_->setGeometry(p.frame);
     imageView_->setPicture(LineImage, FormResized);
     imageView_->show();
 }
 
 void TMainWindow::rebuildLineImage() {
     if (!DrawImage || ImagePosition == SNone || !selectedSet_) return;
-    const int lw = labelColumnWidth();
-    int w = ListView_Measurements->width() + ListView_Results->width() - lw - 2;
-    if (ImagePosition == SLeft) w -= ListView_Results->width() + 1;
-    if (ImagePosition == SRight) w -= ListView_Measurements->width();
+    // The picture fills its frame inside the one-pixel border.
+    const int w = layout::imageFrameWidth(ImagePosition, ListView_Measurements->width(),
+                                          ListView_Results->width(), labelColumnWidth()) -
+                  2;
     std::vector<std::uint8_t> values(selectedSet_->ImageData.begin(),
                                      selectedSet_->ImageData.end());
     LineImage =
@@ -693,8 +610,7 @@ void TMainWindow::setImagePosition(EImagePos pos, bool store) {
 
 void TMainWindow::storeImagePosition() {
     if (!settings_) return;
-    static const char* const names[] = {"Left", "Right", "Full", "None"};
-    settings_->SetText("Setup", "ImagePosition", names[ImagePosition]);
+    settings_->SetText("Setup", "ImagePosition", std::string(ImagePositionWord(ImagePosition)));
 }
 
 void TMainWindow::setResultLayoutWithoutUnit(bool without) {
@@ -950,10 +866,11 @@ TScreenSize TMainWindow::ScreenSize() {
 }
 
 void TMainWindow::SetLanguageMenu(const std::vector<std::string>& names, int checked) {
-    languageMenu_->clear();
-    auto* group = new QActionGroup(languageMenu_);
+    QMenu* menu = menuLanguage();
+    menu->clear();
+    auto* group = new QActionGroup(menu);
     for (int i = 0; i < int(names.size()); ++i) {
-        QAction* a = languageMenu_->addAction(q(names[std::size_t(i)]));
+        QAction* a = menu->addAction(q(names[std::size_t(i)]));
         a->setCheckable(true);
         a->setChecked(i == checked);
         group->addAction(a);

@@ -25,14 +25,14 @@
 #include "files/SettingsEnums.h"
 #include "testdata/MeasureSet.h"
 #include "testdata/Sorting.h"
+#include "ui/EvaluationInfo.h"
 #include "ui/InfoForm.h"
 #include "ui/LineImage.h"
+#include "ui/LineImageView.h"
 #include "ui/ListModels.h"
 #include "ui/OwnerDraw.h"
 
 namespace kyvo {
-
-class TForm_EvaluationInfo;
 
 // Whether the cell's text is wider than the room the style gives it.
 bool cellTextIsCut(const QStyleOptionViewItem& option, const QWidget* widget);
@@ -55,24 +55,6 @@ struct TWindowEvents {
     std::function<void()> AbortEvaluation;
     // Timers pause around the window's own message boxes and dialogs.
     std::function<EModalResult(const std::string& text, EMsgStyle)> Message;
-};
-
-// Draws the framed line image; while the window is being resized it stretches
-// the last picture, afterwards the owner draws a crisp one.
-class TLineImageView : public QWidget {
-    Q_OBJECT
-  public:
-    explicit TLineImageView(QWidget* parent = nullptr) : QWidget(parent) {}
-    void setPicture(const QImage& image, bool stretch);
-    const QImage& picture() const { return image_; }
-    bool stretched() const { return stretch_; }
-
-  protected:
-    void paintEvent(QPaintEvent* event) override;
-
-  private:
-    QImage image_;
-    bool stretch_ = false;
 };
 
 class TMainWindow : public QMainWindow, public IMainView {
@@ -160,7 +142,9 @@ class TMainWindow : public QMainWindow, public IMainView {
     void finishResize();
     bool resizePending() const { return resizeSettle_.isActive(); }
 
-    QWidget* control(EControl c) const { return widgets_[std::size_t(c)]; }
+    // The controller names controls by EControl: a widget, or a menu item's
+    // action; the other one is null.
+    QWidget* control(EControl c) const;
     QAction* action(EControl c) const { return actions_[std::size_t(c)]; }
     QTableView* measurementView() const { return ListView_Measurements; }
     QTableView* resultView() const { return ListView_Results; }
@@ -168,7 +152,7 @@ class TMainWindow : public QMainWindow, public IMainView {
     ResultListModel* resultModel() const { return resModel_.get(); }
     TLineImageView* lineImageView() const { return imageView_; }
     TStatusBar* ownStatusBar() const { return statusBar_; }
-    QMenu* menuLanguage() const { return languageMenu_; }
+    QMenu* menuLanguage() const { return action(EControl::Menu_Language)->menu(); }
     QMenu* measurementPopup() const { return popupResults_; }
     ESortType resultSortMode() const { return ResultSortMode; }
     bool drawImage() const { return DrawImage; }
@@ -190,8 +174,6 @@ class TMainWindow : public QMainWindow, public IMainView {
     void click(EControl c);
     void layoutTopRows();
     void layoutLists();
-    // Every column of a list gets the list's width divided by its number
-    // of columns.
     void shareColumnWidths();
     void placeLineImage();
     int labelColumnWidth() const;
@@ -220,7 +202,9 @@ class TMainWindow : public QMainWindow, public IMainView {
     IKeyStore* settings_ = nullptr;
     const ICollation* collation_ = &defaultCollation();
 
-    std::array<QWidget*, std::size_t(EControl::Count_)> widgets_{};
+    // A menu item is reached through its action by its EControl. A widget is
+    // reached through its member, named as its EControl; control() is the
+    // one translation for the controller's calls.
     std::array<QAction*, std::size_t(EControl::Count_)> actions_{};
     QComboBox* ComboBox_FTDIDevice;
     QComboBox* ComboBox_Com;
@@ -246,7 +230,6 @@ class TMainWindow : public QMainWindow, public IMainView {
     QLabel* Label_Min;
     TLineImageView* imageView_;
     TStatusBar* statusBar_;
-    QMenu* languageMenu_ = nullptr;
     QMenu* popupFTDI_ = nullptr;
     QMenu* popupTime_ = nullptr;
     QMenu* popupResults_ = nullptr;
@@ -264,29 +247,6 @@ class TMainWindow : public QMainWindow, public IMainView {
     bool closeAllowed_ = false;
     qreal ScaleFactor = 1.0;
     QImage LineImage;
-};
-
-// The measurement prompt window: no title-bar buttons, one label and a
-// Cancel button; Escape is the same as Cancel.
-class TForm_EvaluationInfo : public QDialog {
-    Q_OBJECT
-  public:
-    explicit TForm_EvaluationInfo(QWidget* parent);
-    void SetLabelText(const QString& text);
-    void SetCancelText(const QString& text);
-    QLabel* Label_InfoText;
-    QPushButton* Button_Cancel;
-
-  signals:
-    // The user asked to stop the measurement; the window stays until the
-    // measurement has ended.
-    void cancelRequested();
-
-  public slots:
-    void reject() override;
-
-  private:
-    void placeControls();
 };
 
 }  // namespace kyvo
