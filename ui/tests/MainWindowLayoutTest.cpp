@@ -1,0 +1,197 @@
+// Where the main window puts its controls, checked on the arithmetic alone,
+// and how the window's controls are addressed.
+#include <QAction>
+#include <QSet>
+#include <QTest>
+
+#include "TestRegistry.h"
+#include "app/tests/MemKeyStore.h"
+#include "ui/MainWindow.h"
+#include "ui/MainWindowLayout.h"
+
+using namespace kyvo;
+using namespace kyvo::layout;
+
+Q_DECLARE_METATYPE(kyvo::EImagePos)
+
+class MainWindowLayoutTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void everyControlIsEitherOneWidgetOrOneMenuItem();
+    void aFreshWindowHasTheDefaultGeometrysSize();
+    void storedImagePositionWordIsReadAtAttach_data();
+    void storedImagePositionWordIsReadAtAttach();
+    void minimumWindowSizeRoundsHalvesToEven_data();
+    void minimumWindowSizeRoundsHalvesToEven();
+    void topRowsKeepClassicSizesAndGrowForLongerTexts_data();
+    void topRowsKeepClassicSizesAndGrowForLongerTexts();
+    void pictureStandsUnderItsListsAndEndsAboveTheStatusBar_data();
+    void pictureStandsUnderItsListsAndEndsAboveTheStatusBar();
+};
+
+void MainWindowLayoutTest::everyControlIsEitherOneWidgetOrOneMenuItem() {
+    TMainWindow window;
+    QSet<QObject*> seen;
+    for (int i = 0; i < int(EControl::Count_); ++i) {
+        const auto c = EControl(i);
+        QWidget* widget = window.control(c);
+        QAction* action = window.action(c);
+        QVERIFY2((widget != nullptr) != (action != nullptr), qPrintable(QString::number(i)));
+        QObject* target = widget ? static_cast<QObject*>(widget) : action;
+        QVERIFY2(!seen.contains(target), qPrintable(QString::number(i)));
+        seen.insert(target);
+    }
+}
+
+void MainWindowLayoutTest::aFreshWindowHasTheDefaultGeometrysSize() {
+    const TMainWindow window;
+    const TWindowGeometry normal;
+    QCOMPARE(window.size(), QSize(normal.Width, normal.Height));
+}
+
+void MainWindowLayoutTest::storedImagePositionWordIsReadAtAttach_data() {
+    QTest::addColumn<QString>("word");  // empty: not in the file
+    QTest::addColumn<EImagePos>("expected");
+    QTest::addColumn<EControl>("ticked");
+    QTest::newRow("missing") << QString() << SRight << EControl::Menu_ImgPosRight;
+    QTest::newRow("lower case") << "full" << SFull << EControl::Menu_ImgPosFull;
+    QTest::newRow("upper case") << "LEFT" << SLeft << EControl::Menu_ImgPosLeft;
+    QTest::newRow("unknown word") << "Middle" << SNone << EControl::Menu_ImgPosNone;
+}
+
+void MainWindowLayoutTest::storedImagePositionWordIsReadAtAttach() {
+    QFETCH(QString, word);
+    QFETCH(EImagePos, expected);
+    QFETCH(EControl, ticked);
+    kyvo::testing::MemKeyStore user;
+    if (!word.isEmpty()) user.Values["Setup/ImagePosition"] = word.toStdString();
+    TMainWindow window;
+    window.attach(nullptr, nullptr, nullptr, &user, nullptr);
+    QCOMPARE(window.imagePosition(), expected);
+    for (EControl c : {EControl::Menu_ImgPosLeft, EControl::Menu_ImgPosRight,
+                       EControl::Menu_ImgPosFull, EControl::Menu_ImgPosNone})
+        QCOMPARE(window.action(c)->isChecked(), c == ticked);
+}
+
+void MainWindowLayoutTest::minimumWindowSizeRoundsHalvesToEven_data() {
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<QSize>("expected");
+    QTest::newRow("96 dpi") << 1.0 << QSize(716, 512);
+    QTest::newRow("120 dpi") << 1.25 << QSize(879, 640);
+    QTest::newRow("144 dpi") << 1.5 << QSize(1042, 768);
+}
+
+void MainWindowLayoutTest::minimumWindowSizeRoundsHalvesToEven() {
+    QFETCH(double, scale);
+    QFETCH(QSize, expected);
+    QCOMPARE(minimumWindowSize(scale), expected);
+}
+
+void MainWindowLayoutTest::topRowsKeepClassicSizesAndGrowForLongerTexts_data() {
+    QTest::addColumn<int>("centralWidth");
+    QTest::addColumn<int>("screenWidth");
+    QTest::addColumn<int>("hint");  // every text's width
+    QTest::addColumn<int>("buttonWidth");
+    QTest::addColumn<int>("openWidth");
+    QTest::addColumn<int>("labelWidth");
+    QTest::newRow("short texts") << 874 << 1920 << 40 << 120 << 100 << 104;
+    QTest::newRow("long texts") << 874 << 1920 << 150 << 150 << 150 << 150;
+    QTest::newRow("narrow screen") << 716 << 400 << 40 << 100 << 100 << 104;
+}
+
+void MainWindowLayoutTest::topRowsKeepClassicSizesAndGrowForLongerTexts() {
+    QFETCH(int, centralWidth);
+    QFETCH(int, screenWidth);
+    QFETCH(int, hint);
+    QFETCH(int, buttonWidth);
+    QFETCH(int, openWidth);
+    QFETCH(int, labelWidth);
+    TTopRowHints h;
+    h.centralWidth = centralWidth;
+    h.screenWidth = screenWidth;
+    h.open = h.combine = h.readData = h.instantMeasure = h.timerMeasure = h.kyvoTime = h.fw = hint;
+    h.combineHeight = 17;
+    const TTopRows r = topRows(h);
+
+    QCOMPARE(r.open.width(), openWidth);
+    QCOMPARE(r.combine.left(), r.open.right() + 1 + 6);
+    QCOMPARE(r.combine.center().y(), r.open.center().y());
+    QCOMPARE(r.readData.left(), kMargin);
+    QCOMPARE(r.readData.width(), buttonWidth);
+    QCOMPARE(r.instantMeasure.width(), buttonWidth);
+    QCOMPARE(r.timerMeasure.width(), buttonWidth);
+    QCOMPARE(r.instantMeasure.left(), r.readData.right() + 1 + 3);
+    QCOMPARE(r.timerMeasure.left(), r.instantMeasure.right() + 1 + 3);
+    for (const QRect& b : {r.readData, r.instantMeasure, r.timerMeasure})
+        QCOMPARE(b.top(), kSecondRowY);
+
+    // The device block stands at the right edge: the identity above the clock.
+    QCOMPARE(r.panelTime.right() + 1, centralWidth - kMargin);
+    QCOMPARE(r.panelDate.right() + 1 + 2, r.panelTime.left());
+    QCOMPARE(r.fwDisplay.left(), r.panelDate.left());
+    QCOMPARE(r.fwDisplay.right(), r.panelTime.right());
+    for (const QRect& label : {r.fw, r.kyvoTime}) {
+        QCOMPARE(label.width(), labelWidth);
+        QCOMPARE(label.right() + 1 + 6, r.panelDate.left());
+    }
+    QVERIFY(QRect(QPoint(), r.panelDate.size()).contains(r.picker));
+}
+
+void MainWindowLayoutTest::pictureStandsUnderItsListsAndEndsAboveTheStatusBar_data() {
+    QTest::addColumn<EImagePos>("pos");
+    QTest::addColumn<int>("centralHeight");
+    QTest::addColumn<int>("labelColumn");
+    for (EImagePos pos : {SLeft, SRight, SFull}) {
+        const char* name = pos == SLeft ? "left" : pos == SRight ? "right" : "full";
+        QTest::addRow("%s", name) << pos << 655 << 41;
+        QTest::addRow("%s, no labels", name) << pos << 655 << 0;
+        QTest::addRow("%s, low window", name) << pos << 300 << 41;
+    }
+}
+
+void MainWindowLayoutTest::pictureStandsUnderItsListsAndEndsAboveTheStatusBar() {
+    QFETCH(EImagePos, pos);
+    QFETCH(int, centralHeight);
+    QFETCH(int, labelColumn);
+    const int listsTop = kSecondRowY + kListGap;
+    const TListRects lists = listRects(1000, centralHeight, listsTop);
+    QCOMPARE(lists.measurements.left(), kMargin);
+    QCOMPARE(lists.results.left(), lists.measurements.right() + 1 + 8);
+    for (const QRect& l : {lists.measurements, lists.results}) {
+        QCOMPARE(l.top(), listsTop);
+        QCOMPARE(l.bottom() + 1, centralHeight - kStatusGap);
+    }
+
+    const int labelMinHeight = 13;
+    const TImagePlacement p = placeImage(pos, lists, centralHeight, labelColumn, labelMinHeight);
+    const bool underMeasurements = pos != SRight;
+    const bool underResults = pos != SLeft;
+    const int shortened = std::max(centralHeight - listsTop - kStatusGap - kImageHeight - 6, 20);
+    QCOMPARE(p.measurementsHeight, underMeasurements ? shortened : lists.measurements.height());
+    QCOMPARE(p.resultsHeight, underResults ? shortened : lists.results.height());
+    QCOMPARE(p.frame.top(), listsTop + shortened + 6);
+    QCOMPARE(p.frame.height(), kImageHeight);
+    if (centralHeight - listsTop - kStatusGap - kImageHeight - 6 >= 20)
+        QCOMPARE(p.frame.bottom() + 1, centralHeight - kStatusGap);
+
+    // Right of the label column, under the chosen list or both.
+    const int left = underMeasurements ? kMargin : lists.measurements.width() + kMargin;
+    QCOMPARE(p.frame.left(), left + labelColumn);
+    QCOMPARE(p.frame.width(), imageFrameWidth(pos, lists.measurements.width(),
+                                              lists.results.width(), labelColumn));
+    if (!underResults) QVERIFY(p.frame.right() < lists.results.left());
+    if (!underMeasurements) QVERIFY(p.frame.left() > lists.measurements.right());
+    if (underMeasurements && underResults) {
+        QVERIFY(p.frame.left() < lists.measurements.right());
+        QVERIFY(p.frame.right() > lists.results.left());
+    }
+
+    // Maximum at the picture's top, minimum at its bottom, left of it.
+    QCOMPARE(p.labelMax.y(), p.frame.top());
+    QCOMPARE(p.labelMin.y() + labelMinHeight, p.frame.bottom() + 1);
+    QCOMPARE(p.labelMin.x(), p.labelMax.x());
+    QCOMPARE(p.labelMax.x(), left + 7);
+}
+
+KYVO_REGISTER_TEST(MainWindowLayoutTest);
+#include "MainWindowLayoutTest.moc"
