@@ -30,12 +30,10 @@
 #include "ui/LineImage.h"
 #include "ui/LineImageView.h"
 #include "ui/ListModels.h"
+#include "ui/ListViewLook.h"
 #include "ui/OwnerDraw.h"
 
 namespace kyvo {
-
-// Whether the cell's text is wider than the room the style gives it.
-bool cellTextIsCut(const QStyleOptionViewItem& option, const QWidget* widget);
 
 // What the window reports to the controller. Unset handlers are skipped.
 struct TWindowEvents {
