@@ -99,8 +99,8 @@ void TMainWindow::attach(TMeasureList* list, ESortType* measureSortMode, ILangua
     settings_ = userSettings;
     if (collation) collation_ = collation;
     if (settings_) {
-        setImagePosition(
-            ParseImagePosition(settings_->GetText("Setup", "ImagePosition", "Right")), false);
+        setImagePosition(ParseImagePosition(settings_->GetText("Setup", "ImagePosition", "Right")),
+                         false);
     }
     applyWindowTexts();
     layoutLists();
@@ -438,8 +438,8 @@ int TMainWindow::labelColumnWidth() const {
 
 void TMainWindow::layoutLists() {
     if (!Constructed) return;
-    const layout::TListRects lists = layout::listRects(
-        width(), centralWidget()->height(), Button_ReadData->y() + layout::kListGap);
+    const layout::TListRects lists = layout::listRects(width(), centralWidget()->height(),
+                                                       Button_ReadData->y() + layout::kListGap);
     ListView_Measurements->setGeometry(lists.measurements);
     ListView_Results->setGeometry(lists.results);
     const bool shown = DrawImage && ImagePosition != SNone;

@@ -102,8 +102,8 @@ TImagePlacement placeImage(EImagePos pos, const TListRects& lists, int centralHe
     p.labelMin = QPoint(labelX, t + kImageHeight - labelMinHeight);
     int x = labelColumn + kMargin;
     if (pos == SRight) x += measW;
-    p.frame = QRect(x, t, std::max(imageFrameWidth(pos, measW, resW, labelColumn), 4),
-                    kImageHeight);
+    p.frame =
+        QRect(x, t, std::max(imageFrameWidth(pos, measW, resW, labelColumn), 4), kImageHeight);
     return p;
 }
 

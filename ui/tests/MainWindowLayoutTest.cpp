@@ -177,8 +177,8 @@ void MainWindowLayoutTest::pictureStandsUnderItsListsAndEndsAboveTheStatusBar() 
     // Right of the label column, under the chosen list or both.
     const int left = underMeasurements ? kMargin : lists.measurements.width() + kMargin;
     QCOMPARE(p.frame.left(), left + labelColumn);
-    QCOMPARE(p.frame.width(), imageFrameWidth(pos, lists.measurements.width(),
-                                              lists.results.width(), labelColumn));
+    QCOMPARE(p.frame.width(),
+             imageFrameWidth(pos, lists.measurements.width(), lists.results.width(), labelColumn));
     if (!underResults) QVERIFY(p.frame.right() < lists.results.left());
     if (!underMeasurements) QVERIFY(p.frame.left() > lists.measurements.right());
     if (underMeasurements && underResults) {
