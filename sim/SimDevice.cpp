@@ -9,6 +9,7 @@
 #include "sim/SimEvaluator.h"
 #include "sim/SimFraming.h"
 #include "sim/SimMemory.h"
+#include "sim/SimState.h"
 
 namespace kyvo::sim {
 
@@ -161,6 +162,90 @@ tByteBuffer SimDevice::activeConfigBytes() const {
 }
 std::string SimDevice::lcdText() const {
     return d->memory.lcdText();
+}
+
+void SimDevice::addStoredMeasurements(std::uint32_t count) {
+    d->memory.addMeasurements(count, d->clock.hostNow() + d->clock.offset().value_or(0));
+}
+
+void SimDevice::formatDatabase(bool withConfigList) {
+    d->memory.format(withConfigList);
+}
+
+std::uint64_t SimDevice::memoryChanges() const {
+    return d->memory.changes();
+}
+
+// A state: the magic line, the format number, the memory layout it was taken
+// from, the clock offset, the memory, and a CRC-32 of everything before it.
+namespace {
+
+constexpr char kStateMagic[] = "kyvo-sim state\n";
+constexpr std::size_t kMagicSize = sizeof kStateMagic - 1;
+constexpr std::uint16_t kStateFormat = 1;
+
+void writeLayout(StateWriter& out, const Scenario& sc, const ResolvedLayout& l) {
+    out.u8(sc.eepromVersion);
+    out.u8(l.separate ? 1 : 0);
+    for (std::uint32_t v : {l.configMemorySize, l.configListSize, l.resultCfgOffset,
+                            l.resultCfgSize, l.resultOffset, l.resultSize})
+        out.u32(v);
+}
+
+}  // namespace
+
+tByteBuffer SimDevice::stateBytes() const {
+    StateWriter out;
+    for (std::size_t i = 0; i < kMagicSize; ++i) out.u8(static_cast<std::uint8_t>(kStateMagic[i]));
+    out.u16(kStateFormat);
+    writeLayout(out, d->sc, d->layout);
+    const auto& offset = d->clock.offset();
+    out.u8(offset ? 1 : 0);
+    out.i64(offset.value_or(0));
+    d->memory.save(out);
+    tByteBuffer& b = out.buffer();
+    out.u32(crc32(b.data(), b.size()));
+    return std::move(out.buffer());
+}
+
+void SimDevice::restoreState(const tByteBuffer& state) {
+    if (state.size() < kMagicSize + 2 + 4 ||
+        !std::equal(state.begin(), state.begin() + kMagicSize, kStateMagic))
+        throw StateError("it is not a kyvo-sim state");
+    StateReader in(state, kMagicSize, state.size() - 4);
+    if (std::uint16_t format = in.u16(); format != kStateFormat)
+        throw StateError("it is a state of format " + std::to_string(format) +
+                         ", this kyvo-sim reads format " + std::to_string(kStateFormat));
+    StateReader crcIn(state, state.size() - 4);
+    if (crcIn.u32() != crc32(state.data(), state.size() - 4))
+        throw StateError("it is damaged (its checksum does not match)");
+    StateWriter expected;
+    writeLayout(expected, d->sc, d->layout);
+    for (std::uint8_t b : expected.buffer())
+        if (in.u8() != b)
+            throw StateError(
+                "it holds the memory of a device with another EEPROM version or "
+                "memory layout");
+    bool hasOffset = in.u8() != 0;
+    std::int64_t offset = in.i64();
+    d->memory.restore(in);
+    if (!in.atEnd()) throw StateError("it is damaged (bytes after its end)");
+    d->clock.setOffset(hasOffset ? std::optional<std::int64_t>(offset) : std::nullopt);
+}
+
+void SimDevice::saveState(const std::string& path) const {
+    writeFileAtomically(path, stateBytes());
+}
+
+bool SimDevice::loadState(const std::string& path) {
+    auto bytes = readWholeFile(path);
+    if (!bytes) return false;
+    try {
+        restoreState(*bytes);
+    } catch (const StateError& e) {
+        throw StateError("the state file " + path + " cannot be used: " + e.what());
+    }
+    return true;
 }
 
 }  // namespace kyvo::sim

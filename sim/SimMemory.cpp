@@ -193,6 +193,7 @@ void SimMemory::storeMeasurement(const Measurement& m, const ActiveConfig& confi
     StoredBits bits{sc_.bits.ResultsWithLineData, sc_.bits.ResultsWithImage};
     tByteBuffer entry = resultEntry(deleted ? 0 : id, m, sc_.eepromVersion, bits);
     appendToRing(resRing_, entry, deleted ? 0 : id);
+    ++changes_;
     if (!deleted) writeRecord(m, config);
 }
 
@@ -204,6 +205,7 @@ void SimMemory::storeAndPublish(const Measurement& m, const ActiveConfig& config
 void SimMemory::writeRecord(const Measurement& m, const ActiveConfig& config) {
     tByteBuffer rec = measurementRecord(m, config, sc_.eepromVersion);
     std::copy_n(rec.begin(), std::min(rec.size(), record_->bytes.size()), record_->bytes.begin());
+    ++changes_;
 }
 
 std::vector<float> SimMemory::generateValues(const ActiveConfig& c, Random& rnd, std::size_t from,
@@ -293,6 +295,7 @@ void SimMemory::format(bool withConfigList) {
         configListUsed_ = 0;
     }
     writePointers();
+    ++changes_;
 }
 
 SimMemory::Region* SimMemory::regionFor(std::uint32_t address, std::uint32_t count, bool& partly) {
@@ -323,6 +326,7 @@ std::uint8_t SimMemory::write(std::uint32_t address, const std::uint8_t* bytes,
     if (!r) return partly ? wire::ceWriteMemoryOverflow : wire::ceWriteInvalidAddress;
     if (!r->writable) return wire::ceWriteInvalidAddress;
     std::copy(bytes, bytes + count, r->bytes.begin() + (address - r->address));
+    ++changes_;
     return 0;
 }
 
@@ -338,6 +342,137 @@ void SimMemory::applyUpdate(std::uint32_t address) {
 std::size_t SimMemory::storedResultCount() const {
     return static_cast<std::size_t>(std::count_if(resRing_.entries.begin(), resRing_.entries.end(),
                                                   [](const auto& e) { return e.id != 0; }));
+}
+
+void SimMemory::addMeasurements(std::uint32_t count, std::int64_t deviceNow) {
+    if (count == 0) return;
+    std::vector<ActiveConfig> candidates;
+    for (const auto& c : sc_.configs) {
+        if (c.results.empty()) continue;
+        ActiveConfig a = parseActiveConfig(configToBytes(c));
+        if (a.status == ActiveConfig::Status::Good) candidates.push_back(std::move(a));
+    }
+    if (candidates.empty() && active_.status == ActiveConfig::Status::Good)
+        candidates.push_back(active_);
+    if (candidates.empty()) return;
+    // A measurement a minute up to now, closer together when there are many,
+    // so they stay newer than the stored ones of earlier days.
+    const std::int64_t spacing = std::clamp<std::int64_t>(4 * 3600 / count, 1, 60);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        Random rnd(sc_.generator.seed * 15485863ull + measureCounter_);
+        const ActiveConfig& c =
+            candidates[rnd.below(static_cast<std::uint32_t>(candidates.size()))];
+        Measurement m = makeMeasurement(c, {}, rnd, rnd.next());
+        m.date = secondsToDate(deviceNow - static_cast<std::int64_t>(count - 1 - i) * spacing);
+        std::uint32_t roll = rnd.below(100);
+        if (roll < 8)
+            m.invalid = 0x01;
+        else if (roll < 18)
+            m.invalid = 0x40;
+        if (expiredOn(c, m.date)) m.invalid |= 0x40;
+        m.measureID = ++measureCounter_;
+        storeMeasurement(m, c, false);
+    }
+    writePointers();
+}
+
+namespace {
+
+void saveRing(StateWriter& out, std::uint32_t read, std::uint32_t write, std::uint32_t newest) {
+    out.u32(read);
+    out.u32(write);
+    out.u32(newest);
+}
+
+}  // namespace
+
+void SimMemory::save(StateWriter& out) const {
+    out.u8(static_cast<std::uint8_t>(regions_.size()));
+    for (const auto& r : regions_) {
+        out.u32(r.address);
+        out.bytes(r.bytes);
+    }
+    for (const Ring* r : {&cfgRing_, &resRing_}) {
+        saveRing(out, r->read, r->write, r->newest);
+        out.u32(static_cast<std::uint32_t>(r->entries.size()));
+        for (const auto& e : r->entries) {
+            out.u32(e.size);
+            out.u8(e.id);
+        }
+    }
+    out.u16(static_cast<std::uint16_t>(ringConfigs_.size()));
+    for (const auto& [id, bytes] : ringConfigs_) {
+        out.u8(id);
+        out.bytes(bytes);
+    }
+    out.u8(nextConfigID_);
+    out.u32(configListUsed_);
+    out.u16(measureCounter_);
+}
+
+void SimMemory::restore(StateReader& in) {
+    std::vector<Region> regions = regions_;
+    std::uint8_t n = in.u8();
+    if (n != regions.size())
+        throw StateError("it holds the memory of a device with other memory regions");
+    for (auto& r : regions) {
+        std::uint32_t address = in.u32();
+        tByteBuffer bytes = in.bytes();
+        if (address != r.address || bytes.size() != r.bytes.size())
+            throw StateError("it holds the memory of a device with other memory regions");
+        r.bytes = std::move(bytes);
+    }
+    // The identity is the scenario's: version, serial and configuration bits.
+    const std::size_t eepromIndex = static_cast<std::size_t>(eeprom_ - regions_.data());
+    const tByteBuffer& mine = regions_[eepromIndex].bytes;
+    const tByteBuffer& theirs = regions[eepromIndex].bytes;
+    if (!std::equal(mine.begin(), mine.begin() + 13, theirs.begin()) ||
+        !std::equal(mine.begin() + 124, mine.begin() + 132, theirs.begin() + 124))
+        throw StateError(
+            "it holds the memory of another device (its EEPROM version, serial or "
+            "configuration bits differ from the scenario's)");
+
+    Ring rings[2] = {cfgRing_, resRing_};
+    for (Ring& r : rings) {
+        r.read = in.u32();
+        r.write = in.u32();
+        r.newest = in.u32();
+        r.entries.clear();
+        std::uint32_t count = in.u32();
+        if (count > r.size) throw StateError("its ring bookkeeping is damaged");
+        std::uint64_t total = 0;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            std::uint32_t size = in.u32();
+            std::uint8_t id = in.u8();
+            total += size;
+            r.entries.push_back({size, id});
+        }
+        if (r.read >= r.size || r.write >= r.size || r.newest >= r.size || total != r.used())
+            throw StateError("its ring bookkeeping is damaged");
+    }
+    std::vector<std::pair<std::uint8_t, tByteBuffer>> configs(in.u16());
+    for (auto& [id, bytes] : configs) {
+        id = in.u8();
+        bytes = in.bytes();
+    }
+    std::uint8_t nextID = in.u8();
+    std::uint32_t listUsed = in.u32();
+    std::uint16_t counter = in.u16();
+    if (nextID == 0 || nextID > 254 || listUsed > layout_.configListSize)
+        throw StateError("its ring bookkeeping is damaged");
+
+    for (std::size_t i = 0; i < regions.size(); ++i)
+        regions_[i].bytes = std::move(regions[i].bytes);
+    cfgRing_ = std::move(rings[0]);
+    resRing_ = std::move(rings[1]);
+    ringConfigs_ = std::move(configs);
+    nextConfigID_ = nextID;
+    configListUsed_ = listUsed;
+    measureCounter_ = counter;
+    active_ = parseActiveConfig(configMem_->bytes);
+    const auto& b = lcdMem_->bytes;
+    lcd_.assign(b.begin(), std::find(b.begin(), b.end(), 0));
+    ++changes_;
 }
 
 }  // namespace kyvo::sim

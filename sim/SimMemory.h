@@ -14,6 +14,7 @@
 #include "protocol/ByteBuffer.h"
 #include "sim/Records.h"
 #include "sim/Scenario.h"
+#include "sim/SimState.h"
 
 namespace kyvo::sim {
 
@@ -53,6 +54,19 @@ class SimMemory {
     void storeAndPublish(const Measurement& m, const ActiveConfig& config);
     // Empties both rings; withConfigList also the stored configuration list.
     void format(bool withConfigList);
+    // Stores count measurements of the scenario's configurations as
+    // evaluations would, the newest at deviceNow; the oldest entries make
+    // room when the rings are full.
+    void addMeasurements(std::uint32_t count, std::int64_t deviceNow);
+
+    // Counts every change of the memory's contents.
+    std::uint64_t changes() const { return changes_; }
+
+    // Everything the memory holds, regions and ring bookkeeping. restore
+    // takes a state of a device with this memory's layout and identity, else
+    // it throws StateError and leaves the memory as it was.
+    void save(StateWriter& out) const;
+    void restore(StateReader& in);
 
   private:
     struct Region {
@@ -109,6 +123,7 @@ class SimMemory {
 
     ActiveConfig active_;
     std::string lcd_;
+    std::uint64_t changes_ = 0;
 };
 
 }  // namespace kyvo::sim
