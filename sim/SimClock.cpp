@@ -24,6 +24,7 @@ std::optional<std::uint64_t> SimClock::nextEventMs() const {
 }
 
 void SimClock::setDeviceClock(const TDateData& date) {
+    ++settings_;
     if (auto s = dateToSeconds(date))
         offset_ = *s - hostNow();
     else

@@ -44,11 +44,14 @@ class SimClock {
     // reporting no date.
     void setDeviceClock(const TDateData& date);
     std::optional<TDateData> deviceClock() const;
+    // Counts the device clock's settings.
+    std::uint64_t settings() const { return settings_; }
 
   private:
     std::int64_t hostAt0_;
     std::optional<std::int64_t> offset_;
     std::uint64_t now_ = 0;
+    std::uint64_t settings_ = 0;
     std::multimap<std::uint64_t, Task> events_;
 };
 

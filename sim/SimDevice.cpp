@@ -173,7 +173,8 @@ void SimDevice::formatDatabase(bool withConfigList) {
 }
 
 std::uint64_t SimDevice::memoryChanges() const {
-    return d->memory.changes();
+    // The clock's offset is part of the state too.
+    return d->memory.changes() + d->clock.settings();
 }
 
 // A state: the magic line, the format number, the memory layout it was taken

@@ -116,8 +116,9 @@ class SimDevice {
     void restoreState(const tByteBuffer& state);
     void saveState(const std::string& path) const;
     bool loadState(const std::string& path);
-    // Counts the changes of the memory's contents (writes, stored
-    // measurements, formats), to tell when a state is worth saving.
+    // Counts the changes of what a state holds (writes, stored
+    // measurements, formats, setting the clock), to tell when a state is
+    // worth saving.
     std::uint64_t memoryChanges() const;
 
     // Device state for assertions.

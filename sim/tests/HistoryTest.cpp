@@ -74,7 +74,9 @@ TEST(SimHistory, aStateCarriesTheWholeMemoryToALaterDevice) {
     ASSERT_TRUE(c.writeMemory(0x10000, {'h', 'i', 0}, true));
     first.addStoredMeasurements(3);
     const TDateData hourAhead = secondsToDate(SimDevice::kDefaultHostTime + 3600);
+    const std::uint64_t changes = first.memoryChanges();
     c.send(0x58, tByteBuffer(hourAhead.Data.begin(), hourAhead.Data.end()));
+    EXPECT_GT(first.memoryChanges(), changes);
 
     // Another computer time: the memory, not the scenario's generation, counts.
     SimDevice second(SimDevice::kDefaultHostTime + 5 * 86400);
