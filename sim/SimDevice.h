@@ -96,6 +96,31 @@ class SimDevice {
     std::optional<tByteBuffer> read(std::uint32_t address, std::uint32_t count) const;
     bool write(std::uint32_t address, const tByteBuffer& bytes);
 
+    // History. Both change the memory as the device would and move the
+    // pointers: addStoredMeasurements stores count measurements of the
+    // scenario's configurations, dated up to the device clock's now (the
+    // oldest entries give way when a ring is full); formatDatabase empties
+    // both rings as the formatDB command does, withConfigList also the
+    // stored configuration list.
+    void addStoredMeasurements(std::uint32_t count);
+    void formatDatabase(bool withConfigList = false);
+
+    // The device's memory as a state (regions, ring bookkeeping, clock
+    // offset), so a later device continues with the same stored data.
+    // restoreState throws StateError (sim/SimState.h) for a damaged state or
+    // one of a device with another identity or memory layout; the device is
+    // then left as it was. saveState writes through a temporary file and a
+    // rename; loadState returns false when the file does not exist. Both
+    // throw StateError when the file cannot be written or read.
+    tByteBuffer stateBytes() const;
+    void restoreState(const tByteBuffer& state);
+    void saveState(const std::string& path) const;
+    bool loadState(const std::string& path);
+    // Counts the changes of what a state holds (writes, stored
+    // measurements, formats, setting the clock), to tell when a state is
+    // worth saving.
+    std::uint64_t memoryChanges() const;
+
     // Device state for assertions.
     const Scenario& scenario() const;
     EvaluationPhase evaluationPhase() const;

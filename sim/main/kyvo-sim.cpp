@@ -16,6 +16,7 @@
 #include <string>
 
 #include "sim/SimDevice.h"
+#include "sim/SimState.h"
 
 namespace {
 
@@ -24,7 +25,8 @@ void onSignal(int) {
     stopRequested = 1;
 }
 
-const char* kUsage = R"(Usage: kyvo-sim [--scenario FILE] [--baud N] [--stdio]
+const char* kUsage = R"(Usage: kyvo-sim [--scenario FILE] [--state FILE] [--format-first]
+                [--add-measurements K] [--baud N] [--stdio]
        kyvo-sim --print-demo | --help | --version
 
 Plays the Kyvo device so that every flow of Kyvo Data Reader can be run
@@ -39,6 +41,18 @@ Options:
                    without it the built-in demo device plays: EEPROM
                    version 6, separate result memory, a clock, three stored
                    test configurations and 25 stored measurements
+  --state FILE     keep the device's memory in FILE across runs: when FILE
+                   exists the stored data, pointers, configurations and
+                   clock come from it instead of the scenario (which must
+                   describe the same device); the memory is written back
+                   whenever it changes and at the end. A damaged or
+                   foreign FILE is refused (status 2), never replaced
+  --format-first   format the database (empty both result rings) before
+                   playing
+  --add-measurements K
+                   store K new measurements before playing, as evaluations
+                   would: the pointers move and the oldest entries give way
+                   when a ring is full (after --format-first if both)
   --baud N         send at N baud (10 bits per byte), as slowly as a real
                    line; without it replies go out at once
   --stdio          play on standard input and output instead of a
@@ -74,6 +88,9 @@ int main(int argc, char** argv) {
     std::string scenarioPath;
     long baud = 0;
     bool useStdio = false;
+    std::string statePath;
+    bool formatFirst = false;
+    unsigned long addMeasurements = 0;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--help" || a == "-h") {
@@ -92,6 +109,17 @@ int main(int argc, char** argv) {
             baud = std::strtol(argv[++i], &end, 10);
             if (!end || *end || baud < 50 || baud > 4000000)
                 return fail("--baud needs a rate from 50 to 4000000");
+        } else if (a == "--state" && i + 1 < argc) {
+            statePath = argv[++i];
+            if (statePath.empty()) return fail("--state needs a file name");
+        } else if (a == "--format-first") {
+            formatFirst = true;
+        } else if (a == "--add-measurements" && i + 1 < argc) {
+            char* end = nullptr;
+            const char* v = argv[++i];
+            addMeasurements = std::strtoul(v, &end, 10);
+            if (!end || *end || *v == '-' || *v == 0 || addMeasurements > 100000)
+                return fail("--add-measurements needs a count from 0 to 100000");
         } else if (a == "--stdio") {
             useStdio = true;
         } else {
@@ -107,6 +135,31 @@ int main(int argc, char** argv) {
         scenario = *s;
     }
     kyvo::sim::SimDevice device(scenario, localNowSeconds());
+    std::uint64_t savedChanges = 0;
+    std::uint64_t failedChanges = 0;
+    auto saveState = [&]() -> bool {
+        if (statePath.empty()) return true;
+        try {
+            device.saveState(statePath);
+            savedChanges = device.memoryChanges();
+            return true;
+        } catch (const kyvo::sim::StateError& e) {
+            std::cerr << "kyvo-sim: " << e.what() << "\n";
+            return false;
+        }
+    };
+    if (!statePath.empty()) {
+        try {
+            device.loadState(statePath);
+        } catch (const kyvo::sim::StateError& e) {
+            return fail(e.what());
+        }
+    }
+    if (formatFirst) device.formatDatabase();
+    if (addMeasurements > 0)
+        device.addStoredMeasurements(static_cast<std::uint32_t>(addMeasurements));
+    // Written at once, so a state that cannot be written shows before playing.
+    if (!saveState()) return 2;
 
     int inFd = 0, outFd = 1, slaveFd = -1;
     termios savedTerminal{};
@@ -179,6 +232,12 @@ int main(int argc, char** argv) {
         std::uint64_t now = elapsedMs();
         if (now > device.nowMs()) device.advance(static_cast<std::uint32_t>(now - device.nowMs()));
         kyvo::tByteBuffer out = device.takeOutput();
+        // Saved before the answer goes out, so whoever saw the answer finds
+        // the change in the state file. A state that cannot be written is
+        // reported once per change, not on every turn of the loop.
+        if (device.memoryChanges() != savedChanges && device.memoryChanges() != failedChanges &&
+            !saveState())
+            failedChanges = device.memoryChanges();
         // A line that was idle starts sending now, not in the past.
         if (pending.empty() && !out.empty()) nextByteUs = std::max(nextByteUs, elapsedUs());
         pending.insert(pending.end(), out.begin(), out.end());
@@ -218,8 +277,9 @@ int main(int argc, char** argv) {
             }
         }
     }
+    bool saved = device.memoryChanges() == savedChanges || saveState();
     if (restoreTerminal) tcsetattr(0, TCSANOW, &savedTerminal);
     if (slaveFd >= 0) close(slaveFd);
     if (!useStdio) close(inFd);
-    return 0;
+    return saved ? 0 : 1;
 }

@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <string>
 
+#include "sim/SimState.h"
 #include "sim/tests/SimClient.h"
 
 namespace kyvo::sim::test {
@@ -127,12 +129,80 @@ TEST(SimProgram, playsOnAPseudoTerminalUntilShutdown) {
     close(fd);
 }
 
+int openLine(const std::string& path) {
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0) return fd;
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    return fd;
+}
+
+tByteBuffer fileBytes(const std::string& path) {
+    auto b = readWholeFile(path);
+    return b ? *b : tByteBuffer{};
+}
+
+TEST(SimProgram, aStateFileCarriesTheMemoryAcrossRunsAndABadOneIsRefused) {
+    const std::string state =
+        ::testing::TempDir() + "sim-program-history-" + std::to_string(getpid()) + ".state";
+    std::remove(state.c_str());
+    const std::size_t demoCount = SimDevice().storedResultCount();
+    {
+        Program sim({"--state", state, "--add-measurements", "2"});
+        std::string path = sim.firstLine(10000);
+        int fd = openLine(path);
+        ASSERT_GE(fd, 0) << path;
+        tByteBuffer p{0x01};
+        tCursor c = 1;
+        bufAddDWord(p, c, 0x10000);
+        bufAddWord(p, c, 3);
+        p.insert(p.end(), {'o', 'k', 0});
+        tByteBuffer write = encodeFrame(0x50, p);
+        ASSERT_EQ(::write(fd, write.data(), write.size()), static_cast<ssize_t>(write.size()));
+        FrameDecoder d;
+        d.feed(readFrameBytes(fd, 11, 10000));
+        ASSERT_EQ(d.frames.size(), 1u);
+        EXPECT_EQ(d.frames[0].code, 0x51);
+        // The line is pulled: what was answered is in the state already.
+        kill(sim.pid, SIGKILL);
+        EXPECT_EQ(sim.waitExit(10000), 128);
+        close(fd);
+    }
+    SimDevice after1;
+    ASSERT_TRUE(after1.loadState(state));
+    EXPECT_EQ(after1.lcdText(), "ok");
+    EXPECT_EQ(after1.storedResultCount(), demoCount + 2);
+    {
+        Program sim({"--state", state, "--add-measurements", "3"});
+        int fd = openLine(sim.firstLine(10000));
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, "shutdown\r", 9), 9);
+        EXPECT_EQ(sim.waitExit(10000), 0);
+        close(fd);
+    }
+    SimDevice after2;
+    ASSERT_TRUE(after2.loadState(state));
+    EXPECT_EQ(after2.storedResultCount(), demoCount + 5);
+
+    tByteBuffer damaged = fileBytes(state);
+    damaged[damaged.size() / 2] ^= 0x01;
+    writeFileAtomically(state, damaged);
+    Program refused({"--state", state});
+    EXPECT_EQ(refused.readAll(10000), "");
+    EXPECT_EQ(refused.waitExit(10000), 2);
+    EXPECT_EQ(fileBytes(state), damaged);
+    std::remove(state.c_str());
+}
+
 TEST(SimProgram, helpDocumentsTheScenarioFormat) {
     Program sim({"--help"});
     std::string text = sim.readAll(10000);
     EXPECT_EQ(sim.waitExit(10000), 0);
-    for (const char* word : {"--scenario", "--baud", "--stdio", "[config NAME]", "[fault]",
-                             "close-line", "result-read-offset"})
+    for (const char* word :
+         {"--scenario", "--baud", "--stdio", "--state", "--add-measurements", "--format-first",
+          "[config NAME]", "[fault]", "close-line", "result-read-offset"})
         EXPECT_NE(text.find(word), std::string::npos) << word;
 }
 
