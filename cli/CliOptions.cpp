@@ -10,7 +10,8 @@ namespace kyvo::cli {
 namespace {
 
 const char* const kUsageText =
-    "usage: kyvo-cli [--port PATH | --ftdi N] [--baud N] [--layout long|short|tobrel] COMMAND\n"
+    "usage: kyvo-cli [--port PATH | --ftdi N] [--baud N] [--layout long|short|tobrel]\n"
+    "                [--trace FILE] COMMAND\n"
     "  ports                       list FTDI devices and serial ports (USB, Bluetooth)\n"
     "  identify                    print firmware, serial, EEPROM version, clock, capabilities\n"
     "  read --out FILE [--overwrite]\n"
@@ -23,7 +24,9 @@ const char* const kUsageText =
     "                              a result file as CSV or JSON (no device needed)\n"
     "  report IN.tsv --out REPORT.pdf [--select TESTID...]\n"
     "                              a PDF report, one page per measurement\n"
-    "kyvo-cli --help | --version\n";
+    "kyvo-cli --help | --version\n"
+    "--trace FILE appends every byte to and from the device to FILE (time, direction,\n"
+    "hex and text), for support; a FILE that cannot be written ends with status 6.\n";
 
 int UsageError(const std::string& what) {
     std::cerr << "kyvo-cli: " << what << "\n" << kUsageText;
@@ -31,6 +34,10 @@ int UsageError(const std::string& what) {
 }
 
 }  // namespace
+
+std::string ProgramAndVersion() {
+    return "kyvo-cli " KYVO_VERSION;
+}
 
 std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
@@ -91,6 +98,8 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
             o.setClock = v;
         } else if (a == "--yes") {
             o.yes = true;
+        } else if (a == "--trace") {
+            if (!value(o.trace) || o.trace.empty()) return UsageError("--trace needs a file name");
         } else if (a == "--verbose") {
             o.verbose = true;
         } else if (!a.empty() && a[0] == '-') {

@@ -34,7 +34,12 @@ struct Options {
     std::optional<std::string> setClock;
     bool yes = false;
     bool verbose = false;
+    // Every byte to and from the device, appended to this file.
+    std::string trace;
 };
+
+// "kyvo-cli" and its version.
+std::string ProgramAndVersion();
 
 // Parses argv into o; returns an exit code on a usage error (the reason and
 // the usage on standard error) or after --help (the usage on standard output).

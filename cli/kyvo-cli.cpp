@@ -536,10 +536,18 @@ int Program::Run() {
 }  // namespace
 }  // namespace kyvo::cli
 
+#include "link/PortTrace.h"
+
 int main(int argc, char** argv) {
     if (auto code = kyvo::cli::RunFileCommand(argc, argv)) return *code;
     kyvo::cli::Options o;
     if (auto code = kyvo::cli::ParseOptions(argc, argv, o)) return *code;
+    std::optional<kyvo::TScopedPortTrace> trace;
+    if (!o.trace.empty() && !trace.emplace(o.trace, kyvo::cli::ProgramAndVersion()).ok()) {
+        std::cerr << "kyvo-cli: cannot write the trace file " << o.trace << ": " << trace->error()
+                  << "\n";
+        return kyvo::cli::kFileError;
+    }
     kyvo::cli::Program p(o);
     return p.Run();
 }

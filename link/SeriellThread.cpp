@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "link/posix/TermiosPort.h"
 
@@ -103,12 +104,33 @@ std::string comPortDevicePath(const std::string& portName) {
     return "/dev/" + portName;
 }
 
+namespace {
+std::mutex defaultDecoratorMutex;
+TSeriellThread::PortDecorator defaultDecorator;
+
+TSeriellThread::PortDecorator currentDefaultDecorator() {
+    std::lock_guard lock(defaultDecoratorMutex);
+    return defaultDecorator;
+}
+}  // namespace
+
+TSeriellThread::ScopedDefaultPortDecorator::ScopedDefaultPortDecorator(PortDecorator decorator) {
+    std::lock_guard lock(defaultDecoratorMutex);
+    previous_ = std::exchange(defaultDecorator, std::move(decorator));
+}
+
+TSeriellThread::ScopedDefaultPortDecorator::~ScopedDefaultPortDecorator() {
+    std::lock_guard lock(defaultDecoratorMutex);
+    defaultDecorator = std::move(previous_);
+}
+
 TSeriellThread::TSeriellThread(bool CreateSuspended, IMainThread& mainThread,
                                std::int32_t BufferSize, std::unique_ptr<FTDIDirect> ftdi)
     : mainThread_(mainThread),
       RxPuffer(BufferSize, false),
       TxPuffer(BufferSize, false),
-      ftdi_(ftdi ? std::move(ftdi) : std::make_unique<FTDIDirect>()) {
+      ftdi_(ftdi ? std::move(ftdi) : std::make_unique<FTDIDirect>()),
+      decorator_(currentDefaultDecorator()) {
     if (!CreateSuspended) Start();
 }
 
@@ -274,6 +296,10 @@ bool TSeriellThread::openWith(std::shared_ptr<ISerialPort> port, std::uint32_t o
     if (!port) {
         portPath_.clear();
         return false;
+    }
+    if (decorator_) {
+        const std::string name = ftdiPort ? "FTDI device " + std::to_string(portID) : portPath_;
+        if (auto decorated = decorator_(port, name)) port = std::move(decorated);
     }
     std::uint32_t error = 0;
     {

@@ -51,6 +51,10 @@ class TSeriellThread final : public ISerialSender {
     // opening; error is the LastError to report when it returns null.
     using PortOpener = std::function<std::shared_ptr<ISerialPort>(
         std::int32_t portID, bool portIDAsLocID, std::uint32_t& error)>;
+    // Wraps each port as it opens (a trace, for instance). name: the device
+    // path, "FTDI device N" or empty; the result takes the port's place.
+    using PortDecorator = std::function<std::shared_ptr<ISerialPort>(
+        std::shared_ptr<ISerialPort> port, const std::string& name)>;
 
     static constexpr std::int32_t kDefaultBufferSize = 524288;
     static constexpr std::uint32_t kChunkSize = 16384;
@@ -87,6 +91,22 @@ class TSeriellThread final : public ISerialSender {
     // False also when nothing was open.
     bool ClosePort();
     void SetPortOpener(PortOpener opener) { opener_ = std::move(opener); }
+    // Applies to ports opened from now on; empty: ports are used as opened.
+    void SetPortDecorator(PortDecorator decorator) { decorator_ = std::move(decorator); }
+    // The decorator every serial port object starts with. A front end sets
+    // it once in main(), before the layers above create their port object,
+    // so that a trace reaches the line without those layers knowing of it;
+    // the scope object restores the previous one when it ends.
+    class ScopedDefaultPortDecorator {
+      public:
+        explicit ScopedDefaultPortDecorator(PortDecorator decorator);
+        ~ScopedDefaultPortDecorator();
+        ScopedDefaultPortDecorator(const ScopedDefaultPortDecorator&) = delete;
+        ScopedDefaultPortDecorator& operator=(const ScopedDefaultPortDecorator&) = delete;
+
+      private:
+        PortDecorator previous_;
+    };
 
     bool isOpen() const { return Open.load(); }
     bool ftdiMode() const { return fFTDIMode; }
@@ -165,6 +185,7 @@ class TSeriellThread final : public ISerialSender {
     TFastRingBufferByte TxPuffer;
     std::unique_ptr<FTDIDirect> ftdi_;
     PortOpener opener_;
+    PortDecorator decorator_;
 
     // Replaced only by the main thread holding both locks; the worker uses it
     // under one of them.

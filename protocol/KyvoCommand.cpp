@@ -6,9 +6,6 @@ namespace kyvo {
 
 namespace {
 
-constexpr std::uint8_t kStartMarker = 0xFE;
-constexpr std::uint8_t kSpace = 0x20;
-
 // Payload offsets inside the stored frame: byte 0 is the space, 1 the code.
 constexpr tCursor kPayload = 2;
 
@@ -33,7 +30,7 @@ tKyvoCommand::tKyvoCommand(ISerialSender& communication) : com(communication) {
 }
 
 void tKyvoCommand::resetReceive() {
-    cmd.waitForXCount = 3;
+    cmd.waitForXCount = kFrameOverhead;
     cmd.count = 0;
     cmd.valid = false;
     cmd.crc = 0;
@@ -72,8 +69,8 @@ bool tKyvoCommand::store(std::uint8_t b) {
 }
 
 tKyvoCommand::tLengthCheck tKyvoCommand::checkLength(std::int32_t payloadBytes, bool withChecksum) {
-    if (cmd.count < payloadBytes + 3) {
-        cmd.waitForXCount = payloadBytes + 3;
+    if (cmd.count < payloadBytes + kFrameOverhead) {
+        cmd.waitForXCount = payloadBytes + kFrameOverhead;
         return tLengthCheck::incomplete;
     }
     if (withChecksum && cmd.crc != 0) {
@@ -83,183 +80,191 @@ tKyvoCommand::tLengthCheck tKyvoCommand::checkLength(std::int32_t payloadBytes, 
     return tLengthCheck::sound;
 }
 
+void tKyvoCommand::closeFrame(const TDeviceFrameSpec& spec) {
+    if (spec.resets) resetReceive();
+}
+
 bool tKyvoCommand::dispatch() {
     const tByteBuffer& f = cmd.buffer;
     tCursor c = 0;
-    if (bufReadByte(f, c) != kSpace) {
+    if (bufReadByte(f, c) != kFrameSpace) {
         resetReceive();
         return false;
     }
     const std::uint8_t code = bufReadByte(f, c);
+    const TDeviceFrameSpec* spec = deviceFrameSpec(code);
+    if (!spec) {
+        // The frame stays open: each further byte reports the code again.
+        raiseEvent(*this, onUnknownCommand, code);
+        return false;
+    }
+
+    // A frame with a count of data bytes is checked twice: its header
+    // without the checksum (to learn the count), then the whole frame.
+    std::int32_t payload = spec->payload;
+    if (spec->length != flFixed) {
+        if (checkLength(spec->payload, false) != tLengthCheck::sound) return true;
+        tCursor at = kPayload + static_cast<tCursor>(spec->payload) - 1;
+        std::int32_t count = 0;
+        if (spec->length == flByteCount) {
+            count = bufReadByte(f, at);
+        } else {
+            --at;
+            count = bufReadWord(f, at);
+            if (count == 0) count = 65536;
+        }
+        payload += count;
+    }
+    if (checkLength(payload, true) != tLengthCheck::sound) return true;
 
     // Frames that are not reset stay open, so bytes after them join the
     // frame and dispatch it again. Frames that are reset are reset before
     // their event: a handler that runs a nested event loop may feed further
     // bytes, and those must not be wiped when the handler returns.
-    auto fixed = [&](std::int32_t n) { return checkLength(n, true) == tLengthCheck::sound; };
-
-    switch (code) {
-        case 0x30:
-            if (fixed(2)) {
-                const std::uint16_t seconds = bufReadWord(f, c);
-                raiseEvent(*this, onShowTimer, seconds);
-            }
-            return true;
-        case 0x31:
-            if (fixed(0)) raiseEvent(*this, onPlaceWhiteCard);
-            return true;
-        case 0x32:
-            if (fixed(0)) raiseEvent(*this, onPlaceTestCard);
-            return true;
-        case 0x33:
-            if (fixed(0)) raiseEvent(*this, onEvaluationRun);
-            return true;
-        case 0x40:
-            if (fixed(4)) {
-                const std::uint16_t width = bufReadWord(f, c);
-                const std::uint16_t height = bufReadWord(f, c);
-                resetReceive();
-                raiseEvent(*this, onImageTransferStart, width, height);
-            }
-            return true;
-        case 0x42: {
-            constexpr std::int32_t header = 7;
-            if (checkLength(header, false) != tLengthCheck::sound) return true;
+    auto data = [&](bool wanted) {
+        const auto header = static_cast<std::size_t>(spec->payload);
+        return wanted ? copyPayloadPart(f, kPayload + header,
+                                        static_cast<std::size_t>(payload) - header)
+                      : tByteBuffer{};
+    };
+    switch (static_cast<EDeviceFrame>(code)) {
+        case dfShowTimer: {
+            const std::uint16_t seconds = bufReadWord(f, c);
+            closeFrame(*spec);
+            raiseEvent(*this, onShowTimer, seconds);
+            break;
+        }
+        case dfPlaceWhiteCard:
+            closeFrame(*spec);
+            raiseEvent(*this, onPlaceWhiteCard);
+            break;
+        case dfPlaceTestCard:
+            closeFrame(*spec);
+            raiseEvent(*this, onPlaceTestCard);
+            break;
+        case dfEvaluationRun:
+            closeFrame(*spec);
+            raiseEvent(*this, onEvaluationRun);
+            break;
+        case dfImageTransferStart: {
+            const std::uint16_t width = bufReadWord(f, c);
+            const std::uint16_t height = bufReadWord(f, c);
+            closeFrame(*spec);
+            raiseEvent(*this, onImageTransferStart, width, height);
+            break;
+        }
+        case dfImageData: {
             const auto mode = static_cast<eColorMode>(bufReadByte(f, c));
             const std::uint16_t x = bufReadWord(f, c);
             const std::uint16_t y = bufReadWord(f, c);
-            std::int32_t len = bufReadWord(f, c);
-            if (len == 0) len = 65536;
-            if (checkLength(header + len, true) != tLengthCheck::sound) return true;
-            tByteBuffer data;
-            if (onImageData)
-                data = copyPayloadPart(f, kPayload + header, static_cast<std::size_t>(len));
-            resetReceive();
-            raiseEvent(*this, onImageData, mode, x, y, data);
-            return true;
+            tByteBuffer bytes = data(bool(onImageData));
+            closeFrame(*spec);
+            raiseEvent(*this, onImageData, mode, x, y, bytes);
+            break;
         }
-        case 0x45:
-            if (fixed(1)) {
-                const auto err = static_cast<eComError>(bufReadByte(f, c));
-                resetReceive();
-                raiseEvent(*this, onCommunicationError, err);
-            }
-            return true;
-        case 0x47:
-            if (fixed(2)) {
-                const auto err = static_cast<eKyvoError>(bufReadByte(f, c));
-                const std::uint8_t info = bufReadByte(f, c);
-                resetReceive();
-                raiseEvent(*this, onKyvoError, err, info);
-            }
-            return true;
-        case 0x49:
-            if (fixed(4)) {
-                const std::uint32_t ms = bufReadDWord(f, c);
-                raiseEvent(*this, onDeviceBusy, ms);
-            }
-            return true;
-        case 0x51:
-            if (fixed(7)) {
-                const std::uint8_t flags = bufReadByte(f, c);
-                const std::uint32_t address = bufReadDWord(f, c);
-                const std::uint16_t count = bufReadWord(f, c);
-                resetReceive();
-                raiseEvent(*this, onWriteSuccess, flags, address, count);
-            }
-            return true;
-        case 0x53: {
-            constexpr std::int32_t header = 7;
-            if (checkLength(header, false) != tLengthCheck::sound) return true;
+        case dfCommunicationError: {
+            const auto err = static_cast<eComError>(bufReadByte(f, c));
+            closeFrame(*spec);
+            raiseEvent(*this, onCommunicationError, err);
+            break;
+        }
+        case dfKyvoError: {
+            const auto err = static_cast<eKyvoError>(bufReadByte(f, c));
+            const std::uint8_t info = bufReadByte(f, c);
+            closeFrame(*spec);
+            raiseEvent(*this, onKyvoError, err, info);
+            break;
+        }
+        case dfDeviceBusy: {
+            const std::uint32_t ms = bufReadDWord(f, c);
+            closeFrame(*spec);
+            raiseEvent(*this, onDeviceBusy, ms);
+            break;
+        }
+        case dfWriteSuccess: {
             const std::uint8_t flags = bufReadByte(f, c);
             const std::uint32_t address = bufReadDWord(f, c);
-            std::int32_t len = bufReadWord(f, c);
-            if (len == 0) len = 65536;
-            if (checkLength(header + len, true) != tLengthCheck::sound) return true;
-            tByteBuffer data;
-            if (onDataReaded)
-                data = copyPayloadPart(f, kPayload + header, static_cast<std::size_t>(len));
-            resetReceive();
-            raiseEvent(*this, onDataReaded, flags, address, data);
-            return true;
+            const std::uint16_t count = bufReadWord(f, c);
+            closeFrame(*spec);
+            raiseEvent(*this, onWriteSuccess, flags, address, count);
+            break;
         }
-        case 0x55:
-            if (fixed(0)) {
-                resetReceive();
-                raiseEvent(*this, onAcknowledge);
-            }
-            return true;
-        case 0x57: {
-            constexpr std::int32_t header = 5;
-            if (checkLength(header, false) != tLengthCheck::sound) return true;
+        case dfDataRead: {
+            const std::uint8_t flags = bufReadByte(f, c);
+            const std::uint32_t address = bufReadDWord(f, c);
+            tByteBuffer bytes = data(bool(onDataReaded));
+            closeFrame(*spec);
+            raiseEvent(*this, onDataReaded, flags, address, bytes);
+            break;
+        }
+        case dfAcknowledge:
+            closeFrame(*spec);
+            raiseEvent(*this, onAcknowledge);
+            break;
+        case dfRFIDStatus: {
             const auto err = static_cast<eKyvoError>(bufReadByte(f, c));
             const std::uint8_t tagType = bufReadByte(f, c);
             const std::uint16_t userDataSize = bufReadWord(f, c);
-            const std::int32_t len = bufReadByte(f, c);
-            if (checkLength(header + len, true) != tLengthCheck::sound) return true;
-            tByteBuffer data = copyPayloadPart(f, kPayload + header, static_cast<std::size_t>(len));
-            raiseEvent(*this, onRFIDStatus, err, tagType, userDataSize, data);
-            return true;
+            tByteBuffer bytes = data(true);
+            closeFrame(*spec);
+            raiseEvent(*this, onRFIDStatus, err, tagType, userDataSize, bytes);
+            break;
         }
-        case 0x59:
-            if (fixed(6)) {
-                TDateData d;
-                for (auto& byte : d.Data) byte = bufReadByte(f, c);
-                using namespace std::chrono;
-                const year_month_day ymd{year{d.Year + 2000}, month{d.Month}, day{d.MonthDay}};
-                const bool valid = ymd.ok() && d.Hour < 24 && d.Minutes < 60 && d.Seconds < 60;
-                tDateTime t{};
-                if (valid)
-                    t = local_days{ymd} + hours{d.Hour} + minutes{d.Minutes} + seconds{d.Seconds};
-                resetReceive();
-                raiseEvent(*this, onDateTime, t, valid);
-            }
-            return true;
-        case 0xA3:
-            if (fixed(9)) {
-                tFirmwareVersion v;
-                v.main = bufReadByte(f, c);
-                v.sub = bufReadByte(f, c);
-                v.revision = bufReadWord(f, c);
-                v.variant = static_cast<char>(bufReadByte(f, c));
-                v.branch = bufReadByte(f, c);
-                v.branchRevision = bufReadWord(f, c);
-                v.suffix = static_cast<char>(bufReadByte(f, c));
-                resetReceive();
-                raiseEvent(*this, onFirmwareVersion, v);
-            }
-            return true;
-        case 0xA5:
-            if (fixed(12)) {
-                tSerial s;
-                s.kalmiSerial = bufReadDWord(f, c);
-                s.customer = bufReadWord(f, c);
-                s.project = bufReadWord(f, c);
-                s.productionDate.ProductionDate = bufReadWord(f, c);
-                s.subSerial = bufReadWord(f, c);
-                raiseEvent(*this, onSerial, s);
-            }
-            return true;
-        case 0xD0:
-            if (fixed(2)) {
-                const std::uint16_t state = bufReadWord(f, c);
-                raiseEvent(*this, onStateUpdate, state);
-            }
-            return true;
-        default:
-            // The frame stays open: each further byte reports the code again.
-            raiseEvent(*this, onUnknownCommand, code);
-            return false;
+        case dfDateTime: {
+            TDateData d;
+            for (auto& byte : d.Data) byte = bufReadByte(f, c);
+            using namespace std::chrono;
+            const year_month_day ymd{year{d.Year + kDeviceYearBase}, month{d.Month},
+                                     day{d.MonthDay}};
+            const bool valid = ymd.ok() && d.Hour < 24 && d.Minutes < 60 && d.Seconds < 60;
+            tDateTime t{};
+            if (valid)
+                t = local_days{ymd} + hours{d.Hour} + minutes{d.Minutes} + seconds{d.Seconds};
+            closeFrame(*spec);
+            raiseEvent(*this, onDateTime, t, valid);
+            break;
+        }
+        case dfFirmwareVersion: {
+            tFirmwareVersion v;
+            v.main = bufReadByte(f, c);
+            v.sub = bufReadByte(f, c);
+            v.revision = bufReadWord(f, c);
+            v.variant = static_cast<char>(bufReadByte(f, c));
+            v.branch = bufReadByte(f, c);
+            v.branchRevision = bufReadWord(f, c);
+            v.suffix = static_cast<char>(bufReadByte(f, c));
+            closeFrame(*spec);
+            raiseEvent(*this, onFirmwareVersion, v);
+            break;
+        }
+        case dfSerial: {
+            tSerial s;
+            s.kalmiSerial = bufReadDWord(f, c);
+            s.customer = bufReadWord(f, c);
+            s.project = bufReadWord(f, c);
+            s.productionDate.ProductionDate = bufReadWord(f, c);
+            s.subSerial = bufReadWord(f, c);
+            closeFrame(*spec);
+            raiseEvent(*this, onSerial, s);
+            break;
+        }
+        case dfStateUpdate: {
+            const std::uint16_t state = bufReadWord(f, c);
+            closeFrame(*spec);
+            raiseEvent(*this, onStateUpdate, state);
+            break;
+        }
     }
+    return true;
 }
 
 // ---- sending ----
 
-void tKyvoCommand::beginFrame(std::uint8_t code) {
+void tKyvoCommand::beginFrame(EWireCommand code) {
     txBuffer.count = 1;
     txBuffer.crc = 0;
     com.SendByte(kStartMarker);
-    putByte(kSpace);
+    putByte(kFrameSpace);
     putByte(code);
 }
 
@@ -291,24 +296,24 @@ void tKyvoCommand::sendString(std::string_view str) {
 }
 
 void tKyvoCommand::getAcknowledge() {
-    beginFrame(0xAA);
+    beginFrame(wcGetAcknowledge);
     endFrame();
 }
 
 void tKyvoCommand::getFirmwareVersion() {
-    beginFrame(0xA2);
+    beginFrame(wcGetFirmwareVersion);
     endFrame();
 }
 
 void tKyvoCommand::getSerial() {
-    beginFrame(0xA4);
+    beginFrame(wcGetSerial);
     endFrame();
 }
 
 void tKyvoCommand::readData(std::uint32_t address, std::int32_t count) {
     const std::int32_t n = std::clamp<std::int32_t>(count, 0, 0xFFFF);
-    beginFrame(0x52);
-    putByte(0x00);
+    beginFrame(wcReadData);
+    putByte(kReadDataReserved);
     putDWord(address);
     putWord(static_cast<std::uint16_t>(n));
     endFrame();
@@ -321,10 +326,10 @@ void tKyvoCommand::writeData(std::uint32_t address, const tByteBuffer& buffer, b
     std::size_t n =
         count < 0 ? available : std::min<std::size_t>(static_cast<std::size_t>(count), available);
     std::uint8_t flags = 0;
-    if (update) flags |= 0x01;
-    if (reset) flags |= 0x02;
-    if (savePermanent) flags |= 0x10;
-    beginFrame(0x50);
+    if (update) flags |= kWriteUpdate;
+    if (reset) flags |= kWriteReset;
+    if (savePermanent) flags |= kWriteSavePermanent;
+    beginFrame(wcWriteData);
     putByte(flags);
     putDWord(address);
     putWord(static_cast<std::uint16_t>(n));
@@ -333,10 +338,10 @@ void tKyvoCommand::writeData(std::uint32_t address, const tByteBuffer& buffer, b
 }
 
 void tKyvoCommand::getImage(std::uint16_t height, bool Cutted, bool Full16bit) {
-    std::uint8_t mode = 2;
-    if (Cutted) mode += 1;
-    if (Full16bit) mode += 2;
-    beginFrame(0x43);
+    std::uint8_t mode = kImageModeFirst;
+    if (Cutted) mode += kImageModeCutted;
+    if (Full16bit) mode += kImageModeFull16bit;
+    beginFrame(wcImage);
     putByte(mode);
     putWord(0);
     putWord(height);
@@ -344,8 +349,8 @@ void tKyvoCommand::getImage(std::uint16_t height, bool Cutted, bool Full16bit) {
 }
 
 void tKyvoCommand::getImageNext(std::uint16_t x, std::uint16_t y, bool finished) {
-    beginFrame(0x43);
-    putByte(finished ? 1 : 0);
+    beginFrame(wcImage);
+    putByte(finished ? kImageModeFinished : kImageModeNext);
     putWord(x);
     putWord(y);
     endFrame();
@@ -356,57 +361,57 @@ void tKyvoCommand::setDateTime(tDateTime dateTime) {
     const local_days day = floor<days>(dateTime);
     const year_month_day ymd{day};
     const hh_mm_ss<seconds> hms{dateTime - day};
-    beginFrame(0x58);
+    beginFrame(wcSetDateTime);
     putByte(static_cast<std::uint8_t>(hms.seconds().count()));
     putByte(static_cast<std::uint8_t>(hms.minutes().count()));
     putByte(static_cast<std::uint8_t>(hms.hours().count()));
     putByte(static_cast<std::uint8_t>(static_cast<unsigned>(ymd.day())));
     putByte(static_cast<std::uint8_t>(static_cast<unsigned>(ymd.month())));
-    putByte(static_cast<std::uint8_t>(static_cast<int>(ymd.year()) - 2000));
+    putByte(static_cast<std::uint8_t>(static_cast<int>(ymd.year()) - kDeviceYearBase));
     endFrame();
 }
 
 void tKyvoCommand::getDateTime() {
-    beginFrame(0x5A);
+    beginFrame(wcGetDateTime);
     endFrame();
 }
 
 void tKyvoCommand::setButtonControl(bool disable) {
-    beginFrame(0xC0);
-    putByte(disable ? 0x80 : 0x00);
+    beginFrame(wcButtonControl);
+    putByte(disable ? kButtonDisabled : kButtonEnabled);
     endFrame();
 }
 
 void tKyvoCommand::evaluate(bool FromRFID, bool Timer) {
     std::uint8_t flags = 0;
-    if (FromRFID) flags |= 0x01;
-    if (Timer) flags |= 0x02;
-    beginFrame(0x5E);
+    if (FromRFID) flags |= kEvaluateFromRFID;
+    if (Timer) flags |= kEvaluateTimer;
+    beginFrame(wcEvaluate);
     putByte(flags);
     endFrame();
 }
 
 void tKyvoCommand::abortEvaluation() {
-    beginFrame(0x5E);
-    putByte(0x04);
+    beginFrame(wcEvaluate);
+    putByte(kEvaluateAbort);
     endFrame();
 }
 
 void tKyvoCommand::FormatDB(bool KyvoConfigs) {
-    beginFrame(0x5F);
-    putByte(KyvoConfigs ? 0x01 : 0x00);
+    beginFrame(wcFormatDB);
+    putByte(KyvoConfigs ? kFormatWithConfigs : kFormatResultsOnly);
     endFrame();
 }
 
 void tKyvoCommand::capture(std::uint16_t integrationTime, std::uint8_t imgCount, bool correctWhite,
                            bool filtered, bool full16Bit, bool cutted, bool gain) {
     std::uint8_t flags = 0;
-    if (correctWhite) flags |= 0x01;
-    if (filtered) flags |= 0x02;
-    if (full16Bit) flags |= 0x04;
-    if (cutted) flags |= 0x08;
-    if (gain) flags |= 0x10;
-    beginFrame(0x5C);
+    if (correctWhite) flags |= kCaptureCorrectWhite;
+    if (filtered) flags |= kCaptureFiltered;
+    if (full16Bit) flags |= kCaptureFull16Bit;
+    if (cutted) flags |= kCaptureCutted;
+    if (gain) flags |= kCaptureGain;
+    beginFrame(wcCapture);
     putByte(flags);
     putWord(integrationTime);
     putByte(imgCount);
@@ -414,24 +419,24 @@ void tKyvoCommand::capture(std::uint16_t integrationTime, std::uint8_t imgCount,
 }
 
 void tKyvoCommand::getRFIDState() {
-    beginFrame(0x56);
+    beginFrame(wcGetRFIDState);
     endFrame();
 }
 
 void tKyvoCommand::resetKyvo() {
-    beginFrame(0xAF);
+    beginFrame(wcResetKyvo);
     endFrame();
 }
 
 void tKyvoCommand::runBootloader() {
-    beginFrame(0xA1);
+    beginFrame(wcRunBootloader);
     endFrame();
 }
 
 void tKyvoCommand::sendToLCD(std::string_view str) {
     tByteBuffer text(str.begin(), str.end());
     text.push_back(0);
-    writeData(0x10000, text, true, true, 0, -1, false);
+    writeData(kDisplayAddress, text, true, true, 0, -1, false);
 }
 
 }  // namespace kyvo

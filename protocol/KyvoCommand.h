@@ -18,6 +18,7 @@
 
 #include "protocol/ByteBuffer.h"
 #include "protocol/KyvoErrors.h"
+#include "protocol/KyvoWire.h"
 #include "protocol/SerialSender.h"
 
 namespace kyvo {
@@ -37,11 +38,6 @@ enum eColorMode : std::uint8_t {
 
 // A local calendar date and time, to the second, with no time zone.
 using tDateTime = std::chrono::local_seconds;
-
-// Frame bytes after the start marker: space, code, payload and checksum.
-inline constexpr std::int32_t kFrameLimit = 16384;
-// Largest payload one command may carry.
-inline constexpr std::int32_t kMaxSendPayload = kFrameLimit - 4;
 
 struct tCommandBuffer {
     tByteBuffer buffer;              // frame bytes after the start marker, unescaped
@@ -164,8 +160,9 @@ class tKyvoCommand {
     bool store(std::uint8_t b);
     bool dispatch();
     tLengthCheck checkLength(std::int32_t payloadBytes, bool withChecksum);
+    void closeFrame(const TDeviceFrameSpec& spec);
 
-    void beginFrame(std::uint8_t code);
+    void beginFrame(EWireCommand code);
     void putByte(std::uint8_t b);
     void putWord(std::uint16_t v);
     void putDWord(std::uint32_t v);

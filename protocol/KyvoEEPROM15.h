@@ -8,12 +8,10 @@
 #include <cstdint>
 
 #include "protocol/ByteBuffer.h"
+#include "protocol/KyvoWire.h"
 
 namespace kyvo {
 
-inline constexpr std::uint32_t kNonVolatileAddress = 0x50000;
-inline constexpr std::uint32_t kVolatileAddress = 0x50080;
-inline constexpr std::uint32_t kEEPROMRecordSize = 128;
 inline constexpr std::size_t kWhiteImageSize = 386;
 
 // Descriptors (getBitField32 form: width 1, bit number in the high byte).

@@ -7,9 +7,6 @@ namespace kyvo {
 
 namespace {
 
-constexpr std::uint32_t kConfigurationSize = 1248;
-constexpr std::uint32_t kConfigurationSizeSeparate = 4096;
-
 // Bytes in a ring from its first to its last byte. The bounds are 16-bit
 // offsets, so a ring spanning all of them has 65536 bytes; that is kept
 // whole instead of wrapping to 0. Bounds in the wrong order wrap modulo
@@ -39,17 +36,18 @@ constexpr std::array<PointerField, 7> kRelativeOrder{
 TReadPlacement TDataRead::Placement(EReadStep step, const TEEPROMMap& map) const {
     const std::uint8_t v = map.EEPROMVersion();
     const bool separate = map.VolatileData.KyvoCfgBits.SeparateResultMemory();
+    auto block = [](const TMemoryBlock& b) { return TReadPlacement{b.address, b.size}; };
     switch (step) {
         case SpNonVolatileSN:
-            return {kNonVolatileAddress, 13};
+            return block(kIdentityBlock);
         case SpVolatilePtAbs:
-            if (v == 1 || v == 2) return {0x500A2, 24};
-            if (v == 3 || v == 4) return {0x5009C, 12};
-            return {0x500A0, 12};
+            if (v == 1 || v == 2) return block(kPointersAllBlock);
+            if (v == 3 || v == 4) return block(kPointersAbsBlockV3);
+            return block(kPointersAbsBlock);
         case SpVolatilePtRel:
-            return {(v == 3 || v == 4) ? 0x500AEu : 0x500B2u, 14};
+            return block((v == 3 || v == 4) ? kPointersRelBlockV3 : kPointersRelBlock);
         case SpVolatilePt:
-            return {0x500A2, 24};
+            return block(kPointersAllBlock);
         case SpResultCfgData:
             return {SavedDataReadSrc + ResultCfgMemStart, ResultCfgMemSize};
         case SpResultData:
@@ -62,15 +60,17 @@ TReadPlacement TDataRead::Placement(EReadStep step, const TEEPROMMap& map) const
             return {kConfigurationAddress,
                     (v >= 5 && separate) ? kConfigurationSizeSeparate : kConfigurationSize};
         case SpKyvoConfigBits:
-            return {kVolatileAddress, 4};
+            return block(kConfigBitsBlock);
         case SpMeasurementResult:
-            return {kMeasurementResultAddress, v >= 6 ? 316u : v >= 5 ? 356u : 346u};
+            return {kMeasurementResultAddress, v >= 6   ? kMeasurementResultSizeV6
+                                               : v >= 5 ? kMeasurementResultSizeV5
+                                                        : kMeasurementResultSizeV4};
         case SpRFID:
             return {kRFIDAddress, RFIDSize};
         case SpKyvoConfigBits_0:
-            return {0x5007C, 4};
+            return block(kConfigBits0Block);
         case SpWhiteGain:
-            return {v >= 3 ? 0x50031u : 0x5002Eu, 10};
+            return block(v >= 3 ? kWhiteGainBlock : kWhiteGainBlockOld);
         case SpNoRead:
             break;
     }
@@ -174,13 +174,13 @@ void parseStoragePointers(const tByteBuffer& bytes, EStoragePointerKind kind,
 
 std::optional<EStoragePointerKind> storagePointerKindAt(std::uint32_t startAddress) {
     switch (startAddress) {
-        case 0x5009C:
-        case 0x500A0:
+        case kPointersAbsBlockV3.address:
+        case kPointersAbsBlock.address:
             return spkAbsolute;
-        case 0x500A2:
+        case kPointersAllBlock.address:
             return spkAll;
-        case 0x500AE:
-        case 0x500B2:
+        case kPointersRelBlockV3.address:
+        case kPointersRelBlock.address:
             return spkRelative;
         default:
             return std::nullopt;

@@ -8,17 +8,9 @@
 
 #include "protocol/ByteBuffer.h"
 #include "protocol/KyvoEEPROM15.h"
+#include "protocol/KyvoWire.h"
 
 namespace kyvo {
-
-inline constexpr std::uint32_t kBlockSize = 768;
-
-inline constexpr std::uint32_t kConfigurationAddress = 0x00000;
-inline constexpr std::uint32_t kDisplayAddress = 0x10000;
-inline constexpr std::uint32_t kMeasurementResultAddress = 0x20000;
-inline constexpr std::uint32_t kDataMemoryAddress = 0x30000;
-inline constexpr std::uint32_t kRFIDAddress = 0x40000;
-inline constexpr std::uint32_t kResultMemoryAddress = 0x80000;
 
 enum EReadStep : std::uint8_t {
     SpNonVolatileSN = 0,

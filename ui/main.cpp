@@ -3,6 +3,8 @@
 //   kyvo-data-reader                 FTDI cables (or serial ports) as configured
 //   kyvo-data-reader --port PATH     connect at once to the serial port PATH
 //                    [--baud N]      at N baud (default: the configured rate)
+//                    [--trace FILE]  append every byte to and from the device
+//                                    to FILE, for support
 //                    [--screenshot FILE]  read the stored data, show the first
 //                                    measurement with a line image, save the
 //                                    window as a PNG picture and end
@@ -17,6 +19,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "app/AppFiles.h"
@@ -25,6 +28,7 @@
 #include "files/LanguageMenu.h"
 #include "files/Paths.h"
 #include "files/StartupFiles.h"
+#include "link/PortTrace.h"
 #include "ui/DesktopIdentity.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgramIcon.h"
@@ -38,10 +42,13 @@ using namespace kyvo;
 constexpr const char* kProgramName = "Kyvo Data Reader";
 
 constexpr const char* kUsage =
-    "usage: kyvo-data-reader [--port PATH [--baud N]] [--screenshot FILE]\n"
+    "usage: kyvo-data-reader [--port PATH [--baud N]] [--trace FILE] [--screenshot FILE]\n"
     "       kyvo-data-reader -uninstall | --help | --version\n"
     "  --port PATH        connect at once to the serial port PATH\n"
     "  --baud N           at N baud (default: the configured rate)\n"
+    "  --trace FILE       append every byte to and from the device to FILE (time,\n"
+    "                     direction, hex and text), for support; a FILE that cannot\n"
+    "                     be written is said in a message and the program ends\n"
     "  --screenshot FILE  save a picture of the window (with --port: after reading\n"
     "                     the stored data) and end\n"
     "  -uninstall         remove the settings files of the user and end\n";
@@ -50,6 +57,7 @@ struct Options {
     QString port;
     int baud = 0;
     QString screenshot;
+    QString trace;
 };
 
 bool parseOptions(const QStringList& args, Options& o, QString& error) {
@@ -67,6 +75,9 @@ bool parseOptions(const QStringList& args, Options& o, QString& error) {
             bool ok = false;
             if (!value(v) || (o.baud = v.toInt(&ok), !ok) || o.baud <= 0)
                 return error = "--baud needs a positive number", false;
+        } else if (a == "--trace") {
+            if (!value(o.trace) || o.trace.isEmpty())
+                return error = "--trace needs a file name", false;
         } else if (a == "--screenshot") {
             if (!value(o.screenshot)) return error = "--screenshot needs a file name", false;
         }
@@ -118,6 +129,18 @@ int main(int argc, char** argv) {
     QString error;
     if (!parseOptions(QApplication::arguments(), options, error)) {
         std::fprintf(stderr, "kyvo-data-reader: %s\n", qPrintable(error));
+        return 2;
+    }
+
+    // Before the port object exists: it takes the trace when it is created.
+    std::optional<TScopedPortTrace> trace;
+    if (!options.trace.isEmpty() &&
+        !trace.emplace(options.trace.toStdString(), "kyvo-data-reader " KYVO_VERSION).ok()) {
+        const QString text = QString("Cannot write the trace file %1: %2\nThe program ends.")
+                                 .arg(options.trace, QString::fromStdString(trace->error()));
+        std::fprintf(stderr, "kyvo-data-reader: %s\n", qPrintable(text));
+        if (options.screenshot.isEmpty())
+            QMessageBox::critical(nullptr, QString::fromLatin1(kProgramName), text);
         return 2;
     }
 

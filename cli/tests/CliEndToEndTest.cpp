@@ -221,4 +221,36 @@ TEST(KyvoCli, aDeviceThatFailsDuringAnActivityIsNeverReportedAsSuccess) {
     }
 }
 
+TEST(KyvoCli, traceRecordsEveryByteBothWaysAndAnUnwritableTraceIsAFileError) {
+    Sim sim;
+    ASSERT_FALSE(sim.port.empty());
+    const std::string trace =
+        ::testing::TempDir() + "kyvo-cli-e2e-" + std::to_string(getpid()) + ".trace";
+    std::filesystem::remove(trace);
+    const Result id = RunCli("--port " + sim.port + " --trace " + trace + " identify");
+    ASSERT_EQ(id.status, 0) << id.out;
+
+    std::FILE* f = std::fopen(trace.c_str(), "r");
+    ASSERT_TRUE(f);
+    std::string text;
+    std::array<char, 4096> buf{};
+    std::size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), f)) > 0) text.append(buf.data(), n);
+    std::fclose(f);
+    std::filesystem::remove(trace);
+    EXPECT_NE(text.find("# open " + sim.port), std::string::npos) << text;
+    // The probe's acknowledge request goes out, the device's acknowledge
+    // comes back, and the firmware version answers its request.
+    EXPECT_NE(text.find("> FE 20 A2 82 "), std::string::npos) << text;
+    EXPECT_NE(text.find("< FE 20 55 75 "), std::string::npos) << text;
+    EXPECT_NE(text.find("< FE 20 A3 "), std::string::npos) << text;
+    EXPECT_NE(text.find("# closed"), std::string::npos) << text;
+
+    const Result bad = RunCli("--port " + sim.port + " --trace /nonexistent/dir/x.trace identify");
+    EXPECT_EQ(bad.status, 6) << bad.out;
+    EXPECT_NE(bad.out.find("cannot write the trace file /nonexistent/dir/x.trace"),
+              std::string::npos)
+        << bad.out;
+}
+
 }  // namespace

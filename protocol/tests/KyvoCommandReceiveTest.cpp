@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -358,6 +359,39 @@ TEST(KyvoCommandReceive, garbageNeverStopsTheNextSoundFrame) {
         EXPECT_EQ(acks, 1);
         EXPECT_TRUE(lastWasAck);
     }
+}
+
+// The table's lengths and reset column drive the state machine; the codes
+// and the frames that stay open are pinned here as literals so that a wrong
+// table entry is caught.
+TEST(KyvoCommandReceive, eachDeviceFrameCompletesAtItsLengthAndStaysOpenOnlyWhereItShould) {
+    const std::vector<std::uint8_t> open{0x30, 0x31, 0x32, 0x33, 0x49, 0x57, 0xA5, 0xD0};
+    std::vector<std::uint8_t> codes;
+    for (const auto& spec : kDeviceFrames) {
+        SCOPED_TRACE(errorCodeHex(spec.code));
+        codes.push_back(spec.code);
+        // A payload of the table's length; a counted frame carries 2 data bytes.
+        tByteBuffer payload(static_cast<std::size_t>(spec.payload), 0x00);
+        if (spec.length == flByteCount) payload.back() = 2;
+        if (spec.length == flWordCount) payload[payload.size() - 2] = 2;
+        if (spec.code == dfDateTime) payload = {0, 0, 0, 1, 1, 20};
+        if (spec.length != flFixed) payload.insert(payload.end(), {0x00, 0x00});
+        const tByteBuffer frame = wireFrame(spec.code, payload);
+        Receiver r;
+        r.feed(tByteBuffer(frame.begin(), frame.end() - 1));
+        EXPECT_TRUE(r.log.empty()) << "complete before its checksum";
+        r.feed({frame.back()});
+        ASSERT_EQ(r.log.size(), 1u);
+        EXPECT_EQ(r.log[0].find("unknown"), std::string::npos) << r.log[0];
+        // A zero byte after the frame keeps the checksum: an open frame fires again.
+        r.feed({0x00});
+        const bool staysOpen = std::find(open.begin(), open.end(), spec.code) != open.end();
+        EXPECT_EQ(r.log.size(), staysOpen ? 2u : 1u);
+        EXPECT_EQ(spec.resets, !staysOpen);
+    }
+    EXPECT_EQ(codes,
+              (std::vector<std::uint8_t>{0x30, 0x31, 0x32, 0x33, 0x40, 0x42, 0x45, 0x47, 0x49, 0x51,
+                                         0x53, 0x55, 0x57, 0x59, 0xA3, 0xA5, 0xD0}));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <string>
 
 #include "protocol/KyvoCommand.h"
@@ -217,6 +218,40 @@ TEST(KyvoCommand, readerDatesWrapTheFreeFunctions) {
     const year_month_day d{year{2018}, month{7}, day{23}};
     EXPECT_EQ(tKyvoCommand::toReaderDate(d), (23u << 24) | (7u << 16) | 2018u);
     EXPECT_EQ(tKyvoCommand::fromReaderDate(tKyvoCommand::toReaderDate(d)), d);
+}
+
+TEST(KyvoCommandSend, everyCommandOfTheTableFramesThePayloadLengthItsEntryGives) {
+    const tByteBuffer data{0x11, 0x22, 0x33};
+    const std::map<std::uint8_t, std::function<void(tKyvoCommand&)>> encoders{
+        {0xAA, [](auto& k) { k.getAcknowledge(); }},
+        {0xA2, [](auto& k) { k.getFirmwareVersion(); }},
+        {0xA4, [](auto& k) { k.getSerial(); }},
+        {0x52, [](auto& k) { k.readData(0x1000, 16); }},
+        {0x50, [&](auto& k) { k.writeData(0x1000, data, false, false, 0, -1, false); }},
+        {0x43, [](auto& k) { k.getImage(1, false, false); }},
+        {0x58, [](auto& k) { k.setDateTime(at(2020, 1, 2, 3, 4, 5)); }},
+        {0x5A, [](auto& k) { k.getDateTime(); }},
+        {0xC0, [](auto& k) { k.setButtonControl(true); }},
+        {0x5E, [](auto& k) { k.evaluate(false, true); }},
+        {0x5F, [](auto& k) { k.FormatDB(false); }},
+        {0x5C, [](auto& k) { k.capture(1, 1, false, false, false, false, false); }},
+        {0x56, [](auto& k) { k.getRFIDState(); }},
+        {0xAF, [](auto& k) { k.resetKyvo(); }},
+        {0xA1, [](auto& k) { k.runBootloader(); }},
+    };
+    EXPECT_EQ(kWireCommands.size(), encoders.size());
+    for (const auto& spec : kWireCommands) {
+        SCOPED_TRACE(errorCodeHex(spec.code));
+        const auto encoder = encoders.find(spec.code);
+        ASSERT_NE(encoder, encoders.end());
+        RecordingSender port;
+        tKyvoCommand kyvo(port);
+        encoder->second(kyvo);
+        ASSERT_GE(port.sent.size(), 4u);
+        EXPECT_EQ(port.sent[2], spec.code);
+        const std::size_t payload = port.sent.size() - 4;  // marker, space, code, checksum
+        EXPECT_EQ(payload, spec.payload + (spec.variable ? data.size() : 0u));
+    }
 }
 
 }  // namespace
