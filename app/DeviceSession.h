@@ -64,6 +64,10 @@ enum eUserAction : std::uint8_t {
     actQCMeasure,
 };
 
+// The status text of a state, and of a stored-data read's memory area.
+const TLangEntry& StateText(std::uint8_t state);
+const TLangEntry& ReadPhaseText(EReadStep step);
+
 // What a session does on request (or, for the clock poll, by itself).
 enum class EActivity : std::uint8_t {
     None,
@@ -122,7 +126,7 @@ struct TPortEntry {
     EPortKind Kind = EPortKind::Serial;
     int FtdiIndex = -1;  // index in the link's last FTDI device list
     std::string Path;    // device path (serial, Bluetooth)
-    std::string Text;    // what the port box shows
+    std::string Text;    // what the port box shows (without its number)
 };
 
 // The vendor and product id of the reader's cable.

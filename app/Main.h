@@ -212,8 +212,6 @@ class TForm_Main : private ISessionEvents {
     void MeasurementAdded(const TMeasureSet& set) override;
     void ActivityEnded(EActivity a, EOutcome o) override;
 
-    // state texts
-    const TLangEntry& StateText(std::uint8_t s) const;
     void EnableDeviceActions(bool enable);
 
     // connection

@@ -8,48 +8,13 @@ namespace kyvo {
 // ---------------------------------------------------------------------------
 // States
 
-const TLangEntry& TForm_Main::StateText(std::uint8_t s) const {
-    switch (s) {
-        case stReady:
-        case stProbe:
-        case stWaitClock:
-            return LE_Ready;
-        case stReceiving:
-            return LE_ReceivingData;
-        case stIdentifying:
-        case stWaitConnect:
-        case stWaitFirmware:
-        case stWaitSerial:
-            return LE_Connecting;
-        case stFormatting:
-            return LE_Formatting;
-        case stEvaluating:
-            return LE_Evaluating;
-        case stBusy:
-            return LE_KyvoBusy;
-        case stDisconnected:
-        case stClosing:
-        case stDisconnecting:
-            return LE_Disconnected;
-        default:
-            return LE_Empty;
-    }
-}
-
 void TForm_Main::StateEntered(std::uint8_t s) {
     view.SetStatusText(0, Lang(StateText(s)));
     if (OnStateEntered) OnStateEntered(*this, s);
 }
 
-namespace {
-const TLangEntry& ReceivingPhaseText(EReadStep step) {
-    if (step == SpVolatilePtAbs || step == SpVolatilePtRel) return LE_ReceivingPointers;
-    return step == SpResultCfgData ? LE_ReceivingResultConfigs : LE_ReceivingResults;
-}
-}  // namespace
-
 void TForm_Main::ReadPhase(EReadStep step) {
-    view.SetStatusText(0, Lang(ReceivingPhaseText(step)));
+    view.SetStatusText(0, Lang(ReadPhaseText(step)));
 }
 
 void TForm_Main::EnableDeviceActions(bool enable) {
@@ -91,7 +56,7 @@ void TForm_Main::RefreshDeviceList() {
         std::vector<std::string> items;
         int cables = 0;
         for (std::size_t i = 0; i < ftdiPorts.size(); ++i) {
-            items.push_back(ftdiPorts[i].Text);
+            items.push_back(std::to_string(i + 1) + ". " + ftdiPorts[i].Text);
             if (ftdiPorts[i].Kind == EPortKind::Ftdi) ++cables;
         }
         if (!rememberedPath.empty()) {
@@ -156,7 +121,9 @@ void TForm_Main::SelectComPort(int remembered, const std::string& typed) {
 void TForm_Main::ComboBox_FTDIDeviceChange() {
     const int i = view.ItemIndex(EControl::ComboBox_FTDIDevice);
     view.SetHint(EControl::ComboBox_FTDIDevice,
-                 i >= 0 && i < static_cast<int>(ftdiPorts.size()) ? ftdiPorts[i].Text : "");
+                 i >= 0 && i < static_cast<int>(ftdiPorts.size())
+                     ? std::to_string(i + 1) + ". " + ftdiPorts[i].Text
+                     : "");
 }
 
 void TForm_Main::aktualisieren1Click() {

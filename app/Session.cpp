@@ -5,14 +5,44 @@
 
 namespace kyvo {
 
+const TLangEntry& StateText(std::uint8_t s) {
+    switch (s) {
+        case stReady:
+        case stProbe:
+        case stWaitClock:
+            return LE_Ready;
+        case stReceiving:
+            return LE_ReceivingData;
+        case stIdentifying:
+        case stWaitConnect:
+        case stWaitFirmware:
+        case stWaitSerial:
+            return LE_Connecting;
+        case stFormatting:
+            return LE_Formatting;
+        case stEvaluating:
+            return LE_Evaluating;
+        case stBusy:
+            return LE_KyvoBusy;
+        case stDisconnected:
+        case stClosing:
+        case stDisconnecting:
+            return LE_Disconnected;
+        default:
+            return LE_Empty;
+    }
+}
+
+const TLangEntry& ReadPhaseText(EReadStep step) {
+    if (step == SpVolatilePtAbs || step == SpVolatilePtRel) return LE_ReceivingPointers;
+    return step == SpResultCfgData ? LE_ReceivingResultConfigs : LE_ReceivingResults;
+}
+
 bool ListPorts(IDeviceLink& link, bool cableIdOnly, std::vector<TPortEntry>& ports, int& error) {
     ports.clear();
     error = 0;
     bool ok = true;
-    auto add = [&ports](TPortEntry p) {
-        p.Text = std::to_string(ports.size() + 1) + ". " + p.Text;
-        ports.push_back(std::move(p));
-    };
+    auto add = [&ports](TPortEntry p) { ports.push_back(std::move(p)); };
     if (link.FtdiMode()) {
         std::vector<TFTDIDeviceEntry> devices;
         ok = link.UpdateDeviceList(devices, error, 2000);
