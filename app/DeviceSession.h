@@ -129,9 +129,6 @@ struct TPortEntry {
     std::string Text;    // what the port box shows (without its number)
 };
 
-// The vendor and product id of the reader's cable.
-inline constexpr std::uint32_t kKyvoCableId = 0x04036015;
-
 // The ports present now. FTDI mode lists the reader's cables (not those
 // opened by another program) and then every other serial port; otherwise
 // the named serial ports. cableIdOnly: a cable's text is its serial number

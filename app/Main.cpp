@@ -51,7 +51,13 @@ int MinutesBetweenTimesOfDay(const TLocalDateTime& a, const TLocalDateTime& b) {
     return static_cast<int>(std::llabs(ma - mb) / 60000LL);
 }
 
-TForm_Main::TForm_Main(const TMainDeps& deps) : d(deps), view(*deps.View) {}
+TForm_Main::TForm_Main(const TMainDeps& deps) : d(deps), view(*deps.View) {
+    // The window is wired to the controller before it is created, and shows
+    // the line image where the settings say from the start.
+    if (d.UserSettings)
+        imagePosition_ =
+            ParseImagePosition(d.UserSettings->GetText("Setup", "ImagePosition", "Right"));
+}
 
 const TState& TForm_Main::State() const {
     static const TState kBeforeStart;

@@ -177,6 +177,25 @@ class TForm_Main : private ISessionEvents {
     void MarkListEdited() { ListEdited = true; }
     bool ListHasUnsavedEdits() const { return ListEdited && !MeasureList.empty(); }
 
+    // --- edits of the measurement list (the window's list menus) ----------
+    // Sorts the list by mode; measurements read or measured later join it
+    // in that order.
+    void SortMeasureList(ESortType mode);
+    // Deletes the measurements at these rows (any order; rows beyond the
+    // list are ignored). Returns how many went.
+    std::size_t DeleteMeasurements(std::vector<int> rows);
+    // Deletes every measurement.
+    void DeleteAllMeasurements();
+    // The comment of the measurement at row; false when row is not in the
+    // list or the comment is unchanged.
+    bool SetMeasurementComment(std::size_t row, const std::string& text);
+    // Where the window shows the line image; kept in the user settings.
+    EImagePos ImagePosition() const { return imagePosition_; }
+    void SetImagePosition(EImagePos pos);
+    // How the list is sorted (the front end's fastest way); unset: by
+    // SortByMode with the collation.
+    std::function<void(ESortType, TMeasureList&)> SortList;
+
   private:
     // --- session events ---------------------------------------------------
     void StateEntered(std::uint8_t state) override;
@@ -266,6 +285,8 @@ class TForm_Main : private ISessionEvents {
     std::vector<TPortEntry> ftdiPorts;
     bool LoadLastSavedOnStart = false;
     bool ListEdited = false;
+    EImagePos imagePosition_ = SRight;
+    void SortByPresentMode();
 
     std::vector<std::string> rowTexts;  // texts of the row entries when last applied
     const TLangEntry* feedbackText = nullptr;

@@ -71,7 +71,7 @@ bool TForm_Main::AskCombine() {
 void TForm_Main::MeasurementAdded(const TMeasureSet& set) {
     const TMeasureSet* added = &set;
     view.SetListCount(EList::Measurements, static_cast<int>(MeasureList.size()));
-    SortByMode(MeasureSortMode, MeasureList, d.Collation ? *d.Collation : defaultCollation());
+    SortByPresentMode();
     view.RepaintList(EList::Measurements);
     for (std::size_t i = 0; i < MeasureList.size(); ++i)
         if (MeasureList[i].get() == added) view.SelectMeasurement(static_cast<int>(i));

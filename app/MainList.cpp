@@ -83,6 +83,57 @@ void TForm_Main::NoteListChanged() {
     view.SetCaption(MainCaption());
 }
 
+void TForm_Main::SortByPresentMode() {
+    if (SortList)
+        SortList(MeasureSortMode, MeasureList);
+    else
+        SortByMode(MeasureSortMode, MeasureList, d.Collation ? *d.Collation : defaultCollation());
+}
+
+void TForm_Main::SortMeasureList(ESortType mode) {
+    MeasureSortMode = mode;
+    SortByPresentMode();
+}
+
+std::size_t TForm_Main::DeleteMeasurements(std::vector<int> rows) {
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    std::size_t deleted = 0;
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it)
+        if (*it >= 0 && *it < static_cast<int>(MeasureList.size())) {
+            MeasureList.erase(MeasureList.begin() + *it);
+            ++deleted;
+        }
+    if (deleted > 0) {
+        MarkListEdited();
+        NoteListChanged();
+    }
+    return deleted;
+}
+
+void TForm_Main::DeleteAllMeasurements() {
+    if (MeasureList.empty()) return;
+    MeasureList.clear();
+    MarkListEdited();
+    NoteListChanged();
+}
+
+bool TForm_Main::SetMeasurementComment(std::size_t row, const std::string& text) {
+    if (row >= MeasureList.size()) return false;
+    TMeasureSet& set = *MeasureList[row];
+    if (set.UserComment == text) return false;
+    set.UserComment = text;
+    set.CommentEdited = true;
+    MarkListEdited();
+    NoteListChanged();
+    return true;
+}
+
+void TForm_Main::SetImagePosition(EImagePos pos) {
+    imagePosition_ = pos;
+    d.UserSettings->SetText("Setup", "ImagePosition", std::string(ImagePositionWord(pos)));
+}
+
 void TForm_Main::ClearMeasureList() {
     if (!MeasureList.empty()) NoteListChanged();
     MeasureList.clear();
@@ -154,7 +205,7 @@ void TForm_Main::LoadResultFile(const std::string& path) {
 void TForm_Main::StoredDataRead(const TStorageBuildResult& r) {
     if (r.Added > 0) NoteListChanged();
     view.SetListCount(EList::Measurements, static_cast<int>(MeasureList.size()));
-    SortByMode(MeasureSortMode, MeasureList, d.Collation ? *d.Collation : defaultCollation());
+    SortByPresentMode();
     view.RepaintList(EList::Measurements);
     view.SetEnabled(EControl::Menu_SaveFile, !MeasureList.empty());
     view.SetEnabled(EControl::Button_Save, !MeasureList.empty());

@@ -103,7 +103,7 @@ class WindowRig {
         deps.ConfigFolder = "/tmp/kyvo-ui-test/";
         deps.Collation = &collation;
         main = std::make_unique<TForm_Main>(deps);
-        wireWindow(window, *main, &lang, &user, &collation);
+        wireWindow(window, *main, &lang, &collation);
         window.resize(1000, 700);
         window.show();
     }
