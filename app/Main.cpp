@@ -26,17 +26,17 @@ std::string ProgramVersionString() {
 }
 
 TWindowGeometry PlaceWindow(IKeyStore& user, const TScreenSize& screen) {
+    const TStoredWindowGeometry placed = PlaceWindowGeometry(
+        [&user](std::string_view item, std::int32_t def) {
+            return user.GetInt("Setup", std::string(item), def);
+        },
+        {screen.ScreenWidth, screen.ScreenHeight, screen.DesktopWidth, screen.DesktopHeight});
     TWindowGeometry g;
-    g.Left = user.GetInt("Setup", "Left", (screen.ScreenWidth - 874) / 2);
-    g.Top = user.GetInt("Setup", "Top", (screen.ScreenHeight - 624) / 2);
-    if (g.Left < 0) g.Left = 0;
-    if (g.Top < 0) g.Top = 0;
-    if (g.Left > screen.DesktopWidth) g.Left = screen.ScreenWidth / 2;
-    if (g.Top > screen.DesktopHeight) g.Top = screen.ScreenHeight / 2;
-    g.Width = user.GetInt("Setup", "Width", 874);
-    g.Height = user.GetInt("Setup", "Height", 624);
-    const auto state = static_cast<std::uint32_t>(user.GetInt("Setup", "WindowState", 0));
-    g.WindowState = state >= 2 ? 2 : 0;
+    g.Left = placed.Left;
+    g.Top = placed.Top;
+    g.Width = placed.Width;
+    g.Height = placed.Height;
+    g.WindowState = placed.Maximised ? 2 : 0;
     return g;
 }
 
@@ -103,12 +103,7 @@ void TForm_Main::FormCreate() {
         // The line format of every port opened from now on.
         TLineFormat f;
         f.DataBits = d.ProgSettings->GetInt("COM", "bits", 8);
-        const std::string parity = upperCaseAscii(d.ProgSettings->GetText("COM", "parity", "none"));
-        f.Parity = parity == "ODD"     ? ParityOdd
-                   : parity == "EVEN"  ? ParityEven
-                   : parity == "MARK"  ? ParityMark
-                   : parity == "SPACE" ? ParitySpace
-                                       : ParityNone;
+        f.Parity = ParseParity(d.ProgSettings->GetText("COM", "parity", "none"));
         bool ok = true;
         f.StopBits = ParseStopBits(d.ProgSettings->GetText("COM", "stopBits", "1"), ok);
         d.Link->SetLineFormat(f);
@@ -150,9 +145,8 @@ void TForm_Main::FormCreate() {
     session_->UseCombining(combine);
 
     {
-        const std::string src =
-            upperCaseAscii(d.UserSettings->GetText("Setup", "TestSource", "Select"));
-        const ETestSource source = src == "KYVO" ? TSKyvo : src == "LOCAL" ? TSLocal : TSSelect;
+        const ETestSource source =
+            ParseTestSource(d.UserSettings->GetText("Setup", "TestSource", "Select"));
         session_->UseTestSource(source);
         view.SetChecked(EControl::Menu_SrcKyvo, source == TSKyvo);
         view.SetChecked(EControl::Menu_SrcLocal, source == TSLocal);
@@ -186,10 +180,8 @@ void TForm_Main::FormCreate() {
     ShutDownOnClose = d.UserSettings->GetBool("KyvoCommunication", "ShutDownOnClose", false);
     view.SetChecked(EControl::Menu_ShutDownOnClose, ShutDownOnClose);
     {
-        const std::string b =
-            upperCaseAscii(d.UserSettings->GetText("Setup", "AddDataBehaviour", "Ask"));
         const EAddDataBehaviour behaviour =
-            b == "OVERWRITE" ? AlwaysOverwrite : b == "ADD" ? AlwaysAdd : AlwaysAsk;
+            ParseAddDataBehaviour(d.UserSettings->GetText("Setup", "AddDataBehaviour", "Ask"));
         session_->UseAddDataBehaviour(behaviour);
         view.SetChecked(EControl::Menu_OverWriteExisting, behaviour == AlwaysOverwrite);
         view.SetChecked(EControl::Menu_AddToExisting, behaviour == AlwaysAdd);

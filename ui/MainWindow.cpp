@@ -223,7 +223,7 @@ TMainWindow::TMainWindow(QWidget* parent) : QMainWindow(parent) {
 
     setMinimumSize(roundHalfEven(ScaleFactor * 650 + 0.5) + 66,
                    roundHalfEven(ScaleFactor * 512 + 0.5));
-    resize(874, 624);
+    resize(kDefaultWindowWidth, kDefaultWindowHeight);
     resizeSettle_.setSingleShot(true);
     resizeSettle_.setInterval(kResizeSettleMs);
     connect(&resizeSettle_, &QTimer::timeout, this, [this] { finishResize(); });
