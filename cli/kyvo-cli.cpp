@@ -205,7 +205,7 @@ int Program::Connect() {
         return kNoDevice;
     }
     const TProgramSettings prog = ReadProgramSettings(files_.ProgFile());
-    const TUserSettings user = ReadUserSettings(files_.UserFile(), {}, files_.ConfigFolder());
+    const TConnectionSettings user = ReadConnectionSettings(files_.UserFile());
     link_->SetLineFormat({prog.DataBits, prog.Parity, prog.StopBits});
 
     TSessionDeps deps;

@@ -224,6 +224,14 @@ TUserSettings ReadUserSettings(TConfigFile& user, const TScreenGeometry& screen,
     return s;
 }
 
+TConnectionSettings ReadConnectionSettings(TConfigFile& user) {
+    TConnectionSettings s;
+    s.AutoConnect = ReadAutoConnect(user);
+    s.ShutDownOnClose = user.GetVal(kKyvoCommunication, "ShutDownOnClose", false);
+    s.DisableKyvoButtonOnConnect = user.GetVal(kSetup, "DisableKyvoButtonOnConnect", false);
+    return s;
+}
+
 std::string ResultDialogFolder(const TUserSettings& settings, const std::string& configFolder) {
     std::error_code ec;
     if (!settings.DefaultDir.empty() && std::filesystem::is_directory(settings.DefaultDir, ec))

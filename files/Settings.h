@@ -105,6 +105,15 @@ std::string ReadLanguageName(TConfigFile& user);
 TUserSettings ReadUserSettings(TConfigFile& user, const TScreenGeometry& screen,
                                const std::string& configFolder);
 
+// The connection items of the user settings alone, for a program without a
+// window: nothing of the window's placement is read (or written back).
+struct TConnectionSettings {
+    bool AutoConnect = true;
+    bool ShutDownOnClose = false;
+    bool DisableKyvoButtonOnConnect = false;
+};
+TConnectionSettings ReadConnectionSettings(TConfigFile& user);
+
 // The placement rule on its own: Left/Top from the file (defaults centre
 // the window), clamped to the desktop; WindowState 2, larger or negative
 // maximises.

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -264,6 +265,29 @@ TEST(KyvoCli, aRefusedMeasurementOrResultFileEndsWithItsOwnExitStatus) {
         EXPECT_EQ(r.out.find("time out"), std::string::npos) << c.what << "\n" << r.out;
         EXPECT_FALSE(std::filesystem::exists(file)) << c.what;
     }
+}
+
+// kyvo-cli has no window: a run leaves the window's placement in the user
+// settings as it was, so that the window still opens centred.
+TEST(KyvoCli, aRunLeavesTheWindowPlacementOfTheUserSettingsAlone) {
+    Sim sim;
+    ASSERT_FALSE(sim.port.empty());
+    const std::string folder =
+        ::testing::TempDir() + "kyvo-cli-e2e-portable-" + std::to_string(getpid());
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const std::string program = folder + "/kyvo-cli";
+    std::filesystem::copy_file(KYVO_CLI_PROGRAM, program);
+    // The settings file beside the program is the one it uses.
+    const std::string cmd = "HOME=" + folder + " XDG_CONFIG_HOME=" + folder + "/config " +
+                            program + " --port " + sim.port + " identify >/dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    std::string bytes;
+    ASSERT_TRUE(kyvo::readFileBytes(folder + "/DRConfig.ini", bytes));
+    for (const std::string& line : kyvo::decodeTextLines(bytes))
+        for (const char* item : {"Left", "Top", "Width", "Height", "WindowState"})
+            EXPECT_NE(line.rfind(std::string(item) + " ", 0), 0u) << line;
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace
