@@ -74,6 +74,7 @@ class TAppFiles {
     IKeyStore& Prog() { return *progStore_; }
     IKeyStore& User() { return *userStore_; }
     ILanguage& Language() { return *language_; }
+    TConfigFile& ProgFile() { return *prog_; }
     TConfigFile& UserFile() { return *user_; }
     TLanguageFile& LanguageFile() { return *languageFile_; }
     const std::string& ConfigFolder() const { return Paths.configPath; }

@@ -35,6 +35,9 @@ struct TSerialPortEntry {
     std::string Description;  // what it is, e.g. "CP2102 USB to UART"; may be empty
 };
 
+// The vendor and product id (vendor << 16 | product) of the reader's cable.
+inline constexpr std::uint32_t kKyvoCableId = 0x04036015;
+
 // One FTDI device as the driver lists it.
 struct TFTDIDeviceEntry {
     std::uint32_t Flags = 0;  // 1: opened by another program

@@ -109,15 +109,14 @@ EOpenFailure LinkDeviceLink::LastOpenFailure() const {
 }
 
 std::vector<TSerialPortEntry> LinkDeviceLink::OtherSerialPorts() {
-    constexpr std::uint32_t kCable = 0x04036015;
     std::vector<TSerialPortEntry> ports;
     const auto& cables = serial_->ftdi().deviceInfoList();
     for (auto& p : listSerialPorts(sysRoot_, devRoot_)) {
         // A cable the FTDI device list holds is offered there already.
         bool listed = false;
-        if (serial_->ftdiMode() && p.UsbId == kCable)
+        if (serial_->ftdiMode() && p.UsbId == kKyvoCableId)
             for (const auto& n : cables)
-                if (n.id == kCable && FixedText(n.serial, sizeof n.serial) == p.UsbSerial)
+                if (n.id == kKyvoCableId && FixedText(n.serial, sizeof n.serial) == p.UsbSerial)
                     listed = true;
         if (!listed) ports.push_back({std::move(p.Path), std::move(p.Description)});
     }

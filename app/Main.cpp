@@ -11,7 +11,6 @@ namespace kyvo {
 
 namespace {
 constexpr int kBuildNumber = 62;
-constexpr std::uint32_t kFtdiVendorProduct = 0x04036015;
 const std::vector<std::string> kBaudRates = {"600",    "900",    "1200",   "2400",  "4800",
                                              "9600",   "14400",  "19200",  "38400", "57600",
                                              "115200", "128000", "230400", "500000"};
@@ -27,17 +26,17 @@ std::string ProgramVersionString() {
 }
 
 TWindowGeometry PlaceWindow(IKeyStore& user, const TScreenSize& screen) {
+    const TStoredWindowGeometry placed = PlaceWindowGeometry(
+        [&user](std::string_view item, std::int32_t def) {
+            return user.GetInt("Setup", std::string(item), def);
+        },
+        {screen.ScreenWidth, screen.ScreenHeight, screen.DesktopWidth, screen.DesktopHeight});
     TWindowGeometry g;
-    g.Left = user.GetInt("Setup", "Left", (screen.ScreenWidth - 874) / 2);
-    g.Top = user.GetInt("Setup", "Top", (screen.ScreenHeight - 624) / 2);
-    if (g.Left < 0) g.Left = 0;
-    if (g.Top < 0) g.Top = 0;
-    if (g.Left > screen.DesktopWidth) g.Left = screen.ScreenWidth / 2;
-    if (g.Top > screen.DesktopHeight) g.Top = screen.ScreenHeight / 2;
-    g.Width = user.GetInt("Setup", "Width", 874);
-    g.Height = user.GetInt("Setup", "Height", 624);
-    const auto state = static_cast<std::uint32_t>(user.GetInt("Setup", "WindowState", 0));
-    g.WindowState = state >= 2 ? 2 : 0;
+    g.Left = placed.Left;
+    g.Top = placed.Top;
+    g.Width = placed.Width;
+    g.Height = placed.Height;
+    g.WindowState = placed.Maximised ? 2 : 0;
     return g;
 }
 
@@ -52,7 +51,18 @@ int MinutesBetweenTimesOfDay(const TLocalDateTime& a, const TLocalDateTime& b) {
     return static_cast<int>(std::llabs(ma - mb) / 60000LL);
 }
 
-TForm_Main::TForm_Main(const TMainDeps& deps) : d(deps), view(*deps.View) {}
+TForm_Main::TForm_Main(const TMainDeps& deps) : d(deps), view(*deps.View) {
+    // The window is wired to the controller before it is created, and shows
+    // the line image where the settings say from the start.
+    if (d.UserSettings)
+        imagePosition_ =
+            ParseImagePosition(d.UserSettings->GetText("Setup", "ImagePosition", "Right"));
+}
+
+const TState& TForm_Main::State() const {
+    static const TState kBeforeStart;
+    return session_ ? session_->State() : kBeforeStart;
+}
 
 TForm_Main::~TForm_Main() {
     if (Constructed) FormDestroy();
@@ -80,19 +90,20 @@ void TForm_Main::FormCreate() {
     if (const TScreenSize screen = view.ScreenSize(); screen.ScreenWidth > 0)
         view.SetGeometry(PlaceWindow(*d.UserSettings, screen));
 
-    d.Link->OnReceive = [this] { HandleReceivedBytes(); };
-    d.Link->OnError = [this](ELinkError k) { HandleSerialError(k); };
+    TSessionDeps sd;
+    sd.Events = this;
+    sd.Timers = d.Timers;
+    sd.Clock = d.Clock;
+    sd.Link = d.Link;
+    sd.Language = d.Language;
+    sd.List = &MeasureList;
+    session_ = std::make_unique<TDeviceSession>(sd);
     KyvoBaudRate = d.ProgSettings->GetInt("COM", "Baud", 38400);
     {
         // The line format of every port opened from now on.
         TLineFormat f;
         f.DataBits = d.ProgSettings->GetInt("COM", "bits", 8);
-        const std::string parity = upperCaseAscii(d.ProgSettings->GetText("COM", "parity", "none"));
-        f.Parity = parity == "ODD"     ? ParityOdd
-                   : parity == "EVEN"  ? ParityEven
-                   : parity == "MARK"  ? ParityMark
-                   : parity == "SPACE" ? ParitySpace
-                                       : ParityNone;
+        f.Parity = ParseParity(d.ProgSettings->GetText("COM", "parity", "none"));
         bool ok = true;
         f.StopBits = ParseStopBits(d.ProgSettings->GetText("COM", "stopBits", "1"), ok);
         d.Link->SetLineFormat(f);
@@ -131,53 +142,16 @@ void TForm_Main::FormCreate() {
     const bool combine = d.UserSettings->GetBool("Setup", "CombineMeasurements", false);
     view.SetVisible(EControl::CB_CombineMeasurements, combine);
     view.SetChecked(EControl::CB_CombineMeasurements, combine);
-    CombineMeasurements =
-        combine ? ECombineMeasurements::Combine : ECombineMeasurements::SingleOnly;
+    session_->UseCombining(combine);
 
     {
-        const std::string src =
-            upperCaseAscii(d.UserSettings->GetText("Setup", "TestSource", "Select"));
-        CurrentTestSource = src == "KYVO" ? TSKyvo : src == "LOCAL" ? TSLocal : TSSelect;
-        view.SetChecked(EControl::Menu_SrcKyvo, CurrentTestSource == TSKyvo);
-        view.SetChecked(EControl::Menu_SrcLocal, CurrentTestSource == TSLocal);
-        view.SetChecked(EControl::Menu_SrcSelect, CurrentTestSource == TSSelect);
+        const ETestSource source =
+            ParseTestSource(d.UserSettings->GetText("Setup", "TestSource", "Select"));
+        session_->UseTestSource(source);
+        view.SetChecked(EControl::Menu_SrcKyvo, source == TSKyvo);
+        view.SetChecked(EControl::Menu_SrcLocal, source == TSLocal);
+        view.SetChecked(EControl::Menu_SrcSelect, source == TSSelect);
     }
-
-    Kyvo = std::make_unique<tKyvoCommand>(*d.Link);
-    Kyvo->onAcknowledge = [this](tKyvoCommand&) { HandleAcknowledge(); };
-    Kyvo->onFirmwareVersion = [this](tKyvoCommand&, const tFirmwareVersion& f) {
-        HandleFirmwareVersion(f);
-    };
-    Kyvo->onSerial = [this](tKyvoCommand&, const tSerial& s) { HandleSerial(s); };
-    Kyvo->onCommunicationError = [this](tKyvoCommand&, eComError c) {
-        HandleCommunicationError(c);
-    };
-    Kyvo->onKyvoError = [this](tKyvoCommand&, eKyvoError c, std::uint8_t) { HandleKyvoError(c); };
-    Kyvo->onUnknownCommand = [this](tKyvoCommand&, std::uint8_t) { HandleUnknownCommand(); };
-    Kyvo->onDeviceBusy = [this](tKyvoCommand&, std::uint32_t ms) { HandleDeviceBusy(ms); };
-    Kyvo->onDataReaded = [this](tKyvoCommand&, std::uint8_t, std::uint32_t, tByteBuffer& b) {
-        HandleDataRead(b);
-    };
-    Kyvo->onWriteSuccess = [this](tKyvoCommand&, std::uint8_t, std::uint32_t, std::int32_t) {
-        HandleWriteSuccess();
-    };
-    Kyvo->onRFIDStatus = [this](tKyvoCommand&, eKyvoError c, std::uint8_t, std::int32_t size,
-                                tByteBuffer&) { HandleRFIDStatus(c, size); };
-    Kyvo->onImageTransferStart = [this](tKyvoCommand&, std::uint16_t w, std::uint16_t) {
-        HandleImageTransferStart(w);
-    };
-    Kyvo->onImageData = [this](tKyvoCommand&, eColorMode m, std::int32_t, std::int32_t,
-                               tByteBuffer& b) { HandleImageData(m, b); };
-    Kyvo->onShowTimer = [this](tKyvoCommand&, std::uint16_t secs) {
-        HandlePrompt(Lang(LE_EvaluationStartsIn) + intToStrPad(secs, 4, '0') + ".");
-    };
-    Kyvo->onPlaceWhiteCard = [this](tKyvoCommand&) { HandlePrompt(Lang(LE_PlaceOverWhiteCard)); };
-    Kyvo->onPlaceTestCard = [this](tKyvoCommand&) { HandlePrompt(Lang(LE_PlaceOverTestCard)); };
-    Kyvo->onEvaluationRun = [this](tKyvoCommand&) { HandlePrompt(Lang(LE_TestEvaluationRunning)); };
-    Kyvo->onDateTime = [this](tKyvoCommand&, tDateTime t, bool valid) { HandleDateTime(t, valid); };
-    Kyvo->onStateUpdate = [](tKyvoCommand&, std::uint16_t) {};
-
-    KyvoAcknowledged = false;
 
     view.SetPickerDateTime(d.Clock->Now());
     for (EControl c : {EControl::Label_KyvoTime, EControl::DTP_SetDate, EControl::DTP_SetTime,
@@ -186,13 +160,8 @@ void TForm_Main::FormCreate() {
 
     Timer_init = d.Timers->CreateTimer([this] { Timer_initTimer(); });
     Timer_FTDIUpdate = d.Timers->CreateTimer([this] { Timer_FTDIUpdateTimer(); });
-    Timer_KyvoClock = d.Timers->CreateTimer([this] { Timer_KyvoClockTimer(); });
-    Timer_StateCnt = d.Timers->CreateTimer([this] { Timer_StateCntTimer(); });
-    Timer_TimeOut = d.Timers->CreateTimer([this] { Timer_TimeOutTimer(); });
-    Timer_WaitAfterClock = d.Timers->CreateTimer([this] { Timer_WaitAfterClockTimer(); });
-    Timer_StateCnt->Start(1000);
 
-    EnableDeviceActions(false, false);
+    EnableDeviceActions(false);
     view.SetEnabled(EControl::Menu_SaveFile, false);
     view.SetEnabled(EControl::Button_Save, false);
     for (EControl c : {EControl::Button_QCMeasure, EControl::Button_Save, EControl::Button_Menu,
@@ -200,33 +169,36 @@ void TForm_Main::FormCreate() {
         view.SetVisible(c, false);
     view.SetEnabled(EControl::Button_QCMeasure, false);
 
-    timeOutForGetTime = d.ProgSettings->GetInt("KyvoCommunication", "getTimeTimeOut", 1000);
-    autoDisconnectOnTimeError =
+    TSessionSettings& ss = session_->Settings();
+    ss.Baud = KyvoBaudRate;
+    ss.CableIdOnly = ShowCableIDOnly;
+    ss.ClockTimeOutMs = d.ProgSettings->GetInt("KyvoCommunication", "getTimeTimeOut", 1000);
+    ss.DisconnectOnClockTimeOut =
         d.ProgSettings->GetBool("KyvoCommunication", "disconnectOnTimeError", true);
     autoConnect = d.UserSettings->GetBool("KyvoCommunication", "autoConnect", true);
     view.SetChecked(EControl::Menu_AutoConnect, autoConnect);
     ShutDownOnClose = d.UserSettings->GetBool("KyvoCommunication", "ShutDownOnClose", false);
     view.SetChecked(EControl::Menu_ShutDownOnClose, ShutDownOnClose);
     {
-        const std::string b =
-            upperCaseAscii(d.UserSettings->GetText("Setup", "AddDataBehaviour", "Ask"));
-        AddDataBehaviour = b == "OVERWRITE" ? AlwaysOverwrite : b == "ADD" ? AlwaysAdd : AlwaysAsk;
-        view.SetChecked(EControl::Menu_OverWriteExisting, AddDataBehaviour == AlwaysOverwrite);
-        view.SetChecked(EControl::Menu_AddToExisting, AddDataBehaviour == AlwaysAdd);
-        view.SetChecked(EControl::Menu_AlwaysAsk, AddDataBehaviour == AlwaysAsk);
+        const EAddDataBehaviour behaviour =
+            ParseAddDataBehaviour(d.UserSettings->GetText("Setup", "AddDataBehaviour", "Ask"));
+        session_->UseAddDataBehaviour(behaviour);
+        view.SetChecked(EControl::Menu_OverWriteExisting, behaviour == AlwaysOverwrite);
+        view.SetChecked(EControl::Menu_AddToExisting, behaviour == AlwaysAdd);
+        view.SetChecked(EControl::Menu_AlwaysAsk, behaviour == AlwaysAsk);
     }
     LoadLastSavedOnStart = d.UserSettings->GetBool("Setup", "LoadLastSavedOnStart", false);
     view.SetChecked(EControl::Menu_LoadLastSavedOnStart, LoadLastSavedOnStart);
     view.SetProgressVisible(false);
 
-    DisableButtonOnConnect = d.UserSettings->GetBool("Setup", "DisableKyvoButtonOnConnect", false);
-    ClosingForm = false;
-    DelayedUserAction = actNone;
+    ss.LockDeviceButton = d.UserSettings->GetBool("Setup", "DisableKyvoButtonOnConnect", false);
+    ss.AutoConnect = autoConnect;
+    ss.ShutDownOnClose = ShutDownOnClose;
 
     Constructed = true;
     Timer_init->Start(150);
     ApplyLanguageTexts();
-    EnterState(stDisconnected);
+    session_->Start();
 }
 
 void TForm_Main::Timer_initTimer() {
@@ -265,28 +237,20 @@ bool TForm_Main::FormCloseQuery() {
     }
     // Whatever the answer, a locked device button is released first; its
     // acknowledge closes the window again, which asks again.
-    if (d.Link->IsOpen() && ButtonLockApplies() && !ClosingForm) {
-        ClosingForm = true;
-        EnterState(stClosing);
-        Kyvo->setButtonControl(false);
-        return false;
-    }
+    if (!session_->PrepareClose()) return false;
     return allow;
 }
 
 void TForm_Main::FormClose() {
-    if (d.Link->IsOpen() && ShutDownOnClose) Kyvo->sendString("shutdown\r");
+    session_->Close();
 }
 
 void TForm_Main::FormDestroy() {
     if (!Constructed) return;
     Timer_FTDIUpdate->Stop();
-    Timer_StateCnt->Stop();
-    Timer_KyvoClock->Stop();
-    Timer_TimeOut->Stop();
     Timer_init->Stop();
-    Timer_WaitAfterClock->Stop();
-    if (d.Link->IsOpen()) StartDisconnect(ESource::MainWindow, true);
+    session_->Stop();
+    if (d.Link->IsOpen()) session_->Disconnect(false);
     const TWindowGeometry g = view.Geometry();
     d.UserSettings->SetInt("Setup", "WindowState", g.WindowState);
     d.UserSettings->SetInt("Setup", "Left", g.Left);
@@ -296,8 +260,7 @@ void TForm_Main::FormDestroy() {
     ClearMeasureList();
     Constructed = false;
     view.HideEvaluationInfo();
-    d.Link->OnReceive = nullptr;
-    d.Link->OnError = nullptr;
+    session_->Stop();
 }
 
 // ---------------------------------------------------------------------------
@@ -326,7 +289,7 @@ void TForm_Main::ApplyLanguageTexts() {
     view.SetText(EControl::Button_TimerMeasure, Lang(LE_TimerMeasure));
     hint(EControl::Button_TimerMeasure, LE_HintTimerMeasure);
     view.SetText(EControl::Button_ReadData, Lang(LE_ReadDataFromKyvo));
-    if (CombineMeasurements != ECombineMeasurements::SingleOnly)
+    if (session_->CombineMode() != ECombineMeasurements::SingleOnly)
         view.SetText(EControl::CB_CombineMeasurements, Lang(LE_CombineMeasurements));
     view.SetText(EControl::Menu_Main, Lang(LE_Menu));
     view.SetText(EControl::Menu_Setup, Lang(LE_Setup));
@@ -366,8 +329,8 @@ void TForm_Main::ApplyLanguageTexts() {
 std::string TForm_Main::MainCaption() const {
     std::string caption;
     if (d.Link->IsOpen())
-        caption = Lang(LE_ConnectedTo) + "  " + CurrOpenedDevice + " @ " +
-                  std::to_string(KyvoBaudRate) + " " + Lang(LE_Baud) + " - " + VERSION_STRING;
+        caption = Lang(LE_ConnectedTo) + "  " + session_->OpenedDevice() + " @ " +
+                  std::to_string(session_->Baud()) + " " + Lang(LE_Baud) + " - " + VERSION_STRING;
     else
         caption = appName + " - " + VERSION_STRING;
     if (!ListFile.empty()) {
@@ -382,12 +345,10 @@ std::string TForm_Main::MainCaption() const {
 // Message boxes
 
 void TForm_Main::RunPaused(const std::function<void()>& dialog) {
-    const bool clockWasOn = Timer_KyvoClock && Timer_KyvoClock->IsActive();
-    if (Timer_StateCnt) Timer_StateCnt->Stop();
-    if (Timer_KyvoClock) Timer_KyvoClock->Stop();
-    dialog();
-    if (clockWasOn && Timer_KyvoClock) Timer_KyvoClock->Start(1000);
-    if (Timer_StateCnt) Timer_StateCnt->Start(1000);
+    if (session_)
+        session_->RunPaused(dialog);
+    else
+        dialog();
 }
 
 EModalResult TForm_Main::ShowOwnMessage(const std::string& text, const std::string& caption,
@@ -417,13 +378,17 @@ EModalResult TForm_Main::ShowOwnMessage(const std::string& text, const std::stri
     return r;
 }
 
-void TForm_Main::ShowMessageKeepState(const std::string& text, const std::string& caption,
-                                      std::uint8_t s) {
-    EnterState(stMessage);
-    Timer_StateCnt->Stop();
-    ShowOwnMessage(text, caption, EMsgStyle::OK);
-    EnterState(s);
-    Timer_StateCnt->Start(1000);
+// The session pauses its timers around both.
+void TForm_Main::Error(const TSessionError& e) {
+    TMessageButtons b;
+    b.OK = Lang(LE_OK);
+    view.ShowMessageBox(e.Text, e.Caption, EMsgStyle::OK, b);
+}
+
+void TForm_Main::Notice(ENotice, const std::string& text) {
+    TMessageButtons b;
+    b.OK = Lang(LE_OK);
+    view.ShowMessageBox(text, "", EMsgStyle::OK, b);
 }
 
 }  // namespace kyvo

@@ -1,10 +1,8 @@
-// The main window's logic without its pixels: start-up and shutdown, the
-// connection state machine, identification, reading stored data, the
-// measurement flow, the clock, formatting and error reporting. It owns the
-// protocol object, the memory mirror, the sequencers and the measurement
-// list; it shows and asks everything through IMainView and is driven by the
-// front end's handlers below, the timers and the device link's events, all
-// on the main thread.
+// The main window's logic without its pixels: the presenter of the device
+// session. It turns the window's handlers into session operations and the
+// session's events into what IMainView shows and asks; it owns the port
+// list, the measurement list and its edits, the settings and start-up and
+// shutdown. Everything runs on the main thread.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +14,7 @@
 
 #include "app/AppServices.h"
 #include "app/DeviceLink.h"
+#include "app/DeviceSession.h"
 #include "app/Platform.h"
 #include "app/View.h"
 #include "files/SettingsEnums.h"
@@ -29,51 +28,6 @@
 #include "testdata/TestResults.h"
 
 namespace kyvo {
-
-// State codes of the connection state machine.
-enum TStateCode : std::uint8_t {
-    stReady = 0,
-    stReceiving = 2,
-    stIdentifying = 5,
-    stFormatting = 7,
-    stEvaluating = 8,
-    stWaitConnect = 12,
-    stProbe = 13,
-    stWaitFirmware = 14,
-    stWaitClock = 15,
-    stDisconnected = 16,
-    stWaitSerial = 17,
-    stMessage = 18,
-    stInfo = 19,
-    stBusy = 20,
-    stClosing = 21,
-    stDisconnecting = 22,
-};
-
-struct TState {
-    std::uint8_t Current = stDisconnected;
-    std::int32_t ActiveCount = 0;
-};
-
-enum eUserAction : std::uint8_t {
-    actNone,
-    actReadData,
-    actInstantMeasure,
-    actTimerMeasure,
-    actFormatDB,
-    actQCMeasure,
-    actEvaluate,
-    actCapture,
-    actCaptureWhite,
-    actWriteRFID,
-    actReadRFID,
-    actWriteContinuous,
-    actGetRFIDInfo,
-    actAddPermToKyvo,
-    actReadConfig,
-    actDeleteKyvoCfgs,
-    actWriteConfig,
-};
 
 // Who started a connect or disconnect.
 enum class ESource { MainWindow, Button_Open };
@@ -114,10 +68,10 @@ struct TMainDeps {
     const ICollation* Collation = nullptr;  // sorting; the std fallback when null
 };
 
-class TForm_Main {
+class TForm_Main : private ISessionEvents {
   public:
     explicit TForm_Main(const TMainDeps& deps);
-    ~TForm_Main();
+    ~TForm_Main() override;
     TForm_Main(const TForm_Main&) = delete;
     TForm_Main& operator=(const TForm_Main&) = delete;
 
@@ -164,28 +118,28 @@ class TForm_Main {
 
     // For scripted front ends: the source and combining of the next
     // measurements, without touching the user settings.
-    void UseTestSource(ETestSource source) { CurrentTestSource = source; }
-    void UseCombining(bool on) {
-        CombineMeasurements = on ? ECombineMeasurements::Combine : ECombineMeasurements::SingleOnly;
-    }
-    void UseAddDataBehaviour(EAddDataBehaviour b) { AddDataBehaviour = b; }
+    void UseTestSource(ETestSource source) { session_->UseTestSource(source); }
+    void UseCombining(bool on) { session_->UseCombining(on); }
+    void UseAddDataBehaviour(EAddDataBehaviour b) { session_->UseAddDataBehaviour(b); }
 
     // --- queries for the front ends ---------------------------------------
-    const TState& State() const { return State_; }
+    // The device session (present from FormCreate to FormDestroy).
+    TDeviceSession& Session() { return *session_; }
+    const TState& State() const;
     bool Initialized() const { return initialized; }
-    bool KyvoAcknowledgedFlag() const { return KyvoAcknowledged; }
-    const TEEPROMMap& EEPROM() const { return EEPROMMap; }
-    const std::string& FirmwareText() const { return FWString; }
-    const std::string& SerialText() const { return SNString; }
+    bool KyvoAcknowledgedFlag() const { return session_ && session_->Acknowledged(); }
+    const TEEPROMMap& EEPROM() const { return session_->EEPROM(); }
+    const std::string& FirmwareText() const { return session_->FirmwareText(); }
+    const std::string& SerialText() const { return session_->SerialText(); }
     const std::string& AppName() const { return appName; }
     const std::string& VersionString() const { return VERSION_STRING; }
-    const tByteBuffer& ResultCfgData() const { return ResultCfgBuffer; }
-    const tByteBuffer& ResultData() const { return ResultBuffer; }
-    const TLocalDateTime& LastDeviceClock() const { return lastDeviceClock; }
-    bool LastDeviceClockValid() const { return lastDeviceClockValid; }
-    ECombineMeasurements CombineMode() const { return CombineMeasurements; }
+    const tByteBuffer& ResultCfgData() const { return session_->ResultCfgData(); }
+    const tByteBuffer& ResultData() const { return session_->ResultData(); }
+    const TLocalDateTime& LastDeviceClock() const { return session_->LastDeviceClock(); }
+    bool LastDeviceClockValid() const { return session_->LastDeviceClockValid(); }
+    ECombineMeasurements CombineMode() const { return session_->CombineMode(); }
     // A user action waits for the end of a clock request.
-    bool ActionPending() const { return DelayedUserAction != actNone; }
+    bool ActionPending() const { return session_ && session_->ActionPending(); }
     std::string Lang(const TLangEntry& e) const;
 
     // Raised after a stored-data read has delivered both rings and the list
@@ -212,7 +166,6 @@ class TForm_Main {
     // destroys data).
     EModalResult ShowOwnMessage(const std::string& text, const std::string& caption,
                                 EMsgStyle style, bool defaultNo = false);
-    void ShowMessageKeepState(const std::string& text, const std::string& caption, std::uint8_t s);
     // Runs a modal dialog of the front end with the clock poll and the state
     // counter paused, as every message box is.
     void RunPaused(const std::function<void()>& dialog);
@@ -224,29 +177,66 @@ class TForm_Main {
     void MarkListEdited() { ListEdited = true; }
     bool ListHasUnsavedEdits() const { return ListEdited && !MeasureList.empty(); }
 
-  private:
-    friend struct TMainTestAccess;
+    // --- edits of the measurement list (the window's list menus) ----------
+    // Sorts the list by mode; measurements read or measured later join it
+    // in that order.
+    void SortMeasureList(ESortType mode);
+    // Deletes the measurements at these rows (any order; rows beyond the
+    // list are ignored). Returns how many went.
+    std::size_t DeleteMeasurements(std::vector<int> rows);
+    // Deletes every measurement.
+    void DeleteAllMeasurements();
+    // The comment of the measurement at row; false when row is not in the
+    // list or the comment is unchanged.
+    bool SetMeasurementComment(std::size_t row, const std::string& text);
+    // Where the window shows the line image; kept in the user settings.
+    EImagePos ImagePosition() const { return imagePosition_; }
+    void SetImagePosition(EImagePos pos);
+    // How the list is sorted (the front end's fastest way); unset: by
+    // SortByMode with the collation.
+    std::function<void(ESortType, TMeasureList&)> SortList;
 
-    // state machine
-    void EnterState(std::uint8_t s);
-    void ArmTimeOut(int ms);
-    bool CheckNotBusy(std::uint8_t s);
-    int StateTimeOut(std::uint8_t s) const;
-    const TLangEntry& StateText(std::uint8_t s) const;
-    void EnableDeviceActions(bool enable, bool useCapabilities);
-    void EnableClock();
-    void ProbeAfterTimeOut(const std::string& message, const std::string& caption);
-    bool DelayIfClockPending(eUserAction action);
+  private:
+    // --- session events ---------------------------------------------------
+    void StateEntered(std::uint8_t state) override;
+    void ReadPhase(EReadStep step) override;
+    void ProgressShown(bool visible) override { view.SetProgressVisible(visible); }
+    void ProgressRange(int max) override { view.SetProgressMax(max); }
+    void ProgressAt(int position) override { view.SetProgressPosition(position); }
+    void Connected() override;
+    void Disconnected() override;
+    void IdentityShown(const std::string& firmware, const std::string& serial) override;
+    void DeviceActionsChanged(const TDeviceActions& a) override;
+    void ClockAvailable() override;
+    void ClockRead(const TLocalDateTime& device, bool valid, const TLocalDateTime& now) override;
+    bool ClockPollHeld() override { return view.PickerHasFocus(); }
+    void CloseAllowed() override { view.RequestClose(); }
+    void Prompt(const std::string& text) override { view.ShowEvaluationInfo(text); }
+    void PromptEnded() override { view.HideEvaluationInfo(); }
+    void CombiningChangeable(bool c) override {
+        view.SetEnabled(EControl::CB_CombineMeasurements, c);
+    }
+    void Error(const TSessionError& e) override;
+    void Notice(ENotice n, const std::string& text) override;
+    EAddDecision AskAddOrOverwrite() override;
+    bool AskCombine() override;
+    std::optional<EConfigSource> AskConfigSource() override;
+    std::optional<std::string> ChooseConfigFile(const std::string& startFolder) override;
+    std::optional<int> ChooseStoredConfiguration(const std::vector<std::string>& items) override;
+    bool ConfirmTagPlaced() override;
+    bool ConfirmFormat() override;
+    void ReleaseListSelection() override;
+    void ClearList() override { ClearMeasureList(); }
+    void StoredDataRead(const TStorageBuildResult& r) override;
+    void MeasurementAdded(const TMeasureSet& set) override;
+    void ActivityEnded(EActivity a, EOutcome o) override;
+
+    void EnableDeviceActions(bool enable);
 
     // connection
     void RefreshDeviceList();
     void OpenConnection(ESource source);
-    void StartDisconnect(ESource source, bool releaseAllowed);
-    void CloseConnection();
     std::string MainCaption() const;
-    bool ButtonLockApplies() const;
-    // Says why the port named name did not open (a connection the user asked for).
-    void ReportOpenFailure(const std::string& name);
     // The port box of COM mode after its list was refilled: what the user
     // typed stays; else the last port path, the numbered port or the first.
     void SelectComPort(int remembered, const std::string& typed);
@@ -254,54 +244,12 @@ class TForm_Main {
     // timers
     void Timer_initTimer();
     void Timer_FTDIUpdateTimer();
-    void Timer_KyvoClockTimer();
-    void Timer_StateCntTimer();
-    void Timer_TimeOutTimer();
-    void Timer_WaitAfterClockTimer();
-
-    // device events
-    void HandleReceivedBytes();
-    void HandleSerialError(ELinkError kind);
-    void HandleAcknowledge();
-    void HandleFirmwareVersion(const tFirmwareVersion& fw);
-    void HandleSerial(const tSerial& sn);
-    void HandleCommunicationError(std::uint8_t code);
-    void HandleKyvoError(std::uint8_t code);
-    void HandleUnknownCommand();
-    void HandleDeviceBusy(std::uint32_t ms);
-    void HandleDateTime(tDateTime dateTime, bool valid);
-    void HandleWriteSuccess();
-    void HandleRFIDStatus(std::uint8_t code, std::int32_t userDataSize);
-    void HandlePrompt(const std::string& text);
-    void HandleImageTransferStart(std::uint16_t width);
-    void HandleImageData(eColorMode mode, const tByteBuffer& data);
-
-    // memory transfer driving
-    void StartReadStep(EReadStep step);
-    void RequestNextReadBlock();
-    bool CollectReadBlock(const tByteBuffer& bytes);
-    void HandleDataRead(tByteBuffer& bytes);
-    void StartWriteStep(EWriteStep step, const tByteBuffer& content, bool savePermanent);
-    bool SendNextWritePackage();
-    void WriteConfigBytesToDevice(const tByteBuffer& config, std::uint32_t target,
-                                  bool savePermanent);
 
     // flows
-    void Button_MeasureClick(EControl button);
-    bool AskAboutPresentList();
     void LoadResultFile(const std::string& path);
     void SaveAsConfigured();
     bool SaveList(int mode);
     std::string DefaultResultFolder() const;
-    void BuildMeasureSetsFromStorage();
-    void ChooseStoredConfiguration(const tByteBuffer& list);
-    void HandleConfigurationRead(EReadStep step, const tByteBuffer& bytes);
-    void HandleMeasurementRecord(const tByteBuffer& bytes);
-    void AddNewMeasureSet();
-    void WriteTestConfigToDevice(TTestConfig& cfg, std::uint32_t target, bool savePermanent);
-    bool ShowConfigMessage(std::uint8_t parseResult);
-    TDeviceIdentity DeviceIdentity() const;
-    TextLookup Texts() const;
     // The language texts result rows carry (validity, "Not a number",
     // "Infinite") follow a change of language: a row text equal to the
     // entry's text in the language before, or to its built-in text, takes
@@ -314,20 +262,13 @@ class TForm_Main {
 
     TMainDeps d;
     IMainView& view;
+    std::unique_ptr<TDeviceSession> session_;
 
-    std::unique_ptr<tKyvoCommand> Kyvo;
-    TEEPROMMap EEPROMMap;
-    TDataRead ReadKyvoDataHelper;
-    TDataWrite WriteKyvoDataHelper;
+    std::unique_ptr<ITimer> Timer_init, Timer_FTDIUpdate;
 
-    std::unique_ptr<ITimer> Timer_init, Timer_FTDIUpdate, Timer_KyvoClock, Timer_StateCnt,
-        Timer_TimeOut, Timer_WaitAfterClock;
-
-    TState State_;
     bool preventStart = false;
     bool Constructed = false;
     bool initialized = false;
-    bool ClosingForm = false;
     bool SaveOnExit = false;
     bool PromptSave = false;
     bool AutoSave = false;
@@ -335,55 +276,22 @@ class TForm_Main {
     std::string VERSION_STRING;
     std::string appName;
 
-    bool KyvoAcknowledged = false;
     bool autoConnect = true;
-    bool manualConnect = false;
     bool ShutDownOnClose = false;
-    bool DisableButtonOnConnect = false;
-    bool identificationComplete = false;
     bool ShowCableIDOnly = false;
-    std::string errorMsg, errorCaption;
-    int timeOutForGetTime = 1000;
-    bool autoDisconnectOnTimeError = true;
     int KyvoBaudRate = 38400;
-    std::string CurrOpenedDevice;
-    std::string FWString, SNString;
-    eUserAction DelayedUserAction = actNone;
     std::vector<std::string> AvailableCOMPorts;
-    std::vector<int> ftdiItemIndex;  // device-list index of each FTDI box item
-    std::vector<std::string> ftdiItemText;
-    // Device paths of the serial ports listed after the cables in the FTDI box.
-    std::vector<std::string> ftdiItemPath;
-    // The open port is a serial port opened by name (its time-outs are those
-    // of COM mode, whatever the mode).
-    bool serialPortOpened = false;
+    // The ports of the FTDI box, item by item (cables, then serial ports).
+    std::vector<TPortEntry> ftdiPorts;
     bool LoadLastSavedOnStart = false;
     bool ListEdited = false;
-    std::string ConfigFileDir;  // start of the configuration dialog once used
+    EImagePos imagePosition_ = SRight;
+    void SortByPresentMode();
 
-    EAddDataBehaviour AddDataBehaviour = AlwaysAsk;
-    ETestSource CurrentTestSource = TSSelect;
-    ECombineMeasurements CombineMeasurements = ECombineMeasurements::SingleOnly;
-    bool IsTimerMeasure = false;
-    bool TryRFIDAgain = false;
-    bool abortRequested = false;        // abortEvaluation sent in this measurement
     std::vector<std::string> rowTexts;  // texts of the row entries when last applied
     const TLangEntry* feedbackText = nullptr;
     std::vector<std::string> feedbackValues;
-
-    tByteBuffer ResultCfgBuffer;
-    tByteBuffer ResultBuffer;
-    int progressPosition = 0;
-    bool countProgress = true;  // false while a read's pointer blocks arrive
-
-    TLocalDateTime lastDeviceClock;
-    bool lastDeviceClockValid = false;
-
-    std::vector<TKyvoResultData> ResultList;  // stored result configurations
-    TTestConfig TestConfig;
-    bool haveTestConfig = false;
-    std::unique_ptr<TMeasureSet> NewMeasureSet;
-    std::uint16_t imageWidth = 0;
+    std::optional<int> storedReadCount;  // the last stored-data read's count, until it ends
 
   public:
     TMeasureList MeasureList;
@@ -405,7 +313,9 @@ class TForm_Main {
     void NoteListLoaded(const std::string& path);
     // Measurements were added, deleted or commented.
     void NoteListChanged();
-    const std::vector<TKyvoResultData>& StoredResultTable() const { return ResultList; }
+    const std::vector<TKyvoResultData>& StoredResultTable() const {
+        return session_->StoredResultTable();
+    }
 };
 
 }  // namespace kyvo

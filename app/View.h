@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "files/SettingsEnums.h"
+
 namespace kyvo {
 
 // The main window's named controls and menu items. A view may ignore the
@@ -143,8 +145,8 @@ struct TInfoDialogTexts {
 struct TWindowGeometry {
     int Left = 0;
     int Top = 0;
-    int Width = 874;
-    int Height = 624;
+    int Width = kDefaultWindowWidth;
+    int Height = kDefaultWindowHeight;
     int WindowState = 0;  // 0 normal, 1 minimised, 2 maximised
 };
 

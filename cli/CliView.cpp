@@ -19,35 +19,23 @@ std::string PlainText(const std::string& text) {
     return out;
 }
 
-void CliView::SetItems(EControl c, const std::vector<std::string>& items) {
-    items_[c] = items;
-    if (c == EControl::ComboBox_FTDIDevice) FtdiItems = items;
+std::optional<EOutcome> CliView::EndOf(EActivity a) const {
+    for (auto it = ends_.rbegin(); it != ends_.rend(); ++it)
+        if (it->Activity == a) return it->Outcome;
+    return std::nullopt;
 }
 
-int CliView::ItemIndex(EControl c) {
-    // The port is the one the options name, never one picked from a list.
-    if (c == EControl::ComboBox_Com) return -1;
-    if (c == EControl::ComboBox_FTDIDevice) return FtdiItem;
-    auto it = index_.find(c);
-    return it == index_.end() ? -1 : it->second;
+void CliView::StateEntered(std::uint8_t state) {
+    if (!Verbose || !Lang) return;
+    const std::string text = Lang(StateText(state));
+    if (!text.empty()) std::cerr << "status: " << text << "\n";
 }
 
-std::string CliView::EditText(EControl c) {
-    if (c == EControl::ComboBox_Com) return PortPath;
-    if (c == EControl::ComboBox_Baud) {
-        if (!Baud.empty()) return Baud;
-        const auto& items = items_[c];
-        const int i = index_.count(c) ? index_[c] : -1;
-        return i >= 0 && i < static_cast<int>(items.size()) ? items[i] : std::string();
-    }
-    return {};
+void CliView::ReadPhase(EReadStep step) {
+    if (Verbose && Lang) std::cerr << "status: " << Lang(ReadPhaseText(step)) << "\n";
 }
 
-void CliView::SetStatusText(int panel, const std::string& text) {
-    if (Verbose && panel == 0 && !text.empty()) std::cerr << "status: " << text << "\n";
-}
-
-void CliView::SetProgressVisible(bool visible) {
+void CliView::ProgressShown(bool visible) {
     if (!visible) EndProgress();
     progressVisible_ = visible;
 }
@@ -57,7 +45,7 @@ void CliView::EndProgress() {
     progressDrawn_ = false;
 }
 
-void CliView::SetProgressPosition(int position) {
+void CliView::ProgressAt(int position) {
     // Only transfers long enough to watch, and only on a terminal.
     if (!progressVisible_ || progressMax_ < 4096 || !isatty(STDERR_FILENO)) return;
     const int width = 40;
@@ -71,45 +59,69 @@ void CliView::SetProgressPosition(int position) {
     progressDrawn_ = true;
 }
 
-EModalResult CliView::ShowMessageBox(const std::string& text, const std::string& caption,
-                                     EMsgStyle style, const TMessageButtons&) {
+void CliView::Error(const TSessionError& e) {
     EndProgress();
-    Messages.push_back({text, caption, style});
-    if (Answer) {
-        if (auto a = Answer(text, style)) return *a;
+    std::string text = PlainText(e.Text);
+    while (!text.empty() && text.front() == '\n') text.erase(0, 1);
+    std::cerr << "kyvo-cli: " << (e.Caption.empty() ? "" : e.Caption + ": ") << text << "\n";
+    ToldTimeOut |= e.Kind == EErrorKind::TimeOut && !text.empty();
+    ToldClosed |= e.ConnectionClosed;
+    if (!FirstError) {
+        switch (e.Kind) {
+            case EErrorKind::TimeOut:
+                FirstError = EOutcome::TimeOut;
+                break;
+            case EErrorKind::Communication:
+                FirstError = EOutcome::Communication;
+                break;
+            case EErrorKind::Device:
+                FirstError = EOutcome::Device;
+                break;
+            case EErrorKind::File:
+                FirstError = EOutcome::File;
+                break;
+            case EErrorKind::Connection:
+                FirstError = EOutcome::Connection;
+                break;
+        }
     }
-    switch (style) {
-        case EMsgStyle::OK:
-            return EModalResult::OK;
-        case EMsgStyle::OKCancel:
-            return EModalResult::OK;
-        case EMsgStyle::YesNo:
-            return EModalResult::No;
-        case EMsgStyle::YesNoCancel:
-            return EModalResult::Cancel;
-    }
-    return EModalResult::Cancel;
 }
 
-EModalResult CliView::ShowConfigList(const std::string&, const std::string&,
-                                     const std::vector<std::string>& items, int& selected) {
+void CliView::Notice(ENotice n, const std::string& text) {
+    EndProgress();
+    switch (n) {
+        case ENotice::DeviceBusy:
+        case ENotice::ConfigsDiffer:
+            std::cerr << "kyvo-cli: " << PlainText(text) << "\n";
+            break;
+        case ENotice::Formatted:
+        case ENotice::DatabaseEmpty:
+        case ENotice::AbortedByUser:
+            break;  // the command says what it did
+    }
+}
+
+std::optional<std::string> CliView::ChooseConfigFile(const std::string&) {
+    auto path = ConfigFile;
+    ConfigFile.reset();  // a rejected file is not offered again
+    return path;
+}
+
+std::optional<int> CliView::ChooseStoredConfiguration(const std::vector<std::string>& items) {
     StoredConfigItems = items;
+    StoredConfigAsked = true;
     if (!StoredConfig || *StoredConfig < 0 || *StoredConfig >= static_cast<int>(items.size()))
-        return EModalResult::Cancel;
-    selected = *StoredConfig;
-    return EModalResult::OK;
+        return std::nullopt;
+    return *StoredConfig;
 }
 
-std::optional<std::string> CliView::ShowFileDialog(const TFileDialogRequest& request) {
-    if (request.Kind == EFileDialog::OpenConfig && ConfigFile) {
-        auto path = ConfigFile;
-        ConfigFile.reset();  // a rejected file is not offered again
-        return path;
-    }
-    return std::nullopt;
+bool CliView::ConfirmTagPlaced() {
+    EndProgress();
+    if (Lang) std::cout << "device: " << PlainText(Lang(LE_PlaceOverTestCardWithTag)) << std::endl;
+    return true;
 }
 
-void CliView::ShowEvaluationInfo(const std::string& text) {
+void CliView::Prompt(const std::string& text) {
     if (text == lastPrompt_) return;
     lastPrompt_ = text;
     EndProgress();

@@ -1,103 +1,72 @@
-// The main window as a scripted command-line program sees it: questions are
-// answered from the options, prompts and messages are printed, a long
-// transfer draws a progress bar on a terminal.
+// The device session as a scripted command-line program presents it:
+// questions are answered from the options, prompts and errors are printed,
+// a long transfer draws a progress bar on a terminal, and every activity's
+// end is kept with its outcome.
 #pragma once
 
 #include <cstdio>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "app/View.h"
+#include "app/DeviceSession.h"
 
 namespace kyvo::cli {
 
-// What a message shown by the controller means for the exit status.
-struct TCliMessage {
-    std::string Text;
-    std::string Caption;
-    EMsgStyle Style;
-};
-
-class CliView final : public IMainView {
+class CliView final : public ISessionEvents {
   public:
     // Answers, set by the command.
-    std::string PortPath;                   // typed into the COM port box
-    std::string Baud;                       // empty: the preset of the baud box
-    int FtdiItem = -1;                      // item of the FTDI device box
-    std::optional<std::string> ConfigFile;  // answer of the configuration file dialog (once)
+    std::optional<std::string> ConfigFile;  // the configuration file (offered once)
     std::optional<int> StoredConfig;        // 0-based choice in the stored list
     bool YesToFormat = false;
     bool YesToCombine = false;
     bool Verbose = false;
-    // Called for every question; returns the answer or none for the default.
-    std::function<std::optional<EModalResult>(const std::string& text, EMsgStyle style)> Answer;
+    std::function<std::string(const TLangEntry&)> Lang;
 
-    std::vector<TCliMessage> Messages;
+    // What happened.
     std::vector<std::string> StoredConfigItems;
-    std::vector<std::string> FtdiItems;
-    int CloseRequests = 0;
-    TLocalDateTime Picker;
+    bool StoredConfigAsked = false;
+    bool ToldTimeOut = false;     // an error of kind time-out was printed
+    bool ToldClosed = false;      // a printed error said the connection was closed
+    std::optional<EOutcome> FirstError;  // the outcome of the first error printed
+    int CloseAllowedCount = 0;
+    int MeasurementsAdded = 0;
+    std::optional<TStorageBuildResult> StoredRead;
 
-    void SetText(EControl, const std::string&) override {}
-    void SetHint(EControl, const std::string&) override {}
-    void SetEnabled(EControl c, bool e) override { enabled_[c] = e; }
-    void SetVisible(EControl, bool) override {}
-    void SetChecked(EControl, bool) override {}
-    void SetItems(EControl c, const std::vector<std::string>& items) override;
-    void SetItemIndex(EControl c, int index) override { index_[c] = index; }
-    int ItemIndex(EControl c) override;
-    std::string EditText(EControl c) override;
-    void SetCaption(const std::string&) override {}
-    void SetWindowIcon(const std::string&) override {}
-    void RequestClose() override { ++CloseRequests; }
-    bool IsApplicationActive() override { return false; }
-    TWindowGeometry Geometry() override { return {}; }
-    void SetGeometry(const TWindowGeometry&) override {}
-    void SetLanguageMenu(const std::vector<std::string>&, int) override {}
-    void SetStatusText(int panel, const std::string& text) override;
-    void SetProgressVisible(bool visible) override;
-    void SetProgressMax(int max) override { progressMax_ = max; }
-    void SetProgressPosition(int position) override;
-    void SetListCount(EList, int) override {}
-    void RepaintList(EList) override {}
-    int SelectedCount(EList) override { return 0; }
-    void ClearSelection(EList) override {}
-    void SelectMeasurement(int) override {}
-    void SetPickerDateTime(const TLocalDateTime& t) override { Picker = t; }
-    TLocalDateTime PickerDateTime() override { return Picker; }
-    bool PickerHasFocus() override { return false; }
-    void ClearPickerFocus() override {}
-    void SetPanelColour(EControl, EPanelColour) override {}
-    EModalResult ShowMessageBox(const std::string& text, const std::string& caption,
-                                EMsgStyle style, const TMessageButtons& buttons) override;
-    EModalResult ShowInputQuery(const std::string&, const std::string&, std::string&,
-                                const std::string&, const std::string&) override {
-        return EModalResult::Cancel;
-    }
-    EModalResult ShowSelect(const std::string&, const std::string&, const std::vector<std::string>&,
-                            int&, const std::string&, const std::string&) override {
-        return EModalResult::Cancel;  // the command fixes the source beforehand
-    }
-    EModalResult ShowConfigList(const std::string& caption, const std::string& okText,
-                                const std::vector<std::string>& items, int& selected) override;
-    void ShowInfoDialog(const TInfoDialogTexts&) override {}
-    std::optional<std::string> ShowFileDialog(const TFileDialogRequest& request) override;
-    void ShowEvaluationInfo(const std::string& text) override;
-    void HideEvaluationInfo() override {}
+    // The end of the last activity of this kind, if it ended.
+    std::optional<EOutcome> EndOf(EActivity a) const;
+    // Forgets the ends heard so far.
+    void ForgetEnds() { ends_.clear(); }
 
-    bool IsEnabled(EControl c) const {
-        auto it = enabled_.find(c);
-        return it != enabled_.end() && it->second;
-    }
+    void StateEntered(std::uint8_t state) override;
+    void ReadPhase(EReadStep step) override;
+    void ProgressShown(bool visible) override;
+    void ProgressRange(int max) override { progressMax_ = max; }
+    void ProgressAt(int position) override;
+    void CloseAllowed() override { ++CloseAllowedCount; }
+    void Prompt(const std::string& text) override;
+    void Error(const TSessionError& e) override;
+    void Notice(ENotice n, const std::string& text) override;
+    EAddDecision AskAddOrOverwrite() override { return EAddDecision::Add; }
+    bool AskCombine() override { return YesToCombine; }
+    std::optional<EConfigSource> AskConfigSource() override { return std::nullopt; }
+    std::optional<std::string> ChooseConfigFile(const std::string& startFolder) override;
+    std::optional<int> ChooseStoredConfiguration(const std::vector<std::string>& items) override;
+    bool ConfirmTagPlaced() override;
+    bool ConfirmFormat() override { return YesToFormat; }
+    void StoredDataRead(const TStorageBuildResult& r) override { StoredRead = r; }
+    void MeasurementAdded(const TMeasureSet&) override { ++MeasurementsAdded; }
+    void ActivityEnded(EActivity a, EOutcome o) override { ends_.push_back({a, o}); }
+
     void EndProgress();
 
   private:
-    std::map<EControl, bool> enabled_;
-    std::map<EControl, int> index_;
-    std::map<EControl, std::vector<std::string>> items_;
+    struct End {
+        EActivity Activity;
+        EOutcome Outcome;
+    };
+    std::vector<End> ends_;
     std::string lastPrompt_;
     bool progressVisible_ = false;
     bool progressDrawn_ = false;

@@ -7,12 +7,9 @@
 #include <cstdint>
 #include <string_view>
 
-namespace kyvo {
+#include "testdata/ResultTexts.h"
 
-struct TLangEntry {
-    std::uint32_t ID;
-    std::string_view Def;
-};
+namespace kyvo {
 
 // Looked up like the others but never learned into the language file: states
 // without a status text show it.
@@ -57,7 +54,6 @@ inline constexpr TLangEntry LE_DeleteEntry{122, "Delete entry"};
 inline constexpr TLangEntry LE_FormatKyvoDatabase{124, "Format kyvo database"};
 inline constexpr TLangEntry LE_AutoConnect{130, "Auto connect"};
 inline constexpr TLangEntry LE_SetSystemTime{131, "Set system time"};
-inline constexpr TLangEntry LE_NotANumber{134, "Not a number"};
 inline constexpr TLangEntry LE_ShutdownOnDisconnect{150, "Shutdown kyvo on disconnect"};
 inline constexpr TLangEntry LE_SetImagePosition{151, "Set image position"};
 inline constexpr TLangEntry LE_Left{152, "Left"};
@@ -74,9 +70,6 @@ inline constexpr TLangEntry LE_TimerMeasure{184, "Timer measure"};
 inline constexpr TLangEntry LE_DeleteMeasurementList{190, "Delete measurement list"};
 inline constexpr TLangEntry LE_ListOfConfigurations{200, "List of configurations"};
 inline constexpr TLangEntry LE_Validity{202, "Validity"};
-inline constexpr TLangEntry LE_Valid{203, "Valid"};
-inline constexpr TLangEntry LE_Invalid{204, "Invalid"};
-inline constexpr TLangEntry LE_KyvoExpired{205, "Kyvo expired"};
 inline constexpr TLangEntry LE_LoadFromFile{222, "Load from file"};
 inline constexpr TLangEntry LE_LoadThroughDevice{223, "Load through device"};
 inline constexpr TLangEntry LE_SelectSource{224, "Select source"};
@@ -98,7 +91,6 @@ inline constexpr TLangEntry LE_Kyvo{261, "Kyvo"};
 inline constexpr TLangEntry LE_LocalFileSystem{262, "Local file system"};
 inline constexpr TLangEntry LE_SelectOnStartOfMeasurement{263, "Select on start of measurement"};
 inline constexpr TLangEntry LE_CombineMeasurements{265, "Combine measurements"};
-inline constexpr TLangEntry LE_Infinite{274, "Infinite"};
 inline constexpr TLangEntry LE_Ready{500, "Ready"};
 inline constexpr TLangEntry LE_ConnectionFailed{501, "Connection failed"};
 inline constexpr TLangEntry LE_WaitingForDeviceTimeOut{502, "Waiting for device: time out."};

@@ -60,6 +60,15 @@ ETestSource ParseTestSource(std::string_view word) {
     return TSSelect;
 }
 
+EParity ParseParity(std::string_view word) {
+    const std::string w = upperCaseAscii(word);
+    if (w == "EVEN") return ParityEven;
+    if (w == "ODD") return ParityOdd;
+    if (w == "MARK") return ParityMark;
+    if (w == "SPACE") return ParitySpace;
+    return ParityNone;
+}
+
 EAddDataBehaviour ParseAddDataBehaviour(std::string_view word) {
     const std::string w = upperCaseAscii(word);
     if (w == "OVERWRITE") return AlwaysOverwrite;
@@ -134,19 +143,10 @@ TProgramSettings ReadProgramSettings(TConfigFile& prog) {
     s.Icon = prog.GetVal("Application", "icon");
 
     s.DataBits = prog.GetVal(kCom, "bits", 8);
-    const std::string parity = upperCaseAscii(prog.GetVal(kCom, "parity", "none"));
-    if (parity == "EVEN") {
-        s.Parity = ParityEven;
-    } else if (parity == "ODD") {
-        s.Parity = ParityOdd;
-    } else if (parity == "MARK") {
-        s.Parity = ParityMark;
-    } else if (parity == "SPACE") {
-        s.Parity = ParitySpace;
-    } else {
-        s.Parity = ParityNone;
-        if (parity != "NONE") prog.SetVal(kCom, "parity", "none");
-    }
+    const std::string parity = prog.GetVal(kCom, "parity", "none");
+    s.Parity = ParseParity(parity);
+    if (s.Parity == ParityNone && upperCaseAscii(parity) != "NONE")
+        prog.SetVal(kCom, "parity", "none");
     bool stopBitsOk = false;
     s.StopBits = ParseStopBits(prog.GetVal(kCom, "stopBits", "1"), stopBitsOk);
     if (!stopBitsOk) prog.SetVal(kCom, "stopBits", "1");
@@ -175,20 +175,27 @@ std::string ReadLanguageName(TConfigFile& user) {
     return user.GetVal(kSetup, "Language", "English");
 }
 
-TStoredWindowGeometry ReadWindowGeometry(TConfigFile& user, const TScreenGeometry& screen) {
+TStoredWindowGeometry PlaceWindowGeometry(const TSetupReader& read, const TScreenGeometry& screen) {
     TStoredWindowGeometry g;
-    g.Left = user.GetVal(kSetup, "Left", static_cast<std::int32_t>((screen.ScreenWidth - 874) / 2));
-    g.Top = user.GetVal(kSetup, "Top", static_cast<std::int32_t>((screen.ScreenHeight - 624) / 2));
+    g.Left = read("Left", static_cast<std::int32_t>((screen.ScreenWidth - kDefaultWindowWidth) / 2));
+    g.Top = read("Top", static_cast<std::int32_t>((screen.ScreenHeight - kDefaultWindowHeight) / 2));
     if (g.Left < 0) g.Left = 0;
     if (g.Top < 0) g.Top = 0;
     if (g.Left > screen.DesktopWidth) g.Left = screen.ScreenWidth / 2;
     if (g.Top > screen.DesktopHeight) g.Top = screen.ScreenHeight / 2;
-    g.Width = user.GetVal(kSetup, "Width", 874);
-    g.Height = user.GetVal(kSetup, "Height", 624);
-    const auto state = std::min<std::uint32_t>(
-        static_cast<std::uint32_t>(user.GetVal(kSetup, "WindowState", 0)), 2);
+    g.Width = read("Width", kDefaultWindowWidth);
+    g.Height = read("Height", kDefaultWindowHeight);
+    const auto state = std::min<std::uint32_t>(static_cast<std::uint32_t>(read("WindowState", 0)), 2);
     g.Maximised = state == 2;
     return g;
+}
+
+TStoredWindowGeometry ReadWindowGeometry(TConfigFile& user, const TScreenGeometry& screen) {
+    return PlaceWindowGeometry(
+        [&user](std::string_view item, std::int32_t def) {
+            return user.GetVal(kSetup, std::string(item), def);
+        },
+        screen);
 }
 
 TUserSettings ReadUserSettings(TConfigFile& user, const TScreenGeometry& screen,
@@ -213,6 +220,14 @@ TUserSettings ReadUserSettings(TConfigFile& user, const TScreenGeometry& screen,
     s.ShutDownOnClose = user.GetVal(kKyvoCommunication, "ShutDownOnClose", false);
     s.AddDataBehaviour = ParseAddDataBehaviour(user.GetVal(kSetup, "AddDataBehaviour", "Ask"));
     s.LoadLastSavedOnStart = user.GetVal(kSetup, "LoadLastSavedOnStart", false);
+    s.DisableKyvoButtonOnConnect = user.GetVal(kSetup, "DisableKyvoButtonOnConnect", false);
+    return s;
+}
+
+TConnectionSettings ReadConnectionSettings(TConfigFile& user) {
+    TConnectionSettings s;
+    s.AutoConnect = ReadAutoConnect(user);
+    s.ShutDownOnClose = user.GetVal(kKyvoCommunication, "ShutDownOnClose", false);
     s.DisableKyvoButtonOnConnect = user.GetVal(kSetup, "DisableKyvoButtonOnConnect", false);
     return s;
 }

@@ -8,6 +8,7 @@
 // them, and writes the window geometry through StoreSettingsAtExit.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -48,8 +49,8 @@ struct TScreenGeometry {
 struct TStoredWindowGeometry {
     int Left = 0;
     int Top = 0;
-    int Width = 874;
-    int Height = 624;
+    int Width = kDefaultWindowWidth;
+    int Height = kDefaultWindowHeight;
     bool Maximised = false;  // placed at Left/Top, then maximised
 };
 
@@ -58,8 +59,8 @@ struct TStoredWindowGeometry {
 struct TWindowAtExit {
     int Left = 0;
     int Top = 0;
-    int Width = 874;
-    int Height = 624;
+    int Width = kDefaultWindowWidth;
+    int Height = kDefaultWindowHeight;
     int WindowState = 0;
 };
 
@@ -104,15 +105,30 @@ std::string ReadLanguageName(TConfigFile& user);
 TUserSettings ReadUserSettings(TConfigFile& user, const TScreenGeometry& screen,
                                const std::string& configFolder);
 
+// The connection items of the user settings alone, for a program without a
+// window: nothing of the window's placement is read (or written back).
+struct TConnectionSettings {
+    bool AutoConnect = true;
+    bool ShutDownOnClose = false;
+    bool DisableKyvoButtonOnConnect = false;
+};
+TConnectionSettings ReadConnectionSettings(TConfigFile& user);
+
 // The placement rule on its own: Left/Top from the file (defaults centre
 // the window), clamped to the desktop; WindowState 2, larger or negative
 // maximises.
 TStoredWindowGeometry ReadWindowGeometry(TConfigFile& user, const TScreenGeometry& screen);
+// The same rule over any store of the "Setup" items: read gives the item's
+// number, or def when it has none.
+using TSetupReader = std::function<std::int32_t(std::string_view item, std::int32_t def)>;
+TStoredWindowGeometry PlaceWindowGeometry(const TSetupReader& read, const TScreenGeometry& screen);
 
 // Word items: the value upper-cased in a..z only.
 EImagePos ParseImagePosition(std::string_view word);
 ETestSource ParseTestSource(std::string_view word);
 EAddDataBehaviour ParseAddDataBehaviour(std::string_view word);
+// "odd", "even", "mark", "space"; anything else is none.
+EParity ParseParity(std::string_view word);
 ETSVVersion ParseTsvStyle(std::string_view word);
 // Spelling used when written back.
 std::string_view ImagePositionWord(EImagePos value);

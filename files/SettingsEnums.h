@@ -37,4 +37,8 @@ enum EParity : std::uint8_t {
 };
 enum EStopBits : std::uint8_t { StopBits1 = 0, StopBits1_5 = 1, StopBits2 = 2 };
 
+// The main window's size when the settings hold none.
+inline constexpr int kDefaultWindowWidth = 874;
+inline constexpr int kDefaultWindowHeight = 624;
+
 }  // namespace kyvo

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "files/LanguageEntries.h"
 #include "protocol/ByteBuffer.h"
+#include "testdata/ResultTexts.h"
 #include "testdata/TestConfiguration.h"
 #include "testdata/TestResults.h"
 

@@ -65,8 +65,7 @@ TMainWindow::TMainWindow(QWidget* parent) : QMainWindow(parent) {
     setStatusBar(statusBar_);
 
     setMinimumSize(layout::minimumWindowSize(ScaleFactor));
-    const TWindowGeometry normal;
-    resize(normal.Width, normal.Height);
+    resize(kDefaultWindowWidth, kDefaultWindowHeight);
     resizeSettle_.setSingleShot(true);
     resizeSettle_.setInterval(kResizeSettleMs);
     connect(&resizeSettle_, &QTimer::timeout, this, [this] { finishResize(); });
@@ -84,7 +83,7 @@ TMainWindow::~TMainWindow() {
 }
 
 void TMainWindow::attach(TMeasureList* list, ESortType* measureSortMode, ILanguage* language,
-                         IKeyStore* userSettings, const ICollation* collation) {
+                         const ICollation* collation) {
     if (list) {
         list_ = list;
         measModel_ = std::make_unique<MeasureListModel>(*list_);
@@ -96,12 +95,7 @@ void TMainWindow::attach(TMeasureList* list, ESortType* measureSortMode, ILangua
     }
     if (measureSortMode) MeasureSortMode = measureSortMode;
     language_ = language;
-    settings_ = userSettings;
     if (collation) collation_ = collation;
-    if (settings_) {
-        setImagePosition(ParseImagePosition(settings_->GetText("Setup", "ImagePosition", "Right")),
-                         false);
-    }
     applyWindowTexts();
     layoutLists();
     shareColumnWidths();
@@ -525,8 +519,7 @@ void TMainWindow::setImagePosition(EImagePos pos, bool store) {
 }
 
 void TMainWindow::storeImagePosition() {
-    if (!settings_) return;
-    settings_->SetText("Setup", "ImagePosition", std::string(ImagePositionWord(ImagePosition)));
+    if (events_.ImagePositionChosen) events_.ImagePositionChosen(ImagePosition);
 }
 
 void TMainWindow::setResultLayoutWithoutUnit(bool without) {
@@ -542,9 +535,15 @@ void TMainWindow::setResultLayoutWithoutUnit(bool without) {
 void TMainWindow::measureColumnClick(int column) {
     ListView_Measurements->clearSelection();
     MeasColumnToSort = column;
-    *MeasureSortMode = kyvo::measureColumnClick(*MeasureSortMode, column);
-    showSortArrow(ListView_Measurements, column, *MeasureSortMode);
-    sortMeasureList(*MeasureSortMode, *list_, *collation_);
+    const ESortType mode = kyvo::measureColumnClick(*MeasureSortMode, column);
+    showSortArrow(ListView_Measurements, column, mode);
+    if (events_.SortMeasurements) {
+        events_.SortMeasurements(mode);
+    } else {
+        // A window without a controller (the benchmarks) sorts by itself.
+        *MeasureSortMode = mode;
+        sortMeasureList(mode, *list_, *collation_);
+    }
     measModel_->repaintAll();
 }
 
@@ -597,11 +596,8 @@ void TMainWindow::deleteSelectedEntries() {
     if (ask(lang(LE_AskDeleteSelectedEntry), EMsgStyle::YesNo) != EModalResult::Yes) return;
     std::vector<int> rows;
     for (const QModelIndex& i : selected) rows.push_back(i.row());
-    std::sort(rows.begin(), rows.end());
     ListView_Measurements->clearSelection();
-    for (auto it = rows.rbegin(); it != rows.rend(); ++it)
-        if (*it < int(list_->size())) list_->erase(list_->begin() + *it);
-    if (events_.ListEdited) events_.ListEdited();
+    if (events_.DeleteEntries) events_.DeleteEntries(rows);
     measModel_->setCount(int(list_->size()));
     measModel_->repaintAll();
     hideLineImage();
@@ -612,10 +608,9 @@ void TMainWindow::deleteWholeList() {
     if (!list_->empty() &&
         ask(lang(LE_AskDeleteAllEntries), EMsgStyle::YesNo) == EModalResult::Yes) {
         ListView_Measurements->clearSelection();
-        list_->clear();
-        measModel_->setCount(0);
+        if (events_.DeleteAll) events_.DeleteAll();
+        measModel_->setCount(int(list_->size()));
         hideLineImage();
-        if (events_.ListEdited) events_.ListEdited();
     }
     rebuildLineImage();
     layoutLists();
@@ -642,11 +637,7 @@ void TMainWindow::editComment() {
     if (answer != EModalResult::OK || row >= int(list_->size()) ||
         (*list_)[std::size_t(row)].get() != &set)
         return;
-    if (set.UserComment != text) {
-        set.UserComment = text;
-        set.CommentEdited = true;
-        if (events_.ListEdited) events_.ListEdited();
-    }
+    if (events_.CommentEdited) events_.CommentEdited(std::size_t(row), text);
     measModel_->repaintRow(row);
 }
 

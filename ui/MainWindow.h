@@ -47,12 +47,17 @@ struct TWindowEvents {
     std::function<void()> Closed;
     // Runs a modal dialog of the window with the controller's timers paused.
     std::function<void(const std::function<void()>& dialog)> Paused;
-    // The user changed the list (a comment, deleted entries).
-    std::function<void()> ListEdited;
     // Cancel or Escape in the measurement's prompt window.
     std::function<void()> AbortEvaluation;
     // Timers pause around the window's own message boxes and dialogs.
     std::function<EModalResult(const std::string& text, EMsgStyle)> Message;
+    // Edits of the controller's list and settings: the window shows them,
+    // the controller makes them.
+    std::function<void(ESortType)> SortMeasurements;
+    std::function<void(const std::vector<int>& rows)> DeleteEntries;
+    std::function<void()> DeleteAll;
+    std::function<void(std::size_t row, const std::string& text)> CommentEdited;
+    std::function<void(EImagePos)> ImagePositionChosen;
 };
 
 class TMainWindow : public QMainWindow, public IMainView {
@@ -62,10 +67,10 @@ class TMainWindow : public QMainWindow, public IMainView {
     ~TMainWindow() override;
 
     // The measurement list and its sort mode belong to the controller; the
-    // window shows, sorts and edits them. language gives every text the
-    // window sets itself; settings keep the image position.
+    // window shows them and asks the controller for every edit through its
+    // events. language gives every text the window sets itself.
     void attach(TMeasureList* list, ESortType* measureSortMode, ILanguage* language,
-                IKeyStore* userSettings, const ICollation* collation);
+                const ICollation* collation);
     void setEvents(TWindowEvents events) { events_ = std::move(events); }
     void setLanguageHandler(std::function<void(int)> handler) {
         events_.LanguageChosen = std::move(handler);
@@ -74,7 +79,7 @@ class TMainWindow : public QMainWindow, public IMainView {
     void setResultLayoutWithoutUnit(bool without);
     void setImagePosition(EImagePos pos, bool store);
     EImagePos imagePosition() const { return ImagePosition; }
-    // Writes the image position to the user settings.
+    // Hands the image position to the controller, which keeps it.
     void storeImagePosition();
 
     // --- IMainView --------------------------------------------------------
@@ -197,7 +202,6 @@ class TMainWindow : public QMainWindow, public IMainView {
     std::vector<const TResultSet*> SelResultList;
     const TMeasureSet* selectedSet_ = nullptr;
     ILanguage* language_ = nullptr;
-    IKeyStore* settings_ = nullptr;
     const ICollation* collation_ = &defaultCollation();
 
     // A menu item is reached through its action by its EControl. A widget is

@@ -1,5 +1,6 @@
 #include "ui/WindowWiring.h"
 
+#include "ui/ListSort.h"
 #include "ui/ResultExportMenu.h"
 
 namespace kyvo {
@@ -10,9 +11,14 @@ void applyLanguageTexts(TMainWindow& window, TForm_Main& controller) {
 }
 
 void wireWindow(TMainWindow& window, TForm_Main& controller, ILanguage* language,
-                IKeyStore* userSettings, const ICollation* collation) {
-    window.attach(&controller.MeasureList, &controller.MeasureSortMode, language, userSettings,
-                  collation);
+                const ICollation* collation) {
+    window.attach(&controller.MeasureList, &controller.MeasureSortMode, language, collation);
+    window.setImagePosition(controller.ImagePosition(), false);
+    // The list sorts the same way whoever asks: the window's column clicks
+    // and the measurements that join it.
+    controller.SortList = [collation](ESortType mode, TMeasureList& list) {
+        sortMeasureList(mode, list, collation ? *collation : defaultCollation());
+    };
     TForm_Main* c = &controller;
     TWindowEvents e;
     e.Click = [c](EControl control) {
@@ -86,10 +92,13 @@ void wireWindow(TMainWindow& window, TForm_Main& controller, ILanguage* language
     e.Closed = [c] { c->FormClose(); };
     e.AbortEvaluation = [c] { c->AbortEvaluation(); };
     e.Paused = [c](const std::function<void()>& dialog) { c->RunPaused(dialog); };
-    e.ListEdited = [c] {
-        c->MarkListEdited();
-        c->NoteListChanged();
+    e.SortMeasurements = [c](ESortType mode) { c->SortMeasureList(mode); };
+    e.DeleteEntries = [c](const std::vector<int>& rows) { c->DeleteMeasurements(rows); };
+    e.DeleteAll = [c] { c->DeleteAllMeasurements(); };
+    e.CommentEdited = [c](std::size_t row, const std::string& text) {
+        c->SetMeasurementComment(row, text);
     };
+    e.ImagePositionChosen = [c](EImagePos pos) { c->SetImagePosition(pos); };
     e.Message = [c](const std::string& text, EMsgStyle style) {
         return c->ShowOwnMessage(text, "", style);
     };

@@ -1,5 +1,5 @@
 // Connects the window's events to the controller's handlers and lets the
-// window show and edit the controller's measurement list.
+// window show the controller's measurement list, which the controller edits.
 #pragma once
 
 #include "app/Main.h"
@@ -7,10 +7,9 @@
 
 namespace kyvo {
 
-// userSettings keeps the window's own settings (the image position);
 // language gives the window's own texts.
 void wireWindow(TMainWindow& window, TForm_Main& controller, ILanguage* language,
-                IKeyStore* userSettings, const ICollation* collation);
+                const ICollation* collation);
 
 // After a language change: the controller's captions, hints and window
 // caption in the new language, then the window's own texts.

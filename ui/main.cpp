@@ -180,7 +180,7 @@ int main(int argc, char** argv) {
     BindResultFileSaving(main, resultDialogs, layout, tracking);
     BindResultFileLoading(main, resultDialogs, layout, &collation);
 
-    wireWindow(window, main, &files.Language(), &files.User(), &collation);
+    wireWindow(window, main, &files.Language(), &collation);
     window.setResultLayoutWithoutUnit(layout == TSVVTobrel);
     window.SetLanguageMenu(files.Menu.Items, int(files.Menu.Checked));
     window.setLanguageHandler([&](int index) {

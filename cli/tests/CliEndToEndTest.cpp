@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -251,6 +252,74 @@ TEST(KyvoCli, traceRecordsEveryByteBothWaysAndAnUnwritableTraceIsAFileError) {
     EXPECT_NE(bad.out.find("cannot write the trace file /nonexistent/dir/x.trace"),
               std::string::npos)
         << bad.out;
+}
+
+// What a device or the file system refuses ends the command with its own
+// exit status, the reason on stderr and no result file written.
+TEST(KyvoCli, aRefusedMeasurementOrResultFileEndsWithItsOwnExitStatus) {
+    const std::string file = ::testing::TempDir() + "kyvo-cli-e2e-refused.tsv";
+    struct Case {
+        const char* what;
+        std::string scenario;
+        std::string command;
+        bool lockFile;
+        int status;
+        std::string said;
+    };
+    const Case cases[] = {
+        {"device error during a measurement",
+         "[device]\neeprom-version = 6\nfirmware = 1.5.62\nserial = 12 3 1807 0042\n"
+         "bits = InstantMeasureAllowed\nactive-config = crp\n"
+         "[config crp]\ntest-id = 12 3 1 7\nname = CRP\nline = ref 60 10 20 400 100\n"
+         "line = 90 8 20 200 50\nresult = CRP | mg/l | 0.5 | 200 | 0x23\n"
+         "[evaluation]\nerror = 0x21\n",
+         "measure --stored 1 --out " + file, false, 5, "(Kyvo) Error Code: 0x21"},
+        {"result file locked by another instance", "", "read --out " + file, true, 6,
+         "cannot write " + file},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(file);
+        Sim sim(c.scenario);
+        ASSERT_FALSE(sim.port.empty()) << c.what;
+        int holder = -1;
+        if (c.lockFile) {
+            holder = ::open((file + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
+            ASSERT_GE(holder, 0) << c.what;
+            ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0) << c.what;
+        }
+        const Result r = RunCli("--port " + sim.port + " " + c.command);
+        if (holder >= 0) {
+            ::close(holder);
+            std::filesystem::remove(file + ".lock");
+        }
+        EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.out;
+        EXPECT_NE(r.out.find(c.said), std::string::npos) << c.what << "\n" << r.out;
+        EXPECT_EQ(r.out.find("time out"), std::string::npos) << c.what << "\n" << r.out;
+        EXPECT_FALSE(std::filesystem::exists(file)) << c.what;
+    }
+}
+
+// kyvo-cli has no window: a run leaves the window's placement in the user
+// settings as it was, so that the window still opens centred.
+TEST(KyvoCli, aRunLeavesTheWindowPlacementOfTheUserSettingsAlone) {
+    Sim sim;
+    ASSERT_FALSE(sim.port.empty());
+    const std::string folder =
+        ::testing::TempDir() + "kyvo-cli-e2e-portable-" + std::to_string(getpid());
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const std::string program = folder + "/kyvo-cli";
+    std::filesystem::copy_file(KYVO_CLI_PROGRAM, program);
+    // The settings file beside the program is the one it uses.
+    const std::string cmd = "HOME=" + folder + " XDG_CONFIG_HOME=" + folder + "/config " +
+                            program + " --port " + sim.port + " identify >/dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    std::string bytes;
+    ASSERT_TRUE(kyvo::readFileBytes(folder + "/DRConfig.ini", bytes));
+    for (const std::string& line : kyvo::decodeTextLines(bytes))
+        for (const char* item : {"Left", "Top", "Width", "Height", "WindowState"})
+            EXPECT_NE(line.rfind(std::string(item) + " ", 0), 0u) << line;
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ TMeasureList makeList() {
 
 struct Fixture {
     Fixture() : list(makeList()) {
-        window.attach(&list, &mode, nullptr, nullptr, &collation);
+        window.attach(&list, &mode, nullptr, &collation);
         window.resize(1000, 700);
         window.show();
         window.SetListCount(EList::Measurements, kCount);

@@ -5,7 +5,7 @@
 #include <QTest>
 
 #include "TestRegistry.h"
-#include "app/tests/MemKeyStore.h"
+#include "WindowRig.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowLayout.h"
 
@@ -19,8 +19,8 @@ class MainWindowLayoutTest : public QObject {
   private slots:
     void everyControlIsEitherOneWidgetOrOneMenuItem();
     void aFreshWindowHasTheDefaultGeometrysSize();
-    void storedImagePositionWordIsReadAtAttach_data();
-    void storedImagePositionWordIsReadAtAttach();
+    void storedImagePositionWordIsShownByTheWiredWindow_data();
+    void storedImagePositionWordIsShownByTheWiredWindow();
     void minimumWindowSizeRoundsHalvesToEven_data();
     void minimumWindowSizeRoundsHalvesToEven();
     void topRowsKeepClassicSizesAndGrowForLongerTexts_data();
@@ -49,7 +49,7 @@ void MainWindowLayoutTest::aFreshWindowHasTheDefaultGeometrysSize() {
     QCOMPARE(window.size(), QSize(normal.Width, normal.Height));
 }
 
-void MainWindowLayoutTest::storedImagePositionWordIsReadAtAttach_data() {
+void MainWindowLayoutTest::storedImagePositionWordIsShownByTheWiredWindow_data() {
     QTest::addColumn<QString>("word");  // empty: not in the file
     QTest::addColumn<EImagePos>("expected");
     QTest::addColumn<EControl>("ticked");
@@ -59,18 +59,17 @@ void MainWindowLayoutTest::storedImagePositionWordIsReadAtAttach_data() {
     QTest::newRow("unknown word") << "Middle" << SNone << EControl::Menu_ImgPosNone;
 }
 
-void MainWindowLayoutTest::storedImagePositionWordIsReadAtAttach() {
+void MainWindowLayoutTest::storedImagePositionWordIsShownByTheWiredWindow() {
     QFETCH(QString, word);
     QFETCH(EImagePos, expected);
     QFETCH(EControl, ticked);
-    kyvo::testing::MemKeyStore user;
-    if (!word.isEmpty()) user.Values["Setup/ImagePosition"] = word.toStdString();
-    TMainWindow window;
-    window.attach(nullptr, nullptr, nullptr, &user, nullptr);
-    QCOMPARE(window.imagePosition(), expected);
+    std::map<std::string, std::string> user;
+    if (!word.isEmpty()) user["Setup/ImagePosition"] = word.toStdString();
+    kyvo::test::WindowRig rig(user);
+    QCOMPARE(rig.window.imagePosition(), expected);
     for (EControl c : {EControl::Menu_ImgPosLeft, EControl::Menu_ImgPosRight,
                        EControl::Menu_ImgPosFull, EControl::Menu_ImgPosNone})
-        QCOMPARE(window.action(c)->isChecked(), c == ticked);
+        QCOMPARE(rig.window.action(c)->isChecked(), c == ticked);
 }
 
 void MainWindowLayoutTest::minimumWindowSizeRoundsHalvesToEven_data() {

@@ -71,7 +71,9 @@ class MessageAnswerer : public QObject {
 
 class WindowRig {
   public:
-    WindowRig()
+    // userValues: user settings present before the controller is made
+    // ("Section/Key" -> value).
+    explicit WindowRig(const std::map<std::string, std::string>& userValues = {})
         : sched({2026, 12, 9, 12, 0, 0, 0}),
           link(mainThread, true, false, std::make_unique<FTDIDirect>(nullptr)),
           device(std::make_unique<sim::SimDevice>(sim::Scenario::demo())) {
@@ -92,6 +94,7 @@ class WindowRig {
                            {106, "Test-Nr."},    {25, "Testname"},        {113, "Messung starten"},
                            {117, "Daten lesen"}, {202, "Gültigkeit"},     {203, "Gültig"},
                            {204, "Ungültig"},    {205, "Kyvo abgelaufen"}};
+        user.Values = userValues;
         TMainDeps deps;
         deps.View = &window;
         deps.Timers = &sched;
@@ -103,7 +106,7 @@ class WindowRig {
         deps.ConfigFolder = "/tmp/kyvo-ui-test/";
         deps.Collation = &collation;
         main = std::make_unique<TForm_Main>(deps);
-        wireWindow(window, *main, &lang, &user, &collation);
+        wireWindow(window, *main, &lang, &collation);
         window.resize(1000, 700);
         window.show();
     }

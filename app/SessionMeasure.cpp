@@ -4,31 +4,11 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/Main.h"
-#include "files/Settings.h"
+#include "app/DeviceSession.h"
 
 namespace kyvo {
 
-void TForm_Main::Button_InstantMeasureClick() {
-    Button_MeasureClick(EControl::Button_InstantMeasure);
-}
-void TForm_Main::Button_TimerMeasureClick() {
-    Button_MeasureClick(EControl::Button_TimerMeasure);
-}
-
-void TForm_Main::Menu_TestSourceClick(ETestSource source) {
-    CurrentTestSource = source;
-    view.SetChecked(EControl::Menu_SrcKyvo, source == TSKyvo);
-    view.SetChecked(EControl::Menu_SrcLocal, source == TSLocal);
-    view.SetChecked(EControl::Menu_SrcSelect, source == TSSelect);
-    d.UserSettings->SetText("Setup", "TestSource", std::string(TestSourceWord(source)));
-}
-
-void TForm_Main::CB_CombineMeasurementsClick(bool ticked) {
-    CombineMeasurements = ticked ? ECombineMeasurements::Combine : ECombineMeasurements::SingleOnly;
-}
-
-bool TForm_Main::ShowConfigMessage(std::uint8_t parseResult) {
+bool TDeviceSession::ShowConfigMessage(std::uint8_t parseResult, bool fromFile) {
     const TLangEntry* e = nullptr;
     switch (parseResult) {
         case kCfgOk:
@@ -43,58 +23,82 @@ bool TForm_Main::ShowConfigMessage(std::uint8_t parseResult) {
             e = &LE_ConfigChecksumWrong;
             break;  // checksum, or counts that cannot be
     }
-    ShowMessageKeepState(Lang(*e), "", stReady);
+    TSessionError err;
+    err.Kind = fromFile ? EErrorKind::File : EErrorKind::Device;
+    err.Code = parseResult;
+    err.Text = Lang(*e);
+    ReportError(err, stReady);
     return true;
 }
 
-void TForm_Main::WriteTestConfigToDevice(TTestConfig& cfg, std::uint32_t target,
-                                         bool savePermanent) {
+void TDeviceSession::WriteTestConfigToDevice(TTestConfig& cfg, std::uint32_t target,
+                                             bool savePermanent) {
     tByteBuffer bytes;
     TestConfigToBytes(cfg, bytes);
     WriteConfigBytesToDevice(bytes, target, savePermanent);
 }
 
-void TForm_Main::Button_MeasureClick(EControl button) {
-    const eUserAction action = button == EControl::Button_TimerMeasure ? actTimerMeasure
-                               : button == EControl::Button_QCMeasure  ? actQCMeasure
-                                                                       : actInstantMeasure;
-    if (DelayIfClockPending(action)) return;
-    if (!CheckNotBusy(stReady)) return;
-    IsTimerMeasure = button == EControl::Button_TimerMeasure;
+bool TDeviceSession::AskAboutPresentList() {
+    switch (AddDataBehaviour) {
+        case AlwaysAdd:
+            return true;
+        case AlwaysOverwrite:
+            ev.ClearList();
+            return true;
+        case AlwaysAsk:
+            if (d.List->empty()) return true;
+            EAddDecision answer = EAddDecision::Cancel;
+            RunPaused([&] { answer = ev.AskAddOrOverwrite(); });
+            switch (answer) {
+                case EAddDecision::Add:
+                    return true;
+                case EAddDecision::Overwrite:
+                    ev.ClearList();
+                    return true;
+                case EAddDecision::Cancel:
+                    return false;
+            }
+    }
+    return true;
+}
+
+void TDeviceSession::Measure(bool timer) {
+    TSessionEntry entry(*this);
+    if (DelayIfClockPending(timer ? actTimerMeasure : actInstantMeasure)) return;
+    if (!StartActivity(EActivity::Measure, stReady)) return;
+    IsTimerMeasure = timer;
 
     bool fromFile = false;
-    if (button == EControl::Button_QCMeasure) {
-        fromFile = true;
-    } else if (CurrentTestSource == TSLocal) {
+    if (CurrentTestSource == TSLocal) {
         fromFile = true;
     } else if (CurrentTestSource == TSSelect) {
         const bool clockWasOn = Timer_KyvoClock->IsActive();
         const bool stateCntWasOn = Timer_StateCnt->IsActive();
         Timer_StateCnt->Stop();
         Timer_KyvoClock->Stop();
-        int selected = 0;
-        const EModalResult r = view.ShowSelect(Lang(LE_SelectSource), Lang(LE_SelectConfigSource),
-                                               {Lang(LE_LoadThroughDevice), Lang(LE_LoadFromFile)},
-                                               selected, Lang(LE_OK), Lang(LE_Cancel));
+        const std::optional<EConfigSource> source = ev.AskConfigSource();
         if (clockWasOn) Timer_KyvoClock->Start(1000);
         if (stateCntWasOn) Timer_StateCnt->Start(1000);
-        if (r != EModalResult::OK) return;
-        fromFile = selected == 1;
+        if (!source) {
+            NoteOutcome(EOutcome::Cancelled);
+            return;
+        }
+        fromFile = *source == EConfigSource::File;
     }
 
-    if (view.SelectedCount(EList::Measurements) == 1) view.ClearSelection(EList::Measurements);
-    if (!AskAboutPresentList()) return;
+    ev.ReleaseListSelection();
+    if (!AskAboutPresentList()) {
+        NoteOutcome(EOutcome::Cancelled);
+        return;
+    }
 
     if (fromFile) {
         for (;;) {
-            TFileDialogRequest req;
-            req.Kind = EFileDialog::OpenConfig;
-            req.InitialDir = ConfigFileDir.empty() ? ResultFolder() : ConfigFileDir;
-            req.DefaultExt = "bin";
-            req.Filter = Lang(LE_BinaryFileFilter);
-            req.MustExist = true;
-            const auto path = view.ShowFileDialog(req);
-            if (!path) return;
+            const auto path = ev.ChooseConfigFile(ConfigFileDir);
+            if (!path) {
+                NoteOutcome(EOutcome::Cancelled);
+                return;
+            }
             const auto slash = path->find_last_of("/\\");
             // The result files' folder moves only with a result file.
             if (slash != std::string::npos) ConfigFileDir = path->substr(0, slash + 1);
@@ -108,14 +112,17 @@ void TForm_Main::Button_MeasureClick(EControl button) {
                     WriteTestConfigToDevice(cfg, kConfigurationAddress, false);
                 return;
             }
-            ShowConfigMessage(r);
+            ShowConfigMessage(r, true);
         }
     }
 
     if (EEPROMMap.VolatileData.KyvoCfgBits.RFIDConfigSource()) {
-        if (ShowOwnMessage(Lang(LE_PlaceOverTestCardWithTag), "", EMsgStyle::OKCancel) !=
-            EModalResult::OK)
+        bool placed = false;
+        RunPaused([&] { placed = ev.ConfirmTagPlaced(); });
+        if (!placed) {
+            NoteOutcome(EOutcome::Cancelled);
             return;
+        }
         if (CheckNotBusy(stEvaluating)) {
             TryRFIDAgain = true;
             Kyvo->evaluate(true, IsTimerMeasure);
@@ -125,7 +132,7 @@ void TForm_Main::Button_MeasureClick(EControl button) {
     if (CheckNotBusy(stEvaluating)) StartReadStep(SpVolatilePtAbs);
 }
 
-void TForm_Main::ChooseStoredConfiguration(const tByteBuffer& list) {
+void TDeviceSession::ChooseStoredConfiguration(const tByteBuffer& list) {
     TStoredConfigList configs = ReadStoredConfigList(list);
     if (configs.Entries.empty()) return;  // the time-out and its probe end the activity
     std::vector<std::string> items;
@@ -134,20 +141,19 @@ void TForm_Main::ChooseStoredConfiguration(const tByteBuffer& list) {
     const bool clockWasOn = Timer_KyvoClock->IsActive();
     Timer_StateCnt->Stop();
     Timer_KyvoClock->Stop();
-    int selected = -1;
-    const EModalResult r =
-        view.ShowConfigList(Lang(LE_ListOfConfigurations), Lang(LE_OK), items, selected);
-    if (r == EModalResult::OK && selected >= 0 && selected < static_cast<int>(items.size())) {
-        WriteTestConfigToDevice(configs.Entries[selected].Config, kConfigurationAddress, false);
+    const std::optional<int> selected = ev.ChooseStoredConfiguration(items);
+    if (selected && *selected >= 0 && *selected < static_cast<int>(items.size())) {
+        WriteTestConfigToDevice(configs.Entries[*selected].Config, kConfigurationAddress, false);
         ArmTimeOut(8500);
     } else {
+        NoteOutcome(EOutcome::Cancelled);
         EnterState(stReady);
     }
     if (clockWasOn) Timer_KyvoClock->Start(1000);
     Timer_StateCnt->Start(1000);
 }
 
-void TForm_Main::HandleWriteSuccess() {
+void TDeviceSession::HandleWriteSuccess() {
     if (!SendNextWritePackage()) return;
     if (State_.Current != stEvaluating) return;
     if (CombineMeasurements == ECombineMeasurements::SecondMeasure)
@@ -156,7 +162,7 @@ void TForm_Main::HandleWriteSuccess() {
         Kyvo->evaluate(false, IsTimerMeasure);
 }
 
-void TForm_Main::HandleRFIDStatus(std::uint8_t code, std::int32_t userDataSize) {
+void TDeviceSession::HandleRFIDStatus(std::uint8_t code, std::int32_t userDataSize) {
     if (State_.Current != stEvaluating) return;
     if (code != 0) {
         HandleKyvoError(code);
@@ -169,17 +175,21 @@ void TForm_Main::HandleRFIDStatus(std::uint8_t code, std::int32_t userDataSize) 
     StartReadStep(SpRFID);
 }
 
-void TForm_Main::HandleConfigurationRead(EReadStep step, const tByteBuffer& bytes) {
+void TDeviceSession::HandleConfigurationRead(EReadStep step, const tByteBuffer& bytes) {
     TTestConfig cfg;
     const std::uint8_t r = TestConfigFromBytes(bytes, cfg);
-    if (ShowConfigMessage(r)) return;
+    if (ShowConfigMessage(r, false)) return;
     if (step == SpRFID) {
         WriteTestConfigToDevice(cfg, kConfigurationAddress, false);
         return;
     }
     if (CombineMeasurements == ECombineMeasurements::SecondMeasure && haveTestConfig &&
         !cfg.CompareTo(TestConfig)) {
-        ShowMessageKeepState(Lang(LE_ConfigsNotIdentical), "", stEvaluating);
+        EnterState(stMessage);
+        Timer_StateCnt->Stop();
+        ReportNotice(ENotice::ConfigsDiffer, LE_ConfigsNotIdentical);
+        EnterState(stEvaluating);
+        Timer_StateCnt->Start(1000);
         AddNewMeasureSet();
         CombineMeasurements = ECombineMeasurements::HandleSingle;
     }
@@ -190,7 +200,7 @@ void TForm_Main::HandleConfigurationRead(EReadStep step, const tByteBuffer& byte
     StartReadStep(SpMeasurementResult);
 }
 
-void TForm_Main::HandleMeasurementRecord(const tByteBuffer& bytes) {
+void TDeviceSession::HandleMeasurementRecord(const tByteBuffer& bytes) {
     if (CombineMeasurements == ECombineMeasurements::SecondMeasure && NewMeasureSet) {
         CombineSecondMeasurement(bytes, EEPROMMap.EEPROMVersion(), TestConfig, Texts(),
                                  *NewMeasureSet);
@@ -205,27 +215,28 @@ void TForm_Main::HandleMeasurementRecord(const tByteBuffer& bytes) {
     Kyvo->getImage(1, true, true);
 }
 
-void TForm_Main::HandlePrompt(const std::string& text) {
+void TDeviceSession::HandlePrompt(const std::string& text) {
     if (State_.Current != stEvaluating) return;
-    view.ShowEvaluationInfo(text);
+    ev.Prompt(text);
 }
 
-void TForm_Main::HandleImageTransferStart(std::uint16_t width) {
+void TDeviceSession::HandleImageTransferStart(std::uint16_t width) {
     if (State_.Current != stEvaluating || !NewMeasureSet) return;
     imageWidth = width;
     NewMeasureSet->ImageData.assign(width, 0);
     Kyvo->getImageNext(0, 0, false);
 }
 
-void TForm_Main::HandleImageData(eColorMode mode, const tByteBuffer& data) {
+void TDeviceSession::HandleImageData(eColorMode mode, const tByteBuffer& data) {
     if (State_.Current != stEvaluating || !NewMeasureSet) return;
     if (mode == icmGRAY_16) LineImageFromGray16(*NewMeasureSet, data);
     Kyvo->getImageNext(0, 0, true);
     EnterState(stReady);
 
     if (CombineMeasurements == ECombineMeasurements::Combine && TestConfig.ResultCount() <= 5) {
-        if (ShowOwnMessage(Lang(LE_AskSecondMeasurement), Lang(LE_AskCombineMeasurements),
-                           EMsgStyle::YesNo) == EModalResult::Yes) {
+        bool second = false;
+        RunPaused([&] { second = ev.AskCombine(); });
+        if (second) {
             CombineMeasurements = ECombineMeasurements::SecondMeasure;
             EnterState(stEvaluating);
             WriteTestConfigToDevice(TestConfig, kConfigurationAddress, false);
@@ -238,24 +249,15 @@ void TForm_Main::HandleImageData(eColorMode mode, const tByteBuffer& data) {
     AddNewMeasureSet();
 }
 
-void TForm_Main::AddNewMeasureSet() {
+void TDeviceSession::AddNewMeasureSet() {
     if (!NewMeasureSet) return;
-    MeasureList.push_back(std::move(NewMeasureSet));
-    const TMeasureSet* added = MeasureList.back().get();
-    view.SetListCount(EList::Measurements, static_cast<int>(MeasureList.size()));
-    SortByMode(MeasureSortMode, MeasureList, d.Collation ? *d.Collation : defaultCollation());
-    view.RepaintList(EList::Measurements);
-    for (std::size_t i = 0; i < MeasureList.size(); ++i)
-        if (MeasureList[i].get() == added) view.SelectMeasurement(static_cast<int>(i));
-    view.SetEnabled(EControl::Menu_SaveFile, true);
-    view.SetEnabled(EControl::Button_Save, true);
+    d.List->push_back(std::move(NewMeasureSet));
     haveTestConfig = false;
-    NoteListChanged();
-    if (OnMeasurementAdded) OnMeasurementAdded(*this, *added);
-    SaveAsConfigured();
+    ev.MeasurementAdded(*d.List->back());
 }
 
-void TForm_Main::AbortEvaluation() {
+void TDeviceSession::AbortEvaluation() {
+    TSessionEntry entry(*this);
     if (State_.Current != stEvaluating || !d.Link->IsOpen()) return;
     abortRequested = true;
     Kyvo->abortEvaluation();

@@ -1,0 +1,67 @@
+// The device housekeeping: the clock poll, setting the clock, formatting.
+#include <chrono>
+
+#include "app/DeviceSession.h"
+
+namespace kyvo {
+
+void TDeviceSession::Timer_KyvoClockTimer() {
+    TSessionEntry entry(*this);
+    if (!KyvoAcknowledged || ev.ClockPollHeld() || State_.Current != stReady) return;
+    if (activity_ == EActivity::None) BeginActivity(EActivity::ReadClock);
+    EnterState(stWaitClock);
+    Timer_WaitAfterClock->Start(300);
+    Kyvo->getDateTime();
+}
+
+void TDeviceSession::HandleDateTime(tDateTime dateTime, bool valid) {
+    if (State_.Current == stWaitClock) EnterState(stReady);
+    const TLocalDateTime now = d.Clock->Now();
+    TLocalDateTime t = now;
+    if (valid) {
+        using namespace std::chrono;
+        const auto days = floor<std::chrono::days>(dateTime);
+        const year_month_day ymd{days};
+        const hh_mm_ss<seconds> tod{dateTime - days};
+        t = TLocalDateTime{};
+        t.Year = static_cast<int>(ymd.year());
+        t.Month = static_cast<int>(static_cast<unsigned>(ymd.month()));
+        t.Day = static_cast<int>(static_cast<unsigned>(ymd.day()));
+        t.Hour = static_cast<int>(tod.hours().count());
+        t.Minute = static_cast<int>(tod.minutes().count());
+        t.Second = static_cast<int>(tod.seconds().count());
+        lastDeviceClock = t;
+    }
+    lastDeviceClockValid = valid;
+    ev.ClockRead(t, valid, now);
+}
+
+void TDeviceSession::SetClock(const TLocalDateTime& t) {
+    TSessionEntry entry(*this);
+    if (!KyvoAcknowledged || State_.Current != stReady) {
+        ev.ActivityEnded(EActivity::SetClock, EOutcome::Busy);
+        return;
+    }
+    using namespace std::chrono;
+    const local_days day{year{t.Year} / month{static_cast<unsigned>(t.Month)} /
+                         std::chrono::day{static_cast<unsigned>(t.Day)}};
+    Kyvo->setDateTime(day + hours{t.Hour} + minutes{t.Minute} + seconds{t.Second});
+    // The device takes the time without an answer; the next poll shows it.
+    ev.ActivityEnded(EActivity::SetClock, EOutcome::Done);
+}
+
+void TDeviceSession::Format() {
+    TSessionEntry entry(*this);
+    if (DelayIfClockPending(actFormatDB)) return;
+    if (!StartActivity(EActivity::Format, stReady)) return;
+    bool yes = false;
+    RunPaused([&] { yes = ev.ConfirmFormat(); });
+    if (!yes) {
+        NoteOutcome(EOutcome::Cancelled);
+        return;
+    }
+    if (!CheckNotBusy(stFormatting)) return;
+    Kyvo->FormatDB(false);
+}
+
+}  // namespace kyvo
