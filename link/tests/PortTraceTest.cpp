@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,31 +25,58 @@ struct TraceLine {
     std::string note;
 };
 
+bool isDigits(const std::string& s, std::size_t at, std::size_t n) {
+    for (std::size_t i = at; i < at + n; ++i)
+        if (i >= s.size() || s[i] < '0' || s[i] > '9') return false;
+    return true;
+}
+
+bool isUpperHex(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
+
+// "hh:mm:ss.mmm > XX XX ...  |text|" or "hh:mm:ss.mmm # note"; none when the
+// line has neither shape.
+std::optional<TraceLine> parseTraceLine(const std::string& s) {
+    if (!isDigits(s, 0, 2) || s.size() < 15 || s[2] != ':' || !isDigits(s, 3, 2) ||
+        s[5] != ':' || !isDigits(s, 6, 2) || s[8] != '.' || !isDigits(s, 9, 3) || s[12] != ' ' ||
+        s[14] != ' ')
+        return std::nullopt;
+    TraceLine l;
+    l.ms = ((std::stoi(s.substr(0, 2)) * 60 + std::stoi(s.substr(3, 2))) * 60 +
+            std::stoi(s.substr(6, 2))) *
+               1000 +
+           std::stoi(s.substr(9, 3));
+    l.kind = s[13];
+    const std::string rest = s.substr(15);
+    if (l.kind == '#') {
+        l.note = rest;
+        return l;
+    }
+    if (l.kind != '<' && l.kind != '>') return std::nullopt;
+    std::size_t i = 0;
+    while (i + 2 < rest.size() && isUpperHex(rest[i]) && isUpperHex(rest[i + 1]) &&
+           rest[i + 2] == ' ') {
+        l.hex += rest.substr(i, 3);
+        i += 3;
+    }
+    if (l.hex.empty()) return std::nullopt;
+    l.hex.pop_back();
+    while (i < rest.size() && rest[i] == ' ') ++i;
+    if (rest.size() < i + 2 || rest[i] != '|' || rest.back() != '|') return std::nullopt;
+    l.text = rest.substr(i + 1, rest.size() - i - 2);
+    return l;
+}
+
 std::vector<TraceLine> readTrace(const fs::path& file) {
-    static const std::regex bytesLine(
-        R"(^(\d\d):(\d\d):(\d\d)\.(\d\d\d) ([<>]) ((?:[0-9A-F]{2} )+) *\|(.*)\|$)");
-    static const std::regex noteLine(R"(^(\d\d):(\d\d):(\d\d)\.(\d\d\d) # (.*)$)");
     std::vector<TraceLine> lines;
     std::ifstream in(file);
     std::string s;
     while (std::getline(in, s)) {
-        std::smatch m;
-        TraceLine l;
-        if (std::regex_match(s, m, bytesLine)) {
-            l.kind = m[5].str()[0];
-            l.hex = m[6].str();
-            l.hex.pop_back();
-            l.text = m[7];
-        } else if (std::regex_match(s, m, noteLine)) {
-            l.kind = '#';
-            l.note = m[5];
-        } else {
+        if (auto l = parseTraceLine(s))
+            lines.push_back(*l);
+        else
             ADD_FAILURE() << "not a trace line: \"" << s << "\"";
-            continue;
-        }
-        l.ms = ((std::stoi(m[1]) * 60 + std::stoi(m[2])) * 60 + std::stoi(m[3])) * 1000 +
-               std::stoi(m[4]);
-        lines.push_back(l);
     }
     return lines;
 }
