@@ -47,9 +47,9 @@ TEST(DeviceMemoryFile, aRecordComesBackWholeThroughTheFile) {
     changed.Result.Bytes.resize(10);
     ASSERT_TRUE(writeDeviceMemoryFile(path, changed));
     EXPECT_EQ(readDeviceMemoryFile(path), changed);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(
-                                dir.file("cache/kyvo-data-reader/devices")),
-                            std::filesystem::directory_iterator()),
+    EXPECT_EQ(std::distance(
+                  std::filesystem::directory_iterator(dir.file("cache/kyvo-data-reader/devices")),
+                  std::filesystem::directory_iterator()),
               1);
 }
 
