@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "app/Main.h"
+#include "files/DeviceMemoryFile.h"
 #include "files/Settings.h"
 
 namespace kyvo {
@@ -78,8 +79,8 @@ bool TForm_Main::CollectReadBlock(const tByteBuffer& bytes) {
         RequestNextReadBlock();
         return false;
     }
-    // The first ring of a stored-data read leaves the bar where it is.
-    if (State_.Current == stReceiving && ReadKyvoDataHelper.ReadStep != SpResultData) return true;
+    // A stored-data read hides the bar once both rings are in.
+    if (State_.Current == stReceiving) return true;
     view.SetProgressVisible(false);
     view.SetProgressPosition(0);
     return true;
@@ -122,14 +123,13 @@ void TForm_Main::HandleDataRead(tByteBuffer& bytes) {
             parseStoragePointers(data, *kind, EEPROMMap.VolatileData);
             ReadKyvoDataHelper.SetResultStoragePointers(EEPROMMap.EEPROMVersion(),
                                                         EEPROMMap.VolatileData);
-            StartReadStep(*kind == spkAbsolute ? SpVolatilePtRel : SpResultCfgData);
-        } else if (step == SpResultCfgData) {
-            ResultCfgBuffer = data;
-            StartReadStep(SpResultData);
-        } else if (step == SpResultData) {
-            ResultBuffer = data;
-            EnterState(stReady);
-            BuildMeasureSetsFromStorage();
+            if (*kind == spkAbsolute)
+                StartReadStep(SpVolatilePtRel);
+            else
+                StartRingFetch();
+        } else if (ringFetch && (step == SpResultCfgData || step == SpResultData)) {
+            ringFetch->Deliver(data);
+            ContinueRingFetch();
         }
         return;
     }
@@ -149,6 +149,55 @@ void TForm_Main::HandleDataRead(tByteBuffer& bytes) {
         }
     }
     // Any other state: the step was collected without effect.
+}
+
+namespace {
+
+std::string DeviceMemoryPath(const std::string& folder, const TEEPROMMap& map) {
+    return folder + "/" + deviceMemoryFileName(TStoredDataFetch::SerialOf(map));
+}
+
+}  // namespace
+
+// The rings come in as the planned spans, each read as a step of its own
+// ring; the bar counts the bytes actually fetched.
+void TForm_Main::StartRingFetch() {
+    std::optional<TDeviceMemoryRecord> known;
+    if (IncrementalRead && !d.DeviceMemoryFolder.empty())
+        known = readDeviceMemoryFile(DeviceMemoryPath(d.DeviceMemoryFolder, EEPROMMap));
+    ringFetch = std::make_unique<TStoredDataFetch>(EEPROMMap, ReadKyvoDataHelper, known);
+    progressPosition = 0;
+    countProgress = true;
+    view.SetProgressPosition(0);
+    ContinueRingFetch();
+}
+
+void TForm_Main::ContinueRingFetch() {
+    if (const auto rq = ringFetch->Next()) {
+        ReadKyvoDataHelper.InitializeReading(
+            rq->Ring == ERingKind::ResultConfigs ? SpResultCfgData : SpResultData, EEPROMMap);
+        ReadKyvoDataHelper.StartAddress = rq->Address;
+        ReadKyvoDataHelper.SizeLeft = rq->Size;
+        view.SetProgressMax(static_cast<int>(std::min<std::uint32_t>(
+            std::max<std::uint32_t>(ringFetch->PlannedBytes(), 1), 0x7FFFFFFF)));
+        view.SetProgressVisible(true);
+        RequestNextReadBlock();
+        return;
+    }
+    ResultCfgBuffer = ringFetch->ResultCfgImage();
+    ResultBuffer = ringFetch->ResultImage();
+    lastReadFetched = ringFetch->FetchedBytes();
+    lastReadRingBytes = ringFetch->TotalBytes();
+    // The memory is a cache: when it cannot be written the next read is
+    // simply a whole one.
+    if (!d.DeviceMemoryFolder.empty())
+        if (const auto record = ringFetch->Record())
+            writeDeviceMemoryFile(DeviceMemoryPath(d.DeviceMemoryFolder, EEPROMMap), *record);
+    ringFetch.reset();
+    view.SetProgressVisible(false);
+    view.SetProgressPosition(0);
+    EnterState(stReady);
+    BuildMeasureSetsFromStorage();
 }
 
 void TForm_Main::StartWriteStep(EWriteStep step, const tByteBuffer& content, bool savePermanent) {

@@ -127,6 +127,7 @@ void TForm_Main::FormCreate() {
     AutoSave = d.UserSettings->GetBool("Setup", "AutoSaveToLastFile", false);
     SaveOnExit = d.UserSettings->GetBool("Setup", "SaveOnExit", false);
     TrackMeasurements = d.UserSettings->GetBool("Setup", "AutoSaveMeasurements", false);
+    IncrementalRead = d.UserSettings->GetBool("Setup", "IncrementalRead", true);
 
     const bool combine = d.UserSettings->GetBool("Setup", "CombineMeasurements", false);
     view.SetVisible(EControl::CB_CombineMeasurements, combine);

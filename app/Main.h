@@ -16,6 +16,7 @@
 
 #include "app/AppServices.h"
 #include "app/DeviceLink.h"
+#include "app/IncrementalRead.h"
 #include "app/Platform.h"
 #include "app/View.h"
 #include "files/SettingsEnums.h"
@@ -112,6 +113,9 @@ struct TMainDeps {
     // exists: the user's documents folder; ConfigFolder when empty.
     std::string DocumentsFolder;
     const ICollation* Collation = nullptr;  // sorting; the std fallback when null
+    // Where each device's last read rings are remembered, so that the next
+    // read fetches only what changed; empty: nothing is remembered.
+    std::string DeviceMemoryFolder{};
 };
 
 class TForm_Main {
@@ -169,6 +173,8 @@ class TForm_Main {
         CombineMeasurements = on ? ECombineMeasurements::Combine : ECombineMeasurements::SingleOnly;
     }
     void UseAddDataBehaviour(EAddDataBehaviour b) { AddDataBehaviour = b; }
+    // Off: every stored-data read fetches both rings whole.
+    void UseIncrementalRead(bool on) { IncrementalRead = on; }
 
     // --- queries for the front ends ---------------------------------------
     const TState& State() const { return State_; }
@@ -181,6 +187,10 @@ class TForm_Main {
     const std::string& VersionString() const { return VERSION_STRING; }
     const tByteBuffer& ResultCfgData() const { return ResultCfgBuffer; }
     const tByteBuffer& ResultData() const { return ResultBuffer; }
+    // Ring bytes the last stored-data read fetched, and what a whole read
+    // fetches.
+    std::uint32_t LastReadFetched() const { return lastReadFetched; }
+    std::uint32_t LastReadRingBytes() const { return lastReadRingBytes; }
     const TLocalDateTime& LastDeviceClock() const { return lastDeviceClock; }
     bool LastDeviceClockValid() const { return lastDeviceClockValid; }
     ECombineMeasurements CombineMode() const { return CombineMeasurements; }
@@ -281,6 +291,8 @@ class TForm_Main {
     void RequestNextReadBlock();
     bool CollectReadBlock(const tByteBuffer& bytes);
     void HandleDataRead(tByteBuffer& bytes);
+    void StartRingFetch();
+    void ContinueRingFetch();
     void StartWriteStep(EWriteStep step, const tByteBuffer& content, bool savePermanent);
     bool SendNextWritePackage();
     void WriteConfigBytesToDevice(const tByteBuffer& config, std::uint32_t target,
@@ -375,6 +387,9 @@ class TForm_Main {
     tByteBuffer ResultBuffer;
     int progressPosition = 0;
     bool countProgress = true;  // false while a read's pointer blocks arrive
+    bool IncrementalRead = true;
+    std::unique_ptr<TStoredDataFetch> ringFetch;
+    std::uint32_t lastReadFetched = 0, lastReadRingBytes = 0;
 
     TLocalDateTime lastDeviceClock;
     bool lastDeviceClockValid = false;

@@ -19,6 +19,7 @@
 #include "cli/CliView.h"
 #include "cli/ExportCommand.h"
 #include "cli/RealTimeLoop.h"
+#include "files/DeviceMemoryFile.h"
 #include "files/ResultFileReader.h"
 #include "files/ResultFileWriter.h"
 
@@ -257,6 +258,7 @@ int Program::Connect() {
     deps.UserSettings = &files_.User();
     deps.Language = &files_.Language();
     deps.ConfigFolder = files_.ConfigFolder();
+    deps.DeviceMemoryFolder = deviceMemoryFolder();
     main_ = std::make_unique<TForm_Main>(deps);
     main_->FormCreate();
     loop_.RunUntil([&] { return main_->Initialized(); }, 2000);
@@ -362,6 +364,7 @@ int Program::Read() {
     bool finished = false;
     int found = 0;
     main_->UseAddDataBehaviour(AlwaysAdd);
+    if (o_.full) main_->UseIncrementalRead(false);
     main_->OnStoredDataRead = [&](TForm_Main&, int count) {
         finished = true;
         found = count;
@@ -380,7 +383,8 @@ int Program::Read() {
     std::size_t fresh = 0;
     if (!Save(o_.out, o_.overwrite, fresh)) return kFileError;
     std::cout << "read " << main_->MeasureList.size() << " measurements (" << fresh << " new) into "
-              << o_.out << "\n";
+              << o_.out << "; fetched " << main_->LastReadFetched() << " of "
+              << main_->LastReadRingBytes() << " bytes\n";
     return kOk;
 }
 
