@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/tests/Harness.h"
+#include "files/AtomicFile.h"
 
 namespace kyvo {
 namespace {
@@ -280,6 +281,41 @@ TEST(StoredData, aKnownDeviceIsReadAgainFromWhatChangedWithTheSameListAndABarOve
         EXPECT_FALSE(rig.view.ProgressVisible);
         std::filesystem::remove_all(folder);
     }
+}
+
+// What is remembered of a device changes only with a read that got both
+// rings: a re-read cut off on the way keeps the old memory, and the list.
+TEST(StoredData, aReReadCutOffOnTheWayKeepsTheRememberedDeviceAndTheList) {
+    const std::string folder =
+        ::testing::TempDir() + "kyvo-app-devices-cut-" + std::to_string(getpid());
+    std::filesystem::remove_all(folder);
+    Rig rig(sim::Scenario::demo(), {{"Setup/AddDataBehaviour", "Overwrite"}}, folder);
+    rig.Start();
+    rig.Connect();
+    rig.main->Button_ReadDataClick();
+    rig.Run(20000);
+    ASSERT_EQ(rig.State(), stReady);
+    const std::size_t listed = rig.main->MeasureList.size();
+    ASSERT_GT(listed, 0u);
+    ASSERT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                            std::filesystem::directory_iterator()),
+              1);
+    const std::string path = std::filesystem::directory_iterator(folder)->path().string();
+    std::string remembered;
+    ASSERT_TRUE(readFileBytes(path, remembered));
+
+    rig.sent.clear();
+    rig.main->Button_ReadDataClick();
+    for (int i = 0; i < 4000 && RingBytesRequested(rig.sent) == 0; ++i) rig.Run(5);
+    ASSERT_GT(RingBytesRequested(rig.sent), 0u);
+    rig.deviceAttached = false;
+    rig.Run(20000);
+    EXPECT_NE(rig.State(), stReceiving);
+    std::string after;
+    ASSERT_TRUE(readFileBytes(path, after));
+    EXPECT_EQ(after, remembered);
+    EXPECT_EQ(rig.main->MeasureList.size(), listed);
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -51,8 +51,9 @@ struct Result {
     std::string out;
 };
 
-Result RunCli(const std::string& args) {
-    const std::string cmd = std::string(KYVO_CLI_PROGRAM) + " " + args + " 2>&1";
+// A shell command line with its standard error joined to its output.
+Result RunShell(const std::string& command) {
+    const std::string cmd = command + " 2>&1";
     Result r;
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) return r;
@@ -62,6 +63,10 @@ Result RunCli(const std::string& args) {
     const int st = pclose(p);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return r;
+}
+
+Result RunCli(const std::string& args) {
+    return RunShell(std::string(KYVO_CLI_PROGRAM) + " " + args);
 }
 
 TEST(KyvoCli, identifyPrintsTheDeviceAndReadMergesIntoTheResultFile) {
@@ -387,6 +392,37 @@ TEST(KyvoCli, aSecondReadOfTheSameDeviceFetchesLittleAndWritesTheSameFile) {
     EXPECT_EQ(damaged.status, 0) << damaged.out;
     EXPECT_EQ(Fetched(damaged.out), std::make_pair(total, total)) << damaged.out;
     EXPECT_EQ(FileBytes(base + "damaged.tsv"), FileBytes(base + "first.tsv"));
+    std::filesystem::remove_all(kDeviceCache);
+}
+
+// The window's setting that turns the remembering off counts for kyvo-cli
+// too: every read of a known device is then a whole one.
+TEST(KyvoCli, theUserSettingThatTurnsRememberingOffMakesEveryReadWhole) {
+    std::filesystem::remove_all(kDeviceCache);
+    Sim sim;
+    ASSERT_FALSE(sim.port.empty());
+    const std::string folder =
+        ::testing::TempDir() + "kyvo-cli-e2e-setting-" + std::to_string(getpid());
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const std::string program = folder + "/kyvo-cli";
+    std::filesystem::copy_file(KYVO_CLI_PROGRAM, program);
+    // The settings file beside the program is the one it uses.
+    ASSERT_TRUE(kyvo::writeFileAtomically(folder + "/DRConfig.ini",
+                                          "[Setup]\nIncrementalRead = false\n"));
+    const auto read = [&](const std::string& name) {
+        return RunShell("HOME=" + folder + " XDG_CONFIG_HOME=" + folder + "/config " + program +
+                        " --port " + sim.port + " read --out " + folder + "/" + name);
+    };
+    for (const char* name : {"first.tsv", "again.tsv"}) {
+        const Result r = read(name);
+        ASSERT_EQ(r.status, 0) << r.out;
+        const auto [fetched, total] = Fetched(r.out);
+        EXPECT_GT(total, 32 * 1024) << r.out;
+        EXPECT_EQ(fetched, total) << name << "\n" << r.out;
+    }
+    EXPECT_EQ(FileBytes(folder + "/again.tsv"), FileBytes(folder + "/first.tsv"));
+    std::filesystem::remove_all(folder);
     std::filesystem::remove_all(kDeviceCache);
 }
 
