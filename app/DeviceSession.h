@@ -17,6 +17,7 @@
 
 #include "app/AppServices.h"
 #include "app/DeviceLink.h"
+#include "app/IncrementalRead.h"
 #include "app/Platform.h"
 #include "app/View.h"
 #include "files/SettingsEnums.h"
@@ -229,6 +230,9 @@ struct TSessionDeps {
     IDeviceLink* Link = nullptr;
     ILanguage* Language = nullptr;
     TMeasureList* List = nullptr;  // the list new measurements join
+    // Where each device's last read rings are remembered, so that the next
+    // stored-data read fetches only what changed; empty: nothing is.
+    std::string DeviceMemoryFolder{};
 };
 
 // The session's settings (from the program and user settings).
@@ -240,6 +244,8 @@ struct TSessionSettings {
     bool ShutDownOnClose = false;      // send "shutdown" when the user disconnects
     bool AutoConnect = true;           // a lost clock poll disconnects instead of probing
     bool CableIdOnly = false;          // a cable is named by its serial number only
+    // Off: every stored-data read fetches both rings whole.
+    bool IncrementalRead = true;
 };
 
 class TDeviceSession {
@@ -307,6 +313,10 @@ class TDeviceSession {
     bool ClockRunning() const;
     const std::vector<TKyvoResultData>& StoredResultTable() const { return ResultList; }
     std::string Lang(const TLangEntry& e) const;
+    // Ring bytes the last stored-data read fetched, and what a whole read
+    // fetches.
+    std::uint32_t LastReadFetched() const { return lastReadFetched; }
+    std::uint32_t LastReadRingBytes() const { return lastReadRingBytes; }
 
   private:
     // state machine
@@ -367,6 +377,8 @@ class TDeviceSession {
     void WriteConfigBytesToDevice(const tByteBuffer& config, std::uint32_t target,
                                   bool savePermanent);
     void BuildMeasureSetsFromStorage();
+    void StartRingFetch();
+    void ContinueRingFetch();
 
     // measurement
     bool AskAboutPresentList();
@@ -428,6 +440,9 @@ class TDeviceSession {
     bool haveTestConfig = false;
     std::unique_ptr<TMeasureSet> NewMeasureSet;
     std::uint16_t imageWidth = 0;
+
+    std::unique_ptr<TStoredDataFetch> ringFetch;
+    std::uint32_t lastReadFetched = 0, lastReadRingBytes = 0;
 };
 
 // Every way into the session (an operation, a timer, the link) holds one:

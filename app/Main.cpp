@@ -97,6 +97,7 @@ void TForm_Main::FormCreate() {
     sd.Link = d.Link;
     sd.Language = d.Language;
     sd.List = &MeasureList;
+    sd.DeviceMemoryFolder = d.DeviceMemoryFolder;
     session_ = std::make_unique<TDeviceSession>(sd);
     KyvoBaudRate = d.ProgSettings->GetInt("COM", "Baud", 38400);
     {
@@ -194,6 +195,7 @@ void TForm_Main::FormCreate() {
     ss.LockDeviceButton = d.UserSettings->GetBool("Setup", "DisableKyvoButtonOnConnect", false);
     ss.AutoConnect = autoConnect;
     ss.ShutDownOnClose = ShutDownOnClose;
+    ss.IncrementalRead = d.UserSettings->GetBool("Setup", "IncrementalRead", true);
 
     Constructed = true;
     Timer_init->Start(150);

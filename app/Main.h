@@ -66,6 +66,9 @@ struct TMainDeps {
     // exists: the user's documents folder; ConfigFolder when empty.
     std::string DocumentsFolder;
     const ICollation* Collation = nullptr;  // sorting; the std fallback when null
+    // Where each device's last read rings are remembered, so that the next
+    // read fetches only what changed; empty: nothing is remembered.
+    std::string DeviceMemoryFolder{};
 };
 
 class TForm_Main : private ISessionEvents {

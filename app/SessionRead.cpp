@@ -1,10 +1,11 @@
 // Memory transfer driving and the stored-data read: a step per memory area
-// (the storage pointers, then the result configuration ring, then the
-// result ring), blocks requested one after another, the bytes collected
+// (the storage pointers, then the spans of both rings that the ring fetch
+// plans), blocks requested one after another, the ring images assembled
 // into ResultCfgBuffer and ResultBuffer, then the walks over both rings.
 #include <algorithm>
 
 #include "app/DeviceSession.h"
+#include "files/DeviceMemoryFile.h"
 #include "testdata/Sorting.h"
 
 namespace kyvo {
@@ -20,18 +21,13 @@ bool IsPointerStep(EReadStep step) {
 void TDeviceSession::StartReadStep(EReadStep step) {
     const bool receiving = State_.Current == stReceiving;
     ReadKyvoDataHelper.InitializeReading(step, EEPROMMap);
-    // A stored-data read shows one bar over both rings: the second ring
-    // goes on where the first ended, and the few pointer bytes before them
-    // do not move it.
-    if (!(receiving && step == SpResultData)) {
-        progressPosition = 0;
-        countProgress = !(receiving && IsPointerStep(step));
-        std::uint32_t max = countProgress ? ReadKyvoDataHelper.SizeLeft : 1;
-        if (receiving && step == SpResultCfgData)
-            max += ReadKyvoDataHelper.Placement(SpResultData, EEPROMMap).size;
-        ev.ProgressRange(static_cast<int>(std::min<std::uint32_t>(max, 0x7FFFFFFF)));
-        ev.ProgressAt(0);
-    }
+    // A stored-data read shows one bar over the ring bytes it fetches (see
+    // StartRingFetch): the few pointer bytes before them do not move it.
+    progressPosition = 0;
+    countProgress = !(receiving && IsPointerStep(step));
+    const std::uint32_t max = countProgress ? ReadKyvoDataHelper.SizeLeft : 1;
+    ev.ProgressRange(static_cast<int>(std::min<std::uint32_t>(max, 0x7FFFFFFF)));
+    ev.ProgressAt(0);
     ev.ProgressShown(true);
     if (step != SpNoRead) RequestNextReadBlock();
 }
@@ -61,8 +57,8 @@ bool TDeviceSession::CollectReadBlock(const tByteBuffer& bytes) {
         RequestNextReadBlock();
         return false;
     }
-    // The first ring of a stored-data read leaves the bar where it is.
-    if (State_.Current == stReceiving && ReadKyvoDataHelper.ReadStep != SpResultData) return true;
+    // A stored-data read hides the bar once both rings are in.
+    if (State_.Current == stReceiving) return true;
     ev.ProgressShown(false);
     ev.ProgressAt(0);
     return true;
@@ -105,14 +101,13 @@ void TDeviceSession::HandleDataRead(tByteBuffer& bytes) {
             parseStoragePointers(data, *kind, EEPROMMap.VolatileData);
             ReadKyvoDataHelper.SetResultStoragePointers(EEPROMMap.EEPROMVersion(),
                                                         EEPROMMap.VolatileData);
-            StartReadStep(*kind == spkAbsolute ? SpVolatilePtRel : SpResultCfgData);
-        } else if (step == SpResultCfgData) {
-            ResultCfgBuffer = data;
-            StartReadStep(SpResultData);
-        } else if (step == SpResultData) {
-            ResultBuffer = data;
-            EnterState(stReady);
-            BuildMeasureSetsFromStorage();
+            if (*kind == spkAbsolute)
+                StartReadStep(SpVolatilePtRel);
+            else
+                StartRingFetch();
+        } else if (ringFetch && (step == SpResultCfgData || step == SpResultData)) {
+            ringFetch->Deliver(data);
+            ContinueRingFetch();
         }
         return;
     }
@@ -167,6 +162,55 @@ void TDeviceSession::ReadStoredData() {
     if (!StartActivity(EActivity::ReadStoredData, stReceiving)) return;
     ev.ReleaseListSelection();
     StartReadStep(SpVolatilePtAbs);
+}
+
+namespace {
+
+std::string DeviceMemoryPath(const std::string& folder, const TEEPROMMap& map) {
+    return folder + "/" + deviceMemoryFileName(TStoredDataFetch::SerialOf(map));
+}
+
+}  // namespace
+
+// The rings come in as the planned spans, each read as a step of its own
+// ring; the bar counts the bytes actually fetched.
+void TDeviceSession::StartRingFetch() {
+    std::optional<TDeviceMemoryRecord> known;
+    if (settings_.IncrementalRead && !d.DeviceMemoryFolder.empty())
+        known = readDeviceMemoryFile(DeviceMemoryPath(d.DeviceMemoryFolder, EEPROMMap));
+    ringFetch = std::make_unique<TStoredDataFetch>(EEPROMMap, ReadKyvoDataHelper, known);
+    progressPosition = 0;
+    countProgress = true;
+    ev.ProgressAt(0);
+    ContinueRingFetch();
+}
+
+void TDeviceSession::ContinueRingFetch() {
+    if (const auto rq = ringFetch->Next()) {
+        ReadKyvoDataHelper.InitializeReading(
+            rq->Ring == ERingKind::ResultConfigs ? SpResultCfgData : SpResultData, EEPROMMap);
+        ReadKyvoDataHelper.StartAddress = rq->Address;
+        ReadKyvoDataHelper.SizeLeft = rq->Size;
+        ev.ProgressRange(static_cast<int>(std::min<std::uint32_t>(
+            std::max<std::uint32_t>(ringFetch->PlannedBytes(), 1), 0x7FFFFFFF)));
+        ev.ProgressShown(true);
+        RequestNextReadBlock();
+        return;
+    }
+    ResultCfgBuffer = ringFetch->ResultCfgImage();
+    ResultBuffer = ringFetch->ResultImage();
+    lastReadFetched = ringFetch->FetchedBytes();
+    lastReadRingBytes = ringFetch->TotalBytes();
+    // The memory is a cache: when it cannot be written the next read is
+    // simply a whole one.
+    if (!d.DeviceMemoryFolder.empty())
+        if (const auto record = ringFetch->Record())
+            writeDeviceMemoryFile(DeviceMemoryPath(d.DeviceMemoryFolder, EEPROMMap), *record);
+    ringFetch.reset();
+    ev.ProgressShown(false);
+    ev.ProgressAt(0);
+    EnterState(stReady);
+    BuildMeasureSetsFromStorage();
 }
 
 TDeviceIdentity TDeviceSession::DeviceIdentity() const {

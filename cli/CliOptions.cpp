@@ -14,8 +14,9 @@ const char* const kUsageText =
     "                [--trace FILE] COMMAND\n"
     "  ports                       list FTDI devices and serial ports (USB, Bluetooth)\n"
     "  identify                    print firmware, serial, EEPROM version, clock, capabilities\n"
-    "  read --out FILE [--overwrite]\n"
-    "                              read the stored measurements into FILE\n"
+    "  read --out FILE [--overwrite] [--full]\n"
+    "                              read the stored measurements into FILE (only\n"
+    "                              what changed since the last read; --full: all)\n"
     "  measure (--config FILE.bin | --stored N | --rfid) [--timer] [--combine] --out FILE\n"
     "                              run a measurement and add its result to FILE\n"
     "  clock [--set now | --set \"YYYY-MM-DD hh:mm:ss\"]\n"
@@ -80,6 +81,8 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
             if (!value(o.out)) return UsageError("--out needs a file name");
         } else if (a == "--overwrite") {
             o.overwrite = true;
+        } else if (a == "--full") {
+            o.full = true;
         } else if (a == "--config") {
             if (!value(o.config)) return UsageError("--config needs a configuration file");
         } else if (a == "--stored") {

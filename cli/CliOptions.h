@@ -26,6 +26,7 @@ struct Options {
     std::string command;
     std::string out;
     bool overwrite = false;
+    bool full = false;  // read both rings whole, whatever is remembered
     std::string config;
     std::optional<int> stored;
     bool rfid = false;

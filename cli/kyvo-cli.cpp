@@ -3,6 +3,7 @@
 // files as the window.
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -19,6 +20,7 @@
 #include "cli/CliView.h"
 #include "cli/ExportCommand.h"
 #include "cli/RealTimeLoop.h"
+#include "files/DeviceMemoryFile.h"
 #include "files/ResultFileReader.h"
 #include "files/ResultFileWriter.h"
 #include "files/Settings.h"
@@ -215,6 +217,7 @@ int Program::Connect() {
     deps.Link = link_.get();
     deps.Language = &files_.Language();
     deps.List = &list_;
+    deps.DeviceMemoryFolder = deviceMemoryFolder();
     session_ = std::make_unique<TDeviceSession>(deps);
     TSessionSettings& s = session_->Settings();
     s.Baud = prog.Baud;
@@ -224,6 +227,11 @@ int Program::Connect() {
     s.LockDeviceButton = user.DisableKyvoButtonOnConnect;
     s.AutoConnect = user.AutoConnect;
     s.ShutDownOnClose = user.ShutDownOnClose;
+    // The window's setting counts here too (read without writing it back);
+    // --full reads whole once.
+    std::string incremental = files_.UserFile().GetVal("Setup", "IncrementalRead");
+    for (char& c : incremental) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    s.IncrementalRead = !o_.full && incremental != "false";
     session_->UseAddDataBehaviour(AlwaysAdd);
     session_->Start();
 
@@ -343,7 +351,8 @@ int Program::Read() {
     std::size_t fresh = 0;
     if (!Save(o_.out, o_.overwrite, fresh)) return kFileError;
     std::cout << "read " << list_.size() << " measurements (" << fresh << " new) into " << o_.out
-              << "\n";
+              << "; fetched " << session_->LastReadFetched() << " of "
+              << session_->LastReadRingBytes() << " bytes\n";
     return kOk;
 }
 

@@ -25,6 +25,7 @@
 #include "app/AppFiles.h"
 #include "app/LinkDeviceLink.h"
 #include "app/Main.h"
+#include "files/DeviceMemoryFile.h"
 #include "files/LanguageMenu.h"
 #include "files/Paths.h"
 #include "files/StartupFiles.h"
@@ -166,6 +167,7 @@ int main(int argc, char** argv) {
     deps.UserSettings = &files.User();
     deps.Language = &files.Language();
     deps.ConfigFolder = files.ConfigFolder();
+    deps.DeviceMemoryFolder = deviceMemoryFolder();
     deps.DocumentsFolder = userDocumentsFolder();
     deps.Collation = &collation;
     auto controller = std::make_unique<TForm_Main>(deps);

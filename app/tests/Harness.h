@@ -192,7 +192,8 @@ class EnglishLanguage final : public ILanguage {
 class Rig {
   public:
     explicit Rig(const sim::Scenario& scenario,
-                 const std::map<std::string, std::string>& userSettings = {})
+                 const std::map<std::string, std::string>& userSettings = {},
+                 const std::string& deviceMemoryFolder = {})
         : sched({2026, 12, 9, 12, 0, 0, 0}),
           link(mainThread, true, false, std::make_unique<FTDIDirect>(nullptr)),
           device(std::make_unique<sim::SimDevice>(scenario)) {
@@ -221,6 +222,7 @@ class Rig {
         deps.UserSettings = &user;
         deps.Language = &lang;
         deps.ConfigFolder = "/tmp/kyvo-config/";
+        deps.DeviceMemoryFolder = deviceMemoryFolder;
         main = std::make_unique<TForm_Main>(deps);
         view.CurrentState = [this] { return main->State().Current; };
     }

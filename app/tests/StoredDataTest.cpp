@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
 
 #include "app/tests/Harness.h"
+#include "files/AtomicFile.h"
 
 namespace kyvo {
 namespace {
@@ -219,6 +223,99 @@ TEST(StoredData, anEmptyDatabaseWithAnEmptyListAsksNothing) {
     rig.main->Button_ReadDataClick();
     rig.Run(3000);
     EXPECT_EQ(rig.view.MessageTexts(), std::vector<std::string>{"The kyvo database is empty."});
+}
+
+// Bytes requested from the two rings (everything but the pointer blocks).
+std::uint32_t RingBytesRequested(const tByteBuffer& sent) {
+    std::uint32_t n = 0;
+    for (auto [address, size] : ReadRequests(sent))
+        if (address < kNonVolatileAddress || address >= kResultMemoryAddress) n += size;
+    return n;
+}
+
+TEST(StoredData, aKnownDeviceIsReadAgainFromWhatChangedWithTheSameListAndABarOverTheFetchedBytes) {
+    const std::string folder =
+        ::testing::TempDir() + "kyvo-app-devices-" + std::to_string(getpid());
+    std::filesystem::remove_all(folder);
+    for (const bool incremental : {true, false}) {
+        SCOPED_TRACE(incremental ? "remembered" : "setting off");
+        Rig rig(sim::Scenario::demo(),
+                {{"Setup/IncrementalRead", incremental ? "true" : "false"},
+                 {"Setup/AddDataBehaviour", "Overwrite"}},
+                folder);
+        rig.Start();
+        rig.Connect();
+        rig.main->Button_ReadDataClick();
+        rig.Run(20000);
+        ASSERT_EQ(rig.State(), stReady);
+        const std::uint32_t whole = rig.main->Session().LastReadRingBytes();
+        EXPECT_EQ(rig.main->Session().LastReadFetched(), whole);
+        std::vector<std::string> first;
+        for (const auto& m : rig.main->MeasureList) first.push_back(m->TestID);
+        const tByteBuffer cfg = rig.main->ResultCfgData(), res = rig.main->ResultData();
+
+        rig.sent.clear();
+        rig.view.ProgressTrail.clear();
+        rig.main->Button_ReadDataClick();
+        rig.Run(20000);
+        ASSERT_EQ(rig.State(), stReady);
+        std::vector<std::string> second;
+        for (const auto& m : rig.main->MeasureList) second.push_back(m->TestID);
+        EXPECT_EQ(second, first);
+        EXPECT_EQ(rig.main->ResultCfgData(), cfg);
+        EXPECT_EQ(rig.main->ResultData(), res);
+        const std::uint32_t fetched = rig.main->Session().LastReadFetched();
+        EXPECT_EQ(RingBytesRequested(rig.sent), fetched);
+        if (incremental)
+            EXPECT_LT(fetched, 2048u);
+        else
+            EXPECT_EQ(fetched, whole);
+        // The bar's last maximum is what was fetched, and it got there.
+        int max = 0, top = 0;
+        for (auto [position, maximum] : rig.view.ProgressTrail) {
+            max = maximum;
+            top = std::max(top, position);
+        }
+        EXPECT_EQ(max, static_cast<int>(fetched));
+        EXPECT_EQ(top, static_cast<int>(fetched));
+        EXPECT_FALSE(rig.view.ProgressVisible);
+        std::filesystem::remove_all(folder);
+    }
+}
+
+// What is remembered of a device changes only with a read that got both
+// rings: a re-read cut off on the way keeps the old memory, and the list.
+TEST(StoredData, aReReadCutOffOnTheWayKeepsTheRememberedDeviceAndTheList) {
+    const std::string folder =
+        ::testing::TempDir() + "kyvo-app-devices-cut-" + std::to_string(getpid());
+    std::filesystem::remove_all(folder);
+    Rig rig(sim::Scenario::demo(), {{"Setup/AddDataBehaviour", "Overwrite"}}, folder);
+    rig.Start();
+    rig.Connect();
+    rig.main->Button_ReadDataClick();
+    rig.Run(20000);
+    ASSERT_EQ(rig.State(), stReady);
+    const std::size_t listed = rig.main->MeasureList.size();
+    ASSERT_GT(listed, 0u);
+    ASSERT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                            std::filesystem::directory_iterator()),
+              1);
+    const std::string path = std::filesystem::directory_iterator(folder)->path().string();
+    std::string remembered;
+    ASSERT_TRUE(readFileBytes(path, remembered));
+
+    rig.sent.clear();
+    rig.main->Button_ReadDataClick();
+    for (int i = 0; i < 4000 && RingBytesRequested(rig.sent) == 0; ++i) rig.Run(5);
+    ASSERT_GT(RingBytesRequested(rig.sent), 0u);
+    rig.deviceAttached = false;
+    rig.Run(20000);
+    EXPECT_NE(rig.State(), stReceiving);
+    std::string after;
+    ASSERT_TRUE(readFileBytes(path, after));
+    EXPECT_EQ(after, remembered);
+    EXPECT_EQ(rig.main->MeasureList.size(), listed);
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -83,7 +83,16 @@ void ReadStoredData64K(benchmark::State& state) {
         testing::EnglishLanguage lang;
         LinkDeviceLink link(loop.MainThread(), false, false);
         CountingLink counted(link);
-        TMainDeps deps{&view, &loop, &clock, &counted, &prog, &user, &lang, "/tmp/", nullptr};
+        // No device memory folder: every iteration is a whole read.
+        TMainDeps deps;
+        deps.View = &view;
+        deps.Timers = &loop;
+        deps.Clock = &clock;
+        deps.Link = &counted;
+        deps.ProgSettings = &prog;
+        deps.UserSettings = &user;
+        deps.Language = &lang;
+        deps.ConfigFolder = "/tmp/";
         TForm_Main main(deps);
         main.FormCreate();
         loop.RunUntil([&] { return main.Initialized(); }, 2000);

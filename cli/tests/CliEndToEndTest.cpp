@@ -51,8 +51,9 @@ struct Result {
     std::string out;
 };
 
-Result RunCli(const std::string& args) {
-    const std::string cmd = std::string(KYVO_CLI_PROGRAM) + " " + args + " 2>&1";
+// A shell command line with its standard error joined to its output.
+Result RunShell(const std::string& command) {
+    const std::string cmd = command + " 2>&1";
     Result r;
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) return r;
@@ -62,6 +63,10 @@ Result RunCli(const std::string& args) {
     const int st = pclose(p);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return r;
+}
+
+Result RunCli(const std::string& args) {
+    return RunShell(std::string(KYVO_CLI_PROGRAM) + " " + args);
 }
 
 TEST(KyvoCli, identifyPrintsTheDeviceAndReadMergesIntoTheResultFile) {
@@ -320,6 +325,105 @@ TEST(KyvoCli, aRunLeavesTheWindowPlacementOfTheUserSettingsAlone) {
         for (const char* item : {"Left", "Top", "Width", "Height", "WindowState"})
             EXPECT_NE(line.rfind(std::string(item) + " ", 0), 0u) << line;
     std::filesystem::remove_all(folder);
+}
+
+// Every kyvo-cli these tests start remembers devices in a folder of its
+// own, never in the user's cache.
+const std::string kDeviceCache = [] {
+    const std::string folder =
+        ::testing::TempDir() + "kyvo-cli-e2e-cache-" + std::to_string(getpid());
+    setenv("XDG_CACHE_HOME", folder.c_str(), 1);
+    return folder;
+}();
+
+// B and T of the summary's "fetched B of T bytes"; -1 when it is missing.
+std::pair<long, long> Fetched(const std::string& out) {
+    const auto at = out.find("; fetched ");
+    long b = -1, t = -1;
+    if (at == std::string::npos ||
+        std::sscanf(out.c_str() + at, "; fetched %ld of %ld bytes", &b, &t) != 2)
+        return {-1, -1};
+    return {b, t};
+}
+
+std::string FileBytes(const std::string& path) {
+    std::string bytes;
+    kyvo::readFileBytes(path, bytes);
+    return bytes;
+}
+
+TEST(KyvoCli, aSecondReadOfTheSameDeviceFetchesLittleAndWritesTheSameFile) {
+    std::filesystem::remove_all(kDeviceCache);
+    Sim sim;
+    ASSERT_FALSE(sim.port.empty());
+    const std::string base = ::testing::TempDir() + "kyvo-cli-e2e-again-";
+    const auto read = [&](const std::string& name, const std::string& extra = "") {
+        std::filesystem::remove(base + name);
+        return RunCli("--port " + sim.port + " read --out " + base + name + extra);
+    };
+
+    const Result first = read("first.tsv");
+    ASSERT_EQ(first.status, 0) << first.out;
+    const auto [all, total] = Fetched(first.out);
+    EXPECT_GT(total, 32 * 1024) << first.out;
+    EXPECT_EQ(all, total) << first.out;
+    EXPECT_NE(first.out.find("read 25 measurements (25 new) into " + base + "first.tsv; fetched "),
+              std::string::npos)
+        << first.out;
+    const auto files = std::distance(
+        std::filesystem::directory_iterator(kDeviceCache + "/kyvo-data-reader/devices"),
+        std::filesystem::directory_iterator());
+    EXPECT_EQ(files, 1);
+
+    const Result again = read("again.tsv");
+    ASSERT_EQ(again.status, 0) << again.out;
+    EXPECT_LE(Fetched(again.out).first, 8 * 1024) << again.out;
+    EXPECT_EQ(Fetched(again.out).second, total) << again.out;
+    EXPECT_EQ(FileBytes(base + "again.tsv"), FileBytes(base + "first.tsv"));
+
+    // --full, and a damaged memory file: everything is read, the file is the same.
+    const Result full = read("full.tsv", " --full");
+    EXPECT_EQ(Fetched(full.out), std::make_pair(total, total)) << full.out;
+    EXPECT_EQ(FileBytes(base + "full.tsv"), FileBytes(base + "first.tsv"));
+    for (const auto& f :
+         std::filesystem::directory_iterator(kDeviceCache + "/kyvo-data-reader/devices"))
+        ASSERT_TRUE(kyvo::writeFileAtomically(f.path().string(), "damaged"));
+    const Result damaged = read("damaged.tsv");
+    EXPECT_EQ(damaged.status, 0) << damaged.out;
+    EXPECT_EQ(Fetched(damaged.out), std::make_pair(total, total)) << damaged.out;
+    EXPECT_EQ(FileBytes(base + "damaged.tsv"), FileBytes(base + "first.tsv"));
+    std::filesystem::remove_all(kDeviceCache);
+}
+
+// The window's setting that turns the remembering off counts for kyvo-cli
+// too: every read of a known device is then a whole one.
+TEST(KyvoCli, theUserSettingThatTurnsRememberingOffMakesEveryReadWhole) {
+    std::filesystem::remove_all(kDeviceCache);
+    Sim sim;
+    ASSERT_FALSE(sim.port.empty());
+    const std::string folder =
+        ::testing::TempDir() + "kyvo-cli-e2e-setting-" + std::to_string(getpid());
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const std::string program = folder + "/kyvo-cli";
+    std::filesystem::copy_file(KYVO_CLI_PROGRAM, program);
+    // The settings file beside the program is the one it uses.
+    ASSERT_TRUE(kyvo::writeFileAtomically(folder + "/DRConfig.ini",
+                                          "[Setup]\nIncrementalRead = false\n"));
+    const auto read = [&](const std::string& name) {
+        return RunShell("HOME=" + folder + " XDG_CONFIG_HOME=" + folder + "/config " + program +
+                        " --port " + sim.port + " read --out " + folder + "/" + name);
+    };
+    for (const char* name : {"first.tsv", "again.tsv"}) {
+        const Result r = read(name);
+        ASSERT_EQ(r.status, 0) << r.out;
+        const auto [fetched, total] = Fetched(r.out);
+        EXPECT_GT(total, 32 * 1024) << r.out;
+        EXPECT_EQ(fetched, total) << name << "\n" << r.out;
+    }
+    EXPECT_EQ(FileBytes(folder + "/again.tsv"), FileBytes(folder + "/first.tsv"));
+    std::filesystem::remove_all(folder);
+    std::filesystem::remove_all(kDeviceCache);
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ expect "kyvo-cli --port $work/files/tty" "$work/files/ttyFake0"
 expect "kyvo-cli --ftdi " "1 2"
 expect "kyvo-cli --layout s" "short"
 expect "kyvo-cli --baud 38" "38400"
-expect "kyvo-cli --port /dev/pts/3 read --" "--baud --ftdi --layout --out --overwrite --port --trace --verbose"
+expect "kyvo-cli --port /dev/pts/3 read --" "--baud --ftdi --full --layout --out --overwrite --port --trace --verbose"
 expect "kyvo-cli --port /dev/pts/3 measure --r" "--rfid"
 expect "kyvo-cli --port /dev/pts/3 measure --config $work/files/" "$work/files/cfg.bin $work/files/sub"
 expect "kyvo-cli --port /dev/pts/3 read --out $work/files/" \
