@@ -56,7 +56,8 @@ TFTDIDeviceEntry Kyvo(const std::string& serial, std::uint32_t flags = 0) {
 }
 
 struct FtdiRig {
-    FtdiRig() : rig(sim::Scenario::demo()), link(rig.link) {
+    explicit FtdiRig(const std::map<std::string, std::string>& userSettings = {})
+        : rig(sim::Scenario::demo(), userSettings), link(rig.link) {
         TMainDeps deps;
         deps.View = &rig.view;
         deps.Timers = &rig.sched;
@@ -158,6 +159,70 @@ TEST(FtdiMode, withoutACableTheOtherPortsAreListedInsteadOfNoDevice) {
     EXPECT_EQ(f.rig.view.Items[EControl::ComboBox_FTDIDevice],
               std::vector<std::string>{"1. /dev/rfcomm0 (Bluetooth)"});
     EXPECT_EQ(f.rig.view.ItemIndexes[EControl::ComboBox_FTDIDevice], 0);
+}
+
+TEST(FtdiMode, theRememberedReaderIsChosenWhereverTheListPutsIt) {
+    struct Case {
+        const char* name;
+        std::map<std::string, std::string> settings;
+        int opened;
+    };
+    const Case cases[] = {
+        {"remembered cable listed second", {{"COM/LastUsbSerial", "C3"}}, 1},
+        {"remembered cable not plugged in", {{"COM/LastUsbSerial", "Z9"}}, 0},
+        {"nothing remembered", {}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FtdiRig f(c.settings);
+        f.link.Devices = {Kyvo("A1"), Kyvo("C3")};
+        f.rig.Start();    // the start-up refresh selects
+        f.rig.Run(1960);  // the first timer refresh connects
+        ASSERT_EQ(f.link.Opened, std::vector<int>{c.opened});
+        f.rig.Run(1000);
+        ASSERT_EQ(f.rig.State(), stReady);
+        const std::string cable = c.opened == 1 ? "C3" : "A1";
+        EXPECT_EQ(f.rig.user.Values["COM/LastUsbSerial"], cable);
+        EXPECT_EQ(f.rig.user.Values["COM/LastDeviceSerial"], f.rig.main->Session().SerialText());
+        EXPECT_FALSE(f.rig.main->Session().SerialText().empty());
+    }
+}
+
+TEST(FtdiMode, aReaderUnpluggedWhileConnectedIsReportedOnceAndReconnectedOnlyWithAutoConnect) {
+    for (const bool autoConnect : {true, false}) {
+        SCOPED_TRACE(autoConnect ? "auto-connect on" : "auto-connect off");
+        FtdiRig f(std::map<std::string, std::string>{
+            {"KyvoCommunication/autoConnect", autoConnect ? "true" : "false"}});
+        f.link.Devices = {Kyvo("C3")};
+        f.rig.Start();
+        f.rig.Connect();
+        ASSERT_EQ(f.rig.State(), stReady);
+        ASSERT_EQ(f.link.Opened, std::vector<int>{0});
+
+        f.link.Devices.clear();
+        f.rig.port->hangUp();
+        f.rig.Run(20);
+        EXPECT_EQ(f.rig.view.MessageTexts(),
+                  std::vector<std::string>{"Connection closed (possible data loss)"});
+        EXPECT_EQ(f.rig.State(), stDisconnected);
+        f.rig.Run(6000);  // away for a while
+
+        // Back, in another port, behind a cable plugged in meanwhile.
+        f.link.Devices = {Kyvo("D4"), Kyvo("C3")};
+        f.rig.Run(5000);
+        EXPECT_EQ(f.rig.view.Messages.size(), 1u);
+        if (autoConnect) {
+            EXPECT_EQ(f.link.Opened, (std::vector<int>{0, 1}));
+            EXPECT_EQ(f.rig.State(), stReady);
+            EXPECT_EQ(f.rig.view.Caption,
+                      "Connected to  Kyvo Reader (C3) @ 38400 baud - V1.5.062");
+        } else {
+            EXPECT_EQ(f.link.Opened, std::vector<int>{0});
+            EXPECT_EQ(f.rig.State(), stDisconnected);
+            // the box still points at the reader for a click on Connect
+            EXPECT_EQ(f.rig.view.ItemIndexes[EControl::ComboBox_FTDIDevice], 1);
+        }
+    }
 }
 
 }  // namespace
