@@ -92,9 +92,14 @@ void TForm_Main::RefreshDeviceList() {
             view.SetItems(EControl::ComboBox_FTDIDevice, items);
             if (pick >= 0 && pick < static_cast<int>(items.size())) {
                 view.SetItemIndex(EControl::ComboBox_FTDIDevice, pick);
-                // Only a cable is connected to by itself.
+                // Only a cable is connected to by itself, and only by a
+                // session at rest: a refresh that runs while a message box is
+                // open (one saying that the connection was lost) would
+                // connect under it, and the box's end would then put the
+                // session back to disconnected over the open port.
                 takeAutoConnect = ok && autoConnect && seenBefore &&
-                                  ftdiPorts[pick].Kind == EPortKind::Ftdi;
+                                  ftdiPorts[pick].Kind == EPortKind::Ftdi &&
+                                  session_->State().Current == stDisconnected;
             } else {
                 view.SetItemIndex(EControl::ComboBox_FTDIDevice, 0);
             }

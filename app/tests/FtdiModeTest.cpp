@@ -225,5 +225,28 @@ TEST(FtdiMode, aReaderUnpluggedWhileConnectedIsReportedOnceAndReconnectedOnlyWit
     }
 }
 
+TEST(FtdiMode, noReaderIsConnectedByItselfWhileAMessageIsOpen) {
+    FtdiRig f;
+    f.link.Devices = {Kyvo("C3")};  // the driver still lists the cable
+    f.rig.Start();
+    f.rig.Connect();
+    ASSERT_EQ(f.rig.State(), stReady);
+    std::vector<int> openedDuringMessage;
+    f.rig.view.WhileMessageShown = [&] {
+        f.rig.view.WhileMessageShown = nullptr;
+        f.rig.Run(4100);  // the user reads the message; the list refreshes
+        openedDuringMessage = f.link.Opened;
+    };
+    f.rig.port->hangUp();
+    f.rig.Run(20);
+    EXPECT_EQ(openedDuringMessage, std::vector<int>{0});
+    EXPECT_EQ(f.rig.State(), stDisconnected);
+    f.rig.Run(2000);  // the box closed: the next refresh reconnects
+    EXPECT_EQ(f.link.Opened, (std::vector<int>{0, 0}));
+    f.rig.Run(1000);
+    EXPECT_EQ(f.rig.State(), stReady);
+    EXPECT_EQ(f.rig.view.Messages.size(), 1u);
+}
+
 }  // namespace
 }  // namespace kyvo
