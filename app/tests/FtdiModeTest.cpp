@@ -55,8 +55,10 @@ TFTDIDeviceEntry Kyvo(const std::string& serial, std::uint32_t flags = 0) {
     return {flags, 0x04036015, serial, "Kyvo Reader"};
 }
 
+using Settings = std::map<std::string, std::string>;
+
 struct FtdiRig {
-    explicit FtdiRig(const std::map<std::string, std::string>& userSettings = {})
+    explicit FtdiRig(const Settings& userSettings = {})
         : rig(sim::Scenario::demo(), userSettings), link(rig.link) {
         TMainDeps deps;
         deps.View = &rig.view;
@@ -164,7 +166,7 @@ TEST(FtdiMode, withoutACableTheOtherPortsAreListedInsteadOfNoDevice) {
 TEST(FtdiMode, theRememberedReaderIsChosenWhereverTheListPutsIt) {
     struct Case {
         const char* name;
-        std::map<std::string, std::string> settings;
+        Settings settings;
         int opened;
     };
     const Case cases[] = {
@@ -191,8 +193,7 @@ TEST(FtdiMode, theRememberedReaderIsChosenWhereverTheListPutsIt) {
 TEST(FtdiMode, aReaderUnpluggedWhileConnectedIsReportedOnceAndReconnectedOnlyWithAutoConnect) {
     for (const bool autoConnect : {true, false}) {
         SCOPED_TRACE(autoConnect ? "auto-connect on" : "auto-connect off");
-        FtdiRig f(std::map<std::string, std::string>{
-            {"KyvoCommunication/autoConnect", autoConnect ? "true" : "false"}});
+        FtdiRig f(Settings{{"KyvoCommunication/autoConnect", autoConnect ? "true" : "false"}});
         f.link.Devices = {Kyvo("C3")};
         f.rig.Start();
         f.rig.Connect();
@@ -246,6 +247,20 @@ TEST(FtdiMode, noReaderIsConnectedByItselfWhileAMessageIsOpen) {
     f.rig.Run(1000);
     EXPECT_EQ(f.rig.State(), stReady);
     EXPECT_EQ(f.rig.view.Messages.size(), 1u);
+}
+
+TEST(FtdiMode, aCablePickedByHandWinsOverTheRememberedOne) {
+    FtdiRig f(Settings{{"COM/LastUsbSerial", "C3"}});
+    f.link.Devices = {Kyvo("A1"), Kyvo("C3")};
+    f.rig.Start();
+    ASSERT_EQ(f.rig.view.ItemIndexes[EControl::ComboBox_FTDIDevice], 1);
+    f.rig.view.ItemIndexes[EControl::ComboBox_FTDIDevice] = 0;
+    f.rig.main->ComboBox_FTDIDeviceChange();
+    f.link.Devices = {Kyvo("C3"), Kyvo("A1")};  // and the list order changes
+    f.rig.Run(1960);
+    EXPECT_EQ(f.link.Opened, std::vector<int>{1});
+    f.rig.Run(1000);
+    EXPECT_EQ(f.rig.user.Values["COM/LastUsbSerial"], "A1");
 }
 
 }  // namespace
