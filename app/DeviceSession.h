@@ -128,6 +128,7 @@ struct TPortEntry {
     int FtdiIndex = -1;  // index in the link's last FTDI device list
     std::string Path;    // device path (serial, Bluetooth)
     std::string Text;    // what the port box shows (without its number)
+    std::string UsbSerial;  // a cable's USB serial number (empty otherwise)
 };
 
 // The ports present now. FTDI mode lists the reader's cables (not those
@@ -220,6 +221,9 @@ class ISessionEvents {
 
     // --- activities -------------------------------------------------------
     virtual void ActivityEnded(EActivity /*activity*/, EOutcome /*outcome*/) {}
+
+    // The device's serial record arrived while connected (its text).
+    virtual void DeviceSerialRead(const std::string& /*serial*/) {}
 };
 
 // What the session works with that it does not create itself.

@@ -178,6 +178,10 @@ void TForm_Main::FormCreate() {
         d.ProgSettings->GetBool("KyvoCommunication", "disconnectOnTimeError", true);
     autoConnect = d.UserSettings->GetBool("KyvoCommunication", "autoConnect", true);
     view.SetChecked(EControl::Menu_AutoConnect, autoConnect);
+    {
+        const std::string lastCable = d.UserSettings->GetText("COM", "LastUsbSerial", "");
+        if (!lastCable.empty()) ftdiChoice_ = "usb:" + lastCable;
+    }
     ShutDownOnClose = d.UserSettings->GetBool("KyvoCommunication", "ShutDownOnClose", false);
     view.SetChecked(EControl::Menu_ShutDownOnClose, ShutDownOnClose);
     {

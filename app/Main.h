@@ -233,6 +233,7 @@ class TForm_Main : private ISessionEvents {
     void StoredDataRead(const TStorageBuildResult& r) override;
     void MeasurementAdded(const TMeasureSet& set) override;
     void ActivityEnded(EActivity a, EOutcome o) override;
+    void DeviceSerialRead(const std::string& serial) override;
 
     void EnableDeviceActions(bool enable);
 
@@ -286,6 +287,11 @@ class TForm_Main : private ISessionEvents {
     std::vector<std::string> AvailableCOMPorts;
     // The ports of the FTDI box, item by item (cables, then serial ports).
     std::vector<TPortEntry> ftdiPorts;
+    // The port the FTDI box follows wherever the list puts it: the one last
+    // connected to or picked by hand ("usb:" and a cable's USB serial, or
+    // "path:" and a device path); empty: none known.
+    std::string ftdiChoice_;
+    void ShowFtdiHint();
     bool LoadLastSavedOnStart = false;
     bool ListEdited = false;
     EImagePos imagePosition_ = SRight;

@@ -39,31 +39,50 @@ void TForm_Main::ClockAvailable() {
 // ---------------------------------------------------------------------------
 // Port boxes and connecting
 
+namespace {
+// What identifies a port across refreshes: a cable by its USB serial number
+// (its place in the list changes when cables come and go), any other port by
+// its path. A cable without a serial number has no identity.
+std::string PortKey(const TPortEntry& p) {
+    if (p.Kind == EPortKind::Ftdi) return p.UsbSerial.empty() ? "" : "usb:" + p.UsbSerial;
+    return p.Path.empty() ? "" : "path:" + p.Path;
+}
+
+int FindPort(const std::vector<TPortEntry>& ports, const std::string& key) {
+    if (key.empty()) return -1;
+    for (std::size_t i = 0; i < ports.size(); ++i)
+        if (PortKey(ports[i]) == key) return static_cast<int>(i);
+    return -1;
+}
+}  // namespace
+
 void TForm_Main::RefreshDeviceList() {
     if (d.Link->IsOpen()) return;
     bool takeAutoConnect = false;
     if (d.Link->FtdiMode()) {
-        // Only a port that was listed counts as remembered, not the
-        // "no device" or error line. A serial port is remembered by its path,
-        // so that a cable plugged in before it does not change the choice.
-        int remembered = ftdiPorts.empty() ? -1 : view.ItemIndex(EControl::ComboBox_FTDIDevice);
-        std::string rememberedPath;
-        if (remembered >= 0 && remembered < static_cast<int>(ftdiPorts.size()) &&
-            ftdiPorts[remembered].Kind != EPortKind::Ftdi)
-            rememberedPath = ftdiPorts[remembered].Path;
+        // Only a port that was listed counts as selected before, not the
+        // "no device" or error line.
+        const int before = ftdiPorts.empty() ? -1 : view.ItemIndex(EControl::ComboBox_FTDIDevice);
+        const bool hadSelection = before >= 0 && before < static_cast<int>(ftdiPorts.size());
+        const std::string beforeKey = hadSelection ? PortKey(ftdiPorts[before]) : "";
         int error = 0;
         const bool ok = ListPorts(*d.Link, ShowCableIDOnly, ftdiPorts, error);
         std::vector<std::string> items;
-        int cables = 0;
-        for (std::size_t i = 0; i < ftdiPorts.size(); ++i) {
+        for (std::size_t i = 0; i < ftdiPorts.size(); ++i)
             items.push_back(std::to_string(i + 1) + ". " + ftdiPorts[i].Text);
-            if (ftdiPorts[i].Kind == EPortKind::Ftdi) ++cables;
+        // The remembered port is chosen wherever it is listed now. A port is
+        // connected to by itself only once it was selected at the refresh
+        // before too, so that a device just plugged in has settled.
+        int pick = FindPort(ftdiPorts, ftdiChoice_);
+        bool seenBefore = pick >= 0 && beforeKey == ftdiChoice_;
+        if (pick < 0 && !beforeKey.empty()) {
+            pick = FindPort(ftdiPorts, beforeKey);
+            seenBefore = pick >= 0;
         }
-        if (!rememberedPath.empty()) {
-            remembered = -1;
-            for (std::size_t i = 0; i < ftdiPorts.size(); ++i)
-                if (ftdiPorts[i].Kind != EPortKind::Ftdi && ftdiPorts[i].Path == rememberedPath)
-                    remembered = static_cast<int>(i);
+        if (pick < 0 && hadSelection && beforeKey.empty()) {
+            // A port without identity keeps its place in the list.
+            pick = before;
+            seenBefore = true;
         }
         if (ftdiPorts.empty()) {
             view.SetItems(EControl::ComboBox_FTDIDevice,
@@ -71,14 +90,20 @@ void TForm_Main::RefreshDeviceList() {
             view.SetItemIndex(EControl::ComboBox_FTDIDevice, 0);
         } else {
             view.SetItems(EControl::ComboBox_FTDIDevice, items);
-            if (remembered >= 0 && remembered < static_cast<int>(items.size())) {
-                view.SetItemIndex(EControl::ComboBox_FTDIDevice, remembered);
-                // Only a cable is connected to by itself.
-                takeAutoConnect = ok && autoConnect && remembered < cables;
+            if (pick >= 0 && pick < static_cast<int>(items.size())) {
+                view.SetItemIndex(EControl::ComboBox_FTDIDevice, pick);
+                // Only a cable is connected to by itself, and only by a
+                // session at rest: a refresh that runs while a message box is
+                // open (one saying that the connection was lost) would
+                // connect under it, and the box's end would then put the
+                // session back to disconnected over the open port.
+                takeAutoConnect = ok && autoConnect && seenBefore &&
+                                  ftdiPorts[pick].Kind == EPortKind::Ftdi &&
+                                  session_->State().Current == stDisconnected;
             } else {
                 view.SetItemIndex(EControl::ComboBox_FTDIDevice, 0);
             }
-            ComboBox_FTDIDeviceChange();
+            ShowFtdiHint();
         }
     } else {
         const int remembered = view.ItemIndex(EControl::ComboBox_Com);
@@ -119,6 +144,13 @@ void TForm_Main::SelectComPort(int remembered, const std::string& typed) {
 }
 
 void TForm_Main::ComboBox_FTDIDeviceChange() {
+    ShowFtdiHint();
+    // A port picked by hand is followed from now on.
+    const int i = view.ItemIndex(EControl::ComboBox_FTDIDevice);
+    if (i >= 0 && i < static_cast<int>(ftdiPorts.size())) ftdiChoice_ = PortKey(ftdiPorts[i]);
+}
+
+void TForm_Main::ShowFtdiHint() {
     const int i = view.ItemIndex(EControl::ComboBox_FTDIDevice);
     view.SetHint(EControl::ComboBox_FTDIDevice,
                  i >= 0 && i < static_cast<int>(ftdiPorts.size())
@@ -160,8 +192,9 @@ void TForm_Main::OpenConnection(ESource source) {
         const int item = view.ItemIndex(EControl::ComboBox_FTDIDevice);
         if (item < 0 || item >= static_cast<int>(ftdiPorts.size())) return;
         const TPortEntry port = ftdiPorts[item];
-        if (session_->Connect(port, KyvoBaudRate, userAsked) && port.Kind != EPortKind::Ftdi)
-            d.UserSettings->SetText("COM", "PortPath", port.Path);
+        if (!session_->Connect(port, KyvoBaudRate, userAsked)) return;
+        if (!PortKey(port).empty()) ftdiChoice_ = PortKey(port);
+        if (port.Kind != EPortKind::Ftdi) d.UserSettings->SetText("COM", "PortPath", port.Path);
         return;
     }
     const int item = view.ItemIndex(EControl::ComboBox_Com);
@@ -196,8 +229,11 @@ void TForm_Main::Button_OpenClick() {
 }
 
 void TForm_Main::Connected() {
-    if (session_->OpenedKind() == EPortKind::Ftdi)
+    if (session_->OpenedKind() == EPortKind::Ftdi) {
         d.UserSettings->SetText("COM", "LastFTDIDevice", session_->OpenedDevice());
+        const std::string usbSerial = d.Link->CurrentDevice().Serial;
+        if (!usbSerial.empty()) d.UserSettings->SetText("COM", "LastUsbSerial", usbSerial);
+    }
     view.SetCaption(MainCaption());
     view.SetText(EControl::Button_Open, Lang(LE_Disconnect));
     view.SetHint(EControl::Button_Open, Lang(LE_HintDisconnect));
@@ -223,6 +259,10 @@ void TForm_Main::Disconnected() {
     view.SetEnabled(EControl::Menu_FTDIDirect, true);
     view.SetEnabled(EControl::ComboBox_Com, true);
     view.SetEnabled(EControl::ComboBox_Baud, true);
+}
+
+void TForm_Main::DeviceSerialRead(const std::string& serial) {
+    if (!serial.empty()) d.UserSettings->SetText("COM", "LastDeviceSerial", serial);
 }
 
 void TForm_Main::IdentityShown(const std::string& firmware, const std::string& serial) {

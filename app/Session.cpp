@@ -51,20 +51,21 @@ bool ListPorts(IDeviceLink& link, bool cableIdOnly, std::vector<TPortEntry>& por
                 const auto& rec = devices[i];
                 if (rec.Flags == 1 || rec.ID != kKyvoCableId) continue;
                 add({EPortKind::Ftdi, static_cast<int>(i), "",
-                     cableIdOnly ? rec.Serial : rec.Description + " (" + rec.Serial + ")"});
+                     cableIdOnly ? rec.Serial : rec.Description + " (" + rec.Serial + ")",
+                     rec.Serial});
             }
         // Every other serial port after the cables: USB serial adapters,
         // Bluetooth serial ports.
         for (const auto& p : link.OtherSerialPorts()) {
             const bool bluetooth = p.Path.find("rfcomm") != std::string::npos;
             add({bluetooth ? EPortKind::Bluetooth : EPortKind::Serial, -1, p.Path,
-                 p.Path + (p.Description.empty() ? "" : " (" + p.Description + ")")});
+                 p.Path + (p.Description.empty() ? "" : " (" + p.Description + ")"), ""});
         }
         return ok;
     }
     for (const auto& name : link.GetComPorts()) {
         const bool bluetooth = name.find("rfcomm") != std::string::npos;
-        ports.push_back({bluetooth ? EPortKind::Bluetooth : EPortKind::Serial, -1, name, name});
+        ports.push_back({bluetooth ? EPortKind::Bluetooth : EPortKind::Serial, -1, name, name, ""});
     }
     return true;
 }
@@ -532,6 +533,7 @@ void TDeviceSession::HandleSerial(const tSerial& sn) {
     nv.SerialNumber = sn.subSerial;
     SNString = serialText(sn);
     ev.IdentityShown(FWString, SNString);
+    if (d.Link->IsOpen()) ev.DeviceSerialRead(SNString);
     if (State_.Current == stWaitSerial) {
         EnableDeviceActions(true, false);
         EnterState(stIdentifying);

@@ -85,7 +85,9 @@ void VirtualScheduler::Advance(std::int64_t ms) {
             fn();
         }
     }
-    now_ = end;
+    // A callback that advanced the clock itself (a modal box's event loop)
+    // may have moved past end; time never runs back.
+    now_ = std::max(now_, end);
 }
 
 void VirtualScheduler::AddTickHook(int periodMs, std::function<void()> fn) {

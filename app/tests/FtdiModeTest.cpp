@@ -55,8 +55,11 @@ TFTDIDeviceEntry Kyvo(const std::string& serial, std::uint32_t flags = 0) {
     return {flags, 0x04036015, serial, "Kyvo Reader"};
 }
 
+using Settings = std::map<std::string, std::string>;
+
 struct FtdiRig {
-    FtdiRig() : rig(sim::Scenario::demo()), link(rig.link) {
+    explicit FtdiRig(const Settings& userSettings = {})
+        : rig(sim::Scenario::demo(), userSettings), link(rig.link) {
         TMainDeps deps;
         deps.View = &rig.view;
         deps.Timers = &rig.sched;
@@ -158,6 +161,106 @@ TEST(FtdiMode, withoutACableTheOtherPortsAreListedInsteadOfNoDevice) {
     EXPECT_EQ(f.rig.view.Items[EControl::ComboBox_FTDIDevice],
               std::vector<std::string>{"1. /dev/rfcomm0 (Bluetooth)"});
     EXPECT_EQ(f.rig.view.ItemIndexes[EControl::ComboBox_FTDIDevice], 0);
+}
+
+TEST(FtdiMode, theRememberedReaderIsChosenWhereverTheListPutsIt) {
+    struct Case {
+        const char* name;
+        Settings settings;
+        int opened;
+    };
+    const Case cases[] = {
+        {"remembered cable listed second", {{"COM/LastUsbSerial", "C3"}}, 1},
+        {"remembered cable not plugged in", {{"COM/LastUsbSerial", "Z9"}}, 0},
+        {"nothing remembered", {}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FtdiRig f(c.settings);
+        f.link.Devices = {Kyvo("A1"), Kyvo("C3")};
+        f.rig.Start();    // the start-up refresh selects
+        f.rig.Run(1960);  // the first timer refresh connects
+        ASSERT_EQ(f.link.Opened, std::vector<int>{c.opened});
+        f.rig.Run(1000);
+        ASSERT_EQ(f.rig.State(), stReady);
+        const std::string cable = c.opened == 1 ? "C3" : "A1";
+        EXPECT_EQ(f.rig.user.Values["COM/LastUsbSerial"], cable);
+        EXPECT_EQ(f.rig.user.Values["COM/LastDeviceSerial"], f.rig.main->Session().SerialText());
+        EXPECT_FALSE(f.rig.main->Session().SerialText().empty());
+    }
+}
+
+TEST(FtdiMode, aReaderUnpluggedWhileConnectedIsReportedOnceAndReconnectedOnlyWithAutoConnect) {
+    for (const bool autoConnect : {true, false}) {
+        SCOPED_TRACE(autoConnect ? "auto-connect on" : "auto-connect off");
+        FtdiRig f(Settings{{"KyvoCommunication/autoConnect", autoConnect ? "true" : "false"}});
+        f.link.Devices = {Kyvo("C3")};
+        f.rig.Start();
+        f.rig.Connect();
+        ASSERT_EQ(f.rig.State(), stReady);
+        ASSERT_EQ(f.link.Opened, std::vector<int>{0});
+
+        f.link.Devices.clear();
+        f.rig.port->hangUp();
+        f.rig.Run(20);
+        EXPECT_EQ(f.rig.view.MessageTexts(),
+                  std::vector<std::string>{"Connection closed (possible data loss)"});
+        EXPECT_EQ(f.rig.State(), stDisconnected);
+        f.rig.Run(6000);  // away for a while
+
+        // Back, in another port, behind a cable plugged in meanwhile.
+        f.link.Devices = {Kyvo("D4"), Kyvo("C3")};
+        f.rig.Run(5000);
+        EXPECT_EQ(f.rig.view.Messages.size(), 1u);
+        if (autoConnect) {
+            EXPECT_EQ(f.link.Opened, (std::vector<int>{0, 1}));
+            EXPECT_EQ(f.rig.State(), stReady);
+            EXPECT_EQ(f.rig.view.Caption,
+                      "Connected to  Kyvo Reader (C3) @ 38400 baud - V1.5.062");
+        } else {
+            EXPECT_EQ(f.link.Opened, std::vector<int>{0});
+            EXPECT_EQ(f.rig.State(), stDisconnected);
+            // the box still points at the reader for a click on Connect
+            EXPECT_EQ(f.rig.view.ItemIndexes[EControl::ComboBox_FTDIDevice], 1);
+        }
+    }
+}
+
+TEST(FtdiMode, noReaderIsConnectedByItselfWhileAMessageIsOpen) {
+    FtdiRig f;
+    f.link.Devices = {Kyvo("C3")};  // the driver still lists the cable
+    f.rig.Start();
+    f.rig.Connect();
+    ASSERT_EQ(f.rig.State(), stReady);
+    std::vector<int> openedDuringMessage;
+    f.rig.view.WhileMessageShown = [&] {
+        f.rig.view.WhileMessageShown = nullptr;
+        f.rig.Run(4100);  // the user reads the message; the list refreshes
+        openedDuringMessage = f.link.Opened;
+    };
+    f.rig.port->hangUp();
+    f.rig.Run(20);
+    EXPECT_EQ(openedDuringMessage, std::vector<int>{0});
+    EXPECT_EQ(f.rig.State(), stDisconnected);
+    f.rig.Run(2000);  // the box closed: the next refresh reconnects
+    EXPECT_EQ(f.link.Opened, (std::vector<int>{0, 0}));
+    f.rig.Run(1000);
+    EXPECT_EQ(f.rig.State(), stReady);
+    EXPECT_EQ(f.rig.view.Messages.size(), 1u);
+}
+
+TEST(FtdiMode, aCablePickedByHandWinsOverTheRememberedOne) {
+    FtdiRig f(Settings{{"COM/LastUsbSerial", "C3"}});
+    f.link.Devices = {Kyvo("A1"), Kyvo("C3")};
+    f.rig.Start();
+    ASSERT_EQ(f.rig.view.ItemIndexes[EControl::ComboBox_FTDIDevice], 1);
+    f.rig.view.ItemIndexes[EControl::ComboBox_FTDIDevice] = 0;
+    f.rig.main->ComboBox_FTDIDeviceChange();
+    f.link.Devices = {Kyvo("C3"), Kyvo("A1")};  // and the list order changes
+    f.rig.Run(1960);
+    EXPECT_EQ(f.link.Opened, std::vector<int>{1});
+    f.rig.Run(1000);
+    EXPECT_EQ(f.rig.user.Values["COM/LastUsbSerial"], "A1");
 }
 
 }  // namespace

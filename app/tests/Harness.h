@@ -59,6 +59,8 @@ class FakeView final : public IMainView {
     bool Active = true;
     int SelectionCount = 0;
     std::function<std::uint8_t()> CurrentState;  // for ShownMessage::StateDuring
+    // Runs while a message box is open, as the event loop of a modal box does.
+    std::function<void()> WhileMessageShown;
 
     // Answers, taken in order; an empty queue answers OK (or cancels a file
     // dialog, a selection or a configuration list).
@@ -138,6 +140,7 @@ class FakeView final : public IMainView {
                                 EMsgStyle style, const TMessageButtons& buttons) override {
         Messages.push_back({text, caption, style, CurrentState ? CurrentState() : std::uint8_t(0),
                             buttons.DefaultIsSecond});
+        if (WhileMessageShown) WhileMessageShown();
         if (MessageAnswers.empty()) return EModalResult::OK;
         const EModalResult r = MessageAnswers.front();
         MessageAnswers.pop_front();
