@@ -415,7 +415,7 @@ void TDeviceSession::Disconnect(bool userAsked) {
 }
 
 void TDeviceSession::StartDisconnect(bool userAsked, bool releaseAllowed) {
-    if (userAsked && settings_.ShutDownOnClose) Kyvo->sendString("shutdown\r");
+    if (userAsked && settings_.ShutDownOnClose) Kyvo->sendString(kShutdownText);
     EnterState(stDisconnecting);
     if (ButtonLockApplies() && identificationComplete && !ClosingForm && releaseAllowed)
         Kyvo->setButtonControl(false);
@@ -448,7 +448,7 @@ bool TDeviceSession::PrepareClose() {
 }
 
 void TDeviceSession::Close() {
-    if (d.Link->IsOpen() && settings_.ShutDownOnClose) Kyvo->sendString("shutdown\r");
+    if (d.Link->IsOpen() && settings_.ShutDownOnClose) Kyvo->sendString(kShutdownText);
 }
 
 // ---------------------------------------------------------------------------

@@ -74,7 +74,7 @@ void TDeviceSession::HandleDataRead(tByteBuffer& bytes) {
         if (start == kNonVolatileAddress) {
             readNonVolatileSN(EEPROMMap.NonVolatileData, data);
             StartReadStep(EEPROMMap.EEPROMVersion() >= 5 ? SpKyvoConfigBits_0 : SpKyvoConfigBits);
-        } else if (start == 0x5007C) {
+        } else if (start == kConfigBits0Block.address) {
             tCursor c = 0;
             EEPROMMap.NonVolatileData.KyvoCfgBits_0.Data = bufReadDWord(data, c);
             StartReadStep(SpKyvoConfigBits);

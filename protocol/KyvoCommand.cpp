@@ -80,8 +80,8 @@ tKyvoCommand::tLengthCheck tKyvoCommand::checkLength(std::int32_t payloadBytes, 
     return tLengthCheck::sound;
 }
 
-void tKyvoCommand::closeFrame(const TDeviceFrameSpec& spec) {
-    if (spec.resets) resetReceive();
+void tKyvoCommand::closeFrame(const TDeviceFrameRule& rule) {
+    if (rule.resets) resetReceive();
 }
 
 bool tKyvoCommand::dispatch() {
@@ -92,8 +92,8 @@ bool tKyvoCommand::dispatch() {
         return false;
     }
     const std::uint8_t code = bufReadByte(f, c);
-    const TDeviceFrameSpec* spec = deviceFrameSpec(code);
-    if (!spec) {
+    const TDeviceFrameRule* rule = deviceFrameRule(code);
+    if (!rule) {
         // The frame stays open: each further byte reports the code again.
         raiseEvent(*this, onUnknownCommand, code);
         return false;
@@ -101,12 +101,12 @@ bool tKyvoCommand::dispatch() {
 
     // A frame with a count of data bytes is checked twice: its header
     // without the checksum (to learn the count), then the whole frame.
-    std::int32_t payload = spec->payload;
-    if (spec->length != flFixed) {
-        if (checkLength(spec->payload, false) != tLengthCheck::sound) return true;
-        tCursor at = kPayload + static_cast<tCursor>(spec->payload) - 1;
+    std::int32_t payload = rule->payload;
+    if (rule->length != flFixed) {
+        if (checkLength(rule->payload, false) != tLengthCheck::sound) return true;
+        tCursor at = kPayload + static_cast<tCursor>(rule->payload) - 1;
         std::int32_t count = 0;
-        if (spec->length == flByteCount) {
+        if (rule->length == flByteCount) {
             count = bufReadByte(f, at);
         } else {
             --at;
@@ -122,7 +122,7 @@ bool tKyvoCommand::dispatch() {
     // their event: a handler that runs a nested event loop may feed further
     // bytes, and those must not be wiped when the handler returns.
     auto data = [&](bool wanted) {
-        const auto header = static_cast<std::size_t>(spec->payload);
+        const auto header = static_cast<std::size_t>(rule->payload);
         return wanted ? copyPayloadPart(f, kPayload + header,
                                         static_cast<std::size_t>(payload) - header)
                       : tByteBuffer{};
@@ -130,26 +130,26 @@ bool tKyvoCommand::dispatch() {
     switch (static_cast<EDeviceFrame>(code)) {
         case dfShowTimer: {
             const std::uint16_t seconds = bufReadWord(f, c);
-            closeFrame(*spec);
+            closeFrame(*rule);
             raiseEvent(*this, onShowTimer, seconds);
             break;
         }
         case dfPlaceWhiteCard:
-            closeFrame(*spec);
+            closeFrame(*rule);
             raiseEvent(*this, onPlaceWhiteCard);
             break;
         case dfPlaceTestCard:
-            closeFrame(*spec);
+            closeFrame(*rule);
             raiseEvent(*this, onPlaceTestCard);
             break;
         case dfEvaluationRun:
-            closeFrame(*spec);
+            closeFrame(*rule);
             raiseEvent(*this, onEvaluationRun);
             break;
         case dfImageTransferStart: {
             const std::uint16_t width = bufReadWord(f, c);
             const std::uint16_t height = bufReadWord(f, c);
-            closeFrame(*spec);
+            closeFrame(*rule);
             raiseEvent(*this, onImageTransferStart, width, height);
             break;
         }
@@ -158,26 +158,26 @@ bool tKyvoCommand::dispatch() {
             const std::uint16_t x = bufReadWord(f, c);
             const std::uint16_t y = bufReadWord(f, c);
             tByteBuffer bytes = data(bool(onImageData));
-            closeFrame(*spec);
+            closeFrame(*rule);
             raiseEvent(*this, onImageData, mode, x, y, bytes);
             break;
         }
         case dfCommunicationError: {
             const auto err = static_cast<eComError>(bufReadByte(f, c));
-            closeFrame(*spec);
+            closeFrame(*rule);
             raiseEvent(*this, onCommunicationError, err);
             break;
         }
         case dfKyvoError: {
             const auto err = static_cast<eKyvoError>(bufReadByte(f, c));
             const std::uint8_t info = bufReadByte(f, c);
-            closeFrame(*spec);
+            closeFrame(*rule);
             raiseEvent(*this, onKyvoError, err, info);
             break;
         }
         case dfDeviceBusy: {
             const std::uint32_t ms = bufReadDWord(f, c);
-            closeFrame(*spec);
+            closeFrame(*rule);
             raiseEvent(*this, onDeviceBusy, ms);
             break;
         }
@@ -185,7 +185,7 @@ bool tKyvoCommand::dispatch() {
             const std::uint8_t flags = bufReadByte(f, c);
             const std::uint32_t address = bufReadDWord(f, c);
             const std::uint16_t count = bufReadWord(f, c);
-            closeFrame(*spec);
+            closeFrame(*rule);
             raiseEvent(*this, onWriteSuccess, flags, address, count);
             break;
         }
@@ -193,12 +193,12 @@ bool tKyvoCommand::dispatch() {
             const std::uint8_t flags = bufReadByte(f, c);
             const std::uint32_t address = bufReadDWord(f, c);
             tByteBuffer bytes = data(bool(onDataReaded));
-            closeFrame(*spec);
+            closeFrame(*rule);
             raiseEvent(*this, onDataReaded, flags, address, bytes);
             break;
         }
         case dfAcknowledge:
-            closeFrame(*spec);
+            closeFrame(*rule);
             raiseEvent(*this, onAcknowledge);
             break;
         case dfRFIDStatus: {
@@ -206,7 +206,7 @@ bool tKyvoCommand::dispatch() {
             const std::uint8_t tagType = bufReadByte(f, c);
             const std::uint16_t userDataSize = bufReadWord(f, c);
             tByteBuffer bytes = data(true);
-            closeFrame(*spec);
+            closeFrame(*rule);
             raiseEvent(*this, onRFIDStatus, err, tagType, userDataSize, bytes);
             break;
         }
@@ -220,7 +220,7 @@ bool tKyvoCommand::dispatch() {
             tDateTime t{};
             if (valid)
                 t = local_days{ymd} + hours{d.Hour} + minutes{d.Minutes} + seconds{d.Seconds};
-            closeFrame(*spec);
+            closeFrame(*rule);
             raiseEvent(*this, onDateTime, t, valid);
             break;
         }
@@ -233,7 +233,7 @@ bool tKyvoCommand::dispatch() {
             v.branch = bufReadByte(f, c);
             v.branchRevision = bufReadWord(f, c);
             v.suffix = static_cast<char>(bufReadByte(f, c));
-            closeFrame(*spec);
+            closeFrame(*rule);
             raiseEvent(*this, onFirmwareVersion, v);
             break;
         }
@@ -244,13 +244,13 @@ bool tKyvoCommand::dispatch() {
             s.project = bufReadWord(f, c);
             s.productionDate.ProductionDate = bufReadWord(f, c);
             s.subSerial = bufReadWord(f, c);
-            closeFrame(*spec);
+            closeFrame(*rule);
             raiseEvent(*this, onSerial, s);
             break;
         }
         case dfStateUpdate: {
             const std::uint16_t state = bufReadWord(f, c);
-            closeFrame(*spec);
+            closeFrame(*rule);
             raiseEvent(*this, onStateUpdate, state);
             break;
         }

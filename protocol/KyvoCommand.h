@@ -160,7 +160,7 @@ class tKyvoCommand {
     bool store(std::uint8_t b);
     bool dispatch();
     tLengthCheck checkLength(std::int32_t payloadBytes, bool withChecksum);
-    void closeFrame(const TDeviceFrameSpec& spec);
+    void closeFrame(const TDeviceFrameRule& rule);
 
     void beginFrame(EWireCommand code);
     void putByte(std::uint8_t b);

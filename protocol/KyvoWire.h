@@ -42,13 +42,13 @@ enum EWireCommand : std::uint8_t {
 };
 
 // Payload bytes of each command; writeData has a header and then its data.
-struct TWireCommandSpec {
+struct TWireCommandRule {
     EWireCommand code;
     std::int32_t payload;  // fixed bytes, or the header before variable data
     bool variable;
 };
 
-inline constexpr std::array<TWireCommandSpec, 15> kWireCommands{{
+inline constexpr std::array<TWireCommandRule, 15> kWireCommands{{
     {wcGetAcknowledge, 0, false},
     {wcGetFirmwareVersion, 0, false},
     {wcGetSerial, 0, false},
@@ -66,7 +66,7 @@ inline constexpr std::array<TWireCommandSpec, 15> kWireCommands{{
     {wcRunBootloader, 0, false},
 }};
 
-constexpr const TWireCommandSpec* wireCommandSpec(std::uint8_t code) {
+constexpr const TWireCommandRule* wireCommandRule(std::uint8_t code) {
     for (const auto& s : kWireCommands)
         if (s.code == code) return &s;
     return nullptr;
@@ -135,7 +135,7 @@ enum EFrameLength : std::uint8_t {
     flWordCount,  // a header ending in a u16 count of data bytes; 0 means 65536
 };
 
-struct TDeviceFrameSpec {
+struct TDeviceFrameRule {
     EDeviceFrame code;
     EFrameLength length;
     std::int32_t payload;  // fixed payload bytes, or the header's bytes
@@ -144,7 +144,7 @@ struct TDeviceFrameSpec {
     bool resets;
 };
 
-inline constexpr std::array<TDeviceFrameSpec, 17> kDeviceFrames{{
+inline constexpr std::array<TDeviceFrameRule, 17> kDeviceFrames{{
     {dfShowTimer, flFixed, 2, false},
     {dfPlaceWhiteCard, flFixed, 0, false},
     {dfPlaceTestCard, flFixed, 0, false},
@@ -164,7 +164,7 @@ inline constexpr std::array<TDeviceFrameSpec, 17> kDeviceFrames{{
     {dfStateUpdate, flFixed, 2, false},
 }};
 
-constexpr const TDeviceFrameSpec* deviceFrameSpec(std::uint8_t code) {
+constexpr const TDeviceFrameRule* deviceFrameRule(std::uint8_t code) {
     for (const auto& s : kDeviceFrames)
         if (s.code == code) return &s;
     return nullptr;

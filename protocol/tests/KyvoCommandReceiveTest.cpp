@@ -367,16 +367,16 @@ TEST(KyvoCommandReceive, garbageNeverStopsTheNextSoundFrame) {
 TEST(KyvoCommandReceive, eachDeviceFrameCompletesAtItsLengthAndStaysOpenOnlyWhereItShould) {
     const std::vector<std::uint8_t> open{0x30, 0x31, 0x32, 0x33, 0x49, 0x57, 0xA5, 0xD0};
     std::vector<std::uint8_t> codes;
-    for (const auto& spec : kDeviceFrames) {
-        SCOPED_TRACE(errorCodeHex(spec.code));
-        codes.push_back(spec.code);
+    for (const auto& rule : kDeviceFrames) {
+        SCOPED_TRACE(errorCodeHex(rule.code));
+        codes.push_back(rule.code);
         // A payload of the table's length; a counted frame carries 2 data bytes.
-        tByteBuffer payload(static_cast<std::size_t>(spec.payload), 0x00);
-        if (spec.length == flByteCount) payload.back() = 2;
-        if (spec.length == flWordCount) payload[payload.size() - 2] = 2;
-        if (spec.code == dfDateTime) payload = {0, 0, 0, 1, 1, 20};
-        if (spec.length != flFixed) payload.insert(payload.end(), {0x00, 0x00});
-        const tByteBuffer frame = wireFrame(spec.code, payload);
+        tByteBuffer payload(static_cast<std::size_t>(rule.payload), 0x00);
+        if (rule.length == flByteCount) payload.back() = 2;
+        if (rule.length == flWordCount) payload[payload.size() - 2] = 2;
+        if (rule.code == dfDateTime) payload = {0, 0, 0, 1, 1, 20};
+        if (rule.length != flFixed) payload.insert(payload.end(), {0x00, 0x00});
+        const tByteBuffer frame = wireFrame(rule.code, payload);
         Receiver r;
         r.feed(tByteBuffer(frame.begin(), frame.end() - 1));
         EXPECT_TRUE(r.log.empty()) << "complete before its checksum";
@@ -385,9 +385,9 @@ TEST(KyvoCommandReceive, eachDeviceFrameCompletesAtItsLengthAndStaysOpenOnlyWher
         EXPECT_EQ(r.log[0].find("unknown"), std::string::npos) << r.log[0];
         // A zero byte after the frame keeps the checksum: an open frame fires again.
         r.feed({0x00});
-        const bool staysOpen = std::find(open.begin(), open.end(), spec.code) != open.end();
+        const bool staysOpen = std::find(open.begin(), open.end(), rule.code) != open.end();
         EXPECT_EQ(r.log.size(), staysOpen ? 2u : 1u);
-        EXPECT_EQ(spec.resets, !staysOpen);
+        EXPECT_EQ(rule.resets, !staysOpen);
     }
     EXPECT_EQ(codes,
               (std::vector<std::uint8_t>{0x30, 0x31, 0x32, 0x33, 0x40, 0x42, 0x45, 0x47, 0x49, 0x51,

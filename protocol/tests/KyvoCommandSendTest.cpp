@@ -240,17 +240,17 @@ TEST(KyvoCommandSend, everyCommandOfTheTableFramesThePayloadLengthItsEntryGives)
         {0xA1, [](auto& k) { k.runBootloader(); }},
     };
     EXPECT_EQ(kWireCommands.size(), encoders.size());
-    for (const auto& spec : kWireCommands) {
-        SCOPED_TRACE(errorCodeHex(spec.code));
-        const auto encoder = encoders.find(spec.code);
+    for (const auto& rule : kWireCommands) {
+        SCOPED_TRACE(errorCodeHex(rule.code));
+        const auto encoder = encoders.find(rule.code);
         ASSERT_NE(encoder, encoders.end());
         RecordingSender port;
         tKyvoCommand kyvo(port);
         encoder->second(kyvo);
         ASSERT_GE(port.sent.size(), 4u);
-        EXPECT_EQ(port.sent[2], spec.code);
+        EXPECT_EQ(port.sent[2], rule.code);
         const std::size_t payload = port.sent.size() - 4;  // marker, space, code, checksum
-        EXPECT_EQ(payload, spec.payload + (spec.variable ? data.size() : 0u));
+        EXPECT_EQ(payload, rule.payload + (rule.variable ? data.size() : 0u));
     }
 }
 
