@@ -52,12 +52,27 @@ std::shared_ptr<TPortTrace> TPortTrace::open(const std::string& path, const std:
         error = path.empty() ? "no file name given" : std::strerror(errno);
         return nullptr;
     }
+    // Unbuffered: each line is one write, and a refused line leaves nothing
+    // behind in a buffer to come out later.
+    std::setvbuf(f, nullptr, _IONBF, 0);
     std::shared_ptr<TPortTrace> trace(new TPortTrace(f));
     char date[32];
     const std::tm tm = localTime(trace->wallStart_);
     std::strftime(date, sizeof date, "%Y-%m-%d", &tm);
     trace->note(std::string("trace started ") + date + (program.empty() ? "" : " by " + program));
+    // A file that opens but takes nothing (/dev/full, a full disk, a
+    // quota) is found here, before the device is opened, not after the run.
+    if (trace->failed_) {
+        error = trace->failure_;
+        return nullptr;
+    }
+    trace->started_ = true;
     return trace;
+}
+
+void TPortTrace::onWriteFailure(WriteFailureHandler handler) {
+    std::lock_guard lock(mutex_);
+    onWriteFailure_ = std::move(handler);
 }
 
 TPortTrace::TPortTrace(std::FILE* file)
@@ -66,6 +81,14 @@ TPortTrace::TPortTrace(std::FILE* file)
       steadyStart_(std::chrono::steady_clock::now()) {}
 
 TPortTrace::~TPortTrace() {
+    if (started_ && failed_) {
+        // Room may have come back (another program freed space): say that
+        // lines are missing, so that nobody takes the file for the whole run.
+        std::clearerr(file_);
+        const std::string line = (midLine_ ? "\n" : "") + stamp() +
+                                 " # trace incomplete: lines were lost (" + failure_ + ")\n";
+        std::fwrite(line.data(), 1, line.size(), file_);
+    }
     std::fclose(file_);
 }
 
@@ -84,7 +107,13 @@ std::string TPortTrace::stamp() const {
 void TPortTrace::writeLine(const std::string& line) {
     // Called with the lock held.
     if (failed_) return;
-    if (std::fputs(line.c_str(), file_) < 0 || std::fflush(file_) != 0) failed_ = true;
+    errno = 0;
+    const std::size_t written = std::fwrite(line.data(), 1, line.size(), file_);
+    if (written == line.size()) return;
+    failed_ = true;
+    midLine_ = written > 0;
+    failure_ = errno != 0 ? std::strerror(errno) : "the file took no more";
+    if (started_ && onWriteFailure_) onWriteFailure_(failure_);
 }
 
 void TPortTrace::bytes(char direction, const std::uint8_t* data, std::size_t len) {
@@ -166,6 +195,10 @@ TScopedPortTrace::TScopedPortTrace(const std::string& path, const std::string& p
     scope_.emplace([trace = trace_](std::shared_ptr<ISerialPort> port, const std::string& name) {
         return std::make_shared<TTracingPort>(std::move(port), trace, name);
     });
+}
+
+void TScopedPortTrace::onWriteFailure(TPortTrace::WriteFailureHandler handler) {
+    if (trace_) trace_->onWriteFailure(std::move(handler));
 }
 
 }  // namespace kyvo

@@ -13,7 +13,11 @@
 // ">" goes to the device, "<" comes from it, "#" is a note (port opened or
 // closed, a failed read or write). The file is opened for appending, so
 // runs collect in one file, each starting with a "#" line that holds the
-// date; every line is flushed at once so a crash keeps what came before.
+// date; every line is written at once so a crash keeps what came before.
+// A file that takes the start line but later refuses lines (disk full, a
+// quota, a file size limit) ends the trace: the owner hears of it once, and
+// at the end, when the file takes anything again, a "#" line says that the
+// trace is incomplete.
 // Times are the wall clock at the start plus a steady clock since then, so
 // they never run backwards within a run.
 #pragma once
@@ -21,6 +25,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -35,7 +40,8 @@ class TPortTrace {
   public:
     // Opens (creates or appends to) the file and writes the start line with
     // the date and the program (name and version). Null and a reason in
-    // error when the file cannot be opened for writing.
+    // error when the file cannot be opened or does not take the start line
+    // (/dev/full, a full disk).
     static std::shared_ptr<TPortTrace> open(const std::string& path, const std::string& program,
                                             std::string& error);
     ~TPortTrace();
@@ -46,6 +52,12 @@ class TPortTrace {
     void bytes(char direction, const std::uint8_t* data, std::size_t len);
     void note(const std::string& text);
 
+    // Called once, on the thread whose line the file refused, with the
+    // reason ("No space left on device"); no line is written after that.
+    // The handler must not write to the trace.
+    using WriteFailureHandler = std::function<void(const std::string& reason)>;
+    void onWriteFailure(WriteFailureHandler handler);
+
     static constexpr std::size_t kBytesPerLine = 16;
 
   private:
@@ -55,7 +67,11 @@ class TPortTrace {
 
     std::mutex mutex_;
     std::FILE* file_;
-    bool failed_ = false;  // the file stopped taking lines (disk full); tracing ends
+    bool started_ = false;  // the start line is in the file
+    bool failed_ = false;   // the file stopped taking lines (disk full); tracing ends
+    bool midLine_ = false;  // the refused line went in part
+    std::string failure_;   // why
+    WriteFailureHandler onWriteFailure_;
     std::chrono::system_clock::time_point wallStart_;
     std::chrono::steady_clock::time_point steadyStart_;
 };
@@ -99,6 +115,8 @@ class TScopedPortTrace {
     // False when the file cannot be written; error() then says why.
     bool ok() const { return trace_ != nullptr; }
     const std::string& error() const { return error_; }
+    // See TPortTrace::onWriteFailure; nothing happens when !ok().
+    void onWriteFailure(TPortTrace::WriteFailureHandler handler);
 
   private:
     std::string error_;

@@ -147,6 +147,19 @@ int main(int argc, char** argv) {
 
     WindowFileErrors fileErrors;
     TMainWindow window;
+    if (trace) {
+        // Once, from the port's thread; the connection goes on without the trace.
+        trace->onWriteFailure([&window, path = options.trace](const std::string& reason) {
+            const QString text =
+                QString(
+                    "The trace file %1 cannot be written any more (%2); the trace is incomplete.")
+                    .arg(path, QString::fromStdString(reason));
+            std::fprintf(stderr, "kyvo-data-reader: %s\n", qPrintable(text));
+            QMetaObject::invokeMethod(
+                &window, [&window, text] { window.SetStatusText(2, text.toStdString()); },
+                Qt::QueuedConnection);
+        });
+    }
     fileErrors.window = &window;
     TAppFiles files;
     files.Open(kProgramName, &fileErrors);

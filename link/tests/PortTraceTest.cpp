@@ -1,6 +1,9 @@
 #include "link/PortTrace.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -198,6 +201,81 @@ TEST_F(PortTrace, anotherRunIsAppendedAndAFileThatCannotBeOpenedSaysWhy) {
     error.clear();
     EXPECT_FALSE(TPortTrace::open(dir.string(), "", error));  // a folder
     EXPECT_FALSE(error.empty());
+}
+
+// /dev/full opens for appending like any file and refuses every byte, as a
+// full disk or an exhausted quota does: the start line finds it out.
+TEST_F(PortTrace, aFileThatOpensButTakesNoLineIsRefusedAtTheStart) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    std::string error;
+    EXPECT_FALSE(TPortTrace::open("/dev/full", "link tests", error));
+    EXPECT_NE(error.find("No space left"), std::string::npos) << error;
+    error.clear();
+    TScopedPortTrace scoped("/dev/full", "link tests");
+    EXPECT_FALSE(scoped.ok());
+    EXPECT_NE(scoped.error().find("No space left"), std::string::npos) << scoped.error();
+}
+
+// A file that takes the start and then fills up (here a file size limit,
+// the way a quota or a full disk behaves): the owner hears of it once, no
+// line is written after the refused one, and once the file takes bytes
+// again the trace ends with a note that lines were lost. Run in a child,
+// whose limit cannot reach the test program's own files.
+TEST_F(PortTrace, aFileThatFillsUpIsReportedOnceAndEndsWithANoteThatItIsIncomplete) {
+    constexpr rlim_t kLimit = 4096;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit small = saved;
+        small.rlim_cur = kLimit;
+        if (::setrlimit(RLIMIT_FSIZE, &small) != 0) ::_exit(10);
+        std::string error;
+        auto trace = TPortTrace::open(file.string(), "link tests", error);
+        if (!trace) ::_exit(11);
+        int calls = 0;
+        std::string reason;
+        trace->onWriteFailure([&](const std::string& r) {
+            ++calls;
+            reason = r;
+        });
+        const std::uint8_t b[] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99};
+        for (int i = 0; i < 200; ++i) {
+            trace->bytes(i % 2 ? '<' : '>', b, sizeof b);
+            trace->note("line " + std::to_string(i));
+        }
+        if (calls != 1) ::_exit(12);
+        if (reason.find("too large") == std::string::npos) ::_exit(13);
+        // Room again: the end note goes in.
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        trace.reset();
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0) << "10: no limit, 11: no start, 12: not told once, "
+                                         "13: no reason";
+
+    std::ifstream in(file);
+    std::vector<std::string> raw;
+    for (std::string s; std::getline(in, s);) raw.push_back(s);
+    ASSERT_GE(raw.size(), 3u);
+    EXPECT_LE(fs::file_size(file), kLimit + 200);
+    const auto last = parseTraceLine(raw.back());
+    ASSERT_TRUE(last) << raw.back();
+    EXPECT_EQ(last->kind, '#');
+    EXPECT_EQ(last->note.rfind("trace incomplete: lines were lost (", 0), 0u) << last->note;
+    EXPECT_NE(last->note.find("too large"), std::string::npos) << last->note;
+    // Every line before is whole, but for the one the limit cut, which
+    // keeps a line of its own: the note starts a line.
+    std::size_t broken = 0;
+    for (std::size_t i = 0; i + 1 < raw.size(); ++i)
+        if (!parseTraceLine(raw[i])) ++broken;
+    EXPECT_LE(broken, 1u);
+    EXPECT_NE(raw[0].find("trace started"), std::string::npos);
 }
 
 TEST_F(PortTrace, failedReadsAndShortWritesAreNotedOncePerChange) {
