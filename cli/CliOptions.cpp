@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <iostream>
-#include <set>
 
 #include "protocol/ByteBuffer.h"
 
@@ -34,49 +33,180 @@ int UsageError(const std::string& what) {
     return kUsage;
 }
 
+std::string TakePort(Options& o, const std::string& v) {
+    o.port = v;
+    return {};
+}
+
+std::string TakeFtdi(Options& o, const std::string& v) {
+    std::uint32_t n = 0;
+    if (!strToCardinal(v, n) || n == 0)
+        return "--ftdi needs a device number from 1 (see kyvo-cli ports)";
+    o.ftdi = static_cast<int>(n);
+    return {};
+}
+
+std::string TakeBaud(Options& o, const std::string& v) {
+    std::uint32_t n = 0;
+    if (!strToCardinal(v, n) || n == 0) return "--baud needs a positive number";
+    o.baud = v;
+    return {};
+}
+
+std::string TakeLayout(Options& o, const std::string& v) {
+    const std::string w = upperCaseAscii(v);
+    if (w == "LONG")
+        o.layout = TSVVLong;
+    else if (w == "SHORT")
+        o.layout = TSVVShort;
+    else if (w == "TOBREL")
+        o.layout = TSVVTobrel;
+    else
+        return "unknown layout \"" + v + "\" (long, short or tobrel)";
+    return {};
+}
+
+std::string TakeTrace(Options& o, const std::string& v) {
+    if (v.empty()) return "--trace needs a file name";
+    o.trace = v;
+    return {};
+}
+
+std::string TakeVerbose(Options& o, const std::string&) {
+    o.verbose = true;
+    return {};
+}
+
+void PrintHelp() {
+    std::cout << kUsageText << "exit status:\n";
+    for (const auto& s : ExitStatuses()) std::cout << "  " << s.code << "  " << s.meaning << "\n";
+}
+
+const GlobalOption* FindGlobal(std::string_view name) {
+    for (const auto& g : GlobalOptions())
+        if (g.name == name) return &g;
+    return nullptr;
+}
+
+bool TakesValue(const CommandWord* c, std::string_view a) {
+    if (c) {
+        for (auto v : c->valueOptions)
+            if (v == a) return true;
+        return false;
+    }
+    // Ahead of the command word: an option of any command.
+    for (const auto& w : CommandWords())
+        if (TakesValue(&w, a)) return true;
+    return false;
+}
+
 }  // namespace
 
 std::string ProgramAndVersion() {
     return "kyvo-cli " KYVO_VERSION;
 }
 
-std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
+const std::vector<GlobalOption>& GlobalOptions() {
+    static const std::vector<GlobalOption> options = {
+        {"--port", "--port needs a device path", TakePort},
+        {"--ftdi", "--ftdi needs a device number from 1 (see kyvo-cli ports)", TakeFtdi},
+        {"--baud", "--baud needs a positive number", TakeBaud},
+        {"--layout", "--layout needs long, short or tobrel", TakeLayout},
+        {"--trace", "--trace needs a file name", TakeTrace},
+        {"--verbose", "", TakeVerbose},
+    };
+    return options;
+}
+
+const std::vector<CommandWord>& CommandWords() {
+    // Every device command takes the device commands' options (and says
+    // nothing of those it has no use for).
+    static const std::vector<std::string_view> device = {"--out", "--config", "--stored", "--set"};
+    static const std::vector<CommandWord> words = {
+        {"ports", false, device},
+        {"identify", false, device},
+        {"read", false, device},
+        {"measure", false, device},
+        {"clock", false, device},
+        {"format", false, device},
+        {"export", true, {"--to", "--out"}},
+        {"report", true, {"--out"}},
+    };
+    return words;
+}
+
+const CommandWord* FindCommand(std::string_view name) {
+    for (const auto& c : CommandWords())
+        if (c.name == name) return &c;
+    return nullptr;
+}
+
+const std::vector<ExitStatusText>& ExitStatuses() {
+    static const std::vector<ExitStatusText> statuses = {
+        {kOk, "Success."},
+        {kUsage, "Bad usage."},
+        {kNoDevice,
+         "No port or no device: a port that does not exist, is in use by another program or is "
+         "not permitted, or a line that hung up."},
+        {kTimeOut, "Time-out: the device stopped answering."},
+        {kDeviceError, "Device or communication error."},
+        {kFileError, "File error, also a trace file that cannot be written."},
+    };
+    return statuses;
+}
+
+std::optional<int> SplitCommandLine(int argc, char** argv, Options& o) {
+    const CommandWord* command = nullptr;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        if (TakesValue(command, a)) {
+            // The command's own option: its value goes along, whatever it looks like.
+            o.args.push_back(a);
+            if (i + 1 < argc) o.args.emplace_back(argv[++i]);
+        } else if (const GlobalOption* g = FindGlobal(a)) {
+            std::string value;
+            if (!g->needsValue.empty()) {
+                if (i + 1 >= argc) return UsageError(std::string(g->needsValue));
+                value = argv[++i];
+            }
+            if (const std::string refused = g->take(o, value); !refused.empty())
+                return UsageError(refused);
+        } else if (o.command.empty() && (a == "--help" || a == "-h")) {
+            PrintHelp();
+            return kOk;
+        } else if (o.command.empty() && a == "--version") {
+            std::cout << ProgramAndVersion() << "\n";
+            return kOk;
+        } else if (o.command.empty() && !a.empty() && a[0] != '-') {
+            o.command = a;
+            command = FindCommand(a);
+        } else {
+            o.args.push_back(a);
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
+    if (auto code = SplitCommandLine(argc, argv, o)) return code;
+    const CommandWord* command = FindCommand(o.command);
+    if (command && command->ownArguments) return std::nullopt;
+    // The options of the device commands; they may stand before the command word too.
+    const std::vector<std::string>& args = o.args;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
         auto value = [&](std::string& out) {
-            if (i + 1 >= argc) return false;
-            out = argv[++i];
+            if (i + 1 >= args.size()) return false;
+            out = args[++i];
             return true;
         };
         std::string v;
         if (a == "--help" || a == "-h") {
-            std::cout << kUsageText;
+            PrintHelp();
             return kOk;
         } else if (a == "--version") {
-            std::cout << "kyvo-cli " KYVO_VERSION "\n";
+            std::cout << ProgramAndVersion() << "\n";
             return kOk;
-        } else if (a == "--port") {
-            if (!value(o.port)) return UsageError("--port needs a device path");
-        } else if (a == "--ftdi") {
-            std::uint32_t n = 0;
-            if (!value(v) || !strToCardinal(v, n) || n == 0)
-                return UsageError("--ftdi needs a device number from 1 (see kyvo-cli ports)");
-            o.ftdi = static_cast<int>(n);
-        } else if (a == "--baud") {
-            std::uint32_t n = 0;
-            if (!value(o.baud) || !strToCardinal(o.baud, n) || n == 0)
-                return UsageError("--baud needs a positive number");
-        } else if (a == "--layout") {
-            if (!value(v)) return UsageError("--layout needs long, short or tobrel");
-            const std::string w = upperCaseAscii(v);
-            if (w == "LONG")
-                o.layout = TSVVLong;
-            else if (w == "SHORT")
-                o.layout = TSVVShort;
-            else if (w == "TOBREL")
-                o.layout = TSVVTobrel;
-            else
-                return UsageError("unknown layout \"" + v + "\" (long, short or tobrel)");
         } else if (a == "--out") {
             if (!value(o.out)) return UsageError("--out needs a file name");
         } else if (a == "--overwrite") {
@@ -101,22 +231,14 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
             o.setClock = v;
         } else if (a == "--yes") {
             o.yes = true;
-        } else if (a == "--trace") {
-            if (!value(o.trace) || o.trace.empty()) return UsageError("--trace needs a file name");
-        } else if (a == "--verbose") {
-            o.verbose = true;
         } else if (!a.empty() && a[0] == '-') {
             return UsageError("unknown option " + a);
-        } else if (o.command.empty()) {
-            o.command = a;
         } else {
             return UsageError("unexpected argument " + a);
         }
     }
-    static const std::set<std::string> commands = {"ports",   "identify", "read",
-                                                   "measure", "clock",    "format"};
     if (o.command.empty()) return UsageError("no command given");
-    if (!commands.count(o.command)) return UsageError("unknown command " + o.command);
+    if (!command) return UsageError("unknown command " + o.command);
     if (!o.port.empty() && o.ftdi) return UsageError("give either --port or --ftdi");
     if (o.command != "ports" && o.port.empty() && !o.ftdi)
         return UsageError("name the device with --port PATH or --ftdi N");

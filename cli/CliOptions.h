@@ -4,6 +4,8 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "files/SettingsEnums.h"
 
@@ -37,13 +39,57 @@ struct Options {
     bool verbose = false;
     // Every byte to and from the device, appended to this file.
     std::string trace;
+    // The arguments of a command that parses its own (CommandWord::ownArguments),
+    // in order: all but the global options and the command word.
+    std::vector<std::string> args;
 };
+
+// An option every command takes, before or after the command word. A new
+// global option is one row of the table in CliOptions.cpp.
+struct GlobalOption {
+    std::string_view name;
+    // The usage error when the value is missing; empty for a switch, which
+    // takes no value.
+    std::string_view needsValue;
+    // Takes the value (empty for a switch) into o; the usage error when it
+    // is refused, else empty.
+    std::string (*take)(Options& o, const std::string& value);
+};
+const std::vector<GlobalOption>& GlobalOptions();
+
+// A command word. Device commands are parsed by ParseOptions and run by the
+// program; a command with its own arguments needs no device and parses
+// Options::args itself (export, report).
+struct CommandWord {
+    std::string_view name;
+    bool ownArguments;
+    // Its options that take a value, so that such a value is neither taken
+    // for the command word nor for a global option.
+    std::vector<std::string_view> valueOptions;
+};
+const std::vector<CommandWord>& CommandWords();
+const CommandWord* FindCommand(std::string_view name);
+
+// The one parser of the global options: takes them into o wherever they
+// stand, the first other word that is no option's value into o.command,
+// and everything else, in order, into o.args. An exit code on a usage error
+// and after --help or --version ahead of the command word.
+std::optional<int> SplitCommandLine(int argc, char** argv, Options& o);
+
+// What each exit code means, as --help and the manual page say it.
+struct ExitStatusText {
+    int code;
+    std::string_view meaning;
+};
+const std::vector<ExitStatusText>& ExitStatuses();
 
 // "kyvo-cli" and its version.
 std::string ProgramAndVersion();
 
 // Parses argv into o; returns an exit code on a usage error (the reason and
 // the usage on standard error) or after --help (the usage on standard output).
+// For a command with its own arguments only the global options are checked;
+// the command's arguments are left in o.args.
 std::optional<int> ParseOptions(int argc, char** argv, Options& o);
 
 }  // namespace kyvo::cli

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <iostream>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,34 +43,27 @@ int UsageError(const std::string& what) {
     return kUsage;
 }
 
-// Options of the device commands that take a value, so that their value is
-// not taken for the command word.
-bool TakesValue(std::string_view a) {
-    static const std::set<std::string_view> withValue = {
-        "--port", "--ftdi", "--baud", "--layout", "--out", "--config", "--stored", "--set", "--to"};
-    return withValue.count(a) > 0;
-}
-
-std::optional<int> Parse(int argc, char** argv, FileOptions& o) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
+std::optional<int> Parse(const std::vector<std::string>& args, FileOptions& o) {
+    const std::size_t argc = args.size();
+    for (std::size_t i = 0; i < argc; ++i) {
+        const std::string& a = args[i];
         if (a == "--help" || a == "-h") {
             std::cout << kUsageText;
             return kOk;
         } else if (a == "--to") {
             if (i + 1 >= argc) return UsageError("--to needs csv or json");
-            o.to = argv[++i];
+            o.to = args[++i];
             if (o.to != "csv" && o.to != "json")
                 return UsageError("unknown export format \"" + o.to + "\" (csv or json)");
         } else if (a == "--out") {
             if (i + 1 >= argc) return UsageError("--out needs a file name");
-            o.out = argv[++i];
+            o.out = args[++i];
         } else if (a == "--lines") {
             o.lines = true;
         } else if (a == "--select") {
             const std::size_t before = o.select.size();
-            while (i + 1 < argc && std::string_view(argv[i + 1]).substr(0, 2) != "--")
-                o.select.emplace_back(argv[++i]);
+            while (i + 1 < argc && std::string_view(args[i + 1]).substr(0, 2) != "--")
+                o.select.push_back(args[++i]);
             if (o.select.size() == before) return UsageError("--select needs one or more test IDs");
         } else if (!a.empty() && a[0] == '-') {
             return UsageError("unknown option " + a + " for " + o.command);
@@ -230,32 +222,10 @@ int Run(const FileOptions& o) {
 
 }  // namespace
 
-std::optional<int> RunFileCommand(int argc, char** argv) {
-    std::string command;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view a = argv[i];
-        if (TakesValue(a)) {
-            ++i;
-            continue;
-        }
-        if (!a.empty() && a[0] == '-') continue;
-        command = std::string(a);
-        break;
-    }
-    if (command != "export" && command != "report") return std::nullopt;
+int RunFileCommand(const Options& global) {
     FileOptions o;
-    o.command = command;
-    // The command word itself is no input file.
-    std::vector<char*> rest;
-    bool skipped = false;
-    for (int i = 0; i < argc; ++i) {
-        if (!skipped && i > 0 && argv[i] == command) {
-            skipped = true;
-            continue;
-        }
-        rest.push_back(argv[i]);
-    }
-    if (auto code = Parse(int(rest.size()), rest.data(), o)) return code;
+    o.command = global.command;
+    if (auto code = Parse(global.args, o)) return *code;
     return Run(o);
 }
 

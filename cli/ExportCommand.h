@@ -2,12 +2,12 @@
 // export (CSV or JSON) and report (PDF).
 #pragma once
 
-#include <optional>
+#include "cli/CliOptions.h"
 
 namespace kyvo::cli {
 
-// When the command word of argv is export or report, runs it and returns
-// its exit status; otherwise returns none and the device commands run.
-std::optional<int> RunFileCommand(int argc, char** argv);
+// Runs export or report (global.command) with its own arguments
+// (global.args) and returns the exit status.
+int RunFileCommand(const Options& global);
 
 }  // namespace kyvo::cli

@@ -475,14 +475,22 @@ int Program::Run() {
 #include "link/PortTrace.h"
 
 int main(int argc, char** argv) {
-    if (auto code = kyvo::cli::RunFileCommand(argc, argv)) return *code;
     kyvo::cli::Options o;
     if (auto code = kyvo::cli::ParseOptions(argc, argv, o)) return *code;
+    if (kyvo::cli::FindCommand(o.command)->ownArguments) return kyvo::cli::RunFileCommand(o);
     std::optional<kyvo::TScopedPortTrace> trace;
     if (!o.trace.empty() && !trace.emplace(o.trace, kyvo::cli::ProgramAndVersion()).ok()) {
         std::cerr << "kyvo-cli: cannot write the trace file " << o.trace << ": " << trace->error()
                   << "\n";
         return kyvo::cli::kFileError;
+    }
+    if (trace) {
+        // The command goes on: the trace is for support, the device's work
+        // is what the user asked for.
+        trace->onWriteFailure([path = o.trace](const std::string& reason) {
+            std::cerr << "kyvo-cli: the trace file " + path + " cannot be written any more (" +
+                             reason + "); the trace is incomplete\n";
+        });
     }
     kyvo::cli::Program p(o);
     return p.Run();

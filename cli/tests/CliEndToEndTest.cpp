@@ -252,11 +252,67 @@ TEST(KyvoCli, traceRecordsEveryByteBothWaysAndAnUnwritableTraceIsAFileError) {
     EXPECT_NE(text.find("< FE 20 A3 "), std::string::npos) << text;
     EXPECT_NE(text.find("# closed"), std::string::npos) << text;
 
-    const Result bad = RunCli("--port " + sim.port + " --trace /nonexistent/dir/x.trace identify");
-    EXPECT_EQ(bad.status, 6) << bad.out;
-    EXPECT_NE(bad.out.find("cannot write the trace file /nonexistent/dir/x.trace"),
-              std::string::npos)
-        << bad.out;
+    // A file that does not open, and one that opens but takes nothing, as a
+    // full disk: both end the run before the device is opened.
+    struct Unwritable {
+        std::string path;
+        std::string why;
+    };
+    for (const Unwritable& u : {Unwritable{"/nonexistent/dir/x.trace", "No such file"},
+                                Unwritable{"/dev/full", "No space left on device"}}) {
+        if (!std::filesystem::exists(std::filesystem::path(u.path).parent_path())) continue;
+        const Result bad = RunCli("--port " + sim.port + " --trace " + u.path + " identify");
+        EXPECT_EQ(bad.status, 6) << u.path << "\n" << bad.out;
+        EXPECT_NE(bad.out.find("cannot write the trace file " + u.path + ": " + u.why),
+                  std::string::npos)
+            << bad.out;
+        EXPECT_EQ(bad.out.find("firmware:"), std::string::npos) << bad.out;
+    }
+}
+
+// A trace file that fills up during the run (a file size limit stands in
+// for a full disk or a quota): the command still does its work, and
+// standard error says once that the trace is incomplete.
+TEST(KyvoCli, aTraceFileThatFillsUpDuringTheRunIsSaidOnceAndTheCommandGoesOn) {
+    Sim sim;
+    ASSERT_FALSE(sim.port.empty());
+    const std::string dir = ::testing::TempDir() + "kyvo-cli-e2e-full-" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    const std::string trace = dir + "/line.trace";
+    // 2 KiB: the start and the first frames, far from an identification.
+    const Result r = RunShell("trap '' XFSZ; ulimit -f 2; exec " + std::string(KYVO_CLI_PROGRAM) +
+                              " --port " + sim.port + " --trace " + trace + " identify");
+    std::error_code none;
+    const auto size = std::filesystem::file_size(trace, none);
+    std::filesystem::remove_all(dir);
+    ASSERT_FALSE(none) << none.message();
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("firmware:"), std::string::npos) << r.out;
+    EXPECT_GT(size, 0u);
+    EXPECT_LE(size, 2048u);
+    const std::string said = "the trace file " + trace + " cannot be written any more (";
+    const auto at = r.out.find(said);
+    ASSERT_NE(at, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(said, at + 1), std::string::npos) << "said more than once:\n" << r.out;
+    EXPECT_NE(r.out.find("the trace is incomplete", at), std::string::npos) << r.out;
+}
+
+// The value of --trace is a file name, whatever word it is: "report" does
+// not make the line a report command.
+TEST(KyvoCli, aTraceFileNamedLikeACommandIsAFileName) {
+    Sim sim;
+    ASSERT_FALSE(sim.port.empty());
+    const std::string dir = ::testing::TempDir() + "kyvo-cli-e2e-named-" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    const Result r = RunShell("cd " + dir + " && " + std::string(KYVO_CLI_PROGRAM) +
+                              " --trace report --port " + sim.port + " read --out r.tsv");
+    std::error_code none;
+    const bool traced = std::filesystem::file_size(dir + "/report", none) > 0 && !none;
+    const bool read = std::filesystem::exists(dir + "/r.tsv");
+    std::filesystem::remove_all(dir);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(traced);
+    EXPECT_TRUE(read) << r.out;
 }
 
 // What a device or the file system refuses ends the command with its own
