@@ -33,11 +33,6 @@ int UsageError(const std::string& what) {
     return kUsage;
 }
 
-std::string TakePort(Options& o, const std::string& v) {
-    o.port = v;
-    return {};
-}
-
 std::string TakeFtdi(Options& o, const std::string& v) {
     std::uint32_t n = 0;
     if (!strToCardinal(v, n) || n == 0)
@@ -63,17 +58,6 @@ std::string TakeLayout(Options& o, const std::string& v) {
         o.layout = TSVVTobrel;
     else
         return "unknown layout \"" + v + "\" (long, short or tobrel)";
-    return {};
-}
-
-std::string TakeTrace(Options& o, const std::string& v) {
-    if (v.empty()) return "--trace needs a file name";
-    o.trace = v;
-    return {};
-}
-
-std::string TakeVerbose(Options& o, const std::string&) {
-    o.verbose = true;
     return {};
 }
 
@@ -108,12 +92,16 @@ std::string ProgramAndVersion() {
 
 const std::vector<GlobalOption>& GlobalOptions() {
     static const std::vector<GlobalOption> options = {
-        {"--port", "--port needs a device path", TakePort},
-        {"--ftdi", "--ftdi needs a device number from 1 (see kyvo-cli ports)", TakeFtdi},
-        {"--baud", "--baud needs a positive number", TakeBaud},
-        {"--layout", "--layout needs long, short or tobrel", TakeLayout},
-        {"--trace", "--trace needs a file name", TakeTrace},
-        {"--verbose", "", TakeVerbose},
+        {.name = "--port", .needsValue = "--port needs a device path", .text = &Options::port},
+        {.name = "--ftdi",
+         .needsValue = "--ftdi needs a device number from 1 (see kyvo-cli ports)",
+         .take = TakeFtdi},
+        {.name = "--baud", .needsValue = "--baud needs a positive number", .take = TakeBaud},
+        {.name = "--layout",
+         .needsValue = "--layout needs long, short or tobrel",
+         .take = TakeLayout},
+        {.name = "--trace", .needsValue = "--trace needs a file name", .text = &Options::trace},
+        {.name = "--verbose", .flag = &Options::verbose},
     };
     return options;
 }
@@ -164,13 +152,18 @@ std::optional<int> SplitCommandLine(int argc, char** argv, Options& o) {
             o.args.push_back(a);
             if (i + 1 < argc) o.args.emplace_back(argv[++i]);
         } else if (const GlobalOption* g = FindGlobal(a)) {
-            std::string value;
-            if (!g->needsValue.empty()) {
-                if (i + 1 >= argc) return UsageError(std::string(g->needsValue));
-                value = argv[++i];
+            if (g->flag) {
+                o.*(g->flag) = true;
+                continue;
             }
-            if (const std::string refused = g->take(o, value); !refused.empty())
+            if (i + 1 >= argc) return UsageError(std::string(g->needsValue));
+            const std::string value = argv[++i];
+            if (g->text) {
+                if (value.empty()) return UsageError(std::string(g->needsValue));
+                o.*(g->text) = value;
+            } else if (const std::string refused = g->take(o, value); !refused.empty()) {
                 return UsageError(refused);
+            }
         } else if (o.command.empty() && (a == "--help" || a == "-h")) {
             PrintHelp();
             return kOk;

@@ -45,15 +45,21 @@ struct Options {
 };
 
 // An option every command takes, before or after the command word. A new
-// global option is one row of the table in CliOptions.cpp.
+// global option is its field in Options and one row of the table in
+// CliOptions.cpp, for example
+//   {.name = "--archive", .needsValue = "--archive needs a location", .text = &Options::archive}
+// Exactly one of text, flag and take is set.
 struct GlobalOption {
     std::string_view name;
-    // The usage error when the value is missing; empty for a switch, which
-    // takes no value.
-    std::string_view needsValue;
-    // Takes the value (empty for a switch) into o; the usage error when it
-    // is refused, else empty.
-    std::string (*take)(Options& o, const std::string& value);
+    // The usage error when the value is missing; empty for a switch (flag).
+    std::string_view needsValue = {};
+    // A value kept as given; an empty one is refused with needsValue.
+    std::string Options::*text = nullptr;
+    // A switch: set when given.
+    bool Options::*flag = nullptr;
+    // A value that is checked and converted into o; returns the usage error
+    // when it is refused, else an empty text.
+    std::string (*take)(Options& o, const std::string& value) = nullptr;
 };
 const std::vector<GlobalOption>& GlobalOptions();
 

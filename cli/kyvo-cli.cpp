@@ -8,9 +8,11 @@
 #include <cstring>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/AppFiles.h"
@@ -477,7 +479,13 @@ int Program::Run() {
 int main(int argc, char** argv) {
     kyvo::cli::Options o;
     if (auto code = kyvo::cli::ParseOptions(argc, argv, o)) return *code;
-    if (kyvo::cli::FindCommand(o.command)->ownArguments) return kyvo::cli::RunFileCommand(o);
+    // The commands that need no device, each reading its own arguments.
+    static const std::map<std::string_view, int (*)(const kyvo::cli::Options&)> ownArguments = {
+        {"export", kyvo::cli::RunFileCommand},
+        {"report", kyvo::cli::RunFileCommand},
+    };
+    if (const auto own = ownArguments.find(o.command); own != ownArguments.end())
+        return own->second(o);
     std::optional<kyvo::TScopedPortTrace> trace;
     if (!o.trace.empty() && !trace.emplace(o.trace, kyvo::cli::ProgramAndVersion()).ok()) {
         std::cerr << "kyvo-cli: cannot write the trace file " << o.trace << ": " << trace->error()

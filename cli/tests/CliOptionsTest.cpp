@@ -109,6 +109,7 @@ TEST(CliOptions, refusedGlobalValuesAndUnknownWordsAreUsageErrors) {
     const Case cases[] = {
         {{"--port", "P", "--trace"}, "--trace needs a file name"},
         {{"--port", "P", "--trace", "", "identify"}, "--trace needs a file name"},
+        {{"--port", "", "identify"}, "--port needs a device path"},
         {{"--ftdi", "0", "ports"}, "--ftdi needs a device number from 1"},
         {{"--baud", "fast", "--port", "P", "identify"}, "--baud needs a positive number"},
         {{"--layout", "wide", "export", "in.tsv", "--to", "csv"}, "unknown layout \"wide\""},
