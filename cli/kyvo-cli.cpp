@@ -479,13 +479,13 @@ int Program::Run() {
 int main(int argc, char** argv) {
     kyvo::cli::Options o;
     if (auto code = kyvo::cli::ParseOptions(argc, argv, o)) return *code;
-    // The commands that need no device, each reading its own arguments.
+    // The commands that need no device, each reading its own arguments
+    // (a command word marked so without an entry here fails loudly).
     static const std::map<std::string_view, int (*)(const kyvo::cli::Options&)> ownArguments = {
         {"export", kyvo::cli::RunFileCommand},
         {"report", kyvo::cli::RunFileCommand},
     };
-    if (const auto own = ownArguments.find(o.command); own != ownArguments.end())
-        return own->second(o);
+    if (kyvo::cli::FindCommand(o.command)->ownArguments) return ownArguments.at(o.command)(o);
     std::optional<kyvo::TScopedPortTrace> trace;
     if (!o.trace.empty() && !trace.emplace(o.trace, kyvo::cli::ProgramAndVersion()).ok()) {
         std::cerr << "kyvo-cli: cannot write the trace file " << o.trace << ": " << trace->error()
