@@ -107,6 +107,7 @@ TEST_F(SettingsTest, archiveItemsDefaultToTheDefaultArchiveFedByEveryRead) {
         SCOPED_TRACE(testing::PrintToString(c.file));
         {
             auto user = fileWith(c.file);
+            user->SaveImmediate = false;
             const TArchiveSettings peeked = PeekArchiveSettings(*user);
             EXPECT_EQ(c.location, peeked.Location);
             EXPECT_EQ(c.feed, peeked.Feed);
