@@ -29,21 +29,7 @@ std::string FreshLocation(const std::string& engine, const TArchiveScratch& scra
                                                   "_" + std::to_string(++g_dbCounter));
 }
 
-class ArchiveEngine : public ::testing::TestWithParam<std::string> {
-  protected:
-    void SetUp() override {
-        if (GetParam() == "postgres") {
-            if (const auto why = TTempPostgres::Unavailable(); !why.empty()) GTEST_SKIP() << why;
-        }
-    }
-    std::string Fresh(const std::string& name = "a") {
-        return FreshLocation(GetParam(), scratch_, name);
-    }
-    TArchiveActor Actor(const std::string& user = "alice") {
-        return TArchiveActor{user, "lab-pc", "kyvo-test", "0.1.0"};
-    }
-    TArchiveScratch scratch_;
-};
+class ArchiveEngine : public ArchiveEngineBase {};
 
 INSTANTIATE_TEST_SUITE_P(Engines, ArchiveEngine, ::testing::Values("sqlite", "postgres"),
                          [](const auto& info) { return info.param; });
