@@ -1,0 +1,585 @@
+// The archive's rules, written once in SQL that both engines understand.
+#include <algorithm>
+#include <cctype>
+#include <sstream>
+
+#include "archive/ArchiveInternal.h"
+#include "files/ResultExport.h"
+#include "protocol/ByteBuffer.h"
+
+namespace kyvo::archive_detail {
+namespace {
+
+const char* SortColumn(EArchiveSort s) {
+    switch (s) {
+        case EArchiveSort::DateTime:
+            return "date_iso";
+        case EArchiveSort::TestId:
+            return "test_id";
+        case EArchiveSort::TestName:
+            return "test_name";
+        case EArchiveSort::Lot:
+            return "lot";
+        case EArchiveSort::Device:
+            return "device_serial";
+        case EArchiveSort::Comment:
+            return "comment";
+        case EArchiveSort::PatientId:
+            return "patient_id";
+        case EArchiveSort::Added:
+            return "id";
+    }
+    return "date_iso";
+}
+
+bool IsIsoDay(const std::string& d) {
+    if (d.size() != 10 || d[4] != '-' || d[7] != '-') return false;
+    for (std::size_t i : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u}) {
+        if (!std::isdigit(static_cast<unsigned char>(d[i]))) return false;
+    }
+    return true;
+}
+
+std::string LikeEscape(const std::string& w) {
+    std::string out;
+    for (char c : w) {
+        if (c == '%' || c == '_' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+// "12 3 1 7 1807 0042 34082560": the device's year-week and serial are the
+// fifth and sixth words of the identity text.
+std::string SerialFromTestId(const std::string& testId) {
+    std::istringstream in(testId);
+    std::vector<std::string> w;
+    for (std::string s; in >> s;) w.push_back(s);
+    if (w.size() != 7) return {};
+    return w[4] + " " + w[5];
+}
+
+std::string PatientText(const std::string& id, const std::string& birth) {
+    return birth.empty() ? id : id + " / " + birth;
+}
+
+std::optional<EArchiveSource> SourceFromName(const std::string& n) {
+    for (auto s :
+         {EArchiveSource::DeviceRead, EArchiveSource::Measurement, EArchiveSource::ImportedFile}) {
+        if (ArchiveSourceName(s) == n) return s;
+    }
+    return std::nullopt;
+}
+
+constexpr std::int64_t kNoLimit = std::int64_t{1} << 62;
+
+class TSqlArchive : public IArchive {
+  public:
+    explicit TSqlArchive(std::unique_ptr<ISqlDb> db) : db_(std::move(db)) {}
+
+    std::string Location() const override { return db_->Location(); }
+    int SchemaVersion() const override { return kSchemaVersion; }
+
+    EStoreOutcome Store(const TMeasureSet& set, const TArchiveDevice& device, EArchiveSource source,
+                        const TArchiveActor& actor) override {
+        std::vector<const TMeasureSet*> one{&set};
+        return StoreMany(one, device, source, actor).at(0);
+    }
+
+    std::vector<EStoreOutcome> StoreMany(const std::vector<const TMeasureSet*>& sets,
+                                         const TArchiveDevice& device, EArchiveSource source,
+                                         const TArchiveActor& actor) override {
+        for (const TMeasureSet* s : sets) {
+            if (!s || s->TestID.empty()) {
+                throw TArchiveError(EArchiveErrorKind::BadInput,
+                                    "A measurement without identity text cannot be archived.");
+            }
+        }
+        std::vector<EStoreOutcome> out;
+        out.reserve(sets.size());
+        Transaction([&] {
+            out.clear();
+            const std::string now = NowIso();
+            bool changed = false;
+            for (const TMeasureSet* s : sets) {
+                out.push_back(StoreIn(*s, device, source, actor, now));
+                changed = changed || out.back() != EStoreOutcome::Unchanged;
+            }
+            if (changed) db_->Announce();
+        });
+        return out;
+    }
+
+    std::vector<TArchiveRow> List(const TArchiveFilter& f) override {
+        std::vector<TSqlValue> params;
+        std::string sql =
+            "SELECT id, test_id, test_name, lot, date_iso, date_text, device_serial, comment, "
+            "patient_id, summary, source, removed, removed_reason FROM measurements" +
+            Where(f, params);
+        const std::string col = SortColumn(f.Sort);
+        const char* dir = f.Descending ? " DESC" : "";
+        sql += " ORDER BY " + col + dir;
+        if (col != "id") sql += std::string(", id") + dir;
+        sql += " LIMIT ? OFFSET ?";
+        params.emplace_back(f.Limit ? static_cast<std::int64_t>(f.Limit) : kNoLimit);
+        params.emplace_back(static_cast<std::int64_t>(f.Offset));
+        std::vector<TArchiveRow> rows;
+        for (const auto& r : Query(sql, params)) {
+            TArchiveRow a;
+            a.Id = ToInt(r[0]);
+            a.TestId = ToText(r[1]);
+            a.TestName = ToText(r[2]);
+            a.LotNr = ToText(r[3]);
+            a.DateTime = ToText(r[4]).empty() ? ToText(r[5]) : ToText(r[4]);
+            a.DeviceSerial = ToText(r[6]);
+            a.Comment = ToText(r[7]);
+            a.PatientId = ToText(r[8]);
+            a.Results = ToText(r[9]);
+            a.Source = ToText(r[10]);
+            a.Removed = ToInt(r[11]) != 0;
+            a.RemovedReason = ToText(r[12]);
+            rows.push_back(std::move(a));
+        }
+        return rows;
+    }
+
+    std::int64_t Count(const TArchiveFilter& f) override {
+        std::vector<TSqlValue> params;
+        const std::string sql = "SELECT COUNT(*) FROM measurements" + Where(f, params);
+        return ToInt(Query(sql, params).at(0).at(0));
+    }
+
+    TMeasureSet Load(std::int64_t id) override { return LoadRecord(id).Set; }
+
+    TArchiveRecord LoadRecord(std::int64_t id) override {
+        const auto rows = Query(
+            "SELECT m.data, m.comment, m.patient_id, m.patient_birth, m.device_serial, "
+            "d.firmware, d.eeprom_version, m.source, m.added, m.removed, m.removed_reason "
+            "FROM measurements m LEFT JOIN devices d ON d.id = m.device_id WHERE m.id = ?",
+            {id});
+        if (rows.empty()) NotFound(id);
+        const auto& r = rows[0];
+        TArchiveRecord rec;
+        rec.Id = id;
+        rec.Set = DecodeSet(ToText(r[0]));
+        rec.Set.UserComment = ToText(r[1]);
+        rec.Set.PatientID = ToText(r[2]);
+        rec.Set.PatientBDate = ToText(r[3]);
+        rec.Device.Serial = ToText(r[4]);
+        rec.Device.Firmware = ToText(r[5]);
+        rec.Device.EepromVersion = ToText(r[6]);
+        rec.Source = SourceFromName(ToText(r[7])).value_or(EArchiveSource::DeviceRead);
+        rec.Added = ToText(r[8]);
+        rec.Removed = ToInt(r[9]) != 0;
+        rec.RemovedReason = ToText(r[10]);
+        return rec;
+    }
+
+    std::optional<std::int64_t> FindByTestId(const std::string& testId) override {
+        const auto rows = Query("SELECT id FROM measurements WHERE test_id = ?", {testId});
+        if (rows.empty()) return std::nullopt;
+        return ToInt(rows[0][0]);
+    }
+
+    void SetComment(std::int64_t id, const std::string& comment,
+                    const TArchiveActor& actor) override {
+        Transaction([&] {
+            const auto rows =
+                Query("SELECT comment, test_id FROM measurements WHERE id = ?" + Lock(), {id});
+            if (rows.empty()) NotFound(id);
+            const std::string old = ToText(rows[0][0]);
+            if (old == comment) return;
+            ChangeComment(id, ToText(rows[0][1]), old, comment, actor, NowIso());
+            db_->Announce();
+        });
+    }
+
+    void SetPatient(std::int64_t id, const std::string& patientId, const std::string& birthDate,
+                    const TArchiveActor& actor) override {
+        Transaction([&] {
+            const auto rows = Query(
+                "SELECT patient_id, patient_birth, test_id FROM measurements WHERE id = ?" + Lock(),
+                {id});
+            if (rows.empty()) NotFound(id);
+            const std::string oldId = ToText(rows[0][0]);
+            const std::string oldBirth = ToText(rows[0][1]);
+            if (oldId == patientId && oldBirth == birthDate) return;
+            ChangePatient(id, ToText(rows[0][2]), oldId, oldBirth, patientId, birthDate, actor,
+                          NowIso());
+            db_->Announce();
+        });
+    }
+
+    void Remove(std::int64_t id, const std::string& reason, const TArchiveActor& actor) override {
+        if (std::all_of(reason.begin(), reason.end(),
+                        [](unsigned char c) { return std::isspace(c) != 0; })) {
+            throw TArchiveError(EArchiveErrorKind::BadInput,
+                                "A measurement is removed from the archive only with a reason.");
+        }
+        Transaction([&] {
+            const auto rows =
+                Query("SELECT removed, test_id FROM measurements WHERE id = ?" + Lock(), {id});
+            if (rows.empty()) NotFound(id);
+            if (ToInt(rows[0][0]) != 0) return;  // removed before: the first reason stands
+            Query("UPDATE measurements SET removed = 1, removed_reason = ? WHERE id = ?",
+                  {reason, id});
+            WriteAudit(actor, NowIso(), "remove", id, ToText(rows[0][1]), "", reason);
+            db_->Announce();
+        });
+    }
+
+    std::vector<TAuditEntry> History(std::int64_t id) override {
+        if (Query("SELECT 1 FROM measurements WHERE id = ?", {id}).empty()) NotFound(id);
+        return AuditRows(
+            "SELECT id, time, user_name, host, program, version, action, measurement_id, test_id, "
+            "old_value, new_value FROM audit WHERE measurement_id = ? ORDER BY id",
+            {id});
+    }
+
+    std::vector<TAuditEntry> Audit(std::int64_t afterId, std::size_t limit) override {
+        return AuditRows(
+            "SELECT id, time, user_name, host, program, version, action, measurement_id, test_id, "
+            "old_value, new_value FROM audit WHERE id > ? ORDER BY id LIMIT ?",
+            {afterId, limit ? static_cast<std::int64_t>(limit) : kNoLimit});
+    }
+
+    bool InsertCopy(const TArchiveRecord& rec, const std::vector<TAuditEntry>& audit) override {
+        if (rec.Set.TestID.empty()) {
+            throw TArchiveError(EArchiveErrorKind::BadInput,
+                                "A measurement without identity text cannot be archived.");
+        }
+        bool added = false;
+        Transaction([&] {
+            added = false;
+            if (!Query("SELECT id FROM measurements WHERE test_id = ?", {rec.Set.TestID}).empty())
+                return;
+            const auto id = InsertMeasurement(rec.Set, rec.Device, rec.Source, rec.Added,
+                                              rec.Removed, rec.RemovedReason);
+            if (!id) return;
+            for (const auto& a : audit) {
+                TArchiveActor who{a.User, a.Host, a.Program, a.Version};
+                WriteAudit(who, a.Time, a.Action, *id, a.TestId, a.OldValue, a.NewValue);
+            }
+            db_->Announce();
+            added = true;
+        });
+        return added;
+    }
+
+    TArchiveCheck Check() override {
+        TArchiveCheck c;
+        c.SchemaVersion = kSchemaVersion;
+        auto count = [&](const std::string& sql) { return ToInt(Query(sql, {}).at(0).at(0)); };
+        c.Measurements = count("SELECT COUNT(*) FROM measurements");
+        c.Removed = count("SELECT COUNT(*) FROM measurements WHERE removed <> 0");
+        c.ResultRows = count("SELECT COUNT(*) FROM results");
+        c.Devices = count("SELECT COUNT(*) FROM devices");
+        c.AuditRows = count("SELECT COUNT(*) FROM audit");
+        db_->EngineCheck(c.Problems);
+        if (auto n =
+                count("SELECT COUNT(*) FROM measurements m WHERE NOT EXISTS (SELECT 1 FROM audit a "
+                      "WHERE a.measurement_id = m.id AND a.action = 'insert')")) {
+            c.Problems.push_back(std::to_string(n) +
+                                 " measurement(s) without their insert in the audit trail.");
+        }
+        if (auto n = count(
+                "SELECT COUNT(*) FROM measurements m WHERE removed <> 0 AND NOT EXISTS (SELECT 1 "
+                "FROM audit a WHERE a.measurement_id = m.id AND a.action = 'remove')")) {
+            c.Problems.push_back(
+                std::to_string(n) +
+                " removed measurement(s) without their removal in the audit trail.");
+        }
+        // Every kept set must read back and agree with its searchable columns.
+        std::int64_t after = 0;
+        for (;;) {
+            const auto rows = Query(
+                "SELECT m.id, m.test_id, m.data, (SELECT COUNT(*) FROM results r WHERE "
+                "r.measurement_id = m.id) "
+                "FROM measurements m WHERE m.id > ? ORDER BY m.id LIMIT 500",
+                {after});
+            if (rows.empty()) break;
+            for (const auto& r : rows) {
+                after = ToInt(r[0]);
+                try {
+                    const TMeasureSet s = DecodeSet(ToText(r[2]));
+                    if (s.TestID != ToText(r[1])) {
+                        c.Problems.push_back("Measurement " + std::to_string(after) +
+                                             " holds another identity text.");
+                    } else if (static_cast<std::int64_t>(s.ResultList.size()) != ToInt(r[3])) {
+                        c.Problems.push_back("Measurement " + std::to_string(after) + " has " +
+                                             ToText(r[3]) + " result rows instead of " +
+                                             std::to_string(s.ResultList.size()) + ".");
+                    }
+                } catch (const TArchiveError& e) {
+                    c.Problems.push_back("Measurement " + std::to_string(after) + ": " + e.what());
+                }
+            }
+        }
+        return c;
+    }
+
+    std::int64_t ChangeStamp() override { return db_->ChangeStamp(); }
+    std::int64_t WaitForChange(std::int64_t since, int timeoutMs) override {
+        return db_->WaitForChange(since, timeoutMs);
+    }
+
+  private:
+    TSqlRows Query(const std::string& sql, const std::vector<TSqlValue>& params) {
+        return db_->Query(sql, params);
+    }
+
+    // Runs body as one write transaction, rolled back when it throws.
+    template <typename F>
+    void Transaction(F&& body) {
+        db_->Begin();
+        try {
+            body();
+            db_->Commit();
+        } catch (...) {
+            db_->Rollback();
+            throw;
+        }
+    }
+
+    std::string Lock() const { return db_->IsPostgres() ? " FOR UPDATE" : ""; }
+
+    [[noreturn]] void NotFound(std::int64_t id) const {
+        throw TArchiveError(
+            EArchiveErrorKind::NotFound,
+            "The archive " + Location() + " holds no measurement " + std::to_string(id) + ".");
+    }
+
+    std::string Where(const TArchiveFilter& f, std::vector<TSqlValue>& params) const {
+        std::vector<std::string> terms;
+        if (!f.IncludeRemoved) terms.push_back("removed = 0");
+        if (!f.From.empty()) {
+            if (!IsIsoDay(f.From)) BadDate(f.From);
+            terms.push_back("date_iso >= ?");
+            params.emplace_back(f.From);
+        }
+        if (!f.To.empty()) {
+            if (!IsIsoDay(f.To)) BadDate(f.To);
+            // Up to the end of that day: every time of it sorts below "T~".
+            terms.push_back("date_iso <= ?");
+            params.emplace_back(f.To + "T~");
+            if (f.From.empty()) terms.push_back("date_iso <> ''");
+        }
+        if (!f.Test.empty()) {
+            terms.push_back("test_name = ?");
+            params.emplace_back(f.Test);
+        }
+        if (!f.Lot.empty()) {
+            terms.push_back("lot = ?");
+            params.emplace_back(f.Lot);
+        }
+        if (!f.Device.empty()) {
+            terms.push_back("device_serial = ?");
+            params.emplace_back(f.Device);
+        }
+        std::istringstream words(FoldCase(f.Text));
+        for (std::string w; words >> w;) {
+            terms.push_back("search LIKE ? ESCAPE '\\'");
+            params.emplace_back("%" + LikeEscape(w) + "%");
+        }
+        std::string out;
+        for (const auto& t : terms) out += (out.empty() ? " WHERE " : " AND ") + t;
+        return out;
+    }
+
+    [[noreturn]] static void BadDate(const std::string& d) {
+        throw TArchiveError(EArchiveErrorKind::BadInput,
+                            "\"" + d + "\" is no date of the form YYYY-MM-DD.");
+    }
+
+    std::vector<TAuditEntry> AuditRows(const std::string& sql,
+                                       const std::vector<TSqlValue>& params) {
+        std::vector<TAuditEntry> out;
+        for (const auto& r : Query(sql, params)) {
+            TAuditEntry a;
+            a.Id = ToInt(r[0]);
+            a.Time = ToText(r[1]);
+            a.User = ToText(r[2]);
+            a.Host = ToText(r[3]);
+            a.Program = ToText(r[4]);
+            a.Version = ToText(r[5]);
+            a.Action = ToText(r[6]);
+            a.MeasurementId = ToInt(r[7]);
+            a.TestId = ToText(r[8]);
+            a.OldValue = ToText(r[9]);
+            a.NewValue = ToText(r[10]);
+            out.push_back(std::move(a));
+        }
+        return out;
+    }
+
+    void WriteAudit(const TArchiveActor& who, const std::string& time, const std::string& action,
+                    std::int64_t id, const std::string& testId, const std::string& oldValue,
+                    const std::string& newValue) {
+        Query(
+            "INSERT INTO audit(time, user_name, host, program, version, action, measurement_id, "
+            "test_id, old_value, new_value) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            {time, who.User, who.Host, who.Program, who.Version, action, id, testId, oldValue,
+             newValue});
+    }
+
+    // The device's row, created or brought up to date; none without serial.
+    std::optional<std::int64_t> UpsertDevice(const TArchiveDevice& d, const std::string& when) {
+        if (d.Serial.empty()) return std::nullopt;
+        const auto rows = Query(
+            "INSERT INTO devices(serial, firmware, eeprom_version, first_seen, last_seen) "
+            "VALUES (?, ?, ?, ?, ?) ON CONFLICT(serial) DO UPDATE SET "
+            "firmware = CASE WHEN excluded.firmware <> '' THEN excluded.firmware ELSE "
+            "devices.firmware END, "
+            "eeprom_version = CASE WHEN excluded.eeprom_version <> '' THEN excluded.eeprom_version "
+            "ELSE devices.eeprom_version END, "
+            "first_seen = CASE WHEN excluded.first_seen < devices.first_seen THEN "
+            "excluded.first_seen "
+            "ELSE devices.first_seen END, "
+            "last_seen = CASE WHEN excluded.last_seen > devices.last_seen THEN excluded.last_seen "
+            "ELSE devices.last_seen END RETURNING id",
+            {d.Serial, d.Firmware, d.EepromVersion, when, when});
+        return ToInt(rows.at(0).at(0));
+    }
+
+    // Inserts the measurement with its result rows; none when another
+    // writer inserted the same identity text first.
+    std::optional<std::int64_t> InsertMeasurement(const TMeasureSet& s,
+                                                  const TArchiveDevice& device,
+                                                  EArchiveSource source, const std::string& added,
+                                                  bool removed, const std::string& reason) {
+        TArchiveDevice dev = device;
+        if (dev.Serial.empty()) dev.Serial = SerialFromTestId(s.TestID);
+        const auto deviceId = UpsertDevice(dev, added);
+        const std::string iso = IsoDateTime(s.DateTime);
+        const std::string dateText = iso.empty() ? dateDataToNumberText(s.DateTime) : std::string();
+        TMeasureSet plain = s;
+        plain.CommentEdited = false;
+        const auto rows = Query(
+            "INSERT INTO measurements(test_id, test_name, lot, distr_manu, date_iso, date_text, "
+            "voltage, "
+            "temperature, comment, patient_id, patient_birth, device_id, device_serial, source, "
+            "added, "
+            "removed, removed_reason, summary, search, data) "
+            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+            "ON CONFLICT(test_id) DO NOTHING RETURNING id",
+            {s.TestID,
+             s.TestName,
+             s.LotNr,
+             s.Distr_Manu,
+             iso,
+             dateText,
+             s.Voltage,
+             s.Temperature,
+             s.UserComment,
+             s.PatientID,
+             s.PatientBDate,
+             deviceId ? TSqlValue(*deviceId) : TSqlValue(nullptr),
+             dev.Serial,
+             ArchiveSourceName(source),
+             added,
+             std::int64_t{removed ? 1 : 0},
+             reason,
+             ResultsSummary(s),
+             SearchText(s),
+             TBlob{EncodeSet(plain)}});
+        if (rows.empty()) return std::nullopt;
+        const std::int64_t id = ToInt(rows[0][0]);
+        if (!s.ResultList.empty()) {
+            std::string sql =
+                "INSERT INTO results(measurement_id, no, name, value, value_text, unit, class, "
+                "validity) VALUES ";
+            std::vector<TSqlValue> params;
+            for (std::size_t i = 0; i < s.ResultList.size(); ++i) {
+                const TResultSet& r = s.ResultList[i];
+                sql += i ? ", (?, ?, ?, ?, ?, ?, ?, ?)" : "(?, ?, ?, ?, ?, ?, ?, ?)";
+                const auto v = ResultValueNumber(r.ResultValue);
+                params.insert(params.end(), {id, static_cast<std::int64_t>(i + 1), r.ResultName,
+                                             v ? TSqlValue(*v) : TSqlValue(nullptr), r.ResultValue,
+                                             r.UnitName, r.ClassName, r.Validity});
+            }
+            Query(sql, params);
+        }
+        return id;
+    }
+
+    EStoreOutcome StoreIn(const TMeasureSet& s, const TArchiveDevice& device, EArchiveSource source,
+                          const TArchiveActor& actor, const std::string& now) {
+        const std::string select =
+            "SELECT id, comment, patient_id, patient_birth FROM measurements WHERE test_id = ?" +
+            Lock();
+        auto rows = Query(select, {s.TestID});
+        if (rows.empty()) {
+            if (const auto id = InsertMeasurement(s, device, source, now, false, "")) {
+                WriteAudit(actor, now, "insert", *id, s.TestID, "", ArchiveSourceName(source));
+                return EStoreOutcome::Added;
+            }
+            // Another writer stored it between our look and our insert.
+            rows = Query(select, {s.TestID});
+            if (rows.empty()) {
+                throw TArchiveError(
+                    EArchiveErrorKind::Failed,
+                    "The archive " + Location() + " refused measurement " + s.TestID + ".");
+            }
+        }
+        const std::int64_t id = ToInt(rows[0][0]);
+        const std::string comment = ToText(rows[0][1]);
+        const std::string patient = ToText(rows[0][2]);
+        const std::string birth = ToText(rows[0][3]);
+        EStoreOutcome outcome = EStoreOutcome::Unchanged;
+        // A set without a comment of its own (read again from the device)
+        // keeps the archive's; one the user edited or cleared replaces it.
+        const bool newComment = s.CommentEdited
+                                    ? s.UserComment != comment
+                                    : (!s.UserComment.empty() && s.UserComment != comment);
+        if (newComment) {
+            ChangeComment(id, s.TestID, comment, s.UserComment, actor, now);
+            outcome = EStoreOutcome::Updated;
+        }
+        const std::string newPatient = s.PatientID.empty() ? patient : s.PatientID;
+        const std::string newBirth = s.PatientBDate.empty() ? birth : s.PatientBDate;
+        if (newPatient != patient || newBirth != birth) {
+            ChangePatient(id, s.TestID, patient, birth, newPatient, newBirth, actor, now);
+            outcome = EStoreOutcome::Updated;
+        }
+        return outcome;
+    }
+
+    // The search words follow the comment and the patient id.
+    void RefreshSearch(std::int64_t id) {
+        const auto rows =
+            Query("SELECT data, comment, patient_id FROM measurements WHERE id = ?", {id});
+        TMeasureSet s = DecodeSet(ToText(rows.at(0)[0]));
+        s.UserComment = ToText(rows[0][1]);
+        s.PatientID = ToText(rows[0][2]);
+        Query("UPDATE measurements SET search = ? WHERE id = ?", {SearchText(s), id});
+    }
+
+    void ChangeComment(std::int64_t id, const std::string& testId, const std::string& old,
+                       const std::string& comment, const TArchiveActor& actor,
+                       const std::string& now) {
+        Query("UPDATE measurements SET comment = ? WHERE id = ?", {comment, id});
+        RefreshSearch(id);
+        WriteAudit(actor, now, "comment", id, testId, old, comment);
+    }
+
+    void ChangePatient(std::int64_t id, const std::string& testId, const std::string& oldId,
+                       const std::string& oldBirth, const std::string& newId,
+                       const std::string& newBirth, const TArchiveActor& actor,
+                       const std::string& now) {
+        Query("UPDATE measurements SET patient_id = ?, patient_birth = ? WHERE id = ?",
+              {newId, newBirth, id});
+        RefreshSearch(id);
+        WriteAudit(actor, now, "patient", id, testId, PatientText(oldId, oldBirth),
+                   PatientText(newId, newBirth));
+    }
+
+    std::unique_ptr<ISqlDb> db_;
+};
+
+}  // namespace
+
+std::unique_ptr<IArchive> MakeSqlArchive(std::unique_ptr<ISqlDb> db) {
+    return std::make_unique<TSqlArchive>(std::move(db));
+}
+
+}  // namespace kyvo::archive_detail
