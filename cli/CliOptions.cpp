@@ -11,7 +11,7 @@ namespace {
 
 const char* const kUsageText =
     "usage: kyvo-cli [--port PATH | --ftdi N] [--baud N] [--layout long|short|tobrel]\n"
-    "                [--trace FILE] COMMAND\n"
+    "                [--trace FILE] [--archive LOCATION] COMMAND\n"
     "  ports                       list FTDI devices and serial ports (USB, Bluetooth)\n"
     "  identify                    print firmware, serial, EEPROM version, clock, capabilities\n"
     "  read --out FILE [--overwrite] [--full]\n"
@@ -25,9 +25,16 @@ const char* const kUsageText =
     "                              a result file as CSV or JSON (no device needed)\n"
     "  report IN.tsv --out REPORT.pdf [--select TESTID...]\n"
     "                              a PDF report, one page per measurement\n"
+    "  archive list|report|import|comment|patient|remove|history|check|copy ...\n"
+    "                              the measurement archive (kyvo-cli archive --help)\n"
     "kyvo-cli --help | --version\n"
     "--trace FILE appends every byte to and from the device to FILE (time, direction,\n"
-    "hex and text), for support; a FILE that cannot be written ends with status 6.\n";
+    "hex and text), for support; a FILE that cannot be written ends with status 6.\n"
+    "--archive LOCATION uses that archive (sqlite:PATH or postgresql://...) instead of\n"
+    "the user setting \"Archive\"/\"Location\"; read and measure feed it unless\n"
+    "\"Archive\"/\"Feed\" is FALSE.\n"
+    "Exit status: 0 ok, 2 bad usage, 3 no port or no device, 4 time-out, 5 device or\n"
+    "communication error, 6 file error, 7 archive error (cannot be reached or used).\n";
 
 int UsageError(const std::string& what) {
     std::cerr << "kyvo-cli: " << what << "\n" << kUsageText;
@@ -38,6 +45,10 @@ int UsageError(const std::string& what) {
 
 std::string ProgramAndVersion() {
     return "kyvo-cli " KYVO_VERSION;
+}
+
+std::string ProgramVersion() {
+    return KYVO_VERSION;
 }
 
 std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
@@ -103,6 +114,9 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
             o.yes = true;
         } else if (a == "--trace") {
             if (!value(o.trace) || o.trace.empty()) return UsageError("--trace needs a file name");
+        } else if (a == "--archive") {
+            if (!value(o.archive) || o.archive.empty())
+                return UsageError("--archive needs a location (sqlite:PATH or postgresql://...)");
         } else if (a == "--verbose") {
             o.verbose = true;
         } else if (!a.empty() && a[0] == '-') {

@@ -16,6 +16,10 @@ enum ExitCode {
     kTimeOut = 4,
     kDeviceError = 5,
     kFileError = 6,
+    // The archive cannot be reached or used (server down, wrong password, a
+    // newer schema, not an archive), a measurement it does not hold, or a
+    // check that found problems.
+    kArchiveError = 7,
 };
 
 struct Options {
@@ -37,10 +41,15 @@ struct Options {
     bool verbose = false;
     // Every byte to and from the device, appended to this file.
     std::string trace;
+    // The measurement archive ("sqlite:PATH" or a PostgreSQL URI); empty:
+    // the user setting "Archive"/"Location", else the default one.
+    std::string archive;
 };
 
 // "kyvo-cli" and its version.
 std::string ProgramAndVersion();
+// The version alone.
+std::string ProgramVersion();
 
 // Parses argv into o; returns an exit code on a usage error (the reason and
 // the usage on standard error) or after --help (the usage on standard output).

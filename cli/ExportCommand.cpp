@@ -9,6 +9,7 @@
 
 #include "app/AppFiles.h"
 #include "app/Main.h"
+#include "cli/ArchiveCommand.h"
 #include "cli/CliOptions.h"
 #include "files/AtomicFile.h"
 #include "files/ResultExport.h"
@@ -48,7 +49,8 @@ int UsageError(const std::string& what) {
 // not taken for the command word.
 bool TakesValue(std::string_view a) {
     static const std::set<std::string_view> withValue = {
-        "--port", "--ftdi", "--baud", "--layout", "--out", "--config", "--stored", "--set", "--to"};
+        "--port", "--ftdi",   "--baud", "--layout", "--out",
+        "--config", "--stored", "--set", "--to",   "--archive"};
     return withValue.count(a) > 0;
 }
 
@@ -73,6 +75,8 @@ std::optional<int> Parse(int argc, char** argv, FileOptions& o) {
             while (i + 1 < argc && std::string_view(argv[i + 1]).substr(0, 2) != "--")
                 o.select.emplace_back(argv[++i]);
             if (o.select.size() == before) return UsageError("--select needs one or more test IDs");
+        } else if (a == "--archive") {
+            ++i;  // a global option; export and report do not use the archive
         } else if (!a.empty() && a[0] == '-') {
             return UsageError("unknown option " + a + " for " + o.command);
         } else if (o.input.empty()) {
@@ -242,6 +246,7 @@ std::optional<int> RunFileCommand(int argc, char** argv) {
         command = std::string(a);
         break;
     }
+    if (command == "archive") return RunArchiveCommand(argc, argv);
     if (command != "export" && command != "report") return std::nullopt;
     FileOptions o;
     o.command = command;

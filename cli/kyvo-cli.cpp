@@ -16,6 +16,7 @@
 #include "app/AppFiles.h"
 #include "app/DeviceSession.h"
 #include "app/LinkDeviceLink.h"
+#include "archivefeed/MeasurementArchiveFeed.h"
 #include "cli/CliOptions.h"
 #include "cli/CliView.h"
 #include "cli/ExportCommand.h"
@@ -103,6 +104,11 @@ class Program {
     int Clock();
     int Format();
     int Finish(int code);
+    // Read and measure feed the archive unless "Archive"/"Feed" is FALSE.
+    void OpenArchiveFeed(TSessionDeps& deps);
+    // One line on standard error when the archive could not take the run's
+    // measurements; the exit status stays what the command made it.
+    void TellArchiveTrouble();
     std::string Lang(const TLangEntry& e) { return files_.Language().Text(e); }
     // Runs until activity a has ended; its outcome, or none when it did not
     // end within limitMs.
@@ -123,9 +129,32 @@ class Program {
     StderrReporter reporter_;
     TAppFiles files_;
     TMeasureList list_;
+    std::unique_ptr<TMeasurementArchiveFeed> archive_;
     std::unique_ptr<LinkDeviceLink> link_;
     std::unique_ptr<TDeviceSession> session_;
 };
+
+void Program::OpenArchiveFeed(TSessionDeps& deps) {
+    if (o_.command != "read" && o_.command != "measure") return;
+    const TArchiveSettings settings = PeekArchiveSettings(files_.UserFile());
+    if (!settings.Feed) return;
+    archive_ = std::make_unique<TMeasurementArchiveFeed>(
+        ChooseArchiveLocation(o_.archive, settings.Location), DefaultSpoolPath(),
+        DefaultActor("kyvo-cli", ProgramVersion()));
+    // What waited since an earlier run goes first.
+    view_.ArchiveFed(archive_->Deliver());
+    deps.Archive = archive_.get();
+}
+
+void Program::TellArchiveTrouble() {
+    if (!archive_ || !view_.ArchiveTrouble) return;
+    const TArchiveReport& r = *view_.ArchiveTrouble;
+    std::string why;
+    for (char c : r.Error) why += (c == '\n' || c == '\r') ? ' ' : c;
+    while (!why.empty() && why.back() == ' ') why.pop_back();
+    std::cerr << "kyvo-cli: the archive cannot be reached" << (why.empty() ? "" : " (" + why + ")")
+              << "; " << r.Waiting << " measurements wait and go into it at the next run\n";
+}
 
 std::optional<EOutcome> Program::WaitFor(EActivity a, int limitMs) {
     loop_.RunUntil([&] { return view_.EndOf(a).has_value(); }, limitMs);
@@ -218,6 +247,7 @@ int Program::Connect() {
     deps.Language = &files_.Language();
     deps.List = &list_;
     deps.DeviceMemoryFolder = deviceMemoryFolder();
+    OpenArchiveFeed(deps);
     session_ = std::make_unique<TDeviceSession>(deps);
     TSessionSettings& s = session_->Settings();
     s.Baud = prog.Baud;
@@ -449,6 +479,7 @@ int Program::Finish(int code) {
     }
     session_.reset();
     link_.reset();
+    TellArchiveTrouble();
     return code;
 }
 
