@@ -219,8 +219,8 @@ int Runner::Fail(const TArchiveError& e, const std::string& location) {
     const std::string what = OneLine(e.what());
     switch (e.Kind) {
         case EArchiveErrorKind::Unreachable:
-            std::cerr << "kyvo-cli: the archive " << Shown(location) << " cannot be reached: " << what
-                      << "\n";
+            // The archive's own text names the location (without password).
+            std::cerr << "kyvo-cli: " << what << "\n";
             return kArchiveError;
         case EArchiveErrorKind::NewerSchema:
             std::cerr << "kyvo-cli: " << what << " Use the newer program for it.\n";
