@@ -58,7 +58,7 @@ int UsageError(const std::string& what) {
 std::string OneLine(std::string s) {
     std::string out;
     for (char c : s) {
-        if (c == '\r' || c == '\n') {
+        if (c == '\r' || c == '\n' || c == '\t') {
             if (!out.empty() && out.back() != ' ') out += ' ';
         } else {
             out += c;

@@ -150,7 +150,10 @@ void Program::TellArchiveTrouble() {
     if (!archive_ || !view_.ArchiveTrouble) return;
     const TArchiveReport& r = *view_.ArchiveTrouble;
     std::string why;
-    for (char c : r.Error) why += (c == '\n' || c == '\r') ? ' ' : c;
+    for (char c : r.Error) {
+        const bool blank = c == '\n' || c == '\r' || c == '\t' || c == ' ';
+        if (!blank || (!why.empty() && why.back() != ' ')) why += blank ? ' ' : c;
+    }
     while (!why.empty() && why.back() == ' ') why.pop_back();
     std::cerr << "kyvo-cli: the archive cannot be reached" << (why.empty() ? "" : " (" + why + ")")
               << "; " << r.Waiting << " measurements wait and go into it at the next run\n";
