@@ -281,7 +281,8 @@ void TDeviceSession::FeedArchive(const std::vector<const TMeasureSet*>& sets,
     TMeasurementDevice device;
     device.Serial = SNString;
     device.Firmware = FWString;
-    if (EEPROMMap.EEPROMVersion() != 0) device.EepromVersion = std::to_string(EEPROMMap.EEPROMVersion());
+    if (EEPROMMap.EEPROMVersion() != 0)
+        device.EepromVersion = std::to_string(EEPROMMap.EEPROMVersion());
     ev.ArchiveFed(d.Archive->Keep(sets, device, origin));
 }
 

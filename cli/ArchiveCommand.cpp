@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <iostream>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -136,8 +136,8 @@ std::optional<int> Parse(int argc, char** argv, ArchiveOptions& o) {
             o.args.push_back(a);
         }
     }
-    static const std::vector<std::string> subs = {"list",    "report", "import", "comment", "patient",
-                                                  "remove",  "history", "check", "copy"};
+    static const std::vector<std::string> subs = {
+        "list", "report", "import", "comment", "patient", "remove", "history", "check", "copy"};
     if (o.sub.empty()) return UsageError("archive needs a subcommand");
     if (std::find(subs.begin(), subs.end(), o.sub) == subs.end())
         return UsageError("unknown archive subcommand " + o.sub);
@@ -167,7 +167,8 @@ std::optional<int> Parse(int argc, char** argv, ArchiveOptions& o) {
     if (o.sub == "history") return args(1, 1, "ID");
     if (o.sub == "remove") {
         if (o.reason.empty())
-            return UsageError("archive remove needs --reason TEXT: a removal is kept with its reason");
+            return UsageError(
+                "archive remove needs --reason TEXT: a removal is kept with its reason");
         return args(1, 1, "ID --reason TEXT");
     }
     if (o.sub == "copy") {

@@ -49,8 +49,8 @@ int UsageError(const std::string& what) {
 // not taken for the command word.
 bool TakesValue(std::string_view a) {
     static const std::set<std::string_view> withValue = {
-        "--port", "--ftdi",   "--baud", "--layout", "--out",
-        "--config", "--stored", "--set", "--to",   "--archive"};
+        "--port",   "--ftdi",   "--baud", "--layout", "--out",
+        "--config", "--stored", "--set",  "--to",     "--archive"};
     return withValue.count(a) > 0;
 }
 

@@ -97,7 +97,8 @@ TEST(ArchiveFeed, aReadHandsEveryStoredMeasurementWithTheDeviceOverAsADeviceRead
     for (std::size_t i = 0; i < h.Sets.size(); ++i) {
         const auto& inList = f.rig.main->MeasureList;
         EXPECT_TRUE(std::any_of(inList.begin(), inList.end(), [&](const auto& m) {
-            return m->TestID == h.Sets[i].TestID && m->ResultList.size() == h.Sets[i].ResultList.size();
+            return m->TestID == h.Sets[i].TestID &&
+                   m->ResultList.size() == h.Sets[i].ResultList.size();
         })) << h.Sets[i].TestID;
     }
     // A second read adds nothing to the list, yet the archive hears of every

@@ -196,8 +196,7 @@ class Rig {
   public:
     explicit Rig(const sim::Scenario& scenario,
                  const std::map<std::string, std::string>& userSettings = {},
-                 const std::string& deviceMemoryFolder = {},
-                 IMeasurementArchive* archive = nullptr)
+                 const std::string& deviceMemoryFolder = {}, IMeasurementArchive* archive = nullptr)
         : sched({2026, 12, 9, 12, 0, 0, 0}),
           link(mainThread, true, false, std::make_unique<FTDIDirect>(nullptr)),
           device(std::make_unique<sim::SimDevice>(scenario)) {

@@ -30,7 +30,8 @@ using kyvo::testing::TTempPostgres;
 // Every kyvo-cli of this test binary (the other end-to-end tests' too)
 // keeps its archive and spool in a folder of its own, never the user's.
 const std::string kDataHome = [] {
-    const std::string folder = ::testing::TempDir() + "kyvo-cli-e2e-data-" + std::to_string(getpid());
+    const std::string folder =
+        ::testing::TempDir() + "kyvo-cli-e2e-data-" + std::to_string(getpid());
     setenv("XDG_DATA_HOME", folder.c_str(), 1);
     return folder;
 }();
@@ -59,8 +60,9 @@ struct Home {
     // kyvo-cli with args; program: another copy of it (one with its own settings).
     Result Run(const std::string& args, const std::string& program = KYVO_CLI_PROGRAM) const {
         const std::string errFile = Path("stderr.txt");
-        const std::string cmd = "XDG_DATA_HOME=" + Path("data") + " XDG_CACHE_HOME=" +
-                                Path("cache") + " " + program + " " + args + " 2>" + errFile;
+        const std::string cmd = "XDG_DATA_HOME=" + Path("data") +
+                                " XDG_CACHE_HOME=" + Path("cache") + " " + program + " " + args +
+                                " 2>" + errFile;
         Result r;
         FILE* p = popen(cmd.c_str(), "r");
         if (!p) return r;
@@ -106,9 +108,9 @@ TEST(KyvoCliArchive, aReadFeedsTheArchiveAndASecondReadChangesNothing) {
     const Result list = home.Run("archive list");
     ASSERT_EQ(list.status, 0) << Show(list);
     EXPECT_EQ(Lines(list.out), 25u) << list.out;
-    EXPECT_EQ(list.out.rfind("1\t2026-12-02T08:15:00\t12 3 1 7 1807 0042 34082560\tCRP quantitative",
-                             0),
-              0u)
+    EXPECT_EQ(
+        list.out.rfind("1\t2026-12-02T08:15:00\t12 3 1 7 1807 0042 34082560\tCRP quantitative", 0),
+        0u)
         << list.out;
     EXPECT_NE(list.out.find("\t12 3 1807 0042\t"), std::string::npos) << "the device's serial";
     EXPECT_NE(list.out.find("\tdevice-read\n"), std::string::npos);
@@ -132,7 +134,8 @@ TEST(KyvoCliArchive, aMeasurementFeedsTheArchiveAsAMeasurement) {
     kyvo::testing::SimProcess sim;
     ASSERT_FALSE(sim.port.empty());
     Home home;
-    const Result m = home.Run("--port " + sim.port + " measure --stored 2 --out " + home.Path("m.tsv"));
+    const Result m =
+        home.Run("--port " + sim.port + " measure --stored 2 --out " + home.Path("m.tsv"));
     ASSERT_EQ(m.status, 0) << Show(m);
     const Result list = home.Run("archive list");
     ASSERT_EQ(Lines(list.out), 1u) << list.out;
@@ -159,8 +162,10 @@ TEST(KyvoCliArchive, theLocationSettingAndTheArchiveOptionChooseTheArchive) {
     Home home;
     const std::string program = ProgramWithSettings(
         home, "[Archive]\nLocation = \"sqlite:" + home.Path("lab.sqlite") + "\"\n");
-    ASSERT_EQ(home.Run("--port " + sim.port + " read --out " + home.Path("r.tsv"), program).status, 0);
-    EXPECT_EQ(Lines(home.Run("--archive sqlite:" + home.Path("lab.sqlite") + " archive list").out), 25u);
+    ASSERT_EQ(home.Run("--port " + sim.port + " read --out " + home.Path("r.tsv"), program).status,
+              0);
+    EXPECT_EQ(Lines(home.Run("--archive sqlite:" + home.Path("lab.sqlite") + " archive list").out),
+              25u);
     // --archive stands above the setting.
     ASSERT_EQ(home.Run("--archive sqlite:" + home.Path("other.sqlite") + " --port " + sim.port +
                            " read --out " + home.Path("r.tsv"),
@@ -168,8 +173,9 @@ TEST(KyvoCliArchive, theLocationSettingAndTheArchiveOptionChooseTheArchive) {
                   .status,
               0);
     EXPECT_EQ(Lines(home.Run("archive list", program).out), 25u);
-    EXPECT_EQ(Lines(home.Run("--archive sqlite:" + home.Path("other.sqlite") + " archive list").out),
-              25u);
+    EXPECT_EQ(
+        Lines(home.Run("--archive sqlite:" + home.Path("other.sqlite") + " archive list").out),
+        25u);
     EXPECT_FALSE(fs::exists(home.Path("data/kyvo-data-reader/archive.sqlite")));
 }
 
@@ -215,7 +221,8 @@ TEST(KyvoCliArchive, importTakesEveryLayoutOnceAndADamagedFileKeepsTheLinesBefor
     EXPECT_NE(damaged.err.find("stopped at line 7"), std::string::npos) << damaged.err;
     EXPECT_EQ(Lines(damaged.err), 1u) << damaged.err;
     EXPECT_EQ(damaged.out, damagedFile + ": 5 added, 0 unchanged, 0 updated\n");
-    EXPECT_EQ(Lines(home.Run("archive list").out), 5u) << "the lines before the damaged one are kept";
+    EXPECT_EQ(Lines(home.Run("archive list").out), 5u)
+        << "the lines before the damaged one are kept";
 
     const Result missing = home.Run("archive import " + home.Path("nothing.tsv"));
     EXPECT_EQ(missing.status, 6) << Show(missing);
@@ -223,9 +230,9 @@ TEST(KyvoCliArchive, importTakesEveryLayoutOnceAndADamagedFileKeepsTheLinesBefor
 
 TEST(KyvoCliArchive, editsAreKeptWithTheirHistoryAndARemovalNeedsAReason) {
     Home home;
-    ASSERT_EQ(home.Run("archive import " + std::string(KYVO_CLI_TEST_DATA) + "/demo-results.tsv")
-                  .status,
-              0);
+    ASSERT_EQ(
+        home.Run("archive import " + std::string(KYVO_CLI_TEST_DATA) + "/demo-results.tsv").status,
+        0);
     EXPECT_EQ(home.Run("archive comment 1 \"checked twice\"").status, 0);
     EXPECT_EQ(home.Run("archive patient 1 P-17 1970-02-03").status, 0);
     const Result noReason = home.Run("archive remove 2");
@@ -243,7 +250,8 @@ TEST(KyvoCliArchive, editsAreKeptWithTheirHistoryAndARemovalNeedsAReason) {
     EXPECT_NE(insert.find("\tinsert\t"), std::string::npos) << insert;
     EXPECT_NE(comment.find("\tkyvo-cli "), std::string::npos) << comment;
     EXPECT_NE(comment.find("@"), std::string::npos) << comment;
-    EXPECT_NE(comment.find("\tcomment\t\"\" \u2192 \"checked twice\""), std::string::npos) << comment;
+    EXPECT_NE(comment.find("\tcomment\t\"\" \u2192 \"checked twice\""), std::string::npos)
+        << comment;
     EXPECT_NE(patient.find("\tpatient\t"), std::string::npos) << patient;
     EXPECT_NE(patient.find("P-17"), std::string::npos) << patient;
     EXPECT_NE(home.Run("archive history 2").out.find("\tremove\t\"\" \u2192 \"wrong card\""),
@@ -281,7 +289,8 @@ TEST(KyvoCliArchive, anArchiveThatCannotBeUsedIsStatusSevenWithItsReason) {
     EXPECT_NE(newer.err.find("newer version"), std::string::npos) << newer.err;
 
     std::ofstream(home.Path("notes.sqlite")) << "shopping list\n";
-    const Result foreign = home.Run("--archive sqlite:" + home.Path("notes.sqlite") + " archive list");
+    const Result foreign =
+        home.Run("--archive sqlite:" + home.Path("notes.sqlite") + " archive list");
     EXPECT_EQ(foreign.status, 7) << Show(foreign);
 }
 
@@ -290,9 +299,9 @@ TEST(KyvoCliArchive, copyingSqliteToPostgresAndBackGivesTheSameArchive) {
     TTempPostgres& pg = TTempPostgres::Shared();
     const std::string server = pg.CreateDatabase("cli_copy");
     Home home;
-    ASSERT_EQ(home.Run("archive import " + std::string(KYVO_CLI_TEST_DATA) + "/demo-results.tsv")
-                  .status,
-              0);
+    ASSERT_EQ(
+        home.Run("archive import " + std::string(KYVO_CLI_TEST_DATA) + "/demo-results.tsv").status,
+        0);
     ASSERT_EQ(home.Run("archive comment 3 \"seen by the lab\"").status, 0);
     ASSERT_EQ(home.Run("archive remove 4 --reason duplicate").status, 0);
     const std::string json = home.Run("archive list --removed --format json").out;
@@ -303,7 +312,8 @@ TEST(KyvoCliArchive, copyingSqliteToPostgresAndBackGivesTheSameArchive) {
     const Result twice = home.Run("archive copy --to '" + server + "'");
     ASSERT_EQ(twice.status, 0) << Show(twice);
     EXPECT_EQ(twice.out.rfind("copied 0 measurements", 0), 0u) << twice.out;
-    EXPECT_EQ(home.Run("--archive '" + server + "' archive list --removed --format json").out, json);
+    EXPECT_EQ(home.Run("--archive '" + server + "' archive list --removed --format json").out,
+              json);
 
     const std::string back = "sqlite:" + home.Path("back.sqlite");
     ASSERT_EQ(home.Run("--archive '" + server + "' archive copy --to " + back).status, 0);

@@ -97,9 +97,11 @@ TEST_F(SettingsTest, archiveItemsDefaultToTheDefaultArchiveFedByEveryRead) {
     const std::vector<Case> cases = {
         {{"[Setup]", "Language = \"English\""}, "", true},
         {{"[Archive]", "Feed = FALSE"}, "", false},
-        {{"[Archive]", "Feed = false", "Location = \"sqlite:/lab/a.sqlite\""}, "sqlite:/lab/a.sqlite",
+        {{"[Archive]", "Feed = false", "Location = \"sqlite:/lab/a.sqlite\""},
+         "sqlite:/lab/a.sqlite",
          false},
-        {{"[Archive]", "Feed = maybe", "Location = \"postgresql://db/kyvo\""}, "postgresql://db/kyvo",
+        {{"[Archive]", "Feed = maybe", "Location = \"postgresql://db/kyvo\""},
+         "postgresql://db/kyvo",
          true},
         {{"[Archive]", "Feed = True"}, "", true},
     };
