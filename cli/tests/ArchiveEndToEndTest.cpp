@@ -264,6 +264,28 @@ TEST(KyvoCliArchive, editsAreKeptWithTheirHistoryAndARemovalNeedsAReason) {
     EXPECT_NE(home.Run("archive list --removed").out.find("\tremoved: wrong card\n"),
               std::string::npos);
 
+    // The PDF report of what a filter selects, through the export's report.
+    const std::string pdf = home.Path("crp.pdf");
+    const Result report = home.Run("archive report --test \"CRP quantitative\" --out " + pdf);
+    ASSERT_EQ(report.status, 0) << Show(report);
+    std::ifstream pdfFile(pdf, std::ios::binary);
+    std::string head(5, '\0');
+    pdfFile.read(head.data(), 5);
+    EXPECT_EQ(head, "%PDF-");
+    EXPECT_EQ(home.Run("archive report --test nothing-like-this --out " + pdf).status, 6);
+
+    // A copy into another SQLite archive carries the edits and their trail;
+    // a second copy adds nothing.
+    const std::string copy = "sqlite:" + home.Path("copy.sqlite");
+    const Result copied = home.Run("archive copy --to " + copy);
+    ASSERT_EQ(copied.status, 0) << Show(copied);
+    EXPECT_EQ(home.Run("archive copy --to " + copy).out.rfind("copied 0 measurements", 0), 0u);
+    EXPECT_EQ(home.Run("--archive " + copy + " archive list --removed --format json").out,
+              home.Run("archive list --removed --format json").out);
+    EXPECT_EQ(home.Run("--archive " + copy + " archive history 1").out.substr(0, 10),
+              h1.out.substr(0, 10));
+    EXPECT_EQ(Lines(home.Run("--archive " + copy + " archive history 1").out), 3u);
+
     const Result unknown = home.Run("archive comment 999 x");
     EXPECT_EQ(unknown.status, 7) << Show(unknown);
     EXPECT_EQ(home.Run("archive history x").status, 2);
