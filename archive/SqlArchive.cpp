@@ -40,6 +40,20 @@ bool IsIsoDay(const std::string& d) {
     return true;
 }
 
+std::string GlobEscape(const std::string& w) {
+    std::string out;
+    for (char c : w) {
+        if (c == '*' || c == '?' || c == '[') {
+            out += '[';
+            out += c;
+            out += ']';
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 std::string LikeEscape(const std::string& w) {
     std::string out;
     for (char c : w) {
@@ -119,6 +133,11 @@ class TSqlArchive : public IArchive {
         const std::string col = SortColumn(f.Sort);
         const char* dir = f.Descending ? " DESC" : "";
         sql += " ORDER BY " + col + dir;
+        // Within one test, lot or device the newest (or oldest) first: the
+        // indexes hold that order.
+        const bool byDate = f.Sort == EArchiveSort::TestName || f.Sort == EArchiveSort::Lot ||
+                            f.Sort == EArchiveSort::Device;
+        if (byDate) sql += std::string(", date_iso") + dir;
         if (col != "id") sql += std::string(", id") + dir;
         sql += " LIMIT ? OFFSET ?";
         params.emplace_back(f.Limit ? static_cast<std::int64_t>(f.Limit) : kNoLimit);
@@ -145,7 +164,7 @@ class TSqlArchive : public IArchive {
 
     std::int64_t Count(const TArchiveFilter& f) override {
         std::vector<TSqlValue> params;
-        const std::string sql = "SELECT COUNT(*) FROM measurements" + Where(f, params);
+        const std::string sql = "SELECT COUNT(*) FROM measurements" + Where(f, params, true);
         return ToInt(Query(sql, params).at(0).at(0));
     }
 
@@ -153,9 +172,10 @@ class TSqlArchive : public IArchive {
 
     TArchiveRecord LoadRecord(std::int64_t id) override {
         const auto rows = Query(
-            "SELECT m.data, m.comment, m.patient_id, m.patient_birth, m.device_serial, "
+            "SELECT x.data, m.comment, m.patient_id, m.patient_birth, m.device_serial, "
             "d.firmware, d.eeprom_version, m.source, m.added, m.removed, m.removed_reason "
-            "FROM measurements m LEFT JOIN devices d ON d.id = m.device_id WHERE m.id = ?",
+            "FROM measurements m LEFT JOIN devices d ON d.id = m.device_id "
+            "LEFT JOIN measurement_data x ON x.measurement_id = m.id WHERE m.id = ?",
             {id});
         if (rows.empty()) NotFound(id);
         const auto& r = rows[0];
@@ -293,9 +313,10 @@ class TSqlArchive : public IArchive {
         std::int64_t after = 0;
         for (;;) {
             const auto rows = Query(
-                "SELECT m.id, m.test_id, m.data, (SELECT COUNT(*) FROM results r WHERE "
+                "SELECT m.id, m.test_id, x.data, (SELECT COUNT(*) FROM results r WHERE "
                 "r.measurement_id = m.id) "
-                "FROM measurements m WHERE m.id > ? ORDER BY m.id LIMIT 500",
+                "FROM measurements m LEFT JOIN measurement_data x ON x.measurement_id = m.id "
+                "WHERE m.id > ? ORDER BY m.id LIMIT 500",
                 {after});
             if (rows.empty()) break;
             for (const auto& r : rows) {
@@ -349,9 +370,9 @@ class TSqlArchive : public IArchive {
             "The archive " + Location() + " holds no measurement " + std::to_string(id) + ".");
     }
 
-    std::string Where(const TArchiveFilter& f, std::vector<TSqlValue>& params) const {
+    std::string Where(const TArchiveFilter& f, std::vector<TSqlValue>& params,
+                      bool forCount = false) const {
         std::vector<std::string> terms;
-        if (!f.IncludeRemoved) terms.push_back("removed = 0");
         if (!f.From.empty()) {
             if (!IsIsoDay(f.From)) BadDate(f.From);
             terms.push_back("date_iso >= ?");
@@ -378,9 +399,21 @@ class TSqlArchive : public IArchive {
         }
         std::istringstream words(FoldCase(f.Text));
         for (std::string w; words >> w;) {
-            terms.push_back("search LIKE ? ESCAPE '\\'");
-            params.emplace_back("%" + LikeEscape(w) + "%");
+            if (db_->IsPostgres()) {
+                // pg_trgm's index serves this where the server has it.
+                terms.push_back("search LIKE ? ESCAPE '\\'");
+                params.emplace_back("%" + LikeEscape(w) + "%");
+            } else {
+                // FTS5's trigram index serves GLOB on the folded text.
+                terms.push_back("id IN (SELECT rowid FROM measurement_search WHERE text GLOB ?)");
+                params.emplace_back("*" + GlobEscape(w) + "*");
+            }
         }
+        // A listing walks the index of its order (SQLite would otherwise
+        // take the index on removed, which nearly every row matches); a
+        // plain count of all uses that index.
+        if (!f.IncludeRemoved)
+            terms.push_back(terms.empty() && forCount ? "removed = 0" : "+removed = 0");
         std::string out;
         for (const auto& t : terms) out += (out.empty() ? " WHERE " : " AND ") + t;
         return out;
@@ -454,36 +487,41 @@ class TSqlArchive : public IArchive {
         const std::string dateText = iso.empty() ? dateDataToNumberText(s.DateTime) : std::string();
         TMeasureSet plain = s;
         plain.CommentEdited = false;
+        const bool pg = db_->IsPostgres();
+        std::vector<TSqlValue> values{s.TestID,
+                                      s.TestName,
+                                      s.LotNr,
+                                      s.Distr_Manu,
+                                      iso,
+                                      dateText,
+                                      s.Voltage,
+                                      s.Temperature,
+                                      s.UserComment,
+                                      s.PatientID,
+                                      s.PatientBDate,
+                                      deviceId ? TSqlValue(*deviceId) : TSqlValue(nullptr),
+                                      dev.Serial,
+                                      ArchiveSourceName(source),
+                                      added,
+                                      std::int64_t{removed ? 1 : 0},
+                                      reason,
+                                      ResultsSummary(s)};
+        if (pg) values.emplace_back(SearchText(s));
         const auto rows = Query(
             "INSERT INTO measurements(test_id, test_name, lot, distr_manu, date_iso, date_text, "
             "voltage, "
             "temperature, comment, patient_id, patient_birth, device_id, device_serial, source, "
             "added, "
-            "removed, removed_reason, summary, search, data) "
-            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-            "ON CONFLICT(test_id) DO NOTHING RETURNING id",
-            {s.TestID,
-             s.TestName,
-             s.LotNr,
-             s.Distr_Manu,
-             iso,
-             dateText,
-             s.Voltage,
-             s.Temperature,
-             s.UserComment,
-             s.PatientID,
-             s.PatientBDate,
-             deviceId ? TSqlValue(*deviceId) : TSqlValue(nullptr),
-             dev.Serial,
-             ArchiveSourceName(source),
-             added,
-             std::int64_t{removed ? 1 : 0},
-             reason,
-             ResultsSummary(s),
-             SearchText(s),
-             TBlob{EncodeSet(plain)}});
+            "removed, removed_reason, summary" +
+                std::string(pg ? ", search" : "") +
+                ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?" +
+                (pg ? ", ?" : "") + ") ON CONFLICT(test_id) DO NOTHING RETURNING id",
+            values);
         if (rows.empty()) return std::nullopt;
         const std::int64_t id = ToInt(rows[0][0]);
+        Query("INSERT INTO measurement_data(measurement_id, data) VALUES (?, ?)",
+              {id, TBlob{EncodeSet(plain)}});
+        if (!pg) WriteSearch(id, SearchText(s), true);
         if (!s.ResultList.empty()) {
             std::string sql =
                 "INSERT INTO results(measurement_id, no, name, value, value_text, unit, class, "
@@ -546,12 +584,24 @@ class TSqlArchive : public IArchive {
 
     // The search words follow the comment and the patient id.
     void RefreshSearch(std::int64_t id) {
-        const auto rows =
-            Query("SELECT data, comment, patient_id FROM measurements WHERE id = ?", {id});
+        const auto rows = Query(
+            "SELECT x.data, m.comment, m.patient_id FROM measurements m "
+            "JOIN measurement_data x ON x.measurement_id = m.id WHERE m.id = ?",
+            {id});
         TMeasureSet s = DecodeSet(ToText(rows.at(0)[0]));
         s.UserComment = ToText(rows[0][1]);
         s.PatientID = ToText(rows[0][2]);
-        Query("UPDATE measurements SET search = ? WHERE id = ?", {SearchText(s), id});
+        WriteSearch(id, SearchText(s), false);
+    }
+
+    void WriteSearch(std::int64_t id, const std::string& text, bool isNew) {
+        if (db_->IsPostgres()) {
+            if (!isNew) Query("UPDATE measurements SET search = ? WHERE id = ?", {text, id});
+        } else if (isNew) {
+            Query("INSERT INTO measurement_search(rowid, text) VALUES (?, ?)", {id, text});
+        } else {
+            Query("UPDATE measurement_search SET text = ? WHERE rowid = ?", {text, id});
+        }
     }
 
     void ChangeComment(std::int64_t id, const std::string& testId, const std::string& old,
