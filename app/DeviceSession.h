@@ -18,6 +18,7 @@
 #include "app/AppServices.h"
 #include "app/DeviceLink.h"
 #include "app/IncrementalRead.h"
+#include "app/MeasurementArchive.h"
 #include "app/Platform.h"
 #include "app/View.h"
 #include "files/SettingsEnums.h"
@@ -224,6 +225,9 @@ class ISessionEvents {
 
     // The device's serial record arrived while connected (its text).
     virtual void DeviceSerialRead(const std::string& /*serial*/) {}
+
+    // Measurements of a read or a measurement were handed to the archive.
+    virtual void ArchiveFed(const TArchiveReport& /*report*/) {}
 };
 
 // What the session works with that it does not create itself.
@@ -237,6 +241,9 @@ struct TSessionDeps {
     // Where each device's last read rings are remembered, so that the next
     // stored-data read fetches only what changed; empty: nothing is.
     std::string DeviceMemoryFolder{};
+    // Where every read's and measurement's sets go besides the list; none:
+    // nowhere.
+    IMeasurementArchive* Archive = nullptr;
 };
 
 // The session's settings (from the program and user settings).
@@ -393,6 +400,7 @@ class TDeviceSession {
     void WriteTestConfigToDevice(TTestConfig& cfg, std::uint32_t target, bool savePermanent);
     bool ShowConfigMessage(std::uint8_t parseResult, bool fromFile);
     TDeviceIdentity DeviceIdentity() const;
+    void FeedArchive(const std::vector<const TMeasureSet*>& sets, EMeasurementOrigin origin);
     TextLookup Texts() const;
 
     friend class TSessionEntry;

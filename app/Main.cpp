@@ -98,6 +98,7 @@ void TForm_Main::FormCreate() {
     sd.Language = d.Language;
     sd.List = &MeasureList;
     sd.DeviceMemoryFolder = d.DeviceMemoryFolder;
+    sd.Archive = d.Archive;
     session_ = std::make_unique<TDeviceSession>(sd);
     KyvoBaudRate = d.ProgSettings->GetInt("COM", "Baud", 38400);
     {
@@ -212,6 +213,8 @@ void TForm_Main::Timer_initTimer() {
     RefreshDeviceList();
     if (d.Link->FtdiMode() && !d.Link->IsOpen()) Timer_FTDIUpdate->Start(2000);
     if (LoadLastSavedOnStart) LoadResultFile(JoinFolderAndFile(ResultFolder(), LastUsedFile));
+    // What waited for an unreachable archive at the last run goes now.
+    if (d.Archive) ArchiveFed(d.Archive->Deliver());
     initialized = true;
 }
 

@@ -69,6 +69,9 @@ struct TMainDeps {
     // Where each device's last read rings are remembered, so that the next
     // read fetches only what changed; empty: nothing is remembered.
     std::string DeviceMemoryFolder{};
+    // The measurement archive every read and measurement goes into, and
+    // comment edits too; none: nowhere.
+    IMeasurementArchive* Archive = nullptr;
 };
 
 class TForm_Main : private ISessionEvents {
@@ -234,6 +237,7 @@ class TForm_Main : private ISessionEvents {
     void MeasurementAdded(const TMeasureSet& set) override;
     void ActivityEnded(EActivity a, EOutcome o) override;
     void DeviceSerialRead(const std::string& serial) override;
+    void ArchiveFed(const TArchiveReport& report) override;
 
     void EnableDeviceActions(bool enable);
 
@@ -301,6 +305,7 @@ class TForm_Main : private ISessionEvents {
     const TLangEntry* feedbackText = nullptr;
     std::vector<std::string> feedbackValues;
     std::optional<int> storedReadCount;  // the last stored-data read's count, until it ends
+    bool archiveWasUnreachable_ = false;
 
   public:
     TMeasureList MeasureList;

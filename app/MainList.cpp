@@ -126,7 +126,18 @@ bool TForm_Main::SetMeasurementComment(std::size_t row, const std::string& text)
     set.CommentEdited = true;
     MarkListEdited();
     NoteListChanged();
+    if (d.Archive) ArchiveFed(d.Archive->SetComment(set.TestID, text));
     return true;
+}
+
+void TForm_Main::ArchiveFed(const TArchiveReport& report) {
+    // The status bar, not a box: a lab without its server goes on measuring,
+    // and each hand-over updates the number that waits.
+    if (report.Unreachable)
+        ShowFeedback(LE_ArchiveUnreachable, {std::to_string(report.Waiting)});
+    else if (archiveWasUnreachable_ && report.Waiting == 0)
+        ShowFeedback(LE_ArchiveReachableAgain, {});
+    archiveWasUnreachable_ = report.Unreachable;
 }
 
 void TForm_Main::SetImagePosition(EImagePos pos) {

@@ -254,6 +254,7 @@ void TDeviceSession::AddNewMeasureSet() {
     d.List->push_back(std::move(NewMeasureSet));
     haveTestConfig = false;
     ev.MeasurementAdded(*d.List->back());
+    FeedArchive({d.List->back().get()}, EMeasurementOrigin::Measurement);
 }
 
 void TDeviceSession::AbortEvaluation() {

@@ -263,6 +263,27 @@ void TDeviceSession::BuildMeasureSetsFromStorage() {
     if (r.Cancelled) return;
     ev.StoredDataRead(r);
     if (r.Created == 0) ReportNotice(ENotice::DatabaseEmpty, LE_KyvoDatabaseEmpty);
+    if (d.Archive && r.Created > 0) {
+        // Every stored measurement, also those the list held already: the
+        // list may have come from a file the archive never saw.
+        TMeasureList read;
+        kyvo::BuildMeasureSetsFromStorage(ResultList, DeviceIdentity(), bits0.ResultsWithLineData(),
+                                          bits0.ResultsWithImage(), Texts(), {}, read);
+        std::vector<const TMeasureSet*> sets;
+        for (const auto& m : read) sets.push_back(m.get());
+        FeedArchive(sets, EMeasurementOrigin::DeviceRead);
+    }
+}
+
+void TDeviceSession::FeedArchive(const std::vector<const TMeasureSet*>& sets,
+                                 EMeasurementOrigin origin) {
+    if (!d.Archive || sets.empty()) return;
+    TMeasurementDevice device;
+    device.Serial = SNString;
+    device.Firmware = FWString;
+    if (EEPROMMap.EEPROMVersion() != 0)
+        device.EepromVersion = std::to_string(EEPROMMap.EEPROMVersion());
+    ev.ArchiveFed(d.Archive->Keep(sets, device, origin));
 }
 
 }  // namespace kyvo

@@ -69,7 +69,16 @@ enum class EStoreOutcome : std::uint8_t {
 // "YYYY-MM-DD" (from the start of that day, to its end). Text is matched,
 // every word, against identity, test and result names, lot, comment and
 // patient id, ignoring case.
-enum class EArchiveSort : std::uint8_t { DateTime, TestId, TestName, Lot, Device, Comment, PatientId, Added };
+enum class EArchiveSort : std::uint8_t {
+    DateTime,
+    TestId,
+    TestName,
+    Lot,
+    Device,
+    Comment,
+    PatientId,
+    Added
+};
 struct TArchiveFilter {
     std::string From;
     std::string To;
@@ -124,6 +133,18 @@ struct TArchiveCheck {
     std::vector<std::string> Problems;  // empty when the archive is sound
 };
 
+// A measurement with everything the archive knows about it: what copying
+// from one archive into another carries.
+struct TArchiveRecord {
+    std::int64_t Id = 0;
+    TMeasureSet Set;  // with the archive's present comment and patient data
+    TArchiveDevice Device;
+    EArchiveSource Source = EArchiveSource::DeviceRead;
+    std::string Added;  // ISO with UTC offset
+    bool Removed = false;
+    std::string RemovedReason;
+};
+
 class IArchive {
   public:
     virtual ~IArchive() = default;
@@ -152,8 +173,7 @@ class IArchive {
                             const TArchiveActor& actor) = 0;
     virtual void SetPatient(std::int64_t id, const std::string& patientId,
                             const std::string& birthDate, const TArchiveActor& actor) = 0;
-    virtual void Remove(std::int64_t id, const std::string& reason,
-                        const TArchiveActor& actor) = 0;
+    virtual void Remove(std::int64_t id, const std::string& reason, const TArchiveActor& actor) = 0;
 
     virtual std::vector<TAuditEntry> History(std::int64_t id) = 0;
     virtual TArchiveCheck Check() = 0;
@@ -163,6 +183,26 @@ class IArchive {
     // timeoutMs (PostgreSQL: LISTEN/NOTIFY). Returns the new stamp.
     virtual std::int64_t ChangeStamp() = 0;
     virtual std::int64_t WaitForChange(std::int64_t since, int timeoutMs) = 0;
+
+    // Many measurements in one transaction per call (a bulk import or a
+    // copy): the same outcome per set as Store, much faster; a failure
+    // leaves none of them stored. Feeding a single measurement uses Store.
+    virtual std::vector<EStoreOutcome> StoreMany(const std::vector<const TMeasureSet*>& sets,
+                                                 const TArchiveDevice& device,
+                                                 EArchiveSource source,
+                                                 const TArchiveActor& actor) = 0;
+
+    // The whole record of one measurement (removed ones too), for copying.
+    virtual TArchiveRecord LoadRecord(std::int64_t id) = 0;
+    // The audit rows after afterId in the order written, at most limit
+    // (0: all), for export.
+    virtual std::vector<TAuditEntry> Audit(std::int64_t afterId, std::size_t limit) = 0;
+    // Inserts a record from another archive with its audit rows as they are
+    // (times, users and actions kept; their MeasurementId is replaced), in
+    // one transaction. False, and nothing written, when the target already
+    // holds a measurement with that identity text.
+    virtual bool InsertCopy(const TArchiveRecord& record,
+                            const std::vector<TAuditEntry>& audit) = 0;
 };
 
 // Opens (creating and migrating where needed) the archive at location:

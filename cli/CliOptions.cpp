@@ -10,7 +10,7 @@ namespace {
 
 const char* const kUsageText =
     "usage: kyvo-cli [--port PATH | --ftdi N] [--baud N] [--layout long|short|tobrel]\n"
-    "                [--trace FILE] COMMAND\n"
+    "                [--trace FILE] [--archive LOCATION] COMMAND\n"
     "  ports                       list FTDI devices and serial ports (USB, Bluetooth)\n"
     "  identify                    print firmware, serial, EEPROM version, clock, capabilities\n"
     "  read --out FILE [--overwrite] [--full]\n"
@@ -24,9 +24,16 @@ const char* const kUsageText =
     "                              a result file as CSV or JSON (no device needed)\n"
     "  report IN.tsv --out REPORT.pdf [--select TESTID...]\n"
     "                              a PDF report, one page per measurement\n"
+    "  archive list|report|import|comment|patient|remove|history|check|copy ...\n"
+    "                              the measurement archive (kyvo-cli archive --help)\n"
     "kyvo-cli --help | --version\n"
     "--trace FILE appends every byte to and from the device to FILE (time, direction,\n"
-    "hex and text), for support; a FILE that cannot be written ends with status 6.\n";
+    "hex and text), for support; a FILE that cannot be written ends with status 6.\n"
+    "--archive LOCATION uses that archive (sqlite:PATH or postgresql://...) instead of\n"
+    "the user setting \"Archive\"/\"Location\"; read and measure feed it unless\n"
+    "\"Archive\"/\"Feed\" is FALSE.\n"
+    "Exit status: 0 ok, 2 bad usage, 3 no port or no device, 4 time-out, 5 device or\n"
+    "communication error, 6 file error, 7 archive error (cannot be reached or used).\n";
 
 int UsageError(const std::string& what) {
     std::cerr << "kyvo-cli: " << what << "\n" << kUsageText;
@@ -90,6 +97,10 @@ std::string ProgramAndVersion() {
     return "kyvo-cli " KYVO_VERSION;
 }
 
+std::string ProgramVersion() {
+    return KYVO_VERSION;
+}
+
 const std::vector<GlobalOption>& GlobalOptions() {
     static const std::vector<GlobalOption> options = {
         {.name = "--port", .needsValue = "--port needs a device path", .text = &Options::port},
@@ -101,6 +112,9 @@ const std::vector<GlobalOption>& GlobalOptions() {
          .needsValue = "--layout needs long, short or tobrel",
          .take = TakeLayout},
         {.name = "--trace", .needsValue = "--trace needs a file name", .text = &Options::trace},
+        {.name = "--archive",
+         .needsValue = "--archive needs a location (sqlite:PATH or postgresql://...)",
+         .text = &Options::archive},
         {.name = "--verbose", .flag = &Options::verbose},
     };
     return options;
@@ -119,6 +133,10 @@ const std::vector<CommandWord>& CommandWords() {
         {"format", false, device},
         {"export", true, {"--to", "--out"}},
         {"report", true, {"--out"}},
+        {"archive",
+         true,
+         {"--from", "--to", "--test", "--lot", "--device", "--text", "--format", "--out",
+          "--reason"}},
     };
     return words;
 }
@@ -138,7 +156,13 @@ const std::vector<ExitStatusText>& ExitStatuses() {
          "not permitted, or a line that hung up."},
         {kTimeOut, "Time-out: the device stopped answering."},
         {kDeviceError, "Device or communication error."},
-        {kFileError, "File error, also a trace file that cannot be written."},
+        {kFileError,
+         "File error, also a trace file that cannot be written or an archive import that "
+         "stopped at a damaged line."},
+        {kArchiveError,
+         "Archive error: the archive cannot be reached (server down, wrong password), was made "
+         "by a newer version of the program, is no archive, holds no measurement with that id, "
+         "or its check found problems."},
     };
     return statuses;
 }

@@ -18,6 +18,10 @@ enum ExitCode {
     kTimeOut = 4,
     kDeviceError = 5,
     kFileError = 6,
+    // The archive cannot be reached or used (server down, wrong password, a
+    // newer schema, not an archive), a measurement it does not hold, or a
+    // check that found problems.
+    kArchiveError = 7,
 };
 
 struct Options {
@@ -42,6 +46,9 @@ struct Options {
     // The arguments of a command that parses its own (CommandWord::ownArguments),
     // in order: all but the global options and the command word.
     std::vector<std::string> args;
+    // The measurement archive ("sqlite:PATH" or a PostgreSQL URI); empty:
+    // the user setting "Archive"/"Location", else the default one.
+    std::string archive;
 };
 
 // An option every command takes, before or after the command word. A new
@@ -91,6 +98,8 @@ const std::vector<ExitStatusText>& ExitStatuses();
 
 // "kyvo-cli" and its version.
 std::string ProgramAndVersion();
+// The version alone.
+std::string ProgramVersion();
 
 // Parses argv into o; returns an exit code on a usage error (the reason and
 // the usage on standard error) or after --help (the usage on standard output).

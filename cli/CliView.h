@@ -33,6 +33,9 @@ class CliView final : public ISessionEvents {
     int CloseAllowedCount = 0;
     int MeasurementsAdded = 0;
     std::optional<TStorageBuildResult> StoredRead;
+    // The archive could not take what the run handed it (the last such
+    // report, until a later hand-over got everything in).
+    std::optional<TArchiveReport> ArchiveTrouble;
 
     // The end of the last activity of this kind, if it ended.
     std::optional<EOutcome> EndOf(EActivity a) const;
@@ -58,6 +61,12 @@ class CliView final : public ISessionEvents {
     void StoredDataRead(const TStorageBuildResult& r) override { StoredRead = r; }
     void MeasurementAdded(const TMeasureSet&) override { ++MeasurementsAdded; }
     void ActivityEnded(EActivity a, EOutcome o) override { ends_.push_back({a, o}); }
+    void ArchiveFed(const TArchiveReport& r) override {
+        if (r.Unreachable)
+            ArchiveTrouble = r;
+        else if (r.Waiting == 0)
+            ArchiveTrouble.reset();
+    }
 
     void EndProgress();
 

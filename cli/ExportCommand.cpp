@@ -8,6 +8,7 @@
 
 #include "app/AppFiles.h"
 #include "app/Main.h"
+#include "cli/ArchiveCommand.h"
 #include "cli/CliOptions.h"
 #include "files/AtomicFile.h"
 #include "files/ResultExport.h"

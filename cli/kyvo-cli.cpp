@@ -18,6 +18,8 @@
 #include "app/AppFiles.h"
 #include "app/DeviceSession.h"
 #include "app/LinkDeviceLink.h"
+#include "archivefeed/MeasurementArchiveFeed.h"
+#include "cli/ArchiveCommand.h"
 #include "cli/CliOptions.h"
 #include "cli/CliView.h"
 #include "cli/ExportCommand.h"
@@ -105,6 +107,11 @@ class Program {
     int Clock();
     int Format();
     int Finish(int code);
+    // Read and measure feed the archive unless "Archive"/"Feed" is FALSE.
+    void OpenArchiveFeed(TSessionDeps& deps);
+    // One line on standard error when the archive could not take the run's
+    // measurements; the exit status stays what the command made it.
+    void TellArchiveTrouble();
     std::string Lang(const TLangEntry& e) { return files_.Language().Text(e); }
     // Runs until activity a has ended; its outcome, or none when it did not
     // end within limitMs.
@@ -125,9 +132,35 @@ class Program {
     StderrReporter reporter_;
     TAppFiles files_;
     TMeasureList list_;
+    std::unique_ptr<TMeasurementArchiveFeed> archive_;
     std::unique_ptr<LinkDeviceLink> link_;
     std::unique_ptr<TDeviceSession> session_;
 };
+
+void Program::OpenArchiveFeed(TSessionDeps& deps) {
+    if (o_.command != "read" && o_.command != "measure") return;
+    const TArchiveSettings settings = PeekArchiveSettings(files_.UserFile());
+    if (!settings.Feed) return;
+    archive_ = std::make_unique<TMeasurementArchiveFeed>(
+        ChooseArchiveLocation(o_.archive, settings.Location), DefaultSpoolPath(),
+        DefaultActor("kyvo-cli", ProgramVersion()));
+    // What waited since an earlier run goes first.
+    view_.ArchiveFed(archive_->Deliver());
+    deps.Archive = archive_.get();
+}
+
+void Program::TellArchiveTrouble() {
+    if (!archive_ || !view_.ArchiveTrouble) return;
+    const TArchiveReport& r = *view_.ArchiveTrouble;
+    std::string why;
+    for (char c : r.Error) {
+        const bool blank = c == '\n' || c == '\r' || c == '\t' || c == ' ';
+        if (!blank || (!why.empty() && why.back() != ' ')) why += blank ? ' ' : c;
+    }
+    while (!why.empty() && why.back() == ' ') why.pop_back();
+    std::cerr << "kyvo-cli: the archive cannot be reached" << (why.empty() ? "" : " (" + why + ")")
+              << "; " << r.Waiting << " measurements wait and go into it at the next run\n";
+}
 
 std::optional<EOutcome> Program::WaitFor(EActivity a, int limitMs) {
     loop_.RunUntil([&] { return view_.EndOf(a).has_value(); }, limitMs);
@@ -220,6 +253,7 @@ int Program::Connect() {
     deps.Language = &files_.Language();
     deps.List = &list_;
     deps.DeviceMemoryFolder = deviceMemoryFolder();
+    OpenArchiveFeed(deps);
     session_ = std::make_unique<TDeviceSession>(deps);
     TSessionSettings& s = session_->Settings();
     s.Baud = prog.Baud;
@@ -451,6 +485,7 @@ int Program::Finish(int code) {
     }
     session_.reset();
     link_.reset();
+    TellArchiveTrouble();
     return code;
 }
 
@@ -484,6 +519,7 @@ int main(int argc, char** argv) {
     static const std::map<std::string_view, int (*)(const kyvo::cli::Options&)> ownArguments = {
         {"export", kyvo::cli::RunFileCommand},
         {"report", kyvo::cli::RunFileCommand},
+        {"archive", kyvo::cli::RunArchiveCommand},
     };
     if (kyvo::cli::FindCommand(o.command)->ownArguments) return ownArguments.at(o.command)(o);
     std::optional<kyvo::TScopedPortTrace> trace;

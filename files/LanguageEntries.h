@@ -283,6 +283,12 @@ inline constexpr TLangEntry LE_FileWriteError{911, "The file could not be writte
 inline constexpr TLangEntry LE_NothingToExport{912, "There are no measurements to export."};
 inline constexpr TLangEntry LE_Program{913, "Program"};
 
+// %1 stands for the number of measurements that wait.
+inline constexpr TLangEntry LE_ArchiveUnreachable{
+    980, "The archive cannot be reached: %1 measurements wait and go into it later."};
+inline constexpr TLangEntry LE_ArchiveReachableAgain{
+    981, "The archive can be reached again; every waiting measurement is in it."};
+
 // Every entry above, in ascending ID order.
 inline constexpr std::array kLanguageEntries{
     LE_Language,
@@ -495,6 +501,8 @@ inline constexpr std::array kLanguageEntries{
     LE_FileWriteError,
     LE_NothingToExport,
     LE_Program,
+    LE_ArchiveUnreachable,
+    LE_ArchiveReachableAgain,
 };
 
 }  // namespace kyvo

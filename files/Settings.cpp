@@ -12,6 +12,7 @@ namespace {
 constexpr const char* kSetup = "Setup";
 constexpr const char* kCom = "COM";
 constexpr const char* kKyvoCommunication = "KyvoCommunication";
+constexpr const char* kArchive = "Archive";
 
 // "1", "1.5", "1,5", "+2.0": a decimal number with "." or "," before the
 // decimals. Sets tenths to the value times 10 when it has at most one
@@ -230,6 +231,29 @@ TConnectionSettings ReadConnectionSettings(TConfigFile& user) {
     s.ShutDownOnClose = user.GetVal(kKyvoCommunication, "ShutDownOnClose", false);
     s.DisableKyvoButtonOnConnect = user.GetVal(kSetup, "DisableKyvoButtonOnConnect", false);
     return s;
+}
+
+TArchiveSettings ReadArchiveSettings(TConfigFile& user) {
+    TArchiveSettings s;
+    s.Location = user.GetVal(kArchive, "Location", "");
+    s.Feed = user.GetVal(kArchive, "Feed", true);
+    return s;
+}
+
+TArchiveSettings PeekArchiveSettings(const TConfigFile& user) {
+    TArchiveSettings s;
+    s.Location = user.GetVal(kArchive, "Location");
+    // Anything but a readable FALSE keeps the default, as GetVal would.
+    s.Feed = upperCaseAscii(user.GetVal(kArchive, "Feed")) != "FALSE";
+    return s;
+}
+
+void StoreArchiveLocation(TConfigFile& user, std::string_view location) {
+    user.SetVal(kArchive, "Location", location);
+}
+
+void StoreArchiveFeed(TConfigFile& user, bool feed) {
+    user.SetVal(kArchive, "Feed", feed);
 }
 
 std::string ResultDialogFolder(const TUserSettings& settings, const std::string& configFolder) {

@@ -114,6 +114,23 @@ struct TConnectionSettings {
 };
 TConnectionSettings ReadConnectionSettings(TConfigFile& user);
 
+// "Archive" items of the user settings: where the measurement archive lives
+// ("Location", text; empty: the default archive of the user's data folder)
+// and whether every read and measurement goes into it ("Feed", Boolean,
+// default TRUE). A location given on the command line (--archive) stands
+// above "Location".
+struct TArchiveSettings {
+    std::string Location;
+    bool Feed = true;
+};
+// Writes the missing items with their defaults, as the window reads them.
+TArchiveSettings ReadArchiveSettings(TConfigFile& user);
+// The same items without writing anything, for kyvo-cli, which leaves the
+// user settings as it found them.
+TArchiveSettings PeekArchiveSettings(const TConfigFile& user);
+void StoreArchiveLocation(TConfigFile& user, std::string_view location);
+void StoreArchiveFeed(TConfigFile& user, bool feed);
+
 // The placement rule on its own: Left/Top from the file (defaults centre
 // the window), clamped to the desktop; WindowState 2, larger or negative
 // maximises.

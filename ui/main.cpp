@@ -5,6 +5,7 @@
 //                    [--baud N]      at N baud (default: the configured rate)
 //                    [--trace FILE]  append every byte to and from the device
 //                                    to FILE, for support
+//                    [--archive LOCATION]  the measurement archive to feed
 //                    [--screenshot FILE]  read the stored data, show the first
 //                                    measurement with a line image, save the
 //                                    window as a PNG picture and end
@@ -25,9 +26,11 @@
 #include "app/AppFiles.h"
 #include "app/LinkDeviceLink.h"
 #include "app/Main.h"
+#include "archivefeed/MeasurementArchiveFeed.h"
 #include "files/DeviceMemoryFile.h"
 #include "files/LanguageMenu.h"
 #include "files/Paths.h"
+#include "files/Settings.h"
 #include "files/StartupFiles.h"
 #include "link/PortTrace.h"
 #include "ui/DesktopIdentity.h"
@@ -44,6 +47,7 @@ constexpr const char* kProgramName = "Kyvo Data Reader";
 
 constexpr const char* kUsage =
     "usage: kyvo-data-reader [--port PATH [--baud N]] [--trace FILE] [--screenshot FILE]\n"
+    "                        [--archive LOCATION]\n"
     "       kyvo-data-reader -uninstall | --help | --version\n"
     "  --port PATH        connect at once to the serial port PATH\n"
     "  --baud N           at N baud (default: the configured rate)\n"
@@ -52,6 +56,9 @@ constexpr const char* kUsage =
     "                     be written is said in a message and the program ends\n"
     "  --screenshot FILE  save a picture of the window (with --port: after reading\n"
     "                     the stored data) and end\n"
+    "  --archive LOCATION the measurement archive every read and measurement goes\n"
+    "                     into (sqlite:PATH or postgresql://...), instead of the\n"
+    "                     user setting \"Archive\"/\"Location\"\n"
     "  -uninstall         remove the settings files of the user and end\n";
 
 struct Options {
@@ -59,6 +66,7 @@ struct Options {
     int baud = 0;
     QString screenshot;
     QString trace;
+    QString archive;
 };
 
 bool parseOptions(const QStringList& args, Options& o, QString& error) {
@@ -79,6 +87,9 @@ bool parseOptions(const QStringList& args, Options& o, QString& error) {
         } else if (a == "--trace") {
             if (!value(o.trace) || o.trace.isEmpty())
                 return error = "--trace needs a file name", false;
+        } else if (a == "--archive") {
+            if (!value(o.archive) || o.archive.isEmpty())
+                return error = "--archive needs a location", false;
         } else if (a == "--screenshot") {
             if (!value(o.screenshot)) return error = "--screenshot needs a file name", false;
         }
@@ -183,6 +194,13 @@ int main(int argc, char** argv) {
     deps.DeviceMemoryFolder = deviceMemoryFolder();
     deps.DocumentsFolder = userDocumentsFolder();
     deps.Collation = &collation;
+    std::unique_ptr<TMeasurementArchiveFeed> archive;
+    if (const TArchiveSettings as = ReadArchiveSettings(files.UserFile()); as.Feed) {
+        archive = std::make_unique<TMeasurementArchiveFeed>(
+            ChooseArchiveLocation(options.archive.toStdString(), as.Location), DefaultSpoolPath(),
+            DefaultActor("kyvo-data-reader", KYVO_VERSION));
+        deps.Archive = archive.get();
+    }
     auto controller = std::make_unique<TForm_Main>(deps);
     TForm_Main& main = *controller;
 

@@ -239,6 +239,8 @@ constexpr std::pair<std::uint32_t, std::string_view> kExpected[] = {
     {911, "The file could not be written: "},
     {912, "There are no measurements to export."},
     {913, "Program"},
+    {980, "The archive cannot be reached: %1 measurements wait and go into it later."},
+    {981, "The archive can be reached again; every waiting measurement is in it."},
 };
 
 TEST(LanguageEntries, everyDisplayedEntryHasItsListedIdAndEnglishText) {

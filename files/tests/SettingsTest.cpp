@@ -88,6 +88,52 @@ TEST_F(SettingsTest, firstStartFillsTheUserFileWithEveryItemAndItsDefault) {
               fileLines(path));
 }
 
+TEST_F(SettingsTest, archiveItemsDefaultToTheDefaultArchiveFedByEveryRead) {
+    struct Case {
+        Lines file;
+        std::string location;
+        bool feed;
+    };
+    const std::vector<Case> cases = {
+        {{"[Setup]", "Language = \"English\""}, "", true},
+        {{"[Archive]", "Feed = FALSE"}, "", false},
+        {{"[Archive]", "Feed = false", "Location = \"sqlite:/lab/a.sqlite\""},
+         "sqlite:/lab/a.sqlite",
+         false},
+        {{"[Archive]", "Feed = maybe", "Location = \"postgresql://db/kyvo\""},
+         "postgresql://db/kyvo",
+         true},
+        {{"[Archive]", "Feed = True"}, "", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.file));
+        {
+            auto user = fileWith(c.file);
+            user->SaveImmediate = false;
+            const TArchiveSettings peeked = PeekArchiveSettings(*user);
+            EXPECT_EQ(c.location, peeked.Location);
+            EXPECT_EQ(c.feed, peeked.Feed);
+            EXPECT_EQ(c.file, user->Lines) << "peeking writes nothing";
+            const TArchiveSettings read = ReadArchiveSettings(*user);
+            EXPECT_EQ(c.location, read.Location);
+            EXPECT_EQ(c.feed, read.Feed);
+            ASSERT_TRUE(user->save());
+        }
+        // Reading documents both items in the file.
+        TConfigFile again(path, false, true, &reporter);
+        EXPECT_FALSE(again.GetVal("Archive", "Feed").empty());
+        EXPECT_EQ(c.location, again.GetVal("Archive", "Location"));
+    }
+    {
+        auto user = fileWith({});
+        StoreArchiveLocation(*user, "sqlite:/x.sqlite");
+        StoreArchiveFeed(*user, false);
+        const TArchiveSettings s = PeekArchiveSettings(*user);
+        EXPECT_EQ("sqlite:/x.sqlite", s.Location);
+        EXPECT_FALSE(s.Feed);
+    }
+}
+
 TEST_F(SettingsTest, wordItemsIgnoreAsciiCaseAndFallBackOnTheirCatchAll) {
     struct Case {
         const char* word;

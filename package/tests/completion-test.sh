@@ -38,20 +38,20 @@ expect() {
     fi
 }
 
-expect "kyvo-cli " "clock export format identify measure ports read report"
+expect "kyvo-cli " "archive clock export format identify measure ports read report"
 expect "kyvo-cli --port /dev/pts/3 i" "identify"
-expect "kyvo-cli --" "--baud --ftdi --help --layout --port --trace --verbose --version"
+expect "kyvo-cli --" "--archive --baud --ftdi --help --layout --port --trace --verbose --version"
 expect "kyvo-cli --port $work/files/tty" "$work/files/ttyFake0"
 expect "kyvo-cli --ftdi " "1 2"
 expect "kyvo-cli --layout s" "short"
 expect "kyvo-cli --baud 38" "38400"
-expect "kyvo-cli --port /dev/pts/3 read --" "--baud --ftdi --full --layout --out --overwrite --port --trace --verbose"
+expect "kyvo-cli --port /dev/pts/3 read --" "--archive --baud --ftdi --full --layout --out --overwrite --port --trace --verbose"
 expect "kyvo-cli --port /dev/pts/3 measure --r" "--rfid"
 expect "kyvo-cli --port /dev/pts/3 measure --config $work/files/" "$work/files/cfg.bin $work/files/sub"
 expect "kyvo-cli --port /dev/pts/3 read --out $work/files/" \
        "$work/files/a.tsv $work/files/b.TSV $work/files/sub"
 expect "kyvo-cli --port /dev/pts/3 clock --set " "now"
-expect "kyvo-cli --port /dev/pts/3 format --" "--baud --ftdi --layout --port --trace --verbose --yes"
+expect "kyvo-cli --port /dev/pts/3 format --" "--archive --baud --ftdi --layout --port --trace --verbose --yes"
 expect "kyvo-cli --port /dev/pts/3 --trace $work/files/c" "$work/files/c.txt $work/files/cfg.bin"
 expect "kyvo-cli --trace t.log --port /dev/pts/3 i" "identify"
 expect "kyvo-cli --port /dev/pts/3 identify x" ""
@@ -59,6 +59,15 @@ expect "kyvo-cli export $work/files/" "$work/files/a.tsv $work/files/b.TSV $work
 expect "kyvo-cli export in.tsv --" "--lines --out --select --to"
 expect "kyvo-cli export in.tsv --to " "csv json"
 expect "kyvo-cli report in.tsv --" "--out --select"
+expect "kyvo-cli archive " "check comment copy history import list patient remove report"
+expect "kyvo-cli --archive sqlite:a.sqlite archive l" "list"
+expect "kyvo-cli archive list --" "--device --format --from --lot --removed --test --text --to"
+expect "kyvo-cli archive list --format " "csv json tsv"
+expect "kyvo-cli archive list --to " ""
+expect "kyvo-cli archive remove 3 --" "--reason"
+expect "kyvo-cli archive copy --" "--to"
+expect "kyvo-cli archive import $work/files/" "$work/files/a.tsv $work/files/b.TSV $work/files/sub"
+expect "kyvo-cli archive report --out $work/files/" "$work/files/sub"
 
 if ((failures > 0)); then
     echo "$failures completion case(s) failed"

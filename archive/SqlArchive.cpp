@@ -1,0 +1,779 @@
+// The archive's rules, written once in SQL that both engines understand.
+#include <unistd.h>
+#include <algorithm>
+#include <cctype>
+
+#include <chrono>
+#include <map>
+#include <sstream>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "archive/ArchiveInternal.h"
+#include "files/ResultExport.h"
+#include "protocol/ByteBuffer.h"
+
+namespace kyvo::archive_detail {
+namespace {
+
+const char* SortColumn(EArchiveSort s) {
+    switch (s) {
+        case EArchiveSort::DateTime:
+            return "date_iso";
+        case EArchiveSort::TestId:
+            return "test_id";
+        case EArchiveSort::TestName:
+            return "test_name";
+        case EArchiveSort::Lot:
+            return "lot";
+        case EArchiveSort::Device:
+            return "device_serial";
+        case EArchiveSort::Comment:
+            return "comment";
+        case EArchiveSort::PatientId:
+            return "patient_id";
+        case EArchiveSort::Added:
+            return "id";
+    }
+    return "date_iso";
+}
+
+bool IsIsoDay(const std::string& d) {
+    if (d.size() != 10 || d[4] != '-' || d[7] != '-') return false;
+    for (std::size_t i : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u}) {
+        if (!std::isdigit(static_cast<unsigned char>(d[i]))) return false;
+    }
+    return true;
+}
+
+std::string GlobEscape(const std::string& w) {
+    std::string out;
+    for (char c : w) {
+        if (c == '*' || c == '?' || c == '[') {
+            out += '[';
+            out += c;
+            out += ']';
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string LikeEscape(const std::string& w) {
+    std::string out;
+    for (char c : w) {
+        if (c == '%' || c == '_' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+// "12 3 1 7 1807 0042 34082560": the device's year-week and serial are the
+// fifth and sixth words of the identity text.
+std::string SerialFromTestId(const std::string& testId) {
+    std::istringstream in(testId);
+    std::vector<std::string> w;
+    for (std::string s; in >> s;) w.push_back(s);
+    if (w.size() != 7) return {};
+    return w[4] + " " + w[5];
+}
+
+std::string PatientText(const std::string& id, const std::string& birth) {
+    return birth.empty() ? id : id + " / " + birth;
+}
+
+std::optional<EArchiveSource> SourceFromName(const std::string& n) {
+    for (auto s :
+         {EArchiveSource::DeviceRead, EArchiveSource::Measurement, EArchiveSource::ImportedFile}) {
+        if (ArchiveSourceName(s) == n) return s;
+    }
+    return std::nullopt;
+}
+
+constexpr std::int64_t kNoLimit = std::int64_t{1} << 62;
+
+class TSqlArchive : public IArchive {
+  public:
+    explicit TSqlArchive(std::unique_ptr<ISqlDb> db) : db_(std::move(db)) {}
+
+    std::string Location() const override { return db_->Location(); }
+    int SchemaVersion() const override { return kSchemaVersion; }
+
+    EStoreOutcome Store(const TMeasureSet& set, const TArchiveDevice& device, EArchiveSource source,
+                        const TArchiveActor& actor) override {
+        std::vector<const TMeasureSet*> one{&set};
+        return StoreMany(one, device, source, actor).at(0);
+    }
+
+    std::vector<EStoreOutcome> StoreMany(const std::vector<const TMeasureSet*>& sets,
+                                         const TArchiveDevice& device, EArchiveSource source,
+                                         const TArchiveActor& actor) override {
+        for (const TMeasureSet* s : sets) {
+            if (!s || s->TestID.empty()) {
+                throw TArchiveError(EArchiveErrorKind::BadInput,
+                                    "A measurement without identity text cannot be archived.");
+            }
+        }
+        std::vector<EStoreOutcome> out;
+        out.reserve(sets.size());
+        Transaction([&] {
+            out.assign(sets.size(), EStoreOutcome::Unchanged);
+            const std::string now = NowIso();
+            // Which are known already, a few hundred per look-up.
+            std::unordered_set<std::string> known;
+            std::unordered_map<std::string, std::size_t> first;
+            for (std::size_t i = 0; i < sets.size(); ++i) first.emplace(sets[i]->TestID, i);
+            if (sets.size() > 1) {
+                std::vector<std::string> keys;
+                for (const auto& [id, i] : first) keys.push_back(id);
+                std::sort(keys.begin(), keys.end());
+                for (std::size_t from = 0; from < keys.size(); from += 500) {
+                    const std::size_t to = std::min(keys.size(), from + 500);
+                    std::string sql = "SELECT test_id FROM measurements WHERE test_id IN (";
+                    std::vector<TSqlValue> v;
+                    for (std::size_t k = from; k < to; ++k) {
+                        sql += k > from ? ", ?" : "?";
+                        v.emplace_back(keys[k]);
+                    }
+                    for (const auto& r : Query(sql + ")", v)) known.insert(ToText(r[0]));
+                }
+            }
+            // The new ones go in together; the known ones, repeats within
+            // the batch and any another writer inserted meanwhile go one
+            // by one.
+            std::vector<TNew> fresh;
+            std::vector<std::size_t> single;
+            for (std::size_t i = 0; i < sets.size(); ++i) {
+                if (sets.size() > 1 && first[sets[i]->TestID] == i &&
+                    !known.count(sets[i]->TestID)) {
+                    fresh.push_back(TNew{sets[i], device, source, now, false, ""});
+                } else {
+                    single.push_back(i);
+                }
+            }
+            const auto ids = InsertBatch(std::move(fresh), &actor);
+            bool changed = !ids.empty();
+            for (std::size_t i = 0; i < sets.size(); ++i) {
+                if (ids.count(sets[i]->TestID) && first[sets[i]->TestID] == i) {
+                    out[i] = EStoreOutcome::Added;
+                } else if (sets.size() > 1 && first[sets[i]->TestID] == i &&
+                           !known.count(sets[i]->TestID)) {
+                    single.push_back(i);  // lost the race for it: stored as a known one
+                }
+            }
+            std::sort(single.begin(), single.end());
+            for (std::size_t i : single) {
+                out[i] = StoreIn(*sets[i], device, source, actor, now);
+                changed = changed || out[i] != EStoreOutcome::Unchanged;
+            }
+            if (changed) db_->Announce();
+        });
+        return out;
+    }
+
+    std::vector<TArchiveRow> List(const TArchiveFilter& f) override {
+        std::vector<TSqlValue> params;
+        std::string sql =
+            "SELECT id, test_id, test_name, lot, date_iso, date_text, device_serial, comment, "
+            "patient_id, summary, source, removed, removed_reason FROM measurements" +
+            Where(f, params);
+        const std::string col = SortColumn(f.Sort);
+        const char* dir = f.Descending ? " DESC" : "";
+        sql += " ORDER BY " + col + dir;
+        // Within one test, lot or device the newest (or oldest) first: the
+        // indexes hold that order.
+        const bool byDate = f.Sort == EArchiveSort::TestName || f.Sort == EArchiveSort::Lot ||
+                            f.Sort == EArchiveSort::Device;
+        if (byDate) sql += std::string(", date_iso") + dir;
+        if (col != "id") sql += std::string(", id") + dir;
+        sql += " LIMIT ? OFFSET ?";
+        params.emplace_back(f.Limit ? static_cast<std::int64_t>(f.Limit) : kNoLimit);
+        params.emplace_back(static_cast<std::int64_t>(f.Offset));
+        std::vector<TArchiveRow> rows;
+        for (const auto& r : Query(sql, params)) {
+            TArchiveRow a;
+            a.Id = ToInt(r[0]);
+            a.TestId = ToText(r[1]);
+            a.TestName = ToText(r[2]);
+            a.LotNr = ToText(r[3]);
+            a.DateTime = ToText(r[4]).empty() ? ToText(r[5]) : ToText(r[4]);
+            a.DeviceSerial = ToText(r[6]);
+            a.Comment = ToText(r[7]);
+            a.PatientId = ToText(r[8]);
+            a.Results = ToText(r[9]);
+            a.Source = ToText(r[10]);
+            a.Removed = ToInt(r[11]) != 0;
+            a.RemovedReason = ToText(r[12]);
+            rows.push_back(std::move(a));
+        }
+        return rows;
+    }
+
+    std::int64_t Count(const TArchiveFilter& f) override {
+        std::vector<TSqlValue> params;
+        const std::string sql = "SELECT COUNT(*) FROM measurements" + Where(f, params, true);
+        return ToInt(Query(sql, params).at(0).at(0));
+    }
+
+    TMeasureSet Load(std::int64_t id) override { return LoadRecord(id).Set; }
+
+    TArchiveRecord LoadRecord(std::int64_t id) override {
+        const auto rows = Query(
+            "SELECT x.data, m.comment, m.patient_id, m.patient_birth, m.device_serial, "
+            "d.firmware, d.eeprom_version, m.source, m.added, m.removed, m.removed_reason "
+            "FROM measurements m LEFT JOIN devices d ON d.id = m.device_id "
+            "LEFT JOIN measurement_data x ON x.measurement_id = m.id WHERE m.id = ?",
+            {id});
+        if (rows.empty()) NotFound(id);
+        const auto& r = rows[0];
+        TArchiveRecord rec;
+        rec.Id = id;
+        rec.Set = DecodeSet(ToText(r[0]));
+        rec.Set.UserComment = ToText(r[1]);
+        rec.Set.PatientID = ToText(r[2]);
+        rec.Set.PatientBDate = ToText(r[3]);
+        rec.Device.Serial = ToText(r[4]);
+        rec.Device.Firmware = ToText(r[5]);
+        rec.Device.EepromVersion = ToText(r[6]);
+        rec.Source = SourceFromName(ToText(r[7])).value_or(EArchiveSource::DeviceRead);
+        rec.Added = ToText(r[8]);
+        rec.Removed = ToInt(r[9]) != 0;
+        rec.RemovedReason = ToText(r[10]);
+        return rec;
+    }
+
+    std::optional<std::int64_t> FindByTestId(const std::string& testId) override {
+        const auto rows = Query("SELECT id FROM measurements WHERE test_id = ?", {testId});
+        if (rows.empty()) return std::nullopt;
+        return ToInt(rows[0][0]);
+    }
+
+    void SetComment(std::int64_t id, const std::string& comment,
+                    const TArchiveActor& actor) override {
+        Transaction([&] {
+            const auto rows =
+                Query("SELECT comment, test_id FROM measurements WHERE id = ?" + Lock(), {id});
+            if (rows.empty()) NotFound(id);
+            const std::string old = ToText(rows[0][0]);
+            if (old == comment) return;
+            ChangeComment(id, ToText(rows[0][1]), old, comment, actor, NowIso());
+            db_->Announce();
+        });
+    }
+
+    void SetPatient(std::int64_t id, const std::string& patientId, const std::string& birthDate,
+                    const TArchiveActor& actor) override {
+        Transaction([&] {
+            const auto rows = Query(
+                "SELECT patient_id, patient_birth, test_id FROM measurements WHERE id = ?" + Lock(),
+                {id});
+            if (rows.empty()) NotFound(id);
+            const std::string oldId = ToText(rows[0][0]);
+            const std::string oldBirth = ToText(rows[0][1]);
+            if (oldId == patientId && oldBirth == birthDate) return;
+            ChangePatient(id, ToText(rows[0][2]), oldId, oldBirth, patientId, birthDate, actor,
+                          NowIso());
+            db_->Announce();
+        });
+    }
+
+    void Remove(std::int64_t id, const std::string& reason, const TArchiveActor& actor) override {
+        if (std::all_of(reason.begin(), reason.end(),
+                        [](unsigned char c) { return std::isspace(c) != 0; })) {
+            throw TArchiveError(EArchiveErrorKind::BadInput,
+                                "A measurement is removed from the archive only with a reason.");
+        }
+        Transaction([&] {
+            const auto rows =
+                Query("SELECT removed, test_id FROM measurements WHERE id = ?" + Lock(), {id});
+            if (rows.empty()) NotFound(id);
+            if (ToInt(rows[0][0]) != 0) return;  // removed before: the first reason stands
+            Query("UPDATE measurements SET removed = 1, removed_reason = ? WHERE id = ?",
+                  {reason, id});
+            WriteAudit(actor, NowIso(), "remove", id, ToText(rows[0][1]), "", reason);
+            db_->Announce();
+        });
+    }
+
+    std::vector<TAuditEntry> History(std::int64_t id) override {
+        if (Query("SELECT 1 FROM measurements WHERE id = ?", {id}).empty()) NotFound(id);
+        return AuditRows(
+            "SELECT id, time, user_name, host, program, version, action, measurement_id, test_id, "
+            "old_value, new_value FROM audit WHERE measurement_id = ? ORDER BY id",
+            {id});
+    }
+
+    std::vector<TAuditEntry> Audit(std::int64_t afterId, std::size_t limit) override {
+        return AuditRows(
+            "SELECT id, time, user_name, host, program, version, action, measurement_id, test_id, "
+            "old_value, new_value FROM audit WHERE id > ? ORDER BY id LIMIT ?",
+            {afterId, limit ? static_cast<std::int64_t>(limit) : kNoLimit});
+    }
+
+    bool InsertCopy(const TArchiveRecord& rec, const std::vector<TAuditEntry>& audit) override {
+        if (rec.Set.TestID.empty()) {
+            throw TArchiveError(EArchiveErrorKind::BadInput,
+                                "A measurement without identity text cannot be archived.");
+        }
+        bool added = false;
+        Transaction([&] {
+            added = false;
+            if (!Query("SELECT id FROM measurements WHERE test_id = ?", {rec.Set.TestID}).empty())
+                return;
+            const auto id = InsertMeasurement(rec.Set, rec.Device, rec.Source, rec.Added,
+                                              rec.Removed, rec.RemovedReason);
+            if (!id) return;
+            for (const auto& a : audit) {
+                TArchiveActor who{a.User, a.Host, a.Program, a.Version};
+                WriteAudit(who, a.Time, a.Action, *id, a.TestId, a.OldValue, a.NewValue);
+            }
+            db_->Announce();
+            added = true;
+        });
+        return added;
+    }
+
+    TArchiveCheck Check() override {
+        TArchiveCheck c;
+        c.SchemaVersion = kSchemaVersion;
+        auto count = [&](const std::string& sql) { return ToInt(Query(sql, {}).at(0).at(0)); };
+        c.Measurements = count("SELECT COUNT(*) FROM measurements");
+        c.Removed = count("SELECT COUNT(*) FROM measurements WHERE removed <> 0");
+        c.ResultRows = count("SELECT COUNT(*) FROM results");
+        c.Devices = count("SELECT COUNT(*) FROM devices");
+        c.AuditRows = count("SELECT COUNT(*) FROM audit");
+        db_->EngineCheck(c.Problems);
+        if (auto n =
+                count("SELECT COUNT(*) FROM measurements m WHERE NOT EXISTS (SELECT 1 FROM audit a "
+                      "WHERE a.measurement_id = m.id AND a.action = 'insert')")) {
+            c.Problems.push_back(std::to_string(n) +
+                                 " measurement(s) without their insert in the audit trail.");
+        }
+        if (auto n = count(
+                "SELECT COUNT(*) FROM measurements m WHERE removed <> 0 AND NOT EXISTS (SELECT 1 "
+                "FROM audit a WHERE a.measurement_id = m.id AND a.action = 'remove')")) {
+            c.Problems.push_back(
+                std::to_string(n) +
+                " removed measurement(s) without their removal in the audit trail.");
+        }
+        // Every kept set must read back and agree with its searchable columns.
+        std::int64_t after = 0;
+        for (;;) {
+            const auto rows = Query(
+                "SELECT m.id, m.test_id, x.data, (SELECT COUNT(*) FROM results r WHERE "
+                "r.measurement_id = m.id) "
+                "FROM measurements m LEFT JOIN measurement_data x ON x.measurement_id = m.id "
+                "WHERE m.id > ? ORDER BY m.id LIMIT 500",
+                {after});
+            if (rows.empty()) break;
+            for (const auto& r : rows) {
+                after = ToInt(r[0]);
+                try {
+                    const TMeasureSet s = DecodeSet(ToText(r[2]));
+                    if (s.TestID != ToText(r[1])) {
+                        c.Problems.push_back("Measurement " + std::to_string(after) +
+                                             " holds another identity text.");
+                    } else if (static_cast<std::int64_t>(s.ResultList.size()) != ToInt(r[3])) {
+                        c.Problems.push_back("Measurement " + std::to_string(after) + " has " +
+                                             ToText(r[3]) + " result rows instead of " +
+                                             std::to_string(s.ResultList.size()) + ".");
+                    }
+                } catch (const TArchiveError& e) {
+                    c.Problems.push_back("Measurement " + std::to_string(after) + ": " + e.what());
+                }
+            }
+        }
+        return c;
+    }
+
+    std::int64_t ChangeStamp() override { return db_->ChangeStamp(); }
+    std::int64_t WaitForChange(std::int64_t since, int timeoutMs) override {
+        return db_->WaitForChange(since, timeoutMs);
+    }
+
+  private:
+    TSqlRows Query(const std::string& sql, const std::vector<TSqlValue>& params) {
+        return db_->Query(sql, params);
+    }
+
+    // Runs body as one write transaction, rolled back when it throws; run
+    // again when the server broke a deadlock with another writer by
+    // aborting this one.
+    template <typename F>
+    void Transaction(F&& body) {
+        for (int attempt = 0;; ++attempt) {
+            db_->Begin();
+            try {
+                body();
+                db_->Commit();
+                return;
+            } catch (const TArchiveRetry&) {
+                db_->Rollback();
+                if (attempt == 4) throw;
+                std::this_thread::sleep_for(
+                    std::chrono::milliseconds(10 * (attempt + 1) + ::getpid() % 17));
+            } catch (...) {
+                db_->Rollback();
+                throw;
+            }
+        }
+    }
+
+    std::string Lock() const { return db_->IsPostgres() ? " FOR UPDATE" : ""; }
+
+    [[noreturn]] void NotFound(std::int64_t id) const {
+        throw TArchiveError(
+            EArchiveErrorKind::NotFound,
+            "The archive " + Location() + " holds no measurement " + std::to_string(id) + ".");
+    }
+
+    std::string Where(const TArchiveFilter& f, std::vector<TSqlValue>& params,
+                      bool forCount = false) const {
+        std::vector<std::string> terms;
+        if (!f.From.empty()) {
+            if (!IsIsoDay(f.From)) BadDate(f.From);
+            terms.push_back("date_iso >= ?");
+            params.emplace_back(f.From);
+        }
+        if (!f.To.empty()) {
+            if (!IsIsoDay(f.To)) BadDate(f.To);
+            // Up to the end of that day: every time of it sorts below "T~".
+            terms.push_back("date_iso <= ?");
+            params.emplace_back(f.To + "T~");
+            if (f.From.empty()) terms.push_back("date_iso <> ''");
+        }
+        if (!f.Test.empty()) {
+            terms.push_back("test_name = ?");
+            params.emplace_back(f.Test);
+        }
+        if (!f.Lot.empty()) {
+            terms.push_back("lot = ?");
+            params.emplace_back(f.Lot);
+        }
+        if (!f.Device.empty()) {
+            terms.push_back("device_serial = ?");
+            params.emplace_back(f.Device);
+        }
+        std::istringstream words(FoldCase(f.Text));
+        std::string globs;
+        for (std::string w; words >> w;) {
+            if (db_->IsPostgres()) {
+                // pg_trgm's index serves this where the server has it.
+                terms.push_back("search LIKE ? ESCAPE '\\'");
+                params.emplace_back("%" + LikeEscape(w) + "%");
+            } else {
+                // FTS5's trigram index serves GLOB on the folded text; all
+                // words in one look-up, so that it intersects them itself.
+                globs += globs.empty() ? "text GLOB ?" : " AND text GLOB ?";
+                params.emplace_back("*" + GlobEscape(w) + "*");
+            }
+        }
+        if (!globs.empty())
+            terms.push_back("id IN (SELECT rowid FROM measurement_search WHERE " + globs + ")");
+        // A listing walks the index of its order (SQLite would otherwise
+        // take the index on removed, which nearly every row matches); a
+        // plain count of all uses that index.
+        if (!f.IncludeRemoved)
+            terms.push_back(terms.empty() && forCount ? "removed = 0" : "+removed = 0");
+        std::string out;
+        for (const auto& t : terms) out += (out.empty() ? " WHERE " : " AND ") + t;
+        return out;
+    }
+
+    [[noreturn]] static void BadDate(const std::string& d) {
+        throw TArchiveError(EArchiveErrorKind::BadInput,
+                            "\"" + d + "\" is no date of the form YYYY-MM-DD.");
+    }
+
+    std::vector<TAuditEntry> AuditRows(const std::string& sql,
+                                       const std::vector<TSqlValue>& params) {
+        std::vector<TAuditEntry> out;
+        for (const auto& r : Query(sql, params)) {
+            TAuditEntry a;
+            a.Id = ToInt(r[0]);
+            a.Time = ToText(r[1]);
+            a.User = ToText(r[2]);
+            a.Host = ToText(r[3]);
+            a.Program = ToText(r[4]);
+            a.Version = ToText(r[5]);
+            a.Action = ToText(r[6]);
+            a.MeasurementId = ToInt(r[7]);
+            a.TestId = ToText(r[8]);
+            a.OldValue = ToText(r[9]);
+            a.NewValue = ToText(r[10]);
+            out.push_back(std::move(a));
+        }
+        return out;
+    }
+
+    void WriteAudit(const TArchiveActor& who, const std::string& time, const std::string& action,
+                    std::int64_t id, const std::string& testId, const std::string& oldValue,
+                    const std::string& newValue) {
+        Query(
+            "INSERT INTO audit(time, user_name, host, program, version, action, measurement_id, "
+            "test_id, old_value, new_value) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            {time, who.User, who.Host, who.Program, who.Version, action, id, testId, oldValue,
+             newValue});
+    }
+
+    // The device's row, created or brought up to date; none without serial.
+    std::optional<std::int64_t> UpsertDevice(const TArchiveDevice& d, const std::string& when) {
+        if (d.Serial.empty()) return std::nullopt;
+        const auto rows = Query(
+            "INSERT INTO devices(serial, firmware, eeprom_version, first_seen, last_seen) "
+            "VALUES (?, ?, ?, ?, ?) ON CONFLICT(serial) DO UPDATE SET "
+            "firmware = CASE WHEN excluded.firmware <> '' THEN excluded.firmware ELSE "
+            "devices.firmware END, "
+            "eeprom_version = CASE WHEN excluded.eeprom_version <> '' THEN excluded.eeprom_version "
+            "ELSE devices.eeprom_version END, "
+            "first_seen = CASE WHEN excluded.first_seen < devices.first_seen THEN "
+            "excluded.first_seen "
+            "ELSE devices.first_seen END, "
+            "last_seen = CASE WHEN excluded.last_seen > devices.last_seen THEN excluded.last_seen "
+            "ELSE devices.last_seen END RETURNING id",
+            {d.Serial, d.Firmware, d.EepromVersion, when, when});
+        return ToInt(rows.at(0).at(0));
+    }
+
+    struct TNew {
+        const TMeasureSet* Set = nullptr;
+        TArchiveDevice Device;
+        EArchiveSource Source = EArchiveSource::DeviceRead;
+        std::string Added;
+        bool Removed = false;
+        std::string Reason;
+    };
+
+    // Appends "(?, ?, ...)" groups to sql.
+    static void Groups(std::string& sql, std::size_t groups, std::size_t width) {
+        std::string one = "(";
+        for (std::size_t k = 0; k < width; ++k) one += k ? ", ?" : "?";
+        one += ")";
+        for (std::size_t g = 0; g < groups; ++g) sql += (g ? ", " : "") + one;
+    }
+
+    // Inserts measurements with their kept sets, search words and result
+    // rows, a few statements per hundred (round trips are what a server
+    // costs). Returns the new ids by identity text; one missing from it
+    // was inserted by another writer first. With actor, each gets its
+    // insert row in the audit trail. Devices are brought up to date first,
+    // in one order, so that concurrent writers never wait on each other
+    // crosswise.
+    std::unordered_map<std::string, std::int64_t> InsertBatch(std::vector<TNew> items,
+                                                              const TArchiveActor* actor) {
+        std::map<std::string, TArchiveDevice> devices;
+        for (TNew& n : items) {
+            if (n.Device.Serial.empty()) n.Device.Serial = SerialFromTestId(n.Set->TestID);
+            if (n.Device.Serial.empty()) continue;
+            auto& d = devices[n.Device.Serial];
+            d.Serial = n.Device.Serial;
+            if (!n.Device.Firmware.empty()) d.Firmware = n.Device.Firmware;
+            if (!n.Device.EepromVersion.empty()) d.EepromVersion = n.Device.EepromVersion;
+        }
+        std::map<std::string, std::int64_t> deviceIds;
+        const std::string when = items.empty() ? NowIso() : items.front().Added;
+        for (const auto& [serial, d] : devices) deviceIds[serial] = *UpsertDevice(d, when);
+        std::sort(items.begin(), items.end(),
+                  [](const TNew& a, const TNew& b) { return a.Set->TestID < b.Set->TestID; });
+
+        const bool pg = db_->IsPostgres();
+        std::unordered_map<std::string, std::int64_t> ids;
+        constexpr std::size_t kChunk = 100;
+        for (std::size_t from = 0; from < items.size(); from += kChunk) {
+            const std::size_t to = std::min(items.size(), from + kChunk);
+            std::string sql =
+                "INSERT INTO measurements(test_id, test_name, lot, distr_manu, date_iso, "
+                "date_text, voltage, "
+                "temperature, comment, patient_id, patient_birth, device_id, device_serial, "
+                "source, added, "
+                "removed, removed_reason, summary" +
+                std::string(pg ? ", search" : "") + ") VALUES ";
+            Groups(sql, to - from, pg ? 19 : 18);
+            sql += " ON CONFLICT(test_id) DO NOTHING RETURNING id, test_id";
+            std::vector<TSqlValue> v;
+            for (std::size_t k = from; k < to; ++k) {
+                const TNew& n = items[k];
+                const TMeasureSet& m = *n.Set;
+                const std::string iso = IsoDateTime(m.DateTime);
+                const auto dev = deviceIds.find(n.Device.Serial);
+                v.insert(v.end(),
+                         {m.TestID, m.TestName, m.LotNr, m.Distr_Manu, iso,
+                          iso.empty() ? dateDataToNumberText(m.DateTime) : std::string(), m.Voltage,
+                          m.Temperature, m.UserComment, m.PatientID, m.PatientBDate,
+                          dev != deviceIds.end() ? TSqlValue(dev->second) : TSqlValue(nullptr),
+                          n.Device.Serial, ArchiveSourceName(n.Source), n.Added,
+                          std::int64_t{n.Removed ? 1 : 0}, n.Reason, ResultsSummary(m)});
+                if (pg) v.emplace_back(SearchText(m));
+            }
+            std::size_t added = 0;
+            for (const auto& r : Query(sql, v)) {
+                ids[ToText(r[1])] = ToInt(r[0]);
+                ++added;
+            }
+            if (added == 0) continue;
+
+            std::vector<TSqlValue> data, search, results, audit;
+            std::size_t resultRows = 0;
+            for (std::size_t k = from; k < to; ++k) {
+                const TNew& n = items[k];
+                const auto it = ids.find(n.Set->TestID);
+                if (it == ids.end()) continue;
+                const std::int64_t id = it->second;
+                TMeasureSet plain = *n.Set;
+                plain.CommentEdited = false;
+                data.insert(data.end(), {id, TBlob{EncodeSet(plain)}});
+                if (!pg) search.insert(search.end(), {id, SearchText(*n.Set)});
+                for (std::size_t i = 0; i < n.Set->ResultList.size(); ++i) {
+                    const TResultSet& r = n.Set->ResultList[i];
+                    const auto num = ResultValueNumber(r.ResultValue);
+                    results.insert(results.end(),
+                                   {id, static_cast<std::int64_t>(i + 1), r.ResultName,
+                                    num ? TSqlValue(*num) : TSqlValue(nullptr), r.ResultValue,
+                                    r.UnitName, r.ClassName, r.Validity});
+                    ++resultRows;
+                }
+                if (actor) {
+                    audit.insert(audit.end(),
+                                 {n.Added, actor->User, actor->Host, actor->Program, actor->Version,
+                                  std::string("insert"), id, n.Set->TestID, std::string(),
+                                  ArchiveSourceName(n.Source)});
+                }
+            }
+            std::string q = "INSERT INTO measurement_data(measurement_id, data) VALUES ";
+            Groups(q, added, 2);
+            Query(q, data);
+            if (!pg) {
+                q = "INSERT INTO measurement_search(rowid, text) VALUES ";
+                Groups(q, added, 2);
+                Query(q, search);
+            }
+            // Result rows in pieces small enough for any engine's limit on
+            // parameters.
+            constexpr std::size_t kRowsPerStatement = 400;
+            for (std::size_t r0 = 0; r0 < resultRows; r0 += kRowsPerStatement) {
+                const std::size_t r1 = std::min(resultRows, r0 + kRowsPerStatement);
+                q = "INSERT INTO results(measurement_id, no, name, value, value_text, unit, class, "
+                    "validity) VALUES ";
+                Groups(q, r1 - r0, 8);
+                Query(q, std::vector<TSqlValue>(
+                             results.begin() + static_cast<std::ptrdiff_t>(r0 * 8),
+                             results.begin() + static_cast<std::ptrdiff_t>(r1 * 8)));
+            }
+            if (actor) {
+                q = "INSERT INTO audit(time, user_name, host, program, version, action, "
+                    "measurement_id, test_id, "
+                    "old_value, new_value) VALUES ";
+                Groups(q, added, 10);
+                Query(q, audit);
+            }
+        }
+        return ids;
+    }
+
+    // Inserts one measurement with its result rows; none when another
+    // writer inserted the same identity text first.
+    std::optional<std::int64_t> InsertMeasurement(const TMeasureSet& s,
+                                                  const TArchiveDevice& device,
+                                                  EArchiveSource source, const std::string& added,
+                                                  bool removed, const std::string& reason) {
+        const auto ids = InsertBatch({TNew{&s, device, source, added, removed, reason}}, nullptr);
+        const auto it = ids.find(s.TestID);
+        if (it == ids.end()) return std::nullopt;
+        return it->second;
+    }
+
+    EStoreOutcome StoreIn(const TMeasureSet& s, const TArchiveDevice& device, EArchiveSource source,
+                          const TArchiveActor& actor, const std::string& now) {
+        const std::string select =
+            "SELECT id, comment, patient_id, patient_birth FROM measurements WHERE test_id = ?" +
+            Lock();
+        auto rows = Query(select, {s.TestID});
+        if (rows.empty()) {
+            if (const auto id = InsertMeasurement(s, device, source, now, false, "")) {
+                WriteAudit(actor, now, "insert", *id, s.TestID, "", ArchiveSourceName(source));
+                return EStoreOutcome::Added;
+            }
+            // Another writer stored it between our look and our insert.
+            rows = Query(select, {s.TestID});
+            if (rows.empty()) {
+                throw TArchiveError(
+                    EArchiveErrorKind::Failed,
+                    "The archive " + Location() + " refused measurement " + s.TestID + ".");
+            }
+        }
+        const std::int64_t id = ToInt(rows[0][0]);
+        const std::string comment = ToText(rows[0][1]);
+        const std::string patient = ToText(rows[0][2]);
+        const std::string birth = ToText(rows[0][3]);
+        EStoreOutcome outcome = EStoreOutcome::Unchanged;
+        // A set without a comment of its own (read again from the device)
+        // keeps the archive's; one the user edited or cleared replaces it.
+        const bool newComment = s.CommentEdited
+                                    ? s.UserComment != comment
+                                    : (!s.UserComment.empty() && s.UserComment != comment);
+        if (newComment) {
+            ChangeComment(id, s.TestID, comment, s.UserComment, actor, now);
+            outcome = EStoreOutcome::Updated;
+        }
+        const std::string newPatient = s.PatientID.empty() ? patient : s.PatientID;
+        const std::string newBirth = s.PatientBDate.empty() ? birth : s.PatientBDate;
+        if (newPatient != patient || newBirth != birth) {
+            ChangePatient(id, s.TestID, patient, birth, newPatient, newBirth, actor, now);
+            outcome = EStoreOutcome::Updated;
+        }
+        return outcome;
+    }
+
+    // The search words follow the comment and the patient id.
+    void RefreshSearch(std::int64_t id) {
+        const auto rows = Query(
+            "SELECT x.data, m.comment, m.patient_id FROM measurements m "
+            "JOIN measurement_data x ON x.measurement_id = m.id WHERE m.id = ?",
+            {id});
+        TMeasureSet s = DecodeSet(ToText(rows.at(0)[0]));
+        s.UserComment = ToText(rows[0][1]);
+        s.PatientID = ToText(rows[0][2]);
+        WriteSearch(id, SearchText(s), false);
+    }
+
+    void WriteSearch(std::int64_t id, const std::string& text, bool isNew) {
+        if (db_->IsPostgres()) {
+            if (!isNew) Query("UPDATE measurements SET search = ? WHERE id = ?", {text, id});
+        } else if (isNew) {
+            Query("INSERT INTO measurement_search(rowid, text) VALUES (?, ?)", {id, text});
+        } else {
+            Query("UPDATE measurement_search SET text = ? WHERE rowid = ?", {text, id});
+        }
+    }
+
+    void ChangeComment(std::int64_t id, const std::string& testId, const std::string& old,
+                       const std::string& comment, const TArchiveActor& actor,
+                       const std::string& now) {
+        Query("UPDATE measurements SET comment = ? WHERE id = ?", {comment, id});
+        RefreshSearch(id);
+        WriteAudit(actor, now, "comment", id, testId, old, comment);
+    }
+
+    void ChangePatient(std::int64_t id, const std::string& testId, const std::string& oldId,
+                       const std::string& oldBirth, const std::string& newId,
+                       const std::string& newBirth, const TArchiveActor& actor,
+                       const std::string& now) {
+        Query("UPDATE measurements SET patient_id = ?, patient_birth = ? WHERE id = ?",
+              {newId, newBirth, id});
+        RefreshSearch(id);
+        WriteAudit(actor, now, "patient", id, testId, PatientText(oldId, oldBirth),
+                   PatientText(newId, newBirth));
+    }
+
+    std::unique_ptr<ISqlDb> db_;
+};
+
+}  // namespace
+
+std::unique_ptr<IArchive> MakeSqlArchive(std::unique_ptr<ISqlDb> db) {
+    return std::make_unique<TSqlArchive>(std::move(db));
+}
+
+}  // namespace kyvo::archive_detail

@@ -1,0 +1,81 @@
+#include "archivefeed/MeasurementArchiveFeed.h"
+
+#include <exception>
+
+namespace kyvo {
+
+namespace {
+
+TArchiveReport ReportOf(const TFeedOutcome& o) {
+    TArchiveReport r;
+    r.Stored = o.Stored;
+    r.Added = o.Added;
+    r.Waiting = o.Spooled;
+    // A newer schema or a broken database keeps them waiting as a server
+    // that is down does: either way the archive did not take them.
+    r.Unreachable = o.Unreachable || !o.Error.empty();
+    r.Error = o.Error;
+    return r;
+}
+
+// Even the spool failed: nothing waits that could be counted.
+TArchiveReport Failure(const std::string& why) {
+    TArchiveReport r;
+    r.Unreachable = true;
+    r.Error = why;
+    return r;
+}
+
+}  // namespace
+
+std::string ChooseArchiveLocation(const std::string& commandLine, const std::string& setting) {
+    if (!commandLine.empty()) return commandLine;
+    if (!setting.empty()) return setting;
+    return DefaultArchiveLocation();
+}
+
+TMeasurementArchiveFeed::TMeasurementArchiveFeed(std::string location, std::string spoolPath,
+                                                 TArchiveActor actor)
+    : location_(location), actor_(actor), feed_(std::move(location), std::move(spoolPath), actor) {}
+
+TMeasurementArchiveFeed::~TMeasurementArchiveFeed() = default;
+
+TArchiveReport TMeasurementArchiveFeed::Keep(const std::vector<const TMeasureSet*>& sets,
+                                             const TMeasurementDevice& device,
+                                             EMeasurementOrigin origin) {
+    try {
+        return ReportOf(feed_.Feed(sets, {device.Serial, device.Firmware, device.EepromVersion},
+                                   origin == EMeasurementOrigin::DeviceRead
+                                       ? EArchiveSource::DeviceRead
+                                       : EArchiveSource::Measurement));
+    } catch (const std::exception& e) {
+        return Failure(e.what());
+    }
+}
+
+TArchiveReport TMeasurementArchiveFeed::Deliver() {
+    try {
+        return ReportOf(feed_.Deliver());
+    } catch (const std::exception& e) {
+        return Failure(e.what());
+    }
+}
+
+TArchiveReport TMeasurementArchiveFeed::SetComment(const std::string& testId,
+                                                   const std::string& comment) {
+    TArchiveReport r;
+    try {
+        r.Waiting = feed_.Waiting();
+        auto archive = OpenArchive(location_);
+        if (const auto id = archive->FindByTestId(testId)) {
+            archive->SetComment(*id, comment, actor_);
+            r.Stored = 1;
+        }
+    } catch (const std::exception& e) {
+        r.Unreachable = true;
+        r.Error = e.what();
+    }
+    return r;
+}
+
+}  // namespace kyvo

@@ -1,0 +1,37 @@
+// The session's measurement archive over the real one: reads and
+// measurements go through TArchiveFeed (spooled while the archive cannot be
+// reached), comment edits straight into the archive.
+#pragma once
+
+#include <string>
+
+#include "app/MeasurementArchive.h"
+#include "archive/Archive.h"
+
+namespace kyvo {
+
+// The archive a program uses: the command line's location (--archive), else
+// the user setting "Archive"/"Location", else the default archive.
+std::string ChooseArchiveLocation(const std::string& commandLine, const std::string& setting);
+
+class TMeasurementArchiveFeed final : public IMeasurementArchive {
+  public:
+    // location as OpenArchive takes it; spoolPath where measurements wait
+    // while it cannot be reached.
+    TMeasurementArchiveFeed(std::string location, std::string spoolPath, TArchiveActor actor);
+    ~TMeasurementArchiveFeed() override;
+
+    TArchiveReport Keep(const std::vector<const TMeasureSet*>& sets,
+                        const TMeasurementDevice& device, EMeasurementOrigin origin) override;
+    TArchiveReport Deliver() override;
+    TArchiveReport SetComment(const std::string& testId, const std::string& comment) override;
+
+    const std::string& Location() const { return location_; }
+
+  private:
+    std::string location_;
+    TArchiveActor actor_;
+    TArchiveFeed feed_;
+};
+
+}  // namespace kyvo
