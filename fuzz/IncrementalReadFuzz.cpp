@@ -64,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         record.ResultCfg.Start = in.word();
         record.Result.Stop = in.word();
     }
-    for (const auto& [ring, kept] : {std::pair{&cfg, &record.ResultCfg}, std::pair{&res, &record.Result}}) {
+    for (const auto& [ring, kept] :
+         {std::pair{&cfg, &record.ResultCfg}, std::pair{&res, &record.Result}}) {
         kept->ReadPtr = in.word();
         kept->WritePtr = in.word();
         kept->Bytes = in.block();
@@ -103,8 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     const bool used = fetch.UsedMemory();
-    for (const auto& [ring, image] : {std::pair{&cfg, &fetch.ResultCfgImage()},
-                                     std::pair{&res, &fetch.ResultImage()}}) {
+    for (const auto& [ring, image] :
+         {std::pair{&cfg, &fetch.ResultCfgImage()}, std::pair{&res, &fetch.ResultImage()}}) {
         if (shortReply) continue;
         if (image->size() != ring->size) std::abort();
         for (std::size_t i = 0; i < image->size(); ++i)
