@@ -309,6 +309,19 @@ bool ParseMeasureRow(std::string_view line, TMeasureSet& set, ETSVVersion layout
     return readImage(walk.Rest(), set);
 }
 
+bool ReadResultFileTestIDs(const std::string& path, std::unordered_set<std::string>& ids) {
+    ids.clear();
+    std::string text;
+    {
+        std::string bytes;
+        if (!readFileBytes(path, bytes)) return false;
+        text = decodeText(bytes);
+    }
+    const std::vector<std::string_view> lines = splitLineViews(text);
+    for (std::size_t k = 1; k < lines.size(); ++k) ids.emplace(TsvFirstField(lines[k]));
+    return true;
+}
+
 TLoadOutcome LoadMeasureFile(const std::string& path, ETSVVersion layout, TMeasureList& list,
                              IResultFileDialogs& dialogs, ESortType sortMode,
                              const ICollation& collation) {
@@ -373,7 +386,10 @@ TLoadOutcome LoadMeasureFile(const std::string& path, ETSVVersion layout, TMeasu
         return outcome;
     }
 
-    std::unordered_set<std::string> ids;
+    // Views of the IDs inside the sets, which stay where they are while the
+    // list owns them: a file of many short lines costs its sets, not copies
+    // of their IDs too.
+    std::unordered_set<std::string_view> ids;
     while (nextLine(line)) {
         // A blank line (left by a text editor) holds no measurement.
         if (line.empty()) continue;
