@@ -52,7 +52,8 @@ constexpr const char* kUsage =
     "                     be written is said in a message and the program ends\n"
     "  --screenshot FILE  save a picture of the window (with --port: after reading\n"
     "                     the stored data) and end\n"
-    "  -uninstall         remove the settings files of the user and end\n";
+    "  -uninstall         remove the settings files of the user and what is\n"
+    "                     remembered of devices, and end\n";
 
 struct Options {
     QString port;
@@ -118,7 +119,7 @@ int main(int argc, char** argv) {
     if (IsUninstallRequest(argc, argv)) {
         tPaths paths;
         InitProgramPaths(paths, "DRConfig.ini", kProgramName);
-        paths.UninstallConfigFiles();
+        UninstallUserFiles(paths, deviceMemoryFolder());
         return 0;
     }
 
