@@ -425,11 +425,11 @@ TEST(KyvoCli, theUserSettingThatTurnsRememberingOffMakesEveryReadWholeAndForgets
     ASSERT_EQ(read("before.tsv").status, 0);
     ASSERT_EQ(remembered(), 1);
     for (const auto& f : std::filesystem::directory_iterator(devices))
-        EXPECT_EQ(f.status().permissions(), std::filesystem::perms::owner_read |
-                                                std::filesystem::perms::owner_write);
+        EXPECT_EQ(f.status().permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     // The settings file beside the program is the one it uses.
-    ASSERT_TRUE(kyvo::writeFileAtomically(folder + "/DRConfig.ini",
-                                          "[Setup]\nIncrementalRead = false\n"));
+    ASSERT_TRUE(
+        kyvo::writeFileAtomically(folder + "/DRConfig.ini", "[Setup]\nIncrementalRead = false\n"));
     for (const char* name : {"first.tsv", "again.tsv"}) {
         const Result r = read(name);
         ASSERT_EQ(r.status, 0) << r.out;
