@@ -255,8 +255,12 @@ struct TSessionSettings {
     bool ShutDownOnClose = false;      // send "shutdown" when the user disconnects
     bool AutoConnect = true;           // a lost clock poll disconnects instead of probing
     bool CableIdOnly = false;          // a cable is named by its serial number only
-    // Off: every stored-data read fetches both rings whole.
+    // Off: every stored-data read fetches both rings whole and nothing of
+    // the device is remembered (its remembered file is removed).
     bool IncrementalRead = true;
+    // The next reads fetch both rings whole; what they read is still
+    // remembered when IncrementalRead is on.
+    bool ReadWhole = false;
 };
 
 class TDeviceSession {

@@ -176,8 +176,14 @@ std::string DeviceMemoryPath(const std::string& folder, const TEEPROMMap& map) {
 // ring; the bar counts the bytes actually fetched.
 void TDeviceSession::StartRingFetch() {
     std::optional<TDeviceMemoryRecord> known;
-    if (settings_.IncrementalRead && !d.DeviceMemoryFolder.empty())
-        known = readDeviceMemoryFile(DeviceMemoryPath(d.DeviceMemoryFolder, EEPROMMap));
+    if (!d.DeviceMemoryFolder.empty()) {
+        const std::string path = DeviceMemoryPath(d.DeviceMemoryFolder, EEPROMMap);
+        // Off means forgotten: the file holds every measurement of the device.
+        if (!settings_.IncrementalRead)
+            removeDeviceMemoryFile(path);
+        else if (!settings_.ReadWhole)
+            known = readDeviceMemoryFile(path);
+    }
     ringFetch = std::make_unique<TStoredDataFetch>(EEPROMMap, ReadKyvoDataHelper, known);
     progressPosition = 0;
     countProgress = true;
@@ -203,7 +209,7 @@ void TDeviceSession::ContinueRingFetch() {
     lastReadRingBytes = ringFetch->TotalBytes();
     // The memory is a cache: when it cannot be written the next read is
     // simply a whole one.
-    if (!d.DeviceMemoryFolder.empty())
+    if (settings_.IncrementalRead && !d.DeviceMemoryFolder.empty())
         if (const auto record = ringFetch->Record())
             writeDeviceMemoryFile(DeviceMemoryPath(d.DeviceMemoryFolder, EEPROMMap), *record);
     ringFetch.reset();

@@ -267,7 +267,8 @@ int Program::Connect() {
     // --full reads whole once.
     std::string incremental = files_.UserFile().GetVal("Setup", "IncrementalRead");
     for (char& c : incremental) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    s.IncrementalRead = !o_.full && incremental != "false";
+    s.IncrementalRead = incremental != "false";
+    s.ReadWhole = o_.full;
     session_->UseAddDataBehaviour(AlwaysAdd);
     session_->Start();
 
@@ -342,16 +343,10 @@ int Program::Identify() {
 }
 
 bool Program::Save(const std::string& path, bool overwrite, std::size_t& newCount) {
-    // Which measurements the file holds already, for the "new" count.
-    std::set<std::string> known;
-    if (FileExists(path)) {
-        TMeasureList old;
-        CliResultDialogs quiet(path, false, files_.Language());
-        const TLoadOutcome lo = LoadMeasureFile(
-            path, o_.layout.value_or(ReadTsvStyle(files_.Prog())), old, quiet, Unsorted);
-        for (const auto& m : old) known.insert(m->TestID);
-        (void)lo;
-    }
+    // Which measurements the file holds already, for the "new" count: their
+    // IDs alone, not the measurements.
+    std::unordered_set<std::string> known;
+    if (FileExists(path)) ReadResultFileTestIDs(path, known);
     newCount = 0;
     for (const auto& m : list_)
         if (!known.count(m->TestID)) ++newCount;

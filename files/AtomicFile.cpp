@@ -59,21 +59,26 @@ bool writeAll(int fd, std::string_view bytes) {
 
 }  // namespace
 
-bool writeFileAtomically(const std::string& path, std::string_view bytes, std::string* error) {
+bool writeFileAtomically(const std::string& path, std::string_view bytes, std::string* error,
+                         bool ownerOnly) {
     const std::string target = resolveTarget(path);
     // Created with 0666 so that the umask decides, as for any new file.
     std::string tmp;
     int fd = -1;
     for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
         tmp = target + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(nextSerial());
-        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ownerOnly ? 0600 : 0666);
         if (fd < 0 && errno != EEXIST) break;
     }
     if (fd < 0) return fail(error, "Could not create a temporary file beside", target, errno);
 
     int err = 0;
     struct stat st {};
-    if (::stat(target.c_str(), &st) == 0 && ::fchmod(fd, st.st_mode & 07777) != 0) err = errno;
+    if (ownerOnly) {
+        if (::fchmod(fd, 0600) != 0) err = errno;
+    } else if (::stat(target.c_str(), &st) == 0 && ::fchmod(fd, st.st_mode & 07777) != 0) {
+        err = errno;
+    }
     if (!err && !writeAll(fd, bytes)) err = errno;
     if (!err && ::fsync(fd) != 0) err = errno;
     if (::close(fd) != 0 && !err) err = errno;

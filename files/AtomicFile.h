@@ -15,8 +15,10 @@ namespace kyvo {
 // link, the file it points to is replaced and the link stays.
 // Returns true on success; on failure error (when given) receives a text
 // naming the file and the system's reason.
+// ownerOnly: the file gets exactly 0600, whatever the umask or the old
+// file's bits, and is never readable by others on the way.
 bool writeFileAtomically(const std::string& path, std::string_view bytes,
-                         std::string* error = nullptr);
+                         std::string* error = nullptr, bool ownerOnly = false);
 
 // Reads the whole file at path into bytes. Returns false (bytes empty) when
 // it cannot be opened or read.

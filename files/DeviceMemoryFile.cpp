@@ -170,6 +170,42 @@ std::optional<TDeviceMemoryRecord> readDeviceMemoryFile(const std::string& path)
     return decodeDeviceMemory(bytes);
 }
 
+namespace {
+
+// mkdir -p with 0700 for every folder it makes; the folder that holds the
+// files is narrowed to 0700 even when it was there already (made by an
+// older version under a wide umask). A folder just made is empty until
+// narrowed, and the files in it are 0600 from their creation.
+bool makePrivateFolder(const std::filesystem::path& folder, std::string* error) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path at;
+    for (const auto& part : folder) {
+        at /= part;
+        if (fs::create_directory(at, ec)) fs::permissions(at, fs::perms::owner_all, ec);
+        if (ec) {
+            if (error) *error = at.string() + ": " + ec.message();
+            return false;
+        }
+    }
+    if (!fs::is_directory(folder, ec)) {
+        if (error) *error = folder.string() + ": not a folder";
+        return false;
+    }
+    if (fs::status(folder, ec).permissions() != fs::perms::owner_all)
+        fs::permissions(folder, fs::perms::owner_all, ec);
+    return true;
+}
+
+bool isOurFile(const std::string& name) {
+    if (name.rfind("device-", 0) != 0) return false;
+    const auto mem = name.find(".mem");
+    return mem != std::string::npos &&
+           (mem + 4 == name.size() || name.compare(mem + 4, 5, ".tmp-") == 0);
+}
+
+}  // namespace
+
 bool writeDeviceMemoryFile(const std::string& path, const TDeviceMemoryRecord& record,
                            std::string* error) {
     const std::string bytes = encodeDeviceMemory(record);
@@ -177,14 +213,32 @@ bool writeDeviceMemoryFile(const std::string& path, const TDeviceMemoryRecord& r
         if (error) *error = path + ": the device memory is too large to keep";
         return false;
     }
-    std::error_code ec;
     const auto folder = std::filesystem::path(path).parent_path();
-    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
-    if (ec) {
-        if (error) *error = folder.string() + ": " + ec.message();
-        return false;
-    }
-    return writeFileAtomically(path, bytes, error);
+    if (!folder.empty() && !makePrivateFolder(folder, error)) return false;
+    return writeFileAtomically(path, bytes, error, true);
+}
+
+bool removeDeviceMemoryFile(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+    return !ec && !std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+bool removeDeviceMemoryFolder(const std::string& folder) {
+    if (folder.empty()) return false;
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path dir(folder);
+    if (!fs::is_directory(fs::symlink_status(dir, ec)))
+        return !fs::exists(fs::symlink_status(dir, ec));
+    std::vector<fs::path> ours;
+    for (const auto& e : fs::directory_iterator(dir, ec))
+        if (isOurFile(e.path().filename().string())) ours.push_back(e.path());
+    for (const auto& p : ours) fs::remove(p, ec);
+    // remove() of a folder takes only an empty one.
+    if (!fs::remove(dir, ec)) return false;
+    if (dir.parent_path().filename() == "kyvo-data-reader") fs::remove(dir.parent_path(), ec);
+    return true;
 }
 
 }  // namespace kyvo

@@ -63,8 +63,19 @@ std::string deviceMemoryFileName(const std::vector<std::uint8_t>& serial);
 // None when the file is missing, unreadable, too large or not a valid record.
 std::optional<TDeviceMemoryRecord> readDeviceMemoryFile(const std::string& path);
 // Creates the folders on the way and replaces the file through a temporary
-// file and a rename. False (with error, when given) on failure.
+// file and a rename. The file holds every stored measurement of the device,
+// patients' included: it is made 0600 and its folder (and every folder
+// created on the way) 0700, whatever the umask. False (with error, when
+// given) on failure.
 bool writeDeviceMemoryFile(const std::string& path, const TDeviceMemoryRecord& record,
                            std::string* error = nullptr);
+
+// Forgets one device: removes its file. True when no file is left.
+bool removeDeviceMemoryFile(const std::string& path);
+// Forgets every device: removes the program's files in folder (as
+// deviceMemoryFolder() names it), then the folder and its parent when they
+// are left empty. Files that are not the program's stay, and so does the
+// folder holding them. True when the folder is gone.
+bool removeDeviceMemoryFolder(const std::string& folder);
 
 }  // namespace kyvo

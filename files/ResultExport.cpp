@@ -79,18 +79,33 @@ void csvField(std::string& out, std::string_view text, bool first = false) {
     out += '"';
 }
 
+// A text cell that a spreadsheet would take for a formula (=, +, -, @, or a
+// tab or carriage return it may drop before one) gets a leading apostrophe,
+// which spreadsheets show as text and do not display. A text that is exactly
+// a plain number ("-3.5") is left as it is: it is a number, not a formula.
+// Numeric columns never go through here.
+void csvText(std::string& out, std::string_view text, bool first = false) {
+    static constexpr std::string_view kFormulaStart = "=+-@\t\r";
+    if (text.empty() || kFormulaStart.find(text.front()) == std::string_view::npos ||
+        plainNumber(text)) {
+        csvField(out, text, first);
+        return;
+    }
+    csvField(out, "'" + std::string(text), first);
+}
+
 void csvEnd(std::string& out) {
     out += "\r\n";
 }
 
 void csvMeasurementFields(std::string& out, const TMeasureSet& m) {
-    csvField(out, m.TestID, true);
-    csvField(out, m.TestName);
-    csvField(out, m.LotNr);
-    csvField(out, m.Distr_Manu);
-    csvField(out, IsoDateTime(m.DateTime));
-    csvField(out, FormatTsvDate(m.DateTime));
-    csvField(out, m.UserComment);
+    csvText(out, m.TestID, true);
+    csvText(out, m.TestName);
+    csvText(out, m.LotNr);
+    csvText(out, m.Distr_Manu);
+    csvText(out, IsoDateTime(m.DateTime));
+    csvText(out, FormatTsvDate(m.DateTime));
+    csvText(out, m.UserComment);
     const auto voltage = plainNumber(m.Voltage);
     const auto temperature = plainNumber(m.Temperature);
     csvField(out, voltage ? NumberText(*voltage) : std::string());
@@ -303,13 +318,13 @@ std::string ExportCsv(const std::vector<const TMeasureSet*>& sets, ECsvForm form
                 const TResultSet& r = m->ResultList[i];
                 csvMeasurementFields(out, *m);
                 csvField(out, std::to_string(i + 1));
-                csvField(out, r.ResultName);
+                csvText(out, r.ResultName);
                 const auto value = ResultValueNumber(r.ResultValue);
                 csvField(out, value ? NumberText(*value) : std::string());
-                csvField(out, r.ResultValue);
-                csvField(out, r.UnitName);
-                csvField(out, r.ClassName);
-                csvField(out, r.Validity);
+                csvText(out, r.ResultValue);
+                csvText(out, r.UnitName);
+                csvText(out, r.ClassName);
+                csvText(out, r.Validity);
                 csvEnd(out);
             }
         } else {

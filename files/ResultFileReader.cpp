@@ -309,6 +309,19 @@ bool ParseMeasureRow(std::string_view line, TMeasureSet& set, ETSVVersion layout
     return readImage(walk.Rest(), set);
 }
 
+bool ReadResultFileTestIDs(const std::string& path, std::unordered_set<std::string>& ids) {
+    ids.clear();
+    std::string text;
+    {
+        std::string bytes;
+        if (!readFileBytes(path, bytes)) return false;
+        text = decodeText(bytes);
+    }
+    const std::vector<std::string_view> lines = splitLineViews(text);
+    for (std::size_t k = 1; k < lines.size(); ++k) ids.emplace(TsvFirstField(lines[k]));
+    return true;
+}
+
 TLoadOutcome LoadMeasureFile(const std::string& path, ETSVVersion layout, TMeasureList& list,
                              IResultFileDialogs& dialogs, ESortType sortMode,
                              const ICollation& collation) {
@@ -373,7 +386,6 @@ TLoadOutcome LoadMeasureFile(const std::string& path, ETSVVersion layout, TMeasu
         return outcome;
     }
 
-    std::unordered_set<std::string> ids;
     while (nextLine(line)) {
         // A blank line (left by a text editor) holds no measurement.
         if (line.empty()) continue;
@@ -384,13 +396,28 @@ TLoadOutcome LoadMeasureFile(const std::string& path, ETSVVersion layout, TMeasu
             dialogs.ShowMessage(LE_FileReadError, &LE_IncompatibleFile, "");
             break;
         }
-        if (!ids.insert(set->TestID).second) {
-            ++outcome.Duplicates;
-            continue;
-        }
         list.push_back(std::move(set));
-        ++outcome.Added;
     }
+    text = {};
+
+    // A repeated TestID keeps its first line. The repeats are found by
+    // sorting positions, not through a hash set of every ID: for a file of
+    // many short lines that set would cost a fifth of what the sets do.
+    std::vector<std::size_t> order(list.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&list](std::size_t a, std::size_t b) {
+        return list[a]->TestID < list[b]->TestID;
+    });
+    std::vector<bool> repeat(list.size(), false);
+    for (std::size_t i = 1; i < order.size(); ++i)
+        repeat[order[i]] = list[order[i]]->TestID == list[order[i - 1]]->TestID;
+    order = {};
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < list.size(); ++i)
+        if (!repeat[i]) list[kept++] = std::move(list[i]);
+    outcome.Duplicates = list.size() - kept;
+    list.resize(kept);
+    outcome.Added = kept;
 
     SortByMode(sortMode, list, collation);
     dialogs.RememberResultFile(path);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 #include "files/LanguageEntries.h"
 #include "files/SettingsEnums.h"
@@ -42,6 +43,12 @@ bool ParseMeasureRow(std::string_view line, TMeasureSet& set, ETSVVersion layout
 
 // The first field of a line, as ParseMeasureRow reads it into TestID.
 std::string_view TsvFirstField(std::string_view line);
+
+// The first fields (TestIDs) of the measurement lines of the result file at
+// path, header excluded, without parsing the lines: what is needed to know
+// which measurements a file holds, at the cost of the IDs alone. False when
+// the file cannot be read.
+bool ReadResultFileTestIDs(const std::string& path, std::unordered_set<std::string>& ids);
 
 enum class EDialogAnswer { Yes, No, Cancel };
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <string_view>
 #include <unordered_map>
@@ -262,16 +263,24 @@ TSaveOutcome SaveMeasureList(const TMeasureList& list, const TSaveRequest& reque
             add = answer == EDialogAnswer::Yes;
         }
 
-        std::vector<std::string> lines;
+        // The file is held once, as its decoded text; its lines are views
+        // into that text, and only lines that change get storage of their
+        // own. A file of many short lines thus costs little more than its
+        // size, and the bytes written are those of the whole-line merge.
+        std::string fileText;
+        std::vector<std::string_view> lines;
         if (add) {
-            std::string bytes;
-            if (!readFileBytes(path, bytes)) {
-                // Writing now would throw away what the file holds.
-                outcome.Result = ESaveResult::Failed;
-                outcome.Error = "Could not read " + path + ": " + std::strerror(errno);
-                return outcome;
+            {
+                std::string bytes;
+                if (!readFileBytes(path, bytes)) {
+                    // Writing now would throw away what the file holds.
+                    outcome.Result = ESaveResult::Failed;
+                    outcome.Error = "Could not read " + path + ": " + std::strerror(errno);
+                    return outcome;
+                }
+                fileText = decodeText(bytes);
             }
-            lines = decodeTextLines(bytes);
+            lines = splitLineViews(fileText);
             const ETSVVersion found = lines.empty() ? TSVEmpty : DetectTsvVersion(lines.front());
             if (found != request.Layout && found != TSVEmpty) {
                 dialogs.ShowMessage(LE_IncompatibleSaveFormat, &LE_IncompatibleFile, "");
@@ -283,10 +292,13 @@ TSaveOutcome SaveMeasureList(const TMeasureList& list, const TSaveRequest& reque
         } else {
             lines.emplace_back();
         }
-        lines.front() = BuildTsvHeader(request.Layout, text);
+        const std::string header = BuildTsvHeader(request.Layout, text);
+        lines.front() = header;
 
         // Every set is formatted at most once, and lines are found by hash,
         // so merging stays linear in the size of the file and the list.
+        // rows has its final size from the start, so views into its strings
+        // stay valid.
         std::vector<std::string> rows(list.size());
         std::vector<bool> formatted(list.size(), false);
         auto rowOf = [&](std::size_t i) -> const std::string& {
@@ -303,11 +315,17 @@ TSaveOutcome SaveMeasureList(const TMeasureList& list, const TSaveRequest& reque
 
         // Sets whose line was updated in place, with the file's comment kept.
         std::vector<bool> merged(list.size(), false);
+        std::deque<std::string> keptComments;
         for (std::size_t k = 1; k < lines.size(); ++k) {
             const auto it = firstWithID.find(std::string(TsvFirstField(lines[k])));
             if (it == firstWithID.end()) continue;
-            const std::string row =
-                rowKeepingComment(rowOf(it->second), *list[it->second], lines[k]);
+            const TMeasureSet& set = *list[it->second];
+            const std::string& own = rowOf(it->second);
+            std::string_view row = own;
+            if (!set.CommentEdited && set.UserComment.empty()) {
+                std::string withComment = rowKeepingComment(own, set, lines[k]);
+                if (withComment != own) row = keptComments.emplace_back(std::move(withComment));
+            }
             if (lines[k] == row) {
                 merged[it->second] = true;
                 continue;
@@ -328,10 +346,11 @@ TSaveOutcome SaveMeasureList(const TMeasureList& list, const TSaveRequest& reque
             const std::string& row = rowOf(i);
             if (present.count(row)) continue;
             lines.push_back(row);
-            present.insert(lines.back());
+            present.insert(row);
         }
+        present = {};
 
-        if (!writeFileAtomically(path, encodeTextLines(lines), &outcome.Error)) {
+        if (!writeFileAtomically(path, encodeTextLineViews(lines), &outcome.Error)) {
             outcome.Result = ESaveResult::Failed;
             return outcome;
         }

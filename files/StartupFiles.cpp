@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <string_view>
 
+#include "files/DeviceMemoryFile.h"
+
 namespace kyvo {
 
 namespace {
@@ -95,6 +97,11 @@ std::unique_ptr<TLanguageFile> OpenLanguageFile(tPaths& paths, const std::string
 
 bool IsUninstallRequest(int argc, const char* const* argv) {
     return argc > 1 && argv[1] && std::string_view(argv[1]) == "-uninstall";
+}
+
+void UninstallUserFiles(tPaths& paths, const std::string& deviceMemoryFolder) {
+    paths.UninstallConfigFiles();
+    removeDeviceMemoryFolder(deviceMemoryFolder);
 }
 
 }  // namespace kyvo

@@ -62,4 +62,10 @@ std::unique_ptr<TLanguageFile> OpenLanguageFile(
 // "-uninstall".
 bool IsUninstallRequest(int argc, const char* const* argv);
 
+// What "-uninstall" removes: the user files the uninstall log lists, the log
+// and the folders this emptied (tPaths::UninstallConfigFiles), and what is
+// remembered of every device, its folder included (deviceMemoryFolder as
+// deviceMemoryFolder() names it; empty: none).
+void UninstallUserFiles(tPaths& paths, const std::string& deviceMemoryFolder);
+
 }  // namespace kyvo

@@ -180,39 +180,62 @@ std::string decodeText(std::string_view bytes) {
     return windows1252ToUtf8(bytes);
 }
 
-std::vector<std::string> splitLines(std::string_view text) {
-    std::vector<std::string> lines;
+std::vector<std::string_view> splitLineViews(std::string_view text) {
+    std::vector<std::string_view> lines;
     std::size_t start = 0;
     std::size_t i = 0;
     while (i < text.size()) {
         if (text[i] == '\r' || text[i] == '\n') {
-            lines.emplace_back(text.substr(start, i - start));
+            lines.push_back(text.substr(start, i - start));
             if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
             start = ++i;
         } else {
             ++i;
         }
     }
-    if (start < text.size()) lines.emplace_back(text.substr(start));
+    if (start < text.size()) lines.push_back(text.substr(start));
     return lines;
+}
+
+std::vector<std::string> splitLines(std::string_view text) {
+    const std::vector<std::string_view> views = splitLineViews(text);
+    return std::vector<std::string>(views.begin(), views.end());
 }
 
 std::vector<std::string> decodeTextLines(std::string_view bytes) {
     return splitLines(decodeText(bytes));
 }
 
-std::string encodeTextLines(const std::vector<std::string>& lines) {
-    std::string out = "\xFF\xFE";
+namespace {
+
+template <typename Lines>
+std::string encodeLines(const Lines& lines) {
+    std::size_t units = 1;
+    for (const auto& line : lines) units += line.size() + 2;
+    std::string out;
+    // One UTF-16 unit per UTF-8 byte at most: the output is allocated once.
+    out.reserve(2 * units);
+    out += "\xFF\xFE";
     auto put = [&out](char16_t u) {
         out.push_back(static_cast<char>(u & 0xFF));
         out.push_back(static_cast<char>(u >> 8));
     };
-    for (const std::string& line : lines) {
+    for (const auto& line : lines) {
         for (char16_t u : utf8ToUtf16(line)) put(u);
         put(u'\r');
         put(u'\n');
     }
     return out;
+}
+
+}  // namespace
+
+std::string encodeTextLines(const std::vector<std::string>& lines) {
+    return encodeLines(lines);
+}
+
+std::string encodeTextLineViews(const std::vector<std::string_view>& lines) {
+    return encodeLines(lines);
 }
 
 }  // namespace kyvo

@@ -23,12 +23,16 @@ std::string decodeText(std::string_view bytes);
 // does not start another line; empty text gives no lines.
 std::vector<std::string> splitLines(std::string_view text);
 
+// splitLines without copies: views into text.
+std::vector<std::string_view> splitLineViews(std::string_view text);
+
 // decodeText followed by splitLines.
 std::vector<std::string> decodeTextLines(std::string_view bytes);
 
 // The file bytes of the given lines: BOM FF FE, then every line in UTF-16 LE
 // followed by CR LF, the last one included.
 std::string encodeTextLines(const std::vector<std::string>& lines);
+std::string encodeTextLineViews(const std::vector<std::string_view>& lines);
 
 // Code-unit conversions. Invalid input becomes U+FFFD.
 std::u16string utf8ToUtf16(std::string_view utf8);

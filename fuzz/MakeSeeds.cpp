@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "app/IncrementalRead.h"
 #include "files/ConfigFile.h"
+#include "files/DeviceMemoryFile.h"
 #include "files/ResultFileWriter.h"
 #include "files/Settings.h"
 #include "files/TextCodec.h"
@@ -62,6 +64,67 @@ class Recorder final : public ISerialSender {
     bool SendBuffer() override { return true; }
     tByteBuffer bytes;
 };
+
+// What the program remembers of the device after a whole read (the rings
+// cut short, the file otherwise as written), and the incremental read's
+// plan over that memory: nothing new, and one new measurement.
+void rememberedSeeds(const std::string& name, const TEEPROMMap& map, const TDataRead& reader,
+                     const tByteBuffer& cfgRing, const tByteBuffer& resRing) {
+    TDeviceMemoryRecord record;
+    record.Identity = TStoredDataFetch::IdentityOf(map, reader);
+    const auto& v = map.VolatileData;
+    record.ResultCfg = {v.StoredTestResultCfgStart, v.StoredTestResultCfgStop,
+                        v.StoredTestResultCfgReadPtr, v.StoredTestResultCfgWritePtr, cfgRing};
+    record.Result = {v.StoredTestResultStart, v.StoredTestResultStop, v.StoredTestResultReadPtr,
+                     v.StoredTestResultWritePtr, resRing};
+    TDeviceMemoryRecord small = record;
+    small.ResultCfg.Bytes.resize(std::min<std::size_t>(cfgRing.size(), 600));
+    small.Result.Bytes.resize(std::min<std::size_t>(resRing.size(), 1500));
+    put("device_memory", name, encodeDeviceMemory(small));
+
+    // The remembered rings up to just past their newest entries; the target
+    // pads them with blank bytes to the rings' sizes.
+    const auto used = [](const TStoredRing& r) {
+        const std::size_t w = static_cast<std::uint16_t>(r.WritePtr - r.Start);
+        return std::min(r.Bytes.size(), w + 64);
+    };
+    const auto seed = [&](const std::string& tag, std::uint16_t grow, const tByteBuffer& patch) {
+        TEEPROMMap now = map;
+        now.VolatileData.StoredTestResultWritePtr =
+            static_cast<std::uint16_t>(now.VolatileData.StoredTestResultWritePtr + grow);
+        tByteBuffer b{map.NonVolatileData.EEPROMVersion};
+        appendDWord(b, map.NonVolatileData.KyvoCfgBits_0.Data);
+        const tByteBuffer vol = volatileToBytes(now.VolatileData);
+        b.insert(b.end(), vol.begin(), vol.begin() + 64);
+        b.push_back(0x07);  // this device, today's bounds, padded rings
+        b.push_back(0xFF);  // no short reply
+        for (const TStoredRing* r : {&record.ResultCfg, &record.Result}) {
+            appendWord(b, r->ReadPtr);
+            appendWord(b, r->WritePtr);
+            const std::size_t n = used(*r);
+            appendWord(b, static_cast<std::uint16_t>(n));
+            b.insert(b.end(), r->Bytes.begin(), r->Bytes.begin() + static_cast<std::ptrdiff_t>(n));
+        }
+        appendWord(b, 0);  // the configuration ring as it was
+        appendWord(b, 0);
+        appendWord(b, static_cast<std::uint16_t>(record.Result.WritePtr - record.Result.Start));
+        appendWord(b, static_cast<std::uint16_t>(patch.size()));
+        b.insert(b.end(), patch.begin(), patch.end());
+        put("incremental_read", name + "-" + tag, b);
+    };
+    seed("unchanged", 0, {});
+    // One more measurement: a copy of the oldest stored one, then the end mark.
+    const std::size_t r0 = static_cast<std::uint16_t>(record.Result.ReadPtr - record.Result.Start);
+    if (resRing.size() > r0 + 3) {
+        const std::size_t n = resRing[r0 + 1] | resRing[r0 + 2] << 8;
+        if (n >= 3 && r0 + n <= resRing.size()) {
+            tByteBuffer entry(resRing.begin() + static_cast<std::ptrdiff_t>(r0),
+                              resRing.begin() + static_cast<std::ptrdiff_t>(r0 + n));
+            entry.push_back(0xFF);
+            seed("one-new", static_cast<std::uint16_t>(n), entry);
+        }
+    }
+}
 
 // What one device sends to an identification and a read of its rings.
 void deviceSeeds(const std::string& name, const sim::Scenario& scenario) {
@@ -119,6 +182,8 @@ void deviceSeeds(const std::string& name, const sim::Scenario& scenario) {
     const tByteBuffer sent = device.takeOutput();
     measured.insert(measured.end(), sent.begin(), sent.end());
     put("receive", name + "-measure", measured);
+
+    rememberedSeeds(name, map, reader, cfgRing, resRing);
 
     // The rings, cut short: the target zero-fills them to their size.
     tByteBuffer rings{v};

@@ -59,7 +59,8 @@ constexpr const char* kUsage =
     "  --archive LOCATION the measurement archive every read and measurement goes\n"
     "                     into (sqlite:PATH or postgresql://...), instead of the\n"
     "                     user setting \"Archive\"/\"Location\"\n"
-    "  -uninstall         remove the settings files of the user and end\n";
+    "  -uninstall         remove the settings files of the user and what is\n"
+    "                     remembered of devices, and end\n";
 
 struct Options {
     QString port;
@@ -129,7 +130,7 @@ int main(int argc, char** argv) {
     if (IsUninstallRequest(argc, argv)) {
         tPaths paths;
         InitProgramPaths(paths, "DRConfig.ini", kProgramName);
-        paths.UninstallConfigFiles();
+        UninstallUserFiles(paths, deviceMemoryFolder());
         return 0;
     }
 

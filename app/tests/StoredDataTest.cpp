@@ -318,5 +318,57 @@ TEST(StoredData, aReReadCutOffOnTheWayKeepsTheRememberedDeviceAndTheList) {
     std::filesystem::remove_all(folder);
 }
 
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(folder, ec))
+        names.push_back(e.path().filename().string());
+    return names;
+}
+
+// The remembered file holds every measurement of the device. With the user
+// setting off nothing is written and what an earlier read left is removed;
+// a read asked to be whole (kyvo-cli read --full) with the setting on
+// reads everything and remembers it anew.
+TEST(StoredData, withRememberingOffNothingOfTheDeviceIsKeptAndWhatWasKeptIsRemoved) {
+    const std::string folder =
+        ::testing::TempDir() + "kyvo-app-devices-off-" + std::to_string(getpid());
+    std::filesystem::remove_all(folder);
+    const auto readOnce = [&](bool remember, bool whole) {
+        Rig rig(sim::Scenario::demo(),
+                {{"Setup/IncrementalRead", remember ? "true" : "false"},
+                 {"Setup/AddDataBehaviour", "Overwrite"}},
+                folder);
+        rig.Start();
+        rig.main->Session().Settings().ReadWhole = whole;
+        rig.Connect();
+        rig.main->Button_ReadDataClick();
+        rig.Run(20000);
+        EXPECT_EQ(rig.State(), stReady);
+        EXPECT_FALSE(rig.main->MeasureList.empty());
+        return std::make_pair(rig.main->Session().LastReadFetched(),
+                              rig.main->Session().LastReadRingBytes());
+    };
+    readOnce(true, false);
+    const std::vector<std::string> kept = FilesIn(folder);
+    ASSERT_EQ(kept.size(), 1u);
+    const std::string path = folder + "/" + kept.front();
+
+    for (int i = 0; i < 2; ++i) {
+        const auto [fetched, whole] = readOnce(false, false);
+        EXPECT_EQ(fetched, whole);
+        EXPECT_EQ(FilesIn(folder), std::vector<std::string>{});
+    }
+
+    const auto [fetched, whole] = readOnce(true, true);
+    EXPECT_EQ(fetched, whole);
+    EXPECT_EQ(FilesIn(folder), kept);
+    std::string remembered;
+    ASSERT_TRUE(readFileBytes(path, remembered));
+    const auto [again, total] = readOnce(true, false);
+    EXPECT_LT(again, total);
+    std::filesystem::remove_all(folder);
+}
+
 }  // namespace
 }  // namespace kyvo

@@ -441,6 +441,10 @@ TEST(KyvoCli, aSecondReadOfTheSameDeviceFetchesLittleAndWritesTheSameFile) {
     const Result full = read("full.tsv", " --full");
     EXPECT_EQ(Fetched(full.out), std::make_pair(total, total)) << full.out;
     EXPECT_EQ(FileBytes(base + "full.tsv"), FileBytes(base + "first.tsv"));
+    EXPECT_EQ(std::distance(
+                  std::filesystem::directory_iterator(kDeviceCache + "/kyvo-data-reader/devices"),
+                  std::filesystem::directory_iterator()),
+              1);
     for (const auto& f :
          std::filesystem::directory_iterator(kDeviceCache + "/kyvo-data-reader/devices"))
         ASSERT_TRUE(kyvo::writeFileAtomically(f.path().string(), "damaged"));
@@ -453,7 +457,7 @@ TEST(KyvoCli, aSecondReadOfTheSameDeviceFetchesLittleAndWritesTheSameFile) {
 
 // The window's setting that turns the remembering off counts for kyvo-cli
 // too: every read of a known device is then a whole one.
-TEST(KyvoCli, theUserSettingThatTurnsRememberingOffMakesEveryReadWhole) {
+TEST(KyvoCli, theUserSettingThatTurnsRememberingOffMakesEveryReadWholeAndForgetsTheDevice) {
     std::filesystem::remove_all(kDeviceCache);
     Sim sim;
     ASSERT_FALSE(sim.port.empty());
@@ -463,19 +467,33 @@ TEST(KyvoCli, theUserSettingThatTurnsRememberingOffMakesEveryReadWhole) {
     std::filesystem::create_directories(folder);
     const std::string program = folder + "/kyvo-cli";
     std::filesystem::copy_file(KYVO_CLI_PROGRAM, program);
-    // The settings file beside the program is the one it uses.
-    ASSERT_TRUE(kyvo::writeFileAtomically(folder + "/DRConfig.ini",
-                                          "[Setup]\nIncrementalRead = false\n"));
     const auto read = [&](const std::string& name) {
         return RunShell("HOME=" + folder + " XDG_CONFIG_HOME=" + folder + "/config " + program +
                         " --port " + sim.port + " read --out " + folder + "/" + name);
     };
+    const std::string devices = kDeviceCache + "/kyvo-data-reader/devices";
+    const auto remembered = [&devices] {
+        std::error_code ec;
+        return std::distance(std::filesystem::directory_iterator(devices, ec),
+                             std::filesystem::directory_iterator());
+    };
+    // Remembered while the setting is on, the file is the owner's alone.
+    ASSERT_EQ(read("before.tsv").status, 0);
+    ASSERT_EQ(remembered(), 1);
+    for (const auto& f : std::filesystem::directory_iterator(devices))
+        EXPECT_EQ(f.status().permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    // The settings file beside the program is the one it uses.
+    ASSERT_TRUE(
+        kyvo::writeFileAtomically(folder + "/DRConfig.ini", "[Setup]\nIncrementalRead = false\n"));
     for (const char* name : {"first.tsv", "again.tsv"}) {
         const Result r = read(name);
         ASSERT_EQ(r.status, 0) << r.out;
         const auto [fetched, total] = Fetched(r.out);
         EXPECT_GT(total, 32 * 1024) << r.out;
         EXPECT_EQ(fetched, total) << name << "\n" << r.out;
+        // Off means forgotten: the device's file went with the first read.
+        EXPECT_EQ(remembered(), 0) << name;
     }
     EXPECT_EQ(FileBytes(folder + "/again.tsv"), FileBytes(folder + "/first.tsv"));
     std::filesystem::remove_all(folder);

@@ -5,18 +5,27 @@
 //   kyvo_resultfile_bench --load <file>   loads it once and prints the time,
 //                                         for measuring peak memory alone
 //                                         (e.g. under /usr/bin/time -v)
+//   kyvo_resultfile_bench --write-hostile <file>
+//                                         writes 200,000 short lines (5.4 MB)
+//   kyvo_resultfile_bench --merge <file> [N]
+//                                         merges the first N (default 25) of
+//                                         the 10,000 measurements into it once,
+//                                         as kyvo-cli read --out does
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
 
+#include "files/AtomicFile.h"
 #include "files/ResultFileReader.h"
 #include "files/ResultFileWriter.h"
+#include "files/TextCodec.h"
 
 namespace kyvo {
 namespace {
@@ -146,6 +155,28 @@ int loadOnce(const char* path) {
     return out.Result == ELoadResult::Loaded ? 0 : 1;
 }
 
+// A file anyone could hand over: the long layout's header and 200,000 lines
+// of just an ID, a date and empty fields (27 bytes each in UTF-16).
+int writeHostile(const char* path) {
+    std::vector<std::string> lines{BuildTsvHeader(TSVVLong)};
+    for (int i = 0; i < 200000; ++i) lines.push_back(std::to_string(i) + "\t\t\t\t1\t");
+    const std::string bytes = encodeTextLines(lines);
+    return writeFileAtomically(path, bytes) ? 0 : 1;
+}
+
+int mergeOnce(const char* path, int count) {
+    const TMeasureList list = makeList(count);
+    const auto before = std::filesystem::file_size(path);
+    const auto t0 = std::chrono::steady_clock::now();
+    const bool ok = save(list, path);
+    const auto ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0);
+    std::printf("merged %d measurements into %s (%ju bytes, now %ju) in %.1f ms\n", count, path,
+                static_cast<std::uintmax_t>(before),
+                static_cast<std::uintmax_t>(std::filesystem::file_size(path)), ms.count());
+    return ok ? 0 : 1;
+}
+
 }  // namespace
 }  // namespace kyvo
 
@@ -154,6 +185,10 @@ int main(int argc, char** argv) {
         return kyvo::save(kyvo::makeList(kyvo::kMeasurements), argv[2]) ? 0 : 1;
     }
     if (argc == 3 && std::strcmp(argv[1], "--load") == 0) return kyvo::loadOnce(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "--write-hostile") == 0)
+        return kyvo::writeHostile(argv[2]);
+    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--merge") == 0)
+        return kyvo::mergeOnce(argv[2], argc == 4 ? std::atoi(argv[3]) : 25);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

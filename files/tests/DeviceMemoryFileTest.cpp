@@ -1,7 +1,9 @@
 #include "files/DeviceMemoryFile.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <fstream>
 #include <map>
 
 #include "files/AtomicFile.h"
@@ -120,6 +122,67 @@ TEST(DeviceMemoryFile, theFolderIsTheUsersCacheAndTheNameIsSafeForAnySerial) {
 
     EXPECT_EQ(deviceMemoryFileName({0x00, 0x2F, 0xFF}), "device-002fff.mem");
     EXPECT_NE(deviceMemoryFileName({0x01, 0x02}), deviceMemoryFileName({0x01, 0x03}));
+}
+
+unsigned ModeOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0xFFFFu;
+}
+
+// The file holds every measurement of the device: only its owner may read
+// it, whatever the umask, and a folder or file left wider by an older
+// version is narrowed by the next write.
+TEST(DeviceMemoryFile, theFileAndItsFoldersAreTheOwnersOnlyWhateverTheUmask) {
+    for (const mode_t mask : {mode_t{0}, mode_t{022}, mode_t{077}, mode_t{0277}}) {
+        SCOPED_TRACE(mask);
+        TempFolder dir;
+        const std::string folder = dir.file("cache/kyvo-data-reader/devices");
+        const std::string path = folder + "/device-01.mem";
+        const mode_t old = ::umask(mask);
+        const bool written = writeDeviceMemoryFile(path, SampleRecord());
+        ::umask(old);
+        ASSERT_TRUE(written);
+        EXPECT_EQ(ModeOf(path), 0600u);
+        EXPECT_EQ(ModeOf(folder), 0700u);
+        EXPECT_EQ(ModeOf(dir.file("cache/kyvo-data-reader")), 0700u);
+        EXPECT_EQ(ModeOf(dir.file("cache")), 0700u);
+
+        ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+        ASSERT_TRUE(writeDeviceMemoryFile(path, SampleRecord()));
+        EXPECT_EQ(ModeOf(path), 0600u);
+        EXPECT_EQ(ModeOf(folder), 0700u);
+    }
+}
+
+TEST(DeviceMemoryFile, forgettingRemovesTheDevicesFilesAndTheFoldersButNoOtherFile) {
+    TempFolder dir;
+    const std::string folder = dir.file("kyvo-data-reader/devices");
+    ASSERT_TRUE(writeDeviceMemoryFile(folder + "/device-01.mem", SampleRecord()));
+    ASSERT_TRUE(writeDeviceMemoryFile(folder + "/device-02.mem", SampleRecord()));
+    std::ofstream(folder + "/device-02.mem.tmp-77-0") << "left by a crash";
+
+    // One device.
+    EXPECT_TRUE(removeDeviceMemoryFile(folder + "/device-01.mem"));
+    EXPECT_FALSE(std::filesystem::exists(folder + "/device-01.mem"));
+    EXPECT_TRUE(removeDeviceMemoryFile(folder + "/device-01.mem"));
+    EXPECT_TRUE(std::filesystem::exists(folder + "/device-02.mem"));
+
+    // Every device; a file the user put there keeps the folder.
+    std::ofstream(folder + "/notes.txt") << "mine";
+    EXPECT_FALSE(removeDeviceMemoryFolder(folder));
+    EXPECT_FALSE(std::filesystem::exists(folder + "/device-02.mem"));
+    EXPECT_FALSE(std::filesystem::exists(folder + "/device-02.mem.tmp-77-0"));
+    EXPECT_TRUE(std::filesystem::exists(folder + "/notes.txt"));
+
+    std::filesystem::remove(folder + "/notes.txt");
+    ASSERT_TRUE(writeDeviceMemoryFile(folder + "/device-03.mem", SampleRecord()));
+    EXPECT_TRUE(removeDeviceMemoryFolder(folder));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("kyvo-data-reader")));
+    EXPECT_EQ(dir.count(), 0);
+    // Nothing there is nothing to do.
+    EXPECT_TRUE(removeDeviceMemoryFolder(folder));
+    EXPECT_FALSE(removeDeviceMemoryFolder(""));
 }
 
 }  // namespace

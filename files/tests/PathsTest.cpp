@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "files/DeviceMemoryFile.h"
 #include "files/StartupFiles.h"
 #include "files/tests/FileTestSupport.h"
 #include "files/tests/TempFolder.h"
@@ -163,6 +164,26 @@ TEST_F(PathsTest, uninstallRemovesTheLoggedFilesTheLogAndTheEmptiedFolders) {
     EXPECT_FALSE(fs::exists(userData + "/Kalmi"));
     EXPECT_TRUE(fs::exists(userData));
     EXPECT_TRUE(fs::exists(app + "/DRConfig.ini"));
+}
+
+// The device-memory files hold every measurement of a device: an uninstall
+// leaves none of them behind.
+TEST_F(PathsTest, uninstallAlsoForgetsEveryRememberedDevice) {
+    shipWithProgram("DRConfig.ini", {"[Setup]"});
+    protectProgramFolder();
+    {
+        tPaths paths = start();
+        OpenUserSettings(paths, &reporter);
+    }
+    const std::string cache = root.file("home/.cache");
+    const std::string devices = cache + "/kyvo-data-reader/devices";
+    ASSERT_TRUE(writeDeviceMemoryFile(devices + "/device-0a.mem", TDeviceMemoryRecord{}));
+
+    tPaths paths = start();
+    UninstallUserFiles(paths, devices);
+    EXPECT_FALSE(fs::exists(userData + "/Kalmi"));
+    EXPECT_FALSE(fs::exists(cache + "/kyvo-data-reader"));
+    EXPECT_TRUE(fs::exists(cache));
 }
 
 TEST_F(PathsTest, uninstallKeepsFoldersThatHoldOtherFilesAndNeverLeavesTheConfigFolder) {

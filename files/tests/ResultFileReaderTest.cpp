@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <unordered_set>
 
 #include "files/FileLock.h"
 #include "files/tests/ResultFileTestSupport.h"
@@ -366,6 +367,40 @@ TEST_F(ResultFileLoad, fileWrittenInAnotherLanguageAndSavedAgainIsByteForByteThe
         std::filesystem::remove(dir.File("lang.tsv"));
         std::filesystem::remove(r.LastFile);
     }
+}
+
+// A file of many short lines becomes as many sets: each holds only itself,
+// with its short texts inside it and nothing on the side.
+TEST_F(ResultFileLoad, aShortLineBecomesASetWithoutAllocationsOfItsOwn) {
+    const std::string path = write("short-lines.tsv", TSVVLong, {"17\t\t\t\t1\t", "18\t\t\t\t1\t"});
+    const TLoadOutcome out = LoadMeasureFile(path, TSVVLong, list, dialogs, Unsorted);
+    ASSERT_EQ(out.Result, ELoadResult::Loaded);
+    ASSERT_EQ(list.size(), 2u);
+    const TMeasureSet& s = *list[0];
+    EXPECT_EQ(s.TestID, "17");
+    EXPECT_EQ(s.ResultList.capacity(), 0u);
+    EXPECT_EQ(s.ImageData.capacity(), 0u);
+    EXPECT_EQ(s.OrigImage.capacity(), 0u);
+    EXPECT_FALSE(s.MeasureResult.HasResults());
+    const std::string empty;
+    for (const std::string* text :
+         {&s.TestID, &s.TestName, &s.LotNr, &s.Distr_Manu, &s.UserComment, &s.Voltage,
+          &s.Temperature, &s.ImgMin, &s.ImgMax, &s.PatientID, &s.PatientBDate})
+        EXPECT_EQ(text->capacity(), empty.capacity());
+}
+
+// What a merge needs to know of a file: the IDs of its lines, damaged ones
+// and repeated ones included, the header not.
+TEST_F(ResultFileLoad, theIDsOfAFileAreItsLinesFirstFieldsWithoutParsingThem) {
+    const std::string path =
+        write("ids.tsv", TSVVShort,
+              {FormatMeasureRow(*sampleSet("a", 1), TSVVShort), "b\tbroken", "",
+               FormatMeasureRow(*sampleSet("a", 2), TSVVShort), "1 2 3 4 1807 0042 33752069\t"});
+    std::unordered_set<std::string> ids{"stale"};
+    ASSERT_TRUE(ReadResultFileTestIDs(path, ids));
+    EXPECT_EQ(ids, (std::unordered_set<std::string>{"a", "b", "", "1 2 3 4 1807 0042 33752069"}));
+    EXPECT_FALSE(ReadResultFileTestIDs(dir.File("missing.tsv"), ids));
+    EXPECT_TRUE(ids.empty());
 }
 
 }  // namespace
