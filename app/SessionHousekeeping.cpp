@@ -2,8 +2,16 @@
 #include <chrono>
 
 #include "app/DeviceSession.h"
+#include "protocol/KyvoWire.h"
 
 namespace kyvo {
+
+std::optional<std::string> InvalidClockField(const TLocalDateTime& t) {
+    if (const char* field =
+            invalidDateTimeField(t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second))
+        return field;
+    return std::nullopt;
+}
 
 void TDeviceSession::Timer_KyvoClockTimer() {
     TSessionEntry entry(*this);
@@ -11,11 +19,12 @@ void TDeviceSession::Timer_KyvoClockTimer() {
     if (activity_ == EActivity::None) BeginActivity(EActivity::ReadClock);
     EnterState(stWaitClock);
     Timer_WaitAfterClock->Start(300);
-    Kyvo->getDateTime();
+    Request(wcGetDateTime, 0, [this] { Kyvo->getDateTime(); });
 }
 
 void TDeviceSession::HandleDateTime(tDateTime dateTime, bool valid) {
-    if (State_.Current == stWaitClock) EnterState(stReady);
+    if (State_.Current == stWaitClock && AcceptReply(wcGetDateTime, 0, "clock"))
+        EnterState(stReady);
     const TLocalDateTime now = d.Clock->Now();
     TLocalDateTime t = now;
     if (valid) {
@@ -38,6 +47,10 @@ void TDeviceSession::HandleDateTime(tDateTime dateTime, bool valid) {
 
 void TDeviceSession::SetClock(const TLocalDateTime& t) {
     TSessionEntry entry(*this);
+    if (InvalidClockField(t)) {
+        ev.ActivityEnded(EActivity::SetClock, EOutcome::Invalid);
+        return;
+    }
     if (!KyvoAcknowledged || State_.Current != stReady) {
         ev.ActivityEnded(EActivity::SetClock, EOutcome::Busy);
         return;
@@ -61,7 +74,7 @@ void TDeviceSession::Format() {
         return;
     }
     if (!CheckNotBusy(stFormatting)) return;
-    Kyvo->FormatDB(false);
+    Request(wcFormatDB, 0, [this] { Kyvo->FormatDB(false); });
 }
 
 }  // namespace kyvo

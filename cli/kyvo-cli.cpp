@@ -142,6 +142,8 @@ int Program::Failed(EOutcome o) {
             return kNoDevice;
         case EOutcome::File:
             return kFileError;
+        case EOutcome::Invalid:
+            return kUsage;
         case EOutcome::Cancelled:
         case EOutcome::Busy:
         case EOutcome::Communication:
@@ -375,8 +377,11 @@ int Program::Measure() {
     const auto outcome = WaitFor(EActivity::Measure, 900000);
     if (!outcome) return ReportSilence();
     if (*outcome != EOutcome::Done || view_.MeasurementsAdded == 0) {
-        if (outcome != EOutcome::Done && outcome != EOutcome::Cancelled) return Failed(*outcome);
-        if (o_.stored && *o_.stored > static_cast<int>(view_.StoredConfigItems.size())) {
+        const bool noSuchConfig = o_.stored && view_.StoredConfigAsked &&
+                                  *o_.stored > static_cast<int>(view_.StoredConfigItems.size());
+        if (outcome != EOutcome::Done && outcome != EOutcome::Cancelled && !noSuchConfig)
+            return Failed(*outcome);
+        if (noSuchConfig) {
             std::cerr << "kyvo-cli: there is no stored configuration " << *o_.stored;
             if (view_.StoredConfigItems.empty()) std::cerr << " (the device holds none)";
             std::cerr << "\n";
@@ -408,6 +413,12 @@ int Program::Clock() {
                         &t.Hour, &t.Minute, &t.Second);
         view_.ForgetEnds();
         session_->SetClock(t);
+        if (const auto field = InvalidClockField(t);
+            field && view_.EndOf(EActivity::SetClock) == EOutcome::Invalid) {
+            std::cerr << "kyvo-cli: --set " << *o_.setClock << ": the " << *field
+                      << " does not exist\n";
+            return kUsage;
+        }
         if (view_.EndOf(EActivity::SetClock) != EOutcome::Done) {
             std::cerr << "kyvo-cli: " << PlainText(Lang(LE_KyvoBusyPleaseWait)) << "\n";
             return kDeviceError;
