@@ -3,12 +3,15 @@
 // each kind of error and each question.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/tests/Harness.h"
+#include "link/PortTrace.h"
 
 namespace kyvo {
 namespace {
@@ -442,6 +445,16 @@ TEST(Session, aReplyAfterItsTimeOutIsDroppedAndANewReadGetsOnlyItsOwnBlocks) {
     late.durationMs = 3000;
     s.faults.push_back(late);
     SessionRig r(s);
+    // The line traced as --trace traces it.
+    const std::string tracePath = ::testing::TempDir() + "kyvo-session-dropped.trace";
+    std::remove(tracePath.c_str());
+    std::string traceError;
+    const auto trace = TPortTrace::open(tracePath, "test", traceError);
+    ASSERT_TRUE(trace) << traceError;
+    r.rig.link.Worker().SetPortDecorator(
+        [trace](std::shared_ptr<ISerialPort> port, const std::string& name) {
+            return std::make_shared<TTracingPort>(std::move(port), trace, name);
+        });
     ASSERT_TRUE(r.Connect());
     r.session->ReadStoredData();
     r.rig.Run(30000);
@@ -453,8 +466,13 @@ TEST(Session, aReplyAfterItsTimeOutIsDroppedAndANewReadGetsOnlyItsOwnBlocks) {
     r.rig.InjectFrame(0x53, DataReply(0x80000, 768));
     r.rig.Run(3000);
     EXPECT_EQ(SentFrames(r.rig.sent, 0x52), readsBefore);
-    EXPECT_EQ(r.ev.Dropped.size(), 1u);
+    ASSERT_EQ(r.ev.Dropped.size(), 1u);
     EXPECT_EQ(r.session->State().Current, stReady);
+    std::stringstream traced;
+    traced << std::ifstream(tracePath).rdbuf();
+    EXPECT_NE(traced.str().find("# " + r.ev.Dropped[0]), std::string::npos) << traced.str();
+    EXPECT_NE(r.ev.Dropped[0].find("0x080000"), std::string::npos) << r.ev.Dropped[0];
+    std::remove(tracePath.c_str());
 
     // A block of the old read arriving as the new one starts.
     r.ev.Errors.clear();
