@@ -136,8 +136,9 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
                         &tail) != 6)
             return UsageError("--set needs now or \"YYYY-MM-DD hh:mm:ss\" (years 2000 to 2099)");
         if (const char* field = invalidDateTimeField(y, mo, d, h, mi, s))
-            return UsageError("--set " + *o.setClock + ": the " + field + " does not exist" +
-                              (std::string(field) == "year" ? " (years 2000 to 2099)" : ""));
+            return UsageError("--set " + *o.setClock + ": " +
+                              (std::string(field) == "year" ? "the year must be 2000 to 2099"
+                                                            : std::string("no such ") + field));
     }
     return std::nullopt;
 }

@@ -415,8 +415,7 @@ int Program::Clock() {
         session_->SetClock(t);
         if (const auto field = InvalidClockField(t);
             field && view_.EndOf(EActivity::SetClock) == EOutcome::Invalid) {
-            std::cerr << "kyvo-cli: --set " << *o_.setClock << ": the " << *field
-                      << " does not exist\n";
+            std::cerr << "kyvo-cli: --set " << *o_.setClock << ": no such " << *field << "\n";
             return kUsage;
         }
         if (view_.EndOf(EActivity::SetClock) != EOutcome::Done) {
