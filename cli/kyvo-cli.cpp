@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -165,10 +166,21 @@ int Program::ReportSilence() {
 }
 
 bool Program::WaitForClock() {
-    view_.ForgetEnds();
-    // A poll, its time-out and the probe after it.
-    const auto o = WaitFor(EActivity::ReadClock, 8000);
-    return o == EOutcome::Done;
+    // A poll, its time-out and the probe after it. A lost reply that the
+    // settings let pass without disconnecting is followed by the next poll.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(8000);
+    for (;;) {
+        view_.ForgetEnds();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              until - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) return false;
+        const auto o = WaitFor(EActivity::ReadClock, static_cast<int>(left));
+        if (o == EOutcome::Done) return true;
+        if (o != EOutcome::TimeOut || session_->Settings().DisconnectOnClockTimeOut ||
+            !link_->IsOpen())
+            return false;
+    }
 }
 
 int Program::Ports() {

@@ -298,6 +298,33 @@ TEST(KyvoCli, anImpossibleClockTimeIsAUsageErrorNamingTheField) {
     EXPECT_NE(leap.out.find("clock: 2024-02-29 10:00"), std::string::npos) << leap.out;
 }
 
+TEST(KyvoCli, aLostClockReplyIsLetPassWhenTheProgramSettingsSaySo) {
+    // A program folder of its own: kyvo-cli with program settings that keep
+    // the connection when a clock reply is lost.
+    namespace fs = std::filesystem;
+    const fs::path folder =
+        fs::path(::testing::TempDir()) / ("kyvo-cli-e2e-keep-" + std::to_string(getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    fs::copy_file(KYVO_CLI_PROGRAM, folder / "kyvo-cli");
+    {
+        FILE* f = std::fopen((folder / "DRConfigRO.ini").c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs("[KyvoCommunication]\ndisconnectOnTimeError = false\n", f);
+        std::fclose(f);
+    }
+    const Result demo = RunShell(std::string(KYVO_SIM_PROGRAM) + " --print-demo");
+    ASSERT_EQ(demo.status, 0);
+    Sim sim(demo.out + "\n[fault]\nkind = silence\ncommand = 0x5A\nnth = 1\nduration-ms = 500\n");
+    ASSERT_FALSE(sim.port.empty());
+    const Result r = RunShell((folder / "kyvo-cli").string() + " --port " + sim.port +
+                              " clock --set \"2030-01-02 03:04:05\"");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("clock: 2030-01-02 03:04"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("time out"), std::string::npos) << r.out;
+    fs::remove_all(folder);
+}
+
 TEST(KyvoCli, traceRecordsEveryByteBothWaysAndAnUnwritableTraceIsAFileError) {
     Sim sim;
     ASSERT_FALSE(sim.port.empty());
