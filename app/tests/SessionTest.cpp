@@ -409,6 +409,10 @@ TEST(Session, aRequestAnsweredBusyIsRepeatedOnceTheDeviceIsFreeInEveryActivity) 
             EXPECT_EQ(SentFrames(r.rig.sent, c.repeated),
                       SentFrames(plain.rig.sent, c.repeated) + 1)
                 << c.what;
+            // Nothing else is asked again.
+            if (c.repeated != 0x52) {
+                EXPECT_EQ(SentFrames(r.rig.sent, 0x52), SentFrames(plain.rig.sent, 0x52)) << c.what;
+            }
         }
     }
 }
