@@ -6,6 +6,18 @@
 
 namespace kyvo {
 
+namespace {
+
+std::chrono::local_time<std::chrono::milliseconds> LocalTime(const TLocalDateTime& t) {
+    using namespace std::chrono;
+    const local_days day{year{t.Year} / month{static_cast<unsigned>(t.Month)} /
+                         std::chrono::day{static_cast<unsigned>(t.Day)}};
+    return day + hours{t.Hour} + minutes{t.Minute} + seconds{t.Second} +
+           milliseconds{t.Millisecond};
+}
+
+}  // namespace
+
 std::optional<std::string> InvalidClockField(const TLocalDateTime& t) {
     if (const char* field =
             invalidDateTimeField(t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second))
@@ -55,11 +67,17 @@ void TDeviceSession::SetClock(const TLocalDateTime& t) {
         ev.ActivityEnded(EActivity::SetClock, EOutcome::Busy);
         return;
     }
-    using namespace std::chrono;
-    const local_days day{year{t.Year} / month{static_cast<unsigned>(t.Month)} /
-                         std::chrono::day{static_cast<unsigned>(t.Day)}};
-    Kyvo->setDateTime(day + hours{t.Hour} + minutes{t.Minute} + seconds{t.Second});
+    TLocalDateTime whole = t;
+    whole.Millisecond = 0;
+    const tDateTime target = std::chrono::floor<std::chrono::seconds>(LocalTime(whole));
+    const auto askedAt = LocalTime(d.Clock->Now());
     // The device takes the time without an answer; the next poll shows it.
+    // Sent again after a busy reply, it is later by the time waited.
+    Request(wcSetDateTime, 0, [this, target, askedAt] {
+        const auto waited =
+            std::chrono::round<std::chrono::seconds>(LocalTime(d.Clock->Now()) - askedAt);
+        Kyvo->setDateTime(target + waited);
+    });
     ev.ActivityEnded(EActivity::SetClock, EOutcome::Done);
 }
 

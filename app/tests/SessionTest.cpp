@@ -3,6 +3,7 @@
 // each kind of error and each question.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -415,6 +416,24 @@ TEST(Session, aRequestAnsweredBusyIsRepeatedOnceTheDeviceIsFreeInEveryActivity) 
             }
         }
     }
+}
+
+TEST(Session, aClockTimeAnsweredBusyIsSentAgainLaterByTheTimeWaited) {
+    sim::Scenario s = sim::Scenario::demo();
+    s.faults.push_back(BusyOn(0x58, 1));
+    SessionRig r(s);
+    ASSERT_TRUE(r.Connect());
+    for (int i = 0; i < 40 && r.session->State().Current != stReady; ++i) r.rig.Run(25);
+    r.session->SetClock({2030, 1, 2, 3, 4, 5, 0});
+    EXPECT_EQ(r.ev.EndOf(EActivity::SetClock), EOutcome::Done);
+    r.rig.Run(4000);
+    EXPECT_EQ(SentFrames(r.rig.sent, 0x58), 2);
+    const TLocalDateTime c = r.session->LastDeviceClock();
+    EXPECT_EQ((std::array{c.Year, c.Month, c.Day, c.Hour, c.Minute}),
+              (std::array{2030, 1, 2, 3, 4}));
+    EXPECT_GE(c.Second, 5 + 2);  // the 2 s the device was busy
+    EXPECT_TRUE(r.ev.Errors.empty());
+    EXPECT_TRUE(r.ev.Notices.empty());
 }
 
 TEST(Session, aDeviceBusyPastItsTimeEndsTheActivityWithTheBusyMessage) {
