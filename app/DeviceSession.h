@@ -367,7 +367,11 @@ class TDeviceSession {
     // A busy reply means the request was not taken and is repeated later,
     // rather than that the device is working on it.
     bool BusyRefusesRequest() const;
-    void ResumeAfterBusy();
+    // Back to the activity's state; repeat: send the request in flight again.
+    void ResumeAfterBusy(bool repeat);
+    // A sign of the evaluation asked for (a prompt, the countdown, the RFID
+    // status): busy notices from now on keep it alive.
+    void NoteEvaluationStarted();
 
     // activities and reports
     void BeginActivity(EActivity a);

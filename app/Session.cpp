@@ -460,7 +460,7 @@ void TDeviceSession::Close() {
 
 void TDeviceSession::HandleAcknowledge() {
     if (busyWait_) {
-        ResumeAfterBusy();
+        ResumeAfterBusy(true);
         KyvoAcknowledged = true;
         return;
     }
@@ -761,15 +761,22 @@ bool TDeviceSession::BusyRefusesRequest() const {
     }
 }
 
-void TDeviceSession::ResumeAfterBusy() {
+void TDeviceSession::ResumeAfterBusy(bool repeat) {
     busyWait_ = false;
     State_.Current = busyResumeState_;
     State_.ActiveCount = 0;
     ev.StateEntered(busyResumeState_);
     ArmTimeOut(StateTimeOut(busyResumeState_));
-    if (!inFlight_) return;
+    if (!inFlight_ || !repeat) return;
     ++inFlight_->Repeats;
     inFlight_->Send();
+}
+
+void TDeviceSession::NoteEvaluationStarted() {
+    if (!inFlight_ || inFlight_->Command != wcEvaluate) return;
+    inFlight_->Started = true;
+    // The busy reply came before the evaluation's first sign: it runs after all.
+    if (busyWait_) ResumeAfterBusy(false);
 }
 
 void TDeviceSession::HandleReceivedBytes() {

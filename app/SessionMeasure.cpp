@@ -170,6 +170,7 @@ void TDeviceSession::HandleWriteSuccess(std::uint32_t address) {
 }
 
 void TDeviceSession::HandleRFIDStatus(std::uint8_t code, std::int32_t userDataSize) {
+    NoteEvaluationStarted();
     if (State_.Current != stEvaluating) return;
     if (inFlight_ && inFlight_->Command == wcEvaluate) inFlight_.reset();
     if (code != 0) {
@@ -224,7 +225,7 @@ void TDeviceSession::HandleMeasurementRecord(const tByteBuffer& bytes) {
 }
 
 void TDeviceSession::HandlePrompt(const std::string& text) {
-    if (inFlight_ && inFlight_->Command == wcEvaluate) inFlight_->Started = true;
+    NoteEvaluationStarted();
     if (State_.Current != stEvaluating) return;
     ev.Prompt(text);
 }

@@ -418,6 +418,23 @@ TEST(Session, aRequestAnsweredBusyIsRepeatedOnceTheDeviceIsFreeInEveryActivity) 
     }
 }
 
+TEST(Session, aBusyNoticeBeforeTheEvaluationsFirstPromptDoesNotStartItTwice) {
+    SessionRig r(Quiet());
+    ASSERT_TRUE(r.Connect());
+    r.session->UseTestSource(TSKyvo);
+    r.ev.Stored = 0;
+    r.session->Measure(false);
+    // The device announces itself busy just before its first prompt.
+    for (int i = 0; i < 5000 && SentFrames(r.rig.sent, 0x5E) == 0; ++i) r.rig.Run(1);
+    ASSERT_EQ(SentFrames(r.rig.sent, 0x5E), 1);
+    r.rig.InjectFrame(0x49, {0xD0, 0x07, 0, 0});
+    r.rig.Run(30000);
+    EXPECT_EQ(r.ev.EndOf(EActivity::Measure), EOutcome::Done);
+    EXPECT_EQ(r.ev.Added, 1);
+    EXPECT_EQ(SentFrames(r.rig.sent, 0x5E), 1);
+    EXPECT_TRUE(r.ev.Errors.empty());
+}
+
 TEST(Session, aClockTimeAnsweredBusyIsSentAgainLaterByTheTimeWaited) {
     sim::Scenario s = sim::Scenario::demo();
     s.faults.push_back(BusyOn(0x58, 1));
