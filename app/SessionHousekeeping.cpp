@@ -27,6 +27,8 @@ std::optional<std::string> InvalidClockField(const TLocalDateTime& t) {
 
 void TDeviceSession::Timer_KyvoClockTimer() {
     TSessionEntry entry(*this);
+    // A clock time not answered busy within a poll's turn was taken.
+    if (!busyWait_ && inFlight_ && inFlight_->Command == wcSetDateTime) inFlight_.reset();
     if (!KyvoAcknowledged || ev.ClockPollHeld() || State_.Current != stReady) return;
     if (activity_ == EActivity::None) BeginActivity(EActivity::ReadClock);
     EnterState(stWaitClock);
