@@ -86,7 +86,7 @@ enum class EActivity : std::uint8_t {
 enum class EOutcome : std::uint8_t {
     Done,
     Cancelled,      // a question was answered with Cancel or No
-    Busy,           // refused: the device was busy with another activity
+    Busy,           // refused: busy with another activity, or the device busy past its time
     TimeOut,        // the device stopped answering
     Communication,  // the device reported a communication error
     Device,         // the device reported an error, or refused a request
