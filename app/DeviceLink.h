@@ -84,6 +84,8 @@ class IDeviceLink : public ISerialSender {
     // already: other USB serial adapters, Bluetooth serial ports, built-in
     // ports. The FTDI-mode port list offers them after the cables.
     virtual std::vector<TSerialPortEntry> OtherSerialPorts() { return {}; }
+    // A note for the trace of the line, when one is kept.
+    virtual void Note(const std::string& /*text*/) {}
 };
 
 }  // namespace kyvo

@@ -87,12 +87,13 @@ enum class EActivity : std::uint8_t {
 enum class EOutcome : std::uint8_t {
     Done,
     Cancelled,      // a question was answered with Cancel or No
-    Busy,           // refused: the device was busy with another activity
+    Busy,           // refused: busy with another activity, or the device busy past its time
     TimeOut,        // the device stopped answering
     Communication,  // the device reported a communication error
     Device,         // the device reported an error, or refused a request
     File,           // a file the user chose could not be used
     Connection,     // the port did not open, or the connection was lost
+    Invalid,        // refused: the request cannot be carried out (an impossible date)
 };
 
 // The kind of an error a session reports.
@@ -116,6 +117,7 @@ enum class ENotice : std::uint8_t {
     AbortedByUser,    // the device acknowledged the abort of an evaluation
     DatabaseEmpty,    // the stored-data read found no measurement
     ConfigsDiffer,    // a combined pair's second configuration differs
+    NoStoredConfig,   // a measurement from the device's list: the device holds none
 };
 
 // Where a measurement's test configuration comes from.
@@ -138,6 +140,11 @@ struct TPortEntry {
 // only. False with error: the FTDI driver failed (the other ports are still
 // listed).
 bool ListPorts(IDeviceLink& link, bool cableIdOnly, std::vector<TPortEntry>& ports, int& error);
+
+// The first field of t the device clock cannot take ("year": outside 2000 to
+// 2099, "month", "day": not in that month, "hour", "minute", "second"), or
+// none when t is a real date and time.
+std::optional<std::string> InvalidClockField(const TLocalDateTime& t);
 
 // Which device actions the present device allows.
 struct TDeviceActions {
@@ -228,6 +235,10 @@ class ISessionEvents {
 
     // Measurements of a read or a measurement were handed to the archive.
     virtual void ArchiveFed(const TArchiveReport& /*report*/) {}
+
+    // A reply that answers no request in flight (one that came after its
+    // time-out, or of an activity that has ended) was dropped; what names it.
+    virtual void ReplyDropped(const std::string& /*what*/) {}
 };
 
 // What the session works with that it does not create itself.
@@ -284,6 +295,8 @@ class TDeviceSession {
     void ReadStoredData();
     // timer: the device waits its timer before it evaluates.
     void Measure(bool timer);
+    // An impossible date or time (see InvalidClockField) is not sent: the
+    // activity ends as Invalid.
     void SetClock(const TLocalDateTime& t);
     void Format();
     // Asks the device to stop the evaluation under way.
@@ -349,6 +362,28 @@ class TDeviceSession {
     void StartDisconnect(bool userAsked, bool releaseAllowed);
     void CloseConnection();
 
+    // The request in flight: the only one whose answer moves an activity on,
+    // and the one repeated when the device answers that it is busy.
+    struct TRequest {
+        std::uint8_t Command = 0;
+        std::uint32_t Address = 0;  // memory reads and writes
+        std::function<void()> Send;
+        bool Started = false;  // evaluate: the device reported progress
+        int Repeats = 0;
+    };
+    void Request(std::uint8_t command, std::uint32_t address, std::function<void()> send);
+    // True when the reply answers the request in flight, which is then done;
+    // any other reply is dropped and reported.
+    bool AcceptReply(std::uint8_t command, std::uint32_t address, const char* what);
+    // A busy reply means the request was not taken and is repeated later,
+    // rather than that the device is working on it.
+    bool BusyRefusesRequest() const;
+    // Back to the activity's state; repeat: send the request in flight again.
+    void ResumeAfterBusy(bool repeat);
+    // A sign of the evaluation asked for (a prompt, the countdown, the RFID
+    // status): busy notices from now on keep it alive.
+    void NoteEvaluationStarted();
+
     // activities and reports
     void BeginActivity(EActivity a);
     void NoteOutcome(EOutcome o);
@@ -376,7 +411,7 @@ class TDeviceSession {
     void HandleUnknownCommand();
     void HandleDeviceBusy(std::uint32_t ms);
     void HandleDateTime(tDateTime dateTime, bool valid);
-    void HandleWriteSuccess();
+    void HandleWriteSuccess(std::uint32_t address);
     void HandleRFIDStatus(std::uint8_t code, std::int32_t userDataSize);
     void HandlePrompt(const std::string& text);
     void HandleImageTransferStart(std::uint16_t width);
@@ -386,7 +421,7 @@ class TDeviceSession {
     void StartReadStep(EReadStep step);
     void RequestNextReadBlock();
     bool CollectReadBlock(const tByteBuffer& bytes);
-    void HandleDataRead(tByteBuffer& bytes);
+    void HandleDataRead(std::uint32_t address, tByteBuffer& bytes);
     void StartWriteStep(EWriteStep step, const tByteBuffer& content, bool savePermanent);
     bool SendNextWritePackage();
     void WriteConfigBytesToDevice(const tByteBuffer& config, std::uint32_t target,
@@ -459,6 +494,10 @@ class TDeviceSession {
 
     std::unique_ptr<TStoredDataFetch> ringFetch;
     std::uint32_t lastReadFetched = 0, lastReadRingBytes = 0;
+
+    std::optional<TRequest> inFlight_;
+    bool busyWait_ = false;  // the request in flight waits for the device to be free
+    std::uint8_t busyResumeState_ = stReady;
 };
 
 // Every way into the session (an operation, a timer, the link) holds one:

@@ -44,6 +44,7 @@ class LinkDeviceLink final : public IDeviceLink {
     void SetLineFormat(const TLineFormat& f) override;
     EOpenFailure LastOpenFailure() const override;
     std::vector<TSerialPortEntry> OtherSerialPorts() override;
+    void Note(const std::string& text) override { serial_->Note(text); }
     // Where the port listing reads sysfs and names device files (tests).
     void SetDiscoveryRoots(std::string sysRoot, std::string devRoot) {
         sysRoot_ = std::move(sysRoot);

@@ -1,7 +1,10 @@
 // The session's state machine, connecting, identification, disconnecting,
 // the time-outs with the probe after them and the device's error events.
+#include <cstdio>
+
 #include "app/DeviceSession.h"
 #include "protocol/KyvoErrors.h"
+#include "protocol/KyvoWire.h"
 
 namespace kyvo {
 
@@ -86,12 +89,10 @@ TDeviceSession::TDeviceSession(const TSessionDeps& deps) : d(deps), ev(*deps.Eve
     Kyvo->onKyvoError = [this](tKyvoCommand&, eKyvoError c, std::uint8_t) { HandleKyvoError(c); };
     Kyvo->onUnknownCommand = [this](tKyvoCommand&, std::uint8_t) { HandleUnknownCommand(); };
     Kyvo->onDeviceBusy = [this](tKyvoCommand&, std::uint32_t ms) { HandleDeviceBusy(ms); };
-    Kyvo->onDataReaded = [this](tKyvoCommand&, std::uint8_t, std::uint32_t, tByteBuffer& b) {
-        HandleDataRead(b);
-    };
-    Kyvo->onWriteSuccess = [this](tKyvoCommand&, std::uint8_t, std::uint32_t, std::int32_t) {
-        HandleWriteSuccess();
-    };
+    Kyvo->onDataReaded = [this](tKyvoCommand&, std::uint8_t, std::uint32_t address,
+                                tByteBuffer& b) { HandleDataRead(address, b); };
+    Kyvo->onWriteSuccess = [this](tKyvoCommand&, std::uint8_t, std::uint32_t address,
+                                  std::int32_t) { HandleWriteSuccess(address); };
     Kyvo->onRFIDStatus = [this](tKyvoCommand&, eKyvoError c, std::uint8_t, std::int32_t size,
                                 tByteBuffer&) { HandleRFIDStatus(c, size); };
     Kyvo->onImageTransferStart = [this](tKyvoCommand&, std::uint16_t w, std::uint16_t) {
@@ -266,6 +267,9 @@ void TDeviceSession::EnterState(std::uint8_t s) {
     if (s != stReceiving) ev.ProgressShown(false);
     ev.CombiningChangeable(s != stEvaluating);
     ArmTimeOut(StateTimeOut(s));
+    busyWait_ = false;
+    // Back at rest nothing is awaited: a late reply finds no request to answer.
+    if (s == stReady || s == stDisconnected) inFlight_.reset();
     State_.Current = s;
     State_.ActiveCount = 0;
     ev.StateEntered(s);
@@ -354,7 +358,7 @@ void TDeviceSession::ProbeAfterTimeOut(const std::string& message, const std::st
     errorMsg = message;
     errorCaption = caption;
     EnterState(stProbe);
-    Kyvo->getAcknowledge();
+    Request(wcGetAcknowledge, 0, [this] { Kyvo->getAcknowledge(); });
 }
 
 bool TDeviceSession::ButtonLockApplies() const {
@@ -382,7 +386,7 @@ bool TDeviceSession::Connect(const TPortEntry& port, int baud, bool userAsked) {
     KyvoBaudRate = baud;
     if (port.Kind != EPortKind::Ftdi) CurrOpenedDevice = port.Path;
     EnterState(stWaitConnect);
-    Kyvo->getAcknowledge();
+    Request(wcGetAcknowledge, 0, [this] { Kyvo->getAcknowledge(); });
     return true;
 }
 
@@ -418,7 +422,7 @@ void TDeviceSession::StartDisconnect(bool userAsked, bool releaseAllowed) {
     if (userAsked && settings_.ShutDownOnClose) Kyvo->sendString(kShutdownText);
     EnterState(stDisconnecting);
     if (ButtonLockApplies() && identificationComplete && !ClosingForm && releaseAllowed)
-        Kyvo->setButtonControl(false);
+        Request(wcButtonControl, 0, [this] { Kyvo->setButtonControl(false); });
     else
         CloseConnection();
 }
@@ -441,7 +445,7 @@ bool TDeviceSession::PrepareClose() {
     if (d.Link->IsOpen() && ButtonLockApplies() && !ClosingForm) {
         ClosingForm = true;
         EnterState(stClosing);
-        Kyvo->setButtonControl(false);
+        Request(wcButtonControl, 0, [this] { Kyvo->setButtonControl(false); });
         return false;
     }
     return true;
@@ -455,6 +459,22 @@ void TDeviceSession::Close() {
 // Identification and the acknowledge
 
 void TDeviceSession::HandleAcknowledge() {
+    if (busyWait_) {
+        ResumeAfterBusy(true);
+        KyvoAcknowledged = true;
+        return;
+    }
+    // An acknowledge answers these; the other requests wait on for their own reply.
+    if (inFlight_) switch (inFlight_->Command) {
+            case wcGetAcknowledge:
+            case wcButtonControl:
+            case wcFormatDB:
+            case wcEvaluate:
+                inFlight_.reset();
+                break;
+            default:
+                break;
+        }
     switch (State_.Current) {
         case stWaitConnect: {
             ArmTimeOut(0);
@@ -466,7 +486,7 @@ void TDeviceSession::HandleAcknowledge() {
             }
             ev.Connected();
             EnterState(stWaitFirmware);
-            Kyvo->getFirmwareVersion();
+            Request(wcGetFirmwareVersion, 0, [this] { Kyvo->getFirmwareVersion(); });
             break;
         }
         case stIdentifying:
@@ -517,9 +537,10 @@ void TDeviceSession::HandleAcknowledge() {
 void TDeviceSession::HandleFirmwareVersion(const tFirmwareVersion& fw) {
     FWString = firmwareVersionText(fw);
     ev.IdentityShown(FWString, SNString);
-    if (State_.Current == stWaitFirmware) {
+    if (State_.Current == stWaitFirmware &&
+        AcceptReply(wcGetFirmwareVersion, 0, "firmware version")) {
         EnterState(stWaitSerial);
-        Kyvo->getSerial();
+        Request(wcGetSerial, 0, [this] { Kyvo->getSerial(); });
     }
 }
 
@@ -534,7 +555,7 @@ void TDeviceSession::HandleSerial(const tSerial& sn) {
     SNString = serialText(sn);
     ev.IdentityShown(FWString, SNString);
     if (d.Link->IsOpen()) ev.DeviceSerialRead(SNString);
-    if (State_.Current == stWaitSerial) {
+    if (State_.Current == stWaitSerial && AcceptReply(wcGetSerial, 0, "serial number")) {
         EnableDeviceActions(true, false);
         EnterState(stIdentifying);
         StartReadStep(SpNonVolatileSN);
@@ -576,6 +597,10 @@ void TDeviceSession::Timer_TimeOutTimer() {
                     StartDisconnect(false, false);
                 else
                     ProbeAfterTimeOut("", Lang(LE_KyvoDisconnected));
+            } else {
+                // One lost clock reply: the poll ends and goes on at its next turn.
+                EnterState(stReady);
+                KyvoAcknowledged = true;
             }
             break;
         case stWaitSerial:
@@ -585,6 +610,14 @@ void TDeviceSession::Timer_TimeOutTimer() {
             EnableClock();
             break;
         case stBusy:
+            if (busyWait_) {
+                // Busy past its time: the activity ends, its request not done.
+                NoteOutcome(EOutcome::Busy);
+                EnterState(stReady);
+                KyvoAcknowledged = true;
+                ReportNotice(ENotice::DeviceBusy, LE_KyvoBusyPleaseWait);
+                break;
+            }
             EnterState(stReady);
             KyvoAcknowledged = true;
             break;
@@ -650,7 +683,8 @@ void TDeviceSession::HandleKyvoError(std::uint8_t code) {
     if (State_.Current == stReady || State_.Current == stDisconnected) return;
     if (code == 0) return;
     if (isRFIDRetryError(code) && TryRFIDAgain) {
-        if (State_.Current == stEvaluating) Kyvo->evaluate(true, IsTimerMeasure);
+        if (State_.Current == stEvaluating)
+            Request(wcEvaluate, 0, [this] { Kyvo->evaluate(true, IsTimerMeasure); });
         TryRFIDAgain = State_.ActiveCount < 5;
         return;
     }
@@ -672,9 +706,77 @@ void TDeviceSession::HandleUnknownCommand() {
 }
 
 void TDeviceSession::HandleDeviceBusy(std::uint32_t ms) {
-    if (State_.Current != stEvaluating) EnterState(stBusy);
     const std::uint64_t total = static_cast<std::uint64_t>(ms) + 8500;
-    ArmTimeOut(total > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(total));
+    const int wait = total > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(total);
+    if (!busyWait_ && BusyRefusesRequest()) {
+        // The activity keeps its place and its request; the status says busy
+        // until the device is free again.
+        busyWait_ = true;
+        busyResumeState_ = State_.Current;
+        State_.Current = stBusy;
+        State_.ActiveCount = 0;
+        ev.StateEntered(stBusy);
+    }
+    const bool working =
+        inFlight_ && (inFlight_->Command == wcEvaluate || inFlight_->Command == wcFormatDB);
+    if (!busyWait_ && State_.Current != stEvaluating && !working) EnterState(stBusy);
+    ArmTimeOut(wait);
+}
+
+// ---------------------------------------------------------------------------
+// The request in flight
+
+void TDeviceSession::Request(std::uint8_t command, std::uint32_t address,
+                             std::function<void()> send) {
+    inFlight_ = TRequest{command, address, std::move(send), false, 0};
+    inFlight_->Send();
+}
+
+bool TDeviceSession::AcceptReply(std::uint8_t command, std::uint32_t address, const char* what) {
+    if (!busyWait_ && inFlight_ && inFlight_->Command == command && inFlight_->Address == address) {
+        inFlight_.reset();
+        return true;
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, "dropped a %s reply (address 0x%06X) that answers no request",
+                  what, static_cast<unsigned>(address));
+    ev.ReplyDropped(text);
+    d.Link->Note(text);
+    return false;
+}
+
+bool TDeviceSession::BusyRefusesRequest() const {
+    if (!inFlight_) return false;
+    switch (inFlight_->Command) {
+        case wcEvaluate:
+            // Busy notices keep a running evaluation alive; before any sign
+            // of it the device did not take the request.
+            return !inFlight_->Started;
+        case wcFormatDB:
+            // A long format says busy too: once repeated, busy means formatting
+            // (a second format of an empty database changes nothing).
+            return inFlight_->Repeats == 0;
+        default:
+            return true;
+    }
+}
+
+void TDeviceSession::ResumeAfterBusy(bool repeat) {
+    busyWait_ = false;
+    State_.Current = busyResumeState_;
+    State_.ActiveCount = 0;
+    ev.StateEntered(busyResumeState_);
+    ArmTimeOut(StateTimeOut(busyResumeState_));
+    if (!inFlight_ || !repeat) return;
+    ++inFlight_->Repeats;
+    inFlight_->Send();
+}
+
+void TDeviceSession::NoteEvaluationStarted() {
+    if (!inFlight_ || inFlight_->Command != wcEvaluate) return;
+    inFlight_->Started = true;
+    // The busy reply came before the evaluation's first sign: it runs after all.
+    if (busyWait_) ResumeAfterBusy(false);
 }
 
 void TDeviceSession::HandleReceivedBytes() {

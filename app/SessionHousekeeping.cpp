@@ -2,20 +2,43 @@
 #include <chrono>
 
 #include "app/DeviceSession.h"
+#include "protocol/KyvoWire.h"
 
 namespace kyvo {
 
+namespace {
+
+std::chrono::local_time<std::chrono::milliseconds> LocalTime(const TLocalDateTime& t) {
+    using namespace std::chrono;
+    const local_days day{year{t.Year} / month{static_cast<unsigned>(t.Month)} /
+                         std::chrono::day{static_cast<unsigned>(t.Day)}};
+    return day + hours{t.Hour} + minutes{t.Minute} + seconds{t.Second} +
+           milliseconds{t.Millisecond};
+}
+
+}  // namespace
+
+std::optional<std::string> InvalidClockField(const TLocalDateTime& t) {
+    if (const char* field =
+            invalidDateTimeField(t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second))
+        return field;
+    return std::nullopt;
+}
+
 void TDeviceSession::Timer_KyvoClockTimer() {
     TSessionEntry entry(*this);
+    // A clock time not answered busy within a poll's turn was taken.
+    if (!busyWait_ && inFlight_ && inFlight_->Command == wcSetDateTime) inFlight_.reset();
     if (!KyvoAcknowledged || ev.ClockPollHeld() || State_.Current != stReady) return;
     if (activity_ == EActivity::None) BeginActivity(EActivity::ReadClock);
     EnterState(stWaitClock);
     Timer_WaitAfterClock->Start(300);
-    Kyvo->getDateTime();
+    Request(wcGetDateTime, 0, [this] { Kyvo->getDateTime(); });
 }
 
 void TDeviceSession::HandleDateTime(tDateTime dateTime, bool valid) {
-    if (State_.Current == stWaitClock) EnterState(stReady);
+    if (State_.Current == stWaitClock && AcceptReply(wcGetDateTime, 0, "clock"))
+        EnterState(stReady);
     const TLocalDateTime now = d.Clock->Now();
     TLocalDateTime t = now;
     if (valid) {
@@ -38,15 +61,25 @@ void TDeviceSession::HandleDateTime(tDateTime dateTime, bool valid) {
 
 void TDeviceSession::SetClock(const TLocalDateTime& t) {
     TSessionEntry entry(*this);
+    if (InvalidClockField(t)) {
+        ev.ActivityEnded(EActivity::SetClock, EOutcome::Invalid);
+        return;
+    }
     if (!KyvoAcknowledged || State_.Current != stReady) {
         ev.ActivityEnded(EActivity::SetClock, EOutcome::Busy);
         return;
     }
-    using namespace std::chrono;
-    const local_days day{year{t.Year} / month{static_cast<unsigned>(t.Month)} /
-                         std::chrono::day{static_cast<unsigned>(t.Day)}};
-    Kyvo->setDateTime(day + hours{t.Hour} + minutes{t.Minute} + seconds{t.Second});
+    TLocalDateTime whole = t;
+    whole.Millisecond = 0;
+    const tDateTime target = std::chrono::floor<std::chrono::seconds>(LocalTime(whole));
+    const auto askedAt = LocalTime(d.Clock->Now());
     // The device takes the time without an answer; the next poll shows it.
+    // Sent again after a busy reply, it is later by the time waited.
+    Request(wcSetDateTime, 0, [this, target, askedAt] {
+        const auto waited =
+            std::chrono::round<std::chrono::seconds>(LocalTime(d.Clock->Now()) - askedAt);
+        Kyvo->setDateTime(target + waited);
+    });
     ev.ActivityEnded(EActivity::SetClock, EOutcome::Done);
 }
 
@@ -61,7 +94,7 @@ void TDeviceSession::Format() {
         return;
     }
     if (!CheckNotBusy(stFormatting)) return;
-    Kyvo->FormatDB(false);
+    Request(wcFormatDB, 0, [this] { Kyvo->FormatDB(false); });
 }
 
 }  // namespace kyvo

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "app/DeviceSession.h"
+#include "protocol/KyvoWire.h"
 
 namespace kyvo {
 
@@ -125,7 +126,7 @@ void TDeviceSession::Measure(bool timer) {
         }
         if (CheckNotBusy(stEvaluating)) {
             TryRFIDAgain = true;
-            Kyvo->evaluate(true, IsTimerMeasure);
+            Request(wcEvaluate, 0, [this] { Kyvo->evaluate(true, IsTimerMeasure); });
         }
         return;
     }
@@ -134,7 +135,13 @@ void TDeviceSession::Measure(bool timer) {
 
 void TDeviceSession::ChooseStoredConfiguration(const tByteBuffer& list) {
     TStoredConfigList configs = ReadStoredConfigList(list);
-    if (configs.Entries.empty()) return;  // the time-out and its probe end the activity
+    if (configs.Entries.empty()) {
+        // The device answered: there is nothing to choose, and nothing to wait for.
+        NoteOutcome(EOutcome::Device);
+        EnterState(stReady);
+        ReportNotice(ENotice::NoStoredConfig, LE_NoTestConfigurationFound);
+        return;
+    }
     std::vector<std::string> items;
     for (const auto& e : configs.Entries) items.push_back(e.Text);
     ArmTimeOut(0);
@@ -153,17 +160,19 @@ void TDeviceSession::ChooseStoredConfiguration(const tByteBuffer& list) {
     Timer_StateCnt->Start(1000);
 }
 
-void TDeviceSession::HandleWriteSuccess() {
+void TDeviceSession::HandleWriteSuccess(std::uint32_t address) {
+    if (!AcceptReply(wcWriteData, address, "memory write")) return;
     if (!SendNextWritePackage()) return;
     if (State_.Current != stEvaluating) return;
-    if (CombineMeasurements == ECombineMeasurements::SecondMeasure)
-        Kyvo->evaluate(false, false);
-    else
-        Kyvo->evaluate(false, IsTimerMeasure);
+    const bool timer =
+        CombineMeasurements == ECombineMeasurements::SecondMeasure ? false : IsTimerMeasure;
+    Request(wcEvaluate, 0, [this, timer] { Kyvo->evaluate(false, timer); });
 }
 
 void TDeviceSession::HandleRFIDStatus(std::uint8_t code, std::int32_t userDataSize) {
+    NoteEvaluationStarted();
     if (State_.Current != stEvaluating) return;
+    if (inFlight_ && inFlight_->Command == wcEvaluate) inFlight_.reset();
     if (code != 0) {
         HandleKyvoError(code);
         return;
@@ -212,23 +221,26 @@ void TDeviceSession::HandleMeasurementRecord(const tByteBuffer& bytes) {
     NewMeasureSet = std::make_unique<TMeasureSet>();
     BuildMeasureSetFromResult(bytes, EEPROMMap.EEPROMVersion(), TestConfig, DeviceIdentity(),
                               Texts(), *NewMeasureSet);
-    Kyvo->getImage(1, true, true);
+    Request(wcImage, 0, [this] { Kyvo->getImage(1, true, true); });
 }
 
 void TDeviceSession::HandlePrompt(const std::string& text) {
+    NoteEvaluationStarted();
     if (State_.Current != stEvaluating) return;
     ev.Prompt(text);
 }
 
 void TDeviceSession::HandleImageTransferStart(std::uint16_t width) {
     if (State_.Current != stEvaluating || !NewMeasureSet) return;
+    if (!AcceptReply(wcImage, 0, "image start")) return;
     imageWidth = width;
     NewMeasureSet->ImageData.assign(width, 0);
-    Kyvo->getImageNext(0, 0, false);
+    Request(wcImage, 0, [this] { Kyvo->getImageNext(0, 0, false); });
 }
 
 void TDeviceSession::HandleImageData(eColorMode mode, const tByteBuffer& data) {
     if (State_.Current != stEvaluating || !NewMeasureSet) return;
+    if (!AcceptReply(wcImage, 0, "image data")) return;
     if (mode == icmGRAY_16) LineImageFromGray16(*NewMeasureSet, data);
     Kyvo->getImageNext(0, 0, true);
     EnterState(stReady);

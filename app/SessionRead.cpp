@@ -6,6 +6,7 @@
 
 #include "app/DeviceSession.h"
 #include "files/DeviceMemoryFile.h"
+#include "protocol/KyvoWire.h"
 #include "testdata/Sorting.h"
 
 namespace kyvo {
@@ -43,7 +44,7 @@ void TDeviceSession::RequestNextReadBlock() {
         ev.ProgressShown(true);
         ev.ReadPhase(ReadKyvoDataHelper.ReadStep);
     }
-    Kyvo->readData(address, size);
+    Request(wcReadData, address, [this, address, size] { Kyvo->readData(address, size); });
 }
 
 bool TDeviceSession::CollectReadBlock(const tByteBuffer& bytes) {
@@ -64,7 +65,8 @@ bool TDeviceSession::CollectReadBlock(const tByteBuffer& bytes) {
     return true;
 }
 
-void TDeviceSession::HandleDataRead(tByteBuffer& bytes) {
+void TDeviceSession::HandleDataRead(std::uint32_t address, tByteBuffer& bytes) {
+    if (!AcceptReply(wcReadData, address, "memory read")) return;
     if (!CollectReadBlock(bytes)) return;
     const std::uint32_t start = ReadKyvoDataHelper.StartAddress;
     const EReadStep step = ReadKyvoDataHelper.ReadStep;
@@ -86,7 +88,7 @@ void TDeviceSession::HandleDataRead(tByteBuffer& bytes) {
                 EEPROMMap.VolatileData.KyvoCfgBits.SeparateResultMemory() ? kResultMemoryAddress
                                                                           : kDataMemoryAddress;
             if (ButtonLockApplies()) {
-                Kyvo->setButtonControl(true);
+                Request(wcButtonControl, 0, [this] { Kyvo->setButtonControl(true); });
             } else {
                 EnableDeviceActions(true, true);
                 EnterState(stReady);
@@ -140,8 +142,11 @@ bool TDeviceSession::SendNextWritePackage() {
     tByteBuffer package;
     if (!WriteKyvoDataHelper.PreparePackage(address, package)) return true;
     const bool last = WriteKyvoDataHelper.SizeLeft == 0;
-    Kyvo->writeData(address, package, WriteKyvoDataHelper.Update, WriteKyvoDataHelper.Reset, 0, -1,
-                    last && WriteKyvoDataHelper.SavePermanent);
+    const bool update = WriteKyvoDataHelper.Update, reset = WriteKyvoDataHelper.Reset;
+    const bool permanent = last && WriteKyvoDataHelper.SavePermanent;
+    Request(wcWriteData, address, [this, address, package, update, reset, permanent] {
+        Kyvo->writeData(address, package, update, reset, 0, -1, permanent);
+    });
     return false;
 }
 

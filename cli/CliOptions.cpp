@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "protocol/ByteBuffer.h"
+#include "protocol/KyvoCommand.h"
 
 namespace kyvo::cli {
 namespace {
@@ -271,10 +272,12 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
         int y, mo, d, h, mi, s;
         char tail;
         if (std::sscanf(o.setClock->c_str(), "%d-%d-%d %d:%d:%d%c", &y, &mo, &d, &h, &mi, &s,
-                        &tail) != 6 ||
-            y < 2000 || y > 2099 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 ||
-            s > 59 || h < 0 || mi < 0 || s < 0)
+                        &tail) != 6)
             return UsageError("--set needs now or \"YYYY-MM-DD hh:mm:ss\" (years 2000 to 2099)");
+        if (const char* field = invalidDateTimeField(y, mo, d, h, mi, s))
+            return UsageError("--set " + *o.setClock + ": " +
+                              (std::string(field) == "year" ? "the year must be 2000 to 2099"
+                                                            : std::string("no such ") + field));
     }
     return std::nullopt;
 }

@@ -90,6 +90,10 @@ void CliView::Error(const TSessionError& e) {
 void CliView::Notice(ENotice n, const std::string& text) {
     EndProgress();
     switch (n) {
+        case ENotice::NoStoredConfig:
+            StoredConfigItems.clear();
+            StoredConfigAsked = true;
+            break;  // the command names the configuration asked for
         case ENotice::DeviceBusy:
         case ENotice::ConfigsDiffer:
             std::cerr << "kyvo-cli: " << PlainText(text) << "\n";

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -177,6 +178,8 @@ int Program::Failed(EOutcome o) {
             return kNoDevice;
         case EOutcome::File:
             return kFileError;
+        case EOutcome::Invalid:
+            return kUsage;
         case EOutcome::Cancelled:
         case EOutcome::Busy:
         case EOutcome::Communication:
@@ -198,10 +201,21 @@ int Program::ReportSilence() {
 }
 
 bool Program::WaitForClock() {
-    view_.ForgetEnds();
-    // A poll, its time-out and the probe after it.
-    const auto o = WaitFor(EActivity::ReadClock, 8000);
-    return o == EOutcome::Done;
+    // A poll, its time-out and the probe after it. A lost reply that the
+    // settings let pass without disconnecting is followed by the next poll.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(8000);
+    for (;;) {
+        view_.ForgetEnds();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              until - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) return false;
+        const auto o = WaitFor(EActivity::ReadClock, static_cast<int>(left));
+        if (o == EOutcome::Done) return true;
+        if (o != EOutcome::TimeOut || session_->Settings().DisconnectOnClockTimeOut ||
+            !link_->IsOpen())
+            return false;
+    }
 }
 
 int Program::Ports() {
@@ -406,8 +420,11 @@ int Program::Measure() {
     const auto outcome = WaitFor(EActivity::Measure, 900000);
     if (!outcome) return ReportSilence();
     if (*outcome != EOutcome::Done || view_.MeasurementsAdded == 0) {
-        if (outcome != EOutcome::Done && outcome != EOutcome::Cancelled) return Failed(*outcome);
-        if (o_.stored && *o_.stored > static_cast<int>(view_.StoredConfigItems.size())) {
+        const bool noSuchConfig = o_.stored && view_.StoredConfigAsked &&
+                                  *o_.stored > static_cast<int>(view_.StoredConfigItems.size());
+        if (outcome != EOutcome::Done && outcome != EOutcome::Cancelled && !noSuchConfig)
+            return Failed(*outcome);
+        if (noSuchConfig) {
             std::cerr << "kyvo-cli: there is no stored configuration " << *o_.stored;
             if (view_.StoredConfigItems.empty()) std::cerr << " (the device holds none)";
             std::cerr << "\n";
@@ -439,6 +456,11 @@ int Program::Clock() {
                         &t.Hour, &t.Minute, &t.Second);
         view_.ForgetEnds();
         session_->SetClock(t);
+        if (const auto field = InvalidClockField(t);
+            field && view_.EndOf(EActivity::SetClock) == EOutcome::Invalid) {
+            std::cerr << "kyvo-cli: --set " << *o_.setClock << ": no such " << *field << "\n";
+            return kUsage;
+        }
         if (view_.EndOf(EActivity::SetClock) != EOutcome::Done) {
             std::cerr << "kyvo-cli: " << PlainText(Lang(LE_KyvoBusyPleaseWait)) << "\n";
             return kDeviceError;

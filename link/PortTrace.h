@@ -96,6 +96,7 @@ class TTracingPort final : public ISerialPort {
     std::uint32_t close() override;
     int pollFd() const override { return inner_->pollFd(); }
     bool hungUp() const override { return inner_->hungUp(); }
+    void note(const std::string& text) override { trace_->note(text); }
 
   private:
     std::shared_ptr<ISerialPort> inner_;

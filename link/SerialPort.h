@@ -71,6 +71,9 @@ class ISerialPort {
     // True once the line is gone for good (a cable pulled, the far end of a
     // pseudo-terminal closed), as opposed to a read that failed once.
     virtual bool hungUp() const { return false; }
+    // A remark on the traffic for whoever watches the line (a trace); a
+    // plain port has no one to tell.
+    virtual void note(const std::string& /*text*/) {}
 };
 
 // A port without a line: what the program writes goes to `onWrite`, and

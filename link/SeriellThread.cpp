@@ -523,6 +523,10 @@ bool TSeriellThread::SendBuffer() {
     return true;
 }
 
+void TSeriellThread::Note(const std::string& text) {
+    if (Open.load() && port_) port_->note(text);
+}
+
 void TSeriellThread::Set_DTR(bool OnOff) {
     fDTR = OnOff;
     if (Open.load() && port_) port_->setDTR(OnOff);

@@ -136,6 +136,8 @@ class TSeriellThread final : public ISerialSender {
     void Round();
     void UpdateBusState();
 
+    // Main thread: a remark for the open port's trace, if it has one.
+    void Note(const std::string& text);
     void Set_DTR(bool OnOff);
     void SET_RTS(bool OnOff);
     bool DTR() const { return fDTR; }

@@ -356,6 +356,22 @@ void tKyvoCommand::getImageNext(std::uint16_t x, std::uint16_t y, bool finished)
     endFrame();
 }
 
+const char* invalidDateTimeField(int year, int month, int day, int hour, int minute, int second) {
+    using namespace std::chrono;
+    // The device keeps two digits of the year.
+    if (year < kDeviceYearBase || year > kDeviceYearBase + 99) return "year";
+    if (month < 1 || month > 12) return "month";
+    if (day < 1 || day > 31) return "day";
+    const year_month_day date{std::chrono::year{year},
+                              std::chrono::month{static_cast<unsigned>(month)},
+                              std::chrono::day{static_cast<unsigned>(day)}};
+    if (!date.ok()) return "day";
+    if (hour < 0 || hour > 23) return "hour";
+    if (minute < 0 || minute > 59) return "minute";
+    if (second < 0 || second > 59) return "second";
+    return nullptr;
+}
+
 void tKyvoCommand::setDateTime(tDateTime dateTime) {
     using namespace std::chrono;
     const local_days day = floor<days>(dateTime);

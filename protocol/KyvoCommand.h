@@ -39,6 +39,11 @@ enum eColorMode : std::uint8_t {
 // A local calendar date and time, to the second, with no time zone.
 using tDateTime = std::chrono::local_seconds;
 
+// The first field of a date and time that setDateTime cannot send as it
+// stands ("year": outside 2000 to 2099, "month", "day": not in that month,
+// "hour", "minute", "second"); null when it is a real one.
+const char* invalidDateTimeField(int year, int month, int day, int hour, int minute, int second);
+
 struct tCommandBuffer {
     tByteBuffer buffer;              // frame bytes after the start marker, unescaped
     std::int32_t count = 0;          // receive: bytes stored; send: bytes framed incl. the marker

@@ -227,6 +227,104 @@ TEST(KyvoCli, aDeviceThatFailsDuringAnActivityIsNeverReportedAsSuccess) {
     }
 }
 
+TEST(KyvoCli, aRequestAnsweredBusyIsAskedAgainOnceTheDeviceIsFree) {
+    const std::string file = ::testing::TempDir() + "kyvo-cli-e2e-busy.tsv";
+    struct Case {
+        const char* what;
+        std::string nth;  // of the memory reads
+    };
+    // The third read is identification's last (0x500080), the sixth one of
+    // the stored-data read's own.
+    const Case cases[] = {{"identification", "3"}, {"stored-data read", "6"}};
+    const Result demo = RunShell(std::string(KYVO_SIM_PROGRAM) + " --print-demo");
+    ASSERT_EQ(demo.status, 0);
+    for (const Case& c : cases) {
+        std::filesystem::remove(file);
+        Sim sim(demo.out + "\n[fault]\nkind = busy\ncommand = 0x52\nnth = " + c.nth +
+                "\nduration-ms = 2000\n");
+        ASSERT_FALSE(sim.port.empty());
+        const Result r = RunCli("--port " + sim.port + " read --out " + file);
+        EXPECT_EQ(r.status, 0) << c.what << "\n" << r.out;
+        EXPECT_NE(r.out.find("read 25 measurements (25 new) into " + file), std::string::npos)
+            << c.what << "\n"
+            << r.out;
+        EXPECT_EQ(r.out.find("Error"), std::string::npos) << c.what << "\n" << r.out;
+    }
+}
+
+TEST(KyvoCli, aMeasurementFromAStoredConfigurationTheDeviceDoesNotHoldIsAUsageError) {
+    const std::string file = ::testing::TempDir() + "kyvo-cli-e2e-nostored.tsv";
+    std::filesystem::remove(file);
+    Sim sim(
+        "[device]\neeprom-version = 6\nfirmware = 1.5.62\nserial = 12 3 1807 0042\n"
+        "bits = InstantMeasureAllowed\nactive-config = crp\n"
+        "[config crp]\ntest-id = 12 3 1 7\nname = CRP\nstored = no\nline = ref 60 10 20 400 100\n"
+        "line = 90 8 20 200 50\nresult = CRP | mg/l | 0.5 | 200 | 0x23\n");
+    ASSERT_FALSE(sim.port.empty());
+    const Result r = RunCli("--port " + sim.port + " measure --stored 1 --out " + file);
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_NE(r.out.find("there is no stored configuration 1 (the device holds none)"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("time out"), std::string::npos) << r.out;
+    EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST(KyvoCli, anImpossibleClockTimeIsAUsageErrorNamingTheField) {
+    struct Case {
+        const char* when;
+        const char* said;
+    };
+    const Case cases[] = {{"2024-02-31 10:00:00", "no such day"},
+                          {"2023-02-29 10:00:00", "no such day"},
+                          {"2024-13-01 10:00:00", "no such month"},
+                          {"2024-06-01 24:00:00", "no such hour"},
+                          {"2024-06-01 10:60:00", "no such minute"},
+                          {"1999-06-01 10:00:00", "the year must be 2000 to 2099"}};
+    Sim sim;
+    ASSERT_FALSE(sim.port.empty());
+    for (const Case& c : cases) {
+        const Result r = RunCli("--port " + sim.port + " clock --set \"" + c.when + "\"");
+        EXPECT_EQ(r.status, 2) << c.when << "\n" << r.out;
+        EXPECT_NE(r.out.find(c.said), std::string::npos) << c.when << "\n" << r.out;
+        EXPECT_EQ(r.out.find("clock: "), std::string::npos) << c.when << "\n" << r.out;
+    }
+    // The device clock kept its time.
+    const Result now = RunCli("--port " + sim.port + " clock");
+    EXPECT_EQ(now.status, 0) << now.out;
+    EXPECT_EQ(now.out.find("clock: 2024-03-02"), std::string::npos) << now.out;
+    const Result leap = RunCli("--port " + sim.port + " clock --set \"2024-02-29 10:00:00\"");
+    EXPECT_EQ(leap.status, 0) << leap.out;
+    EXPECT_NE(leap.out.find("clock: 2024-02-29 10:00"), std::string::npos) << leap.out;
+}
+
+TEST(KyvoCli, aLostClockReplyIsLetPassWhenTheProgramSettingsSaySo) {
+    // A program folder of its own: kyvo-cli with program settings that keep
+    // the connection when a clock reply is lost.
+    namespace fs = std::filesystem;
+    const fs::path folder =
+        fs::path(::testing::TempDir()) / ("kyvo-cli-e2e-keep-" + std::to_string(getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    fs::copy_file(KYVO_CLI_PROGRAM, folder / "kyvo-cli");
+    {
+        FILE* f = std::fopen((folder / "DRConfigRO.ini").c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs("[KyvoCommunication]\ndisconnectOnTimeError = false\n", f);
+        std::fclose(f);
+    }
+    const Result demo = RunShell(std::string(KYVO_SIM_PROGRAM) + " --print-demo");
+    ASSERT_EQ(demo.status, 0);
+    Sim sim(demo.out + "\n[fault]\nkind = silence\ncommand = 0x5A\nnth = 1\nduration-ms = 500\n");
+    ASSERT_FALSE(sim.port.empty());
+    const Result r = RunShell((folder / "kyvo-cli").string() + " --port " + sim.port +
+                              " clock --set \"2030-01-02 03:04:05\"");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("clock: 2030-01-02 03:04"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("time out"), std::string::npos) << r.out;
+    fs::remove_all(folder);
+}
+
 TEST(KyvoCli, traceRecordsEveryByteBothWaysAndAnUnwritableTraceIsAFileError) {
     Sim sim;
     ASSERT_FALSE(sim.port.empty());
