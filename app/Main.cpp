@@ -212,6 +212,7 @@ void TForm_Main::Timer_initTimer() {
     RefreshDeviceList();
     if (d.Link->FtdiMode() && !d.Link->IsOpen()) Timer_FTDIUpdate->Start(2000);
     if (LoadLastSavedOnStart) LoadResultFile(JoinFolderAndFile(ResultFolder(), LastUsedFile));
+    OfferKeptLists();
     initialized = true;
 }
 
