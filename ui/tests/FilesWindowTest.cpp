@@ -73,22 +73,36 @@ class AcceptingFileDialogs : public QObject {
 
   private:
     void poll() {
+        // A toolkit box stands in front of its file dialog: it is answered
+        // first, and the dialog is left alone until it is gone.
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (!box || !box->isVisible()) continue;
+            ToolkitQuestions << box->text();
+            if (QAbstractButton* yes = box->button(QMessageBox::Yes))
+                yes->click();
+            else
+                box->accept();
+            return;
+        }
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (!w->isVisible()) continue;
-            if (auto* box = qobject_cast<QMessageBox*>(w)) {
-                ToolkitQuestions << box->text();
-                if (QAbstractButton* yes = box->button(QMessageBox::Yes))
-                    yes->click();
-                else
-                    box->accept();
-            } else if (auto* d = qobject_cast<QFileDialog*>(w)) {
-                d->selectFile(path_);
-                // What the Save button does (QFileDialog hides accept from callers).
+            auto* d = qobject_cast<QFileDialog*>(w);
+            // A question asked inside accept runs this poll again meanwhile.
+            if (!d || accepting_) continue;
+            d->selectFile(path_);
+            accepting_ = true;
+            // What the Save button does (QFileDialog hides accept from
+            // callers), outside this poll: a timer's slot is not run again
+            // while it runs, and the poll must answer a question accept asks.
+            QTimer::singleShot(0, d, [this, d] {
                 static_cast<QDialog*>(d)->accept();
-            }
+                accepting_ = false;
+            });
         }
     }
     QString path_;
+    bool accepting_ = false;
     QTimer timer_;
 };
 
