@@ -135,15 +135,6 @@ TImagePlacement placeImage(EImagePos pos, const TListRects& lists, int centralHe
     return p;
 }
 
-int sharedColumnWidth(int listWidth, int frameWidth, int scrollBarWidth, int columns) {
-    const int inner = listWidth - 2 * frameWidth - scrollBarWidth;
-    return inner / std::max(columns, 1);
-}
-
-}  // namespace kyvo::layout
-
-namespace kyvo::layout {
-
 std::vector<int> fitColumnWidths(int inner, const std::vector<TColumnNeed>& columns) {
     std::vector<int> widths(columns.size(), 0);
     std::vector<int> free, whole, others;

@@ -84,11 +84,6 @@ struct TImagePlacement {
 TImagePlacement placeImage(EImagePos pos, const TListRects& lists, int centralHeight,
                            int labelColumn, int labelMinHeight);
 
-// Every column of a list gets the list's inner width divided by its number
-// of columns; the vertical scroll bar's room is kept so that the columns
-// never need a horizontal one.
-int sharedColumnWidth(int listWidth, int frameWidth, int scrollBarWidth, int columns);
-
 // What one column of a list asks for.
 struct TColumnNeed {
     int content = 0;     // the width its title and its widest cell need
