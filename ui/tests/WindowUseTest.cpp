@@ -109,9 +109,8 @@ void WindowUseTest::testIdAndDateAreWholeAtTheDefaultSizeInEnglishAndGerman() {
         QVERIFY(!rig.main->MeasureList.empty());
         QTableView* view = rig.window.measurementView();
         for (int c : {0, 4}) {
-            const int whole =
-                std::max(static_cast<QAbstractItemView*>(view)->sizeHintForColumn(c),
-                         view->horizontalHeader()->sectionSizeHint(c));
+            const int whole = std::max(static_cast<QAbstractItemView*>(view)->sizeHintForColumn(c),
+                                       view->horizontalHeader()->sectionSizeHint(c));
             QVERIFY2(view->columnWidth(c) >= whole,
                      qPrintable(QString("column %1: %2 of %3 (%4)")
                                     .arg(c)
