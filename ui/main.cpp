@@ -181,7 +181,8 @@ int main(int argc, char** argv) {
     deps.ConfigFolder = files.ConfigFolder();
     deps.DeviceMemoryFolder = deviceMemoryFolder();
     deps.DocumentsFolder = userDocumentsFolder();
-    deps.DataFolder = userDataFolder();
+    // A picture taken without a user keeps no list and offers none.
+    if (options.screenshot.isEmpty()) deps.DataFolder = userDataFolder();
     deps.Collation = &collation;
     auto controller = std::make_unique<TForm_Main>(deps);
     TForm_Main& main = *controller;
