@@ -1,5 +1,6 @@
 #include "app/AppFiles.h"
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "app/Main.h"
@@ -23,7 +24,9 @@ void TAppFiles::Open(const std::string& programName, IFileErrorReporter* reporte
         const TLanguageFile shipped(shippedPath, true);
         AddMissingTranslations(*languageFile_, shipped);
     }
-    Menu = BuildLanguageMenu(*languageFile_, *user_);
+    Menu = BuildLanguageMenu(*languageFile_, *user_, DesktopMessagesLocale([](const char* name) {
+        return std::getenv(name);
+    }));
     progStore_ = std::make_unique<ConfigKeyStore>(*prog_);
     userStore_ = std::make_unique<ConfigKeyStore>(*user_);
     language_ = std::make_unique<FileLanguage>(*languageFile_);

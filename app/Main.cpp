@@ -215,6 +215,7 @@ void TForm_Main::Timer_initTimer() {
     if (LoadLastSavedOnStart) LoadResultFile(JoinFolderAndFile(ResultFolder(), LastUsedFile));
     // What waited for an unreachable archive at the last run goes now.
     if (d.Archive) ArchiveFed(d.Archive->Deliver());
+    OfferKeptLists();
     initialized = true;
 }
 

@@ -72,6 +72,10 @@ struct TMainDeps {
     // The measurement archive every read and measurement goes into, and
     // comment edits too; none: nowhere.
     IMeasurementArchive* Archive = nullptr;
+    // The user's data folder (created 0700 when first needed), where a list
+    // the program could not ask about at its end is kept for the next start;
+    // empty: such a list is lost.
+    std::string DataFolder{};
 };
 
 class TForm_Main : private ISessionEvents {
@@ -86,6 +90,15 @@ class TForm_Main : private ISessionEvents {
     void FormActivate();
     // False refuses the close for now.
     bool FormCloseQuery();
+    // The end of a close that cannot ask (the desktop ends the session,
+    // SIGTERM, SIGHUP): a list with changes no file holds is written to a
+    // file of its own in the data folder, offered back at the next start.
+    // True when there was nothing to keep or it was kept; otherwise false
+    // with the reason in error.
+    bool KeepUnsavedListForNextStart(std::string& error);
+    // The kept lists waiting in the data folder, in the order of their
+    // names (the time they were kept).
+    std::vector<std::string> RecoveryFiles() const;
     void FormClose();
     void FormDestroy();
 
@@ -255,6 +268,9 @@ class TForm_Main : private ISessionEvents {
 
     // flows
     void LoadResultFile(const std::string& path);
+    // At start: each kept list is offered; Yes adds it to the list, either
+    // answer removes its file. One that cannot be read is said and stays.
+    void OfferKeptLists();
     void SaveAsConfigured();
     bool SaveList(int mode);
     std::string DefaultResultFolder() const;
@@ -306,6 +322,14 @@ class TForm_Main : private ISessionEvents {
     std::vector<std::string> feedbackValues;
     std::optional<int> storedReadCount;  // the last stored-data read's count, until it ends
     bool archiveWasUnreachable_ = false;
+    // What the activity under way says when it ends: the measurement that
+    // joined the list (its test ID and the file the list was saved to with
+    // it, if any) and the time sent to the device clock.
+    std::optional<std::pair<std::string, std::string>> addedMeasurement_;
+    std::optional<TLocalDateTime> clockSent_;
+    std::string lastSavedPath_;
+    int saveCount_ = 0;
+    void ClearFeedback();
 
   public:
     TMeasureList MeasureList;

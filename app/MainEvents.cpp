@@ -79,7 +79,9 @@ void TForm_Main::MeasurementAdded(const TMeasureSet& set) {
     view.SetEnabled(EControl::Button_Save, true);
     NoteListChanged();
     if (OnMeasurementAdded) OnMeasurementAdded(*this, *added);
+    const int savesBefore = saveCount_;
     SaveAsConfigured();
+    addedMeasurement_.emplace(added->TestID, saveCount_ != savesBefore ? lastSavedPath_ : "");
 }
 
 void TForm_Main::AbortEvaluation() {

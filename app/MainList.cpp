@@ -3,6 +3,7 @@
 // formatting, version dialog).
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 #include "app/Main.h"
 #include "files/Settings.h"
@@ -63,7 +64,15 @@ void TForm_Main::ShowFeedback(const TLangEntry& text, std::vector<std::string> v
     view.SetStatusText(2, ReplacePlaceholders(Lang(text), feedbackValues));
 }
 
+void TForm_Main::ClearFeedback() {
+    feedbackText = nullptr;
+    feedbackValues.clear();
+    view.SetStatusText(2, "");
+}
+
 void TForm_Main::NoteListSaved(const std::string& path) {
+    lastSavedPath_ = path;
+    ++saveCount_;
     ListFile = path;
     ListModified = false;
     ShowFeedback(LE_ListSavedTo, {path});
@@ -240,7 +249,53 @@ EAddDecision TForm_Main::AskAddOrOverwrite() {
     }
 }
 
-void TForm_Main::ActivityEnded(EActivity a, EOutcome) {
+namespace {
+bool IsFailure(EOutcome o) {
+    return o != EOutcome::Done && o != EOutcome::Cancelled && o != EOutcome::Busy;
+}
+
+std::string DateTimeText(const TLocalDateTime& t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.Year, t.Month, t.Day,
+                  t.Hour, t.Minute, t.Second);
+    return text;
+}
+}  // namespace
+
+void TForm_Main::ActivityEnded(EActivity a, EOutcome o) {
+    // The status bar tells what the last activity did; what an earlier one
+    // did must not stand there as if it were the latest news. An activity
+    // that failed has said why in its message and leaves the line empty.
+    switch (a) {
+        case EActivity::Measure:
+            if (o == EOutcome::Done && addedMeasurement_) {
+                const auto& [id, savedTo] = *addedMeasurement_;
+                if (savedTo.empty())
+                    ShowFeedback(LE_MeasurementAdded, {id});
+                else
+                    ShowFeedback(LE_MeasurementAddedAndSaved, {id, savedTo});
+            } else if (IsFailure(o)) {
+                ClearFeedback();
+            }
+            addedMeasurement_.reset();
+            break;
+        case EActivity::SetClock:
+            if (o == EOutcome::Done && clockSent_)
+                ShowFeedback(LE_DeviceClockSet, {DateTimeText(*clockSent_)});
+            clockSent_.reset();
+            break;
+        case EActivity::Format:
+            if (o == EOutcome::Done)
+                ShowFeedback(LE_DatabaseFormatted, {});
+            else if (IsFailure(o))
+                ClearFeedback();
+            break;
+        case EActivity::ReadStoredData:
+            if (IsFailure(o) && !storedReadCount) ClearFeedback();
+            break;
+        default:
+            break;
+    }
     if (a != EActivity::ReadStoredData || !storedReadCount) return;
     const int count = *storedReadCount;
     storedReadCount.reset();
@@ -278,7 +333,8 @@ void TForm_Main::ClockRead(const TLocalDateTime& t, bool valid, const TLocalDate
 
 void TForm_Main::SetDeviceClock() {
     if (!session_->Acknowledged() || session_->State().Current != stReady) return;
-    session_->SetClock(view.PickerDateTime());
+    clockSent_ = view.PickerDateTime();
+    session_->SetClock(*clockSent_);
 }
 
 void TForm_Main::DTP_SetDateKeyDown(bool enter) {

@@ -114,7 +114,10 @@ bool readFileBytes(const std::string& path, std::string& bytes) {
         if (n == 0) break;
         bytes.append(buffer, static_cast<std::size_t>(n));
     }
+    // The caller reports the reason of a failed read: close must not replace it.
+    const int readErrno = errno;
     ::close(fd);
+    errno = readErrno;
     if (!ok) bytes.clear();
     return ok;
 }

@@ -21,7 +21,7 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes,
                          std::string* error = nullptr, bool ownerOnly = false);
 
 // Reads the whole file at path into bytes. Returns false (bytes empty) when
-// it cannot be opened or read.
+// it cannot be opened or read, with errno telling why.
 bool readFileBytes(const std::string& path, std::string& bytes);
 
 }  // namespace kyvo

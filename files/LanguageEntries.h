@@ -267,6 +267,19 @@ inline constexpr TLangEntry LE_MeasurementsReadNew{863, "%1 measurements read, %
 // %1 stands for the file's path.
 inline constexpr TLangEntry LE_ListSavedTo{864, "List saved to %1"};
 inline constexpr TLangEntry LE_ListLoadedFrom{865, "List loaded from %1"};
+// %1 stands for the measurement's test ID, %2 for the file's path.
+inline constexpr TLangEntry LE_MeasurementAdded{870, "Measurement %1 added."};
+inline constexpr TLangEntry LE_MeasurementAddedAndSaved{871,
+                                                        "Measurement %1 added, list saved to %2"};
+// %1 stands for the date and time sent to the device.
+inline constexpr TLangEntry LE_DeviceClockSet{872, "Device clock set to %1."};
+// %1 stands for the number of measurements.
+inline constexpr TLangEntry LE_AskRestoreUnsavedList{
+    873,
+    "The program was ended last time before its measurement list (%1 measurements) was "
+    "saved.\r\nLoad that list now?"};
+inline constexpr TLangEntry LE_UnsavedListNotRecovered{
+    874, "The measurement list of the last run could not be recovered: "};
 
 inline constexpr TLangEntry LE_ExportReportPdf{900, "Export report (PDF)…"};
 inline constexpr TLangEntry LE_PrintReport{901, "Print…"};
@@ -487,6 +500,11 @@ inline constexpr std::array kLanguageEntries{
     LE_MeasurementsReadNew,
     LE_ListSavedTo,
     LE_ListLoadedFrom,
+    LE_MeasurementAdded,
+    LE_MeasurementAddedAndSaved,
+    LE_DeviceClockSet,
+    LE_AskRestoreUnsavedList,
+    LE_UnsavedListNotRecovered,
     LE_ExportReportPdf,
     LE_PrintReport,
     LE_ExportData,

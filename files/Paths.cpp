@@ -251,4 +251,24 @@ std::string userDocumentsFolder() {
     return userDocumentsFolder([](const char* name) -> const char* { return std::getenv(name); });
 }
 
+std::string userDataFolder(const std::function<const char*(const char*)>& getenv) {
+    const auto withoutTrailingSeparators = [](std::string path) {
+        while (!path.empty() && path.back() == '/') path.pop_back();
+        return path;
+    };
+    std::string base;
+    if (const char* x = getenv("XDG_DATA_HOME"); x && x[0] == '/') {
+        base = withoutTrailingSeparators(x);
+    } else if (const char* home = getenv("HOME"); home && home[0] == '/') {
+        base = withoutTrailingSeparators(home) + "/.local/share";
+    } else {
+        return {};
+    }
+    return base + "/kyvo-data-reader";
+}
+
+std::string userDataFolder() {
+    return userDataFolder([](const char* name) -> const char* { return std::getenv(name); });
+}
+
 }  // namespace kyvo

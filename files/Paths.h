@@ -94,6 +94,12 @@ class tPaths {
 std::string userDocumentsFolder(const std::function<const char*(const char*)>& getenv);
 std::string userDocumentsFolder();
 
+// The program's folder of user data that is neither settings nor cache:
+// <XDG_DATA_HOME or ~/.local/share>/kyvo-data-reader, without a trailing
+// separator; empty when neither gives an absolute path.
+std::string userDataFolder(const std::function<const char*(const char*)>& getenv);
+std::string userDataFolder();
+
 // "DRConfig.ini" -> "DRConfigRO.ini"; a name without extension gets "RO"
 // appended.
 std::string readOnlyVariantName(const std::string& name);

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <unordered_set>
@@ -353,7 +355,7 @@ TLoadOutcome LoadMeasureFile(const std::string& path, ETSVVersion layout, TMeasu
         if (!readFileBytes(path, bytes)) {
             // Nothing was read, so the present list stays.
             outcome.Result = ELoadResult::ReadFailed;
-            outcome.Error = "Could not read " + path;
+            outcome.Error = "Could not read " + path + ": " + std::strerror(errno);
             dialogs.ShowMessage(LE_FileReadError, &LE_IncompatibleFile, "\n" + outcome.Error);
             return outcome;
         }

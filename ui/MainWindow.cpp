@@ -177,6 +177,15 @@ void TMainWindow::buildControls() {
     ListView_Measurements->setModel(measModel_.get());
     ListView_Results->setModel(resModel_.get());
     ListView_Results->setSelectionMode(QAbstractItemView::SingleSelection);
+    for (const EList list : {EList::Measurements, EList::Results}) {
+        QTableView* v = list == EList::Measurements ? ListView_Measurements : ListView_Results;
+        connect(v->horizontalHeader(), &QHeaderView::sectionResized, this,
+                [this, list](int column, int, int width) {
+                    std::vector<int>& dragged = draggedWidths_[std::size_t(list)];
+                    if (fittingColumns_ || column < 0 || column >= int(dragged.size())) return;
+                    dragged[std::size_t(column)] = width;
+                });
+    }
     connect(ListView_Measurements->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this](int c) { measureColumnClick(c); });
     connect(ListView_Results->horizontalHeader(), &QHeaderView::sectionClicked, this,
@@ -382,12 +391,22 @@ EModalResult TMainWindow::ask(const std::string& text, EMsgStyle style) {
 }
 
 void TMainWindow::applyWindowTexts() {
-    measModel_->setTitles({q(lang(LE_TestID)), q(lang(LE_TestName)), q(lang(LE_LotNumber)),
-                           q(lang(LE_DistributorManufacturer)), q(lang(LE_DateTime)),
-                           q(lang(LE_UserComments))});
-    resModel_->setTitles({q(lang(LE_Validity)), q(lang(LE_ResultName)), q(lang(LE_Result)),
-                          q(lang(LE_ResultUnit)), q(lang(LE_Class))});
+    const QStringList measTitles = {q(lang(LE_TestID)),    q(lang(LE_TestName)),
+                                    q(lang(LE_LotNumber)), q(lang(LE_DistributorManufacturer)),
+                                    q(lang(LE_DateTime)),  q(lang(LE_UserComments))};
+    const QStringList resTitles = {q(lang(LE_Validity)), q(lang(LE_ResultName)), q(lang(LE_Result)),
+                                   q(lang(LE_ResultUnit)), q(lang(LE_Class))};
+    measModel_->setTitles(measTitles);
+    resModel_->setTitles(resTitles);
     if (infoWindow) infoWindow->UpdateLanguage(q(lang(LE_Close)));
+    // Titles in another language need other widths (and so do the cells'
+    // texts, which follow the language too).
+    if (appliedTitles_ != measTitles + resTitles) {
+        appliedTitles_ = measTitles + resTitles;
+        contentWidths_[0].clear();
+        contentWidths_[1].clear();
+        shareColumnWidths();
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -449,12 +468,43 @@ void TMainWindow::layoutLists() {
 
 void TMainWindow::shareColumnWidths() {
     if (!Constructed) return;
-    for (QTableView* v : {ListView_Measurements, ListView_Results}) {
-        const int columns = v->model() ? v->model()->columnCount() : 1;
-        const int width = layout::sharedColumnWidth(
-            v->width(), v->frameWidth(), v->verticalScrollBar()->sizeHint().width(), columns);
-        for (int c = 0; c < columns; ++c) v->setColumnWidth(c, width);
+    for (const EList list : {EList::Measurements, EList::Results}) {
+        QTableView* v = list == EList::Measurements ? ListView_Measurements : ListView_Results;
+        const std::size_t k = std::size_t(list);
+        const int columns = v->model() ? v->model()->columnCount() : 0;
+        // Columns that are others than before forget what they were given.
+        if (int(draggedWidths_[k].size()) != columns) draggedWidths_[k].assign(columns, -1);
+        std::vector<int>& content = contentWidths_[k];
+        if (int(content.size()) != columns) {
+            content.assign(columns, 0);
+            const bool rows = v->model() && v->model()->rowCount() > 0;
+            for (int c = 0; c < columns; ++c) {
+                content[c] = v->horizontalHeader()->sectionSizeHint(c);
+                // Samples the rows as the header's double click does.
+                if (rows)
+                    content[c] = std::max(content[c],
+                                          static_cast<QAbstractItemView*>(v)->sizeHintForColumn(c));
+            }
+        }
+        std::vector<layout::TColumnNeed> needs(columns);
+        for (int c = 0; c < columns; ++c) {
+            needs[c].content = content[c];
+            needs[c].dragged = draggedWidths_[k][c];
+            // The two columns that tell one measurement from another.
+            needs[c].whole = list == EList::Measurements && (c == 0 || c == 4);
+        }
+        const int inner =
+            v->width() - 2 * v->frameWidth() - v->verticalScrollBar()->sizeHint().width();
+        const std::vector<int> widths = layout::fitColumnWidths(inner, needs);
+        fittingColumns_ = true;
+        for (int c = 0; c < columns; ++c) v->setColumnWidth(c, widths[c]);
+        fittingColumns_ = false;
     }
+}
+
+void TMainWindow::remeasureColumns(EList list) {
+    contentWidths_[std::size_t(list)].clear();
+    shareColumnWidths();
 }
 
 void TMainWindow::placeLineImage() {
@@ -501,7 +551,6 @@ void TMainWindow::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     layoutTopRows();
     layoutLists();
-    // Widths the user gave the columns last until the window is resized.
     shareColumnWidths();
     if (DrawImage) resizeSettle_.start();
 }
@@ -588,6 +637,7 @@ void TMainWindow::measurementSelectionChanged() {
     resModel_->setCount(int(SelResultList.size()));
     SortByMode(ResultSortMode, SelResultList, *collation_);
     resModel_->repaintAll();
+    remeasureColumns(EList::Results);
 }
 
 void TMainWindow::deleteSelectedEntries() {
@@ -855,6 +905,7 @@ void TMainWindow::SetListCount(EList list, int count) {
             hideLineImage();
             resModel_->setCount(0);
             layoutLists();
+            remeasureColumns(EList::Measurements);
         } else {
             dropStaleSelection();
         }
@@ -882,6 +933,7 @@ void TMainWindow::RepaintList(EList list) {
         measModel_->repaintAll();
     else
         resModel_->repaintAll();
+    remeasureColumns(list);
 }
 
 int TMainWindow::SelectedCount(EList list) {
@@ -1023,6 +1075,8 @@ std::optional<std::string> TMainWindow::ShowFileDialog(const TFileDialogRequest&
     const bool save = r.Kind == EFileDialog::SaveResults;
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    // The program asks itself whether to add to an existing file or replace it.
+    if (save) dialog.setOption(QFileDialog::DontConfirmOverwrite);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return s(dialog.selectedFiles().first());
 }

@@ -177,7 +177,11 @@ class TMainWindow : public QMainWindow, public IMainView {
     void click(EControl c);
     void layoutTopRows();
     void layoutLists();
+    // Fits the columns of both lists to their content and shares the rest
+    // of the room out; a width the user gave a column stays.
     void shareColumnWidths();
+    // The content of a list changed: its columns are measured again.
+    void remeasureColumns(EList list);
     void placeLineImage();
     int labelColumnWidth() const;
     void measurementSelectionChanged();
@@ -241,6 +245,13 @@ class TMainWindow : public QMainWindow, public IMainView {
     std::unique_ptr<TForm_Info> infoWindow;
     std::unique_ptr<TForm_EvaluationInfo> EvaluationInfo;
     QTimer resizeSettle_;
+    // Per list (EList order): the width the user dragged each column to (or
+    // fitted with a double click on its border), -1 for none; and what each
+    // column's title and cells need, empty until measured.
+    std::array<std::vector<int>, 2> draggedWidths_;
+    std::array<std::vector<int>, 2> contentWidths_;
+    bool fittingColumns_ = false;
+    QStringList appliedTitles_;
 
     EImagePos ImagePosition = SRight;
     bool DrawImage = false;

@@ -16,6 +16,34 @@ int after(const QRect& r) {
     return r.right() + 1;
 }
 
+// Shares room out over the columns at indexes: one that needs less than an
+// equal share of what is left gets what it needs, the others split the rest
+// evenly (never below the minimum).
+void shareByNeed(int room, const std::vector<TColumnNeed>& columns, std::vector<int> indexes,
+                 std::vector<int>& widths) {
+    std::stable_sort(indexes.begin(), indexes.end(),
+                     [&](int a, int b) { return columns[a].content < columns[b].content; });
+    std::size_t next = 0;
+    for (; next < indexes.size(); ++next) {
+        const int left = int(indexes.size() - next);
+        const int c = indexes[next];
+        if (columns[c].content * left > room) break;
+        widths[c] = std::max(columns[c].content, kMinimumColumnWidth);
+        room -= widths[c];
+    }
+    const int left = int(indexes.size() - next);
+    if (left == 0) return;
+    // The remainder of the even split goes one pixel each to the leftmost.
+    std::vector<int> rest(indexes.begin() + std::ptrdiff_t(next), indexes.end());
+    std::sort(rest.begin(), rest.end());
+    const int share = std::max(room, 0) / left;
+    int extra = std::max(room, 0) - share * left;
+    for (int c : rest) {
+        widths[c] = std::max(share + (extra > 0 ? 1 : 0), kMinimumColumnWidth);
+        if (extra > 0) --extra;
+    }
+}
+
 }  // namespace
 
 QSize minimumWindowSize(double scaleFactor) {
@@ -107,9 +135,42 @@ TImagePlacement placeImage(EImagePos pos, const TListRects& lists, int centralHe
     return p;
 }
 
-int sharedColumnWidth(int listWidth, int frameWidth, int scrollBarWidth, int columns) {
-    const int inner = listWidth - 2 * frameWidth - scrollBarWidth;
-    return inner / std::max(columns, 1);
+std::vector<int> fitColumnWidths(int inner, const std::vector<TColumnNeed>& columns) {
+    std::vector<int> widths(columns.size(), 0);
+    std::vector<int> free, whole, others;
+    int room = inner;
+    int need = 0;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        const TColumnNeed& c = columns[i];
+        if (c.dragged >= 0) {
+            widths[i] = c.dragged;
+            room -= c.dragged;
+            continue;
+        }
+        free.push_back(int(i));
+        (c.whole ? whole : others).push_back(int(i));
+        need += c.content;
+    }
+    if (free.empty()) return widths;
+    if (need <= room) {
+        const int count = int(free.size());
+        const int share = (room - need) / count;
+        int extra = room - need - share * count;
+        for (int i : free) {
+            widths[i] = columns[i].content + share + (extra > 0 ? 1 : 0);
+            if (extra > 0) --extra;
+        }
+        return widths;
+    }
+    int wholeNeed = 0;
+    for (int i : whole) wholeNeed += columns[i].content;
+    if (!whole.empty() && wholeNeed + kMinimumColumnWidth * int(others.size()) <= room) {
+        for (int i : whole) widths[i] = columns[i].content;
+        shareByNeed(room - wholeNeed, columns, others, widths);
+    } else {
+        shareByNeed(room, columns, free, widths);
+    }
+    return widths;
 }
 
 }  // namespace kyvo::layout

@@ -6,6 +6,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <vector>
 
 #include "files/SettingsEnums.h"
 
@@ -83,9 +84,24 @@ struct TImagePlacement {
 TImagePlacement placeImage(EImagePos pos, const TListRects& lists, int centralHeight,
                            int labelColumn, int labelMinHeight);
 
-// Every column of a list gets the list's inner width divided by its number
-// of columns; the vertical scroll bar's room is kept so that the columns
-// never need a horizontal one.
-int sharedColumnWidth(int listWidth, int frameWidth, int scrollBarWidth, int columns);
+// What one column of a list asks for.
+struct TColumnNeed {
+    int content = 0;     // the width its title and its widest cell need
+    int dragged = -1;    // the width the user gave it; -1: none
+    bool whole = false;  // shown whole before the others get more than what is left
+};
+
+// The narrowest a column is made while others are shown whole.
+inline constexpr int kMinimumColumnWidth = 40;
+
+// The widths of a list's columns over inner pixels (the list's width inside
+// its frame, less the vertical scroll bar's room). A dragged column keeps
+// its width. When the others' content fits, each gets its content and an
+// equal share of the room left over, so that they fill the list exactly.
+// When it does not fit, the columns marked whole get their content as long
+// as every other column keeps kMinimumColumnWidth; the room left is shared
+// out so that a column that needs less than an equal share gets just what
+// it needs and the rest split what remains.
+std::vector<int> fitColumnWidths(int inner, const std::vector<TColumnNeed>& columns);
 
 }  // namespace kyvo::layout

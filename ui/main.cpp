@@ -18,7 +18,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -37,6 +39,7 @@
 #include "ui/MainWindow.h"
 #include "ui/ProgramIcon.h"
 #include "ui/QtPlatform.h"
+#include "ui/TerminationSignals.h"
 #include "ui/WindowWiring.h"
 
 namespace {
@@ -145,6 +148,15 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // A logout, `systemctl stop` or `kill` ends the program like a close
+    // that cannot ask; caught from here on, acted on in the event loop.
+    std::function<void(int)> onTermination;
+    TTerminationSignals terminationSignals;
+    if (!terminationSignals.install([&](int sig) {
+            if (onTermination) onTermination(sig);
+        }))
+        std::fprintf(stderr, "kyvo-data-reader: SIGTERM and SIGHUP cannot be caught\n");
+
     // Before the port object exists: it takes the trace when it is created.
     std::optional<TScopedPortTrace> trace;
     if (!options.trace.isEmpty() &&
@@ -194,6 +206,8 @@ int main(int argc, char** argv) {
     deps.ConfigFolder = files.ConfigFolder();
     deps.DeviceMemoryFolder = deviceMemoryFolder();
     deps.DocumentsFolder = userDocumentsFolder();
+    // A picture taken without a user keeps no list and offers none.
+    if (options.screenshot.isEmpty()) deps.DataFolder = userDataFolder();
     deps.Collation = &collation;
     std::unique_ptr<TMeasurementArchiveFeed> archive;
     if (const TArchiveSettings as = ReadArchiveSettings(files.UserFile()); as.Feed) {
@@ -285,10 +299,27 @@ int main(int argc, char** argv) {
         });
     }
 
+    bool terminated = false;
+    onTermination = [&](int sig) {
+        if (terminated) return;
+        terminated = true;
+        std::fprintf(stderr, "kyvo-data-reader: ended by %s\n",
+                     sig == SIGHUP ? "SIGHUP" : "SIGTERM");
+        std::string why;
+        if (!main.KeepUnsavedListForNextStart(why))
+            std::fprintf(stderr, "kyvo-data-reader: the unsaved measurement list is lost: %s\n",
+                         why.c_str());
+        // Every event loop ends, also those of open dialogs, and none opens
+        // any more; the rest of the end runs below, outside them.
+        QApplication::exit(0);
+    };
+
     window.show();
     const int rc = QApplication::exec();
+    onTermination = nullptr;
     main.OnStateEntered = nullptr;
     main.OnStoredDataRead = nullptr;
+    if (terminated) main.FormClose();
     main.FormDestroy();
     window.storeImagePosition();
     fileErrors.window = nullptr;

@@ -196,7 +196,8 @@ class Rig {
   public:
     explicit Rig(const sim::Scenario& scenario,
                  const std::map<std::string, std::string>& userSettings = {},
-                 const std::string& deviceMemoryFolder = {}, IMeasurementArchive* archive = nullptr)
+                 const std::string& deviceMemoryFolder = {}, IMeasurementArchive* archive = nullptr,
+                 const std::string& dataFolder = {})
         : sched({2026, 12, 9, 12, 0, 0, 0}),
           link(mainThread, true, false, std::make_unique<FTDIDirect>(nullptr)),
           device(std::make_unique<sim::SimDevice>(scenario)) {
@@ -227,6 +228,7 @@ class Rig {
         deps.ConfigFolder = "/tmp/kyvo-config/";
         deps.DeviceMemoryFolder = deviceMemoryFolder;
         deps.Archive = archive;
+        deps.DataFolder = dataFolder;
         main = std::make_unique<TForm_Main>(deps);
         view.CurrentState = [this] { return main->State().Current; };
     }

@@ -225,6 +225,13 @@ constexpr std::pair<std::uint32_t, std::string_view> kExpected[] = {
     {863, "%1 measurements read, %2 of them new."},
     {864, "List saved to %1"},
     {865, "List loaded from %1"},
+    {870, "Measurement %1 added."},
+    {871, "Measurement %1 added, list saved to %2"},
+    {872, "Device clock set to %1."},
+    {873,
+     "The program was ended last time before its measurement list (%1 measurements) was "
+     "saved.\r\nLoad that list now?"},
+    {874, "The measurement list of the last run could not be recovered: "},
     {900, "Export report (PDF)…"},
     {901, "Print…"},
     {902, "Export…"},

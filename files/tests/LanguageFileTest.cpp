@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -173,6 +174,59 @@ TEST_F(LanguageMenuTest, pickingALanguageSwitchesTextsAndStoresTheChoice) {
     EXPECT_EQ("&x", StripAcceleratorMarks("&&&x"));
     EXPECT_EQ("Deutsch", StripAcceleratorMarks("&Deutsch"));
     file->FileValid = false;
+}
+
+TEST_F(LanguageMenuTest, theFirstStartSpeaksTheDesktopsLanguageWhenItShips) {
+    struct Case {
+        const char* locale;
+        const char* chosen;
+    } cases[] = {
+        {"de_DE.UTF-8", "Deutsch"},     {"de_AT", "Deutsch"},       {"de", "Deutsch"},
+        {"de_CH.utf8@euro", "Deutsch"}, {"DE_de", "Deutsch"},       {"pl_PL.UTF-8", "Polski"},
+        {"fr_FR.UTF-8", "English"},     {"en_GB.UTF-8", "English"}, {"C", "English"},
+        {"POSIX", "English"},           {"C.UTF-8", "English"},     {"", "English"},
+    };
+    for (const Case& c : cases) {
+        auto file = languageWith({"[Deutsch]", "[Polski]"});
+        TConfigFile fresh(dir.file(std::string("fresh-") + c.locale + ".ini"), true, false,
+                          &reporter);
+        const TLanguageMenu menu = BuildLanguageMenu(*file, fresh, c.locale);
+        EXPECT_EQ(c.chosen, file->CurrentLanguage) << c.locale;
+        EXPECT_EQ(c.chosen, StripAcceleratorMarks(menu.Items[menu.Checked])) << c.locale;
+        // Stored as a picked language is, so the next start keeps it.
+        EXPECT_EQ(c.chosen, fresh.GetVal("Setup", "Language")) << c.locale;
+        file->FileValid = false;
+    }
+}
+
+TEST_F(LanguageMenuTest, aLanguageThePersonPickedWinsOverTheDesktops) {
+    auto file = languageWith({"[Deutsch]"});
+    config->SetVal("Setup", "Language", "English");
+    const TLanguageMenu menu = BuildLanguageMenu(*file, *config, "de_DE.UTF-8");
+    EXPECT_EQ(0u, menu.Checked);
+    EXPECT_EQ("English", file->CurrentLanguage);
+    file->FileValid = false;
+}
+
+TEST(DesktopLocale, lcAllThenLcMessagesThenLangAndEmptyOnesDoNotCount) {
+    using Env = std::map<std::string, std::string>;
+    struct Case {
+        Env env;
+        const char* expected;
+    } cases[] = {
+        {{{"LC_ALL", "pl_PL"}, {"LC_MESSAGES", "fr_FR"}, {"LANG", "de_DE.UTF-8"}}, "pl_PL"},
+        {{{"LC_ALL", ""}, {"LC_MESSAGES", "fr_FR"}, {"LANG", "de_DE.UTF-8"}}, "fr_FR"},
+        {{{"LC_ALL", ""}, {"LC_MESSAGES", ""}, {"LANG", "de_DE.UTF-8"}}, "de_DE.UTF-8"},
+        {{{"LC_CTYPE", "de_DE.UTF-8"}}, ""},
+        {{}, ""},
+    };
+    for (const Case& c : cases) {
+        const std::string got = DesktopMessagesLocale([&](const char* name) -> const char* {
+            auto it = c.env.find(name);
+            return it == c.env.end() ? nullptr : it->second.c_str();
+        });
+        EXPECT_EQ(c.expected, got);
+    }
 }
 
 }  // namespace

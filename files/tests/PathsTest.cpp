@@ -336,5 +336,28 @@ TEST(DocumentsFolder, xdgDocumentsFolderWhenItExistsElseTheHomeFolder) {
     EXPECT_EQ(userDocumentsFolder([](const char*) -> const char* { return nullptr; }), "");
 }
 
+TEST(DataFolder, xdgDataHomeWhenAbsoluteElseBelowTheHomeFolder) {
+    struct Case {
+        const char* dataHome;  // null: unset
+        const char* home;
+        std::string expected;
+    } cases[] = {
+        {"/srv/data/", "/home/u", "/srv/data/kyvo-data-reader"},
+        {"relative/data", "/home/u", "/home/u/.local/share/kyvo-data-reader"},
+        {nullptr, "/home/u", "/home/u/.local/share/kyvo-data-reader"},
+        {"", "/home/u/", "/home/u/.local/share/kyvo-data-reader"},
+        {nullptr, nullptr, ""},
+    };
+    for (const Case& c : cases) {
+        const auto env = [&](const char* name) -> const char* {
+            const std::string n = name;
+            if (n == "HOME") return c.home;
+            if (n == "XDG_DATA_HOME") return c.dataHome;
+            return nullptr;
+        };
+        EXPECT_EQ(userDataFolder(env), c.expected) << (c.dataHome ? c.dataHome : "unset");
+    }
+}
+
 }  // namespace
 }  // namespace kyvo

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <bit>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <limits>
 #include <unordered_set>
 
@@ -333,6 +338,33 @@ TEST_F(ResultFileLoad, missingUnreadableOrInUseFileLeavesTheListAsItWas) {
     EXPECT_EQ(dialogs.Messages.back(), 647u);
     EXPECT_EQ(ids(), (std::vector<std::string>{"old"}));
     EXPECT_TRUE(dialogs.Remembered.empty());
+}
+
+// The user must learn why: a folder, a file without read permission.
+TEST_F(ResultFileLoad, unreadableFileIsReportedWithTheSystemsReason) {
+    struct Case {
+        std::string path;
+        int err;
+    };
+    std::vector<Case> cases;
+    const std::string folder = dir.File("folder.tsv");
+    std::filesystem::create_directory(folder);
+    cases.push_back({folder, EISDIR});
+    // root reads every file whatever its mode.
+    if (::geteuid() != 0) {
+        const std::string locked = write("locked.tsv", TSVVLong, {});
+        std::filesystem::permissions(locked, std::filesystem::perms::none);
+        cases.push_back({locked, EACCES});
+    }
+    for (const Case& c : cases) {
+        EXPECT_EQ(LoadMeasureFile(c.path, TSVVLong, list, dialogs, Unsorted).Result,
+                  ELoadResult::ReadFailed)
+            << c.path;
+        ASSERT_FALSE(dialogs.Details.empty());
+        EXPECT_NE(dialogs.Details.back().find(c.path), std::string::npos) << dialogs.Details.back();
+        EXPECT_NE(dialogs.Details.back().find(std::strerror(c.err)), std::string::npos)
+            << dialogs.Details.back();
+    }
 }
 
 TEST_F(ResultFileLoad, fileBeyondTheSizeLimitIsRefusedAndTheListStays) {

@@ -1,5 +1,6 @@
 // The measurement list with 100,000 entries: sorting by the date column and
-// repainting the visible rows, and scrolling a page. Run offscreen:
+// repainting the visible rows, scrolling a page, and the presenter's repaint
+// with the columns fitted to their content. Run offscreen:
 //   QT_QPA_PLATFORM=offscreen build/ui/bench/ui_list_bench
 #include <benchmark/benchmark.h>
 
@@ -85,6 +86,19 @@ void ScrollOnePageAndRepaint(benchmark::State& state) {
     }
 }
 BENCHMARK(ScrollOnePageAndRepaint)->Unit(benchmark::kMillisecond);
+
+// What the presenter's repaint of the list costs: the rows are fetched again
+// and the columns fitted to their content (at most a sample of the rows is
+// measured, as a double click on a border does).
+void RepaintListAndFitColumns(benchmark::State& state) {
+    Fixture& f = fixture();
+    for (auto _ : state) {
+        f.window.RepaintList(EList::Measurements);
+        f.window.measurementView()->viewport()->repaint();
+    }
+    state.SetLabel("100,000 measurements");
+}
+BENCHMARK(RepaintListAndFitColumns)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeEdit>
@@ -55,6 +56,53 @@ class FileDialogAnswerer : public QObject {
     }
     QStringList answers_;
     qsizetype next_ = 0;
+    QTimer timer_;
+};
+
+// Chooses path in every file dialog as a user does, through the dialog's own
+// accept (which is where a toolkit asks its own questions), and answers
+// every toolkit message box with Yes, keeping its text.
+class AcceptingFileDialogs : public QObject {
+  public:
+    explicit AcceptingFileDialogs(QString path) : path_(std::move(path)) {
+        timer_.setInterval(5);
+        QObject::connect(&timer_, &QTimer::timeout, this, [this] { poll(); });
+        timer_.start();
+    }
+    QStringList ToolkitQuestions;
+
+  private:
+    void poll() {
+        // A toolkit box stands in front of its file dialog: it is answered
+        // first, and the dialog is left alone until it is gone.
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (!box || !box->isVisible()) continue;
+            ToolkitQuestions << box->text();
+            if (QAbstractButton* yes = box->button(QMessageBox::Yes))
+                yes->click();
+            else
+                box->accept();
+            return;
+        }
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (!w->isVisible()) continue;
+            auto* d = qobject_cast<QFileDialog*>(w);
+            // A question asked inside accept runs this poll again meanwhile.
+            if (!d || accepting_) continue;
+            d->selectFile(path_);
+            accepting_ = true;
+            // What the Save button does (QFileDialog hides accept from
+            // callers), outside this poll: a timer's slot is not run again
+            // while it runs, and the poll must answer a question accept asks.
+            QTimer::singleShot(0, d, [this, d] {
+                static_cast<QDialog*>(d)->accept();
+                accepting_ = false;
+            });
+        }
+    }
+    QString path_;
+    bool accepting_ = false;
     QTimer timer_;
 };
 
@@ -126,6 +174,7 @@ class FilesWindowTest : public QObject {
     void readThatOverwritesTheListDropsTheSelectedRows();
     void digitsTypedIntoTheClockPickersReachTheDeviceOnEnter();
     void commentDialogPausesTheClockPollAndTheStateCounter();
+    void savingOverAnExistingFileAsksOnlyTheProgramsQuestion();
 };
 
 void FilesWindowTest::failedSavesNameFileAndReasonInEveryModeAndKeepTheOldFile() {
@@ -394,6 +443,30 @@ void FilesWindowTest::commentDialogPausesTheClockPollAndTheStateCounter() {
     rig.sched.Advance(2000);
     QVERIFY(std::find(states.begin(), states.end(), std::uint8_t(stWaitClock)) != states.end());
     rig.main->OnStateEntered = nullptr;
+}
+
+// Qt's save dialog would ask "replace?" before the program asks whether to
+// add to the file or overwrite it: one question about one file is enough.
+void FilesWindowTest::savingOverAnExistingFileAsksOnlyTheProgramsQuestion() {
+    FilesRig rig;
+    rig.ReadDemo();
+    QVERIFY(!rig.w.main->MeasureList.empty());
+    const std::string path = rig.path("Results.tsv");
+    {
+        AcceptingFileDialogs choose(QString::fromStdString(path));
+        rig.w.main->Menu_SaveFileClick();
+        QVERIFY(choose.ToolkitQuestions.isEmpty());
+    }
+    QVERIFY(std::filesystem::exists(path));
+    const std::string first = readAll(path);
+
+    AcceptingFileDialogs choose(QString::fromStdString(path));
+    MessageAnswerer answer({MessageAnswerer::Second});  // No: overwrite
+    rig.w.main->Menu_SaveFileClick();
+    QCOMPARE(choose.ToolkitQuestions, QStringList());
+    QCOMPARE(answer.Seen.size(), 1);
+    QVERIFY(answer.Seen.front().startsWith("Do you want to add the data to the selected file?"));
+    QCOMPARE(readAll(path), first);  // overwritten with the same list
 }
 
 KYVO_REGISTER_TEST(FilesWindowTest);

@@ -27,6 +27,7 @@ class MainWindowLayoutTest : public QObject {
     void topRowsKeepClassicSizesAndGrowForLongerTexts();
     void pictureStandsUnderItsListsAndEndsAboveTheStatusBar_data();
     void pictureStandsUnderItsListsAndEndsAboveTheStatusBar();
+    void columnsFitTheirContentAndShareTheRest();
 };
 
 void MainWindowLayoutTest::everyControlIsEitherOneWidgetOrOneMenuItem() {
@@ -190,6 +191,59 @@ void MainWindowLayoutTest::pictureStandsUnderItsListsAndEndsAboveTheStatusBar() 
     QCOMPARE(p.labelMin.y() + labelMinHeight, p.frame.bottom() + 1);
     QCOMPARE(p.labelMin.x(), p.labelMax.x());
     QCOMPARE(p.labelMax.x(), left + 7);
+}
+
+void MainWindowLayoutTest::columnsFitTheirContentAndShareTheRest() {
+    const auto need = [](int content, bool whole = false, int dragged = -1) {
+        TColumnNeed n;
+        n.content = content;
+        n.whole = whole;
+        n.dragged = dragged;
+        return n;
+    };
+    // The measurement list: Test ID and Date / Time are to be whole.
+    const std::vector<TColumnNeed> measurements = {need(190, true), need(120),       need(80),
+                                                   need(160),       need(140, true), need(90)};
+    struct Case {
+        const char* name;
+        int inner;
+        std::vector<TColumnNeed> columns;
+        std::vector<int> widths;
+    } cases[] = {
+        {"all fit: the rest shared out evenly, leftmost first",
+         600,
+         {need(100), need(50), need(50)},
+         {234, 183, 183}},
+        {"wide list: every column whole", 800, measurements, {194, 124, 83, 163, 143, 93}},
+        {"default size: Test ID and date whole, the others share the rest",
+         500,
+         measurements,
+         {190, 43, 43, 42, 140, 42}},
+        {"too narrow even for those two: everyone gets a share",
+         300,
+         measurements,
+         {50, 50, 50, 50, 50, 50}},
+        {"a column needing less than its share gets what it needs, not below the minimum",
+         400,
+         {need(30), need(300), need(300)},
+         {40, 180, 180}},
+        {"a short column whole, the others split the rest",
+         400,
+         {need(60), need(300), need(300)},
+         {60, 170, 170}},
+        {"a dragged width stays, the others take the room",
+         600,
+         {need(100, false, 250), need(50), need(50)},
+         {250, 175, 175}},
+        {"a dragged width stays even when the list is too narrow for it",
+         200,
+         {need(100, true), need(50, false, 300)},
+         {40, 300}},
+    };
+    for (const Case& c : cases) {
+        const std::vector<int> got = fitColumnWidths(c.inner, c.columns);
+        QVERIFY2(got == c.widths, c.name);
+    }
 }
 
 KYVO_REGISTER_TEST(MainWindowLayoutTest);

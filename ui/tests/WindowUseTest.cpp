@@ -3,6 +3,7 @@
 // the language switch of rows already listed, and the shipped German texts.
 #include <QHeaderView>
 #include <QHelpEvent>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolTip>
 #include <QWindow>
@@ -48,7 +49,8 @@ TForm_EvaluationInfo* startCountdown(WindowRig& rig) {
 class WindowUseTest : public QObject {
     Q_OBJECT
   private slots:
-    void columnsKeepTheUsersWidthUntilTheWindowIsResized();
+    void columnsKeepTheWidthTheUserDraggedThroughResizesAndReads();
+    void testIdAndDateAreWholeAtTheDefaultSizeInEnglishAndGerman();
     void doubleClickOnAHeaderBorderFitsTheColumnToItsContent();
     void aCutCellShowsItsWholeTextAsTooltipAWholeOneNone();
     void deleteKeyDeletesTheSelectedEntriesAfterAsking();
@@ -71,26 +73,56 @@ class WindowUseTest : public QObject {
         for (int c = 0; c < view->model()->columnCount(); ++c) w << view->columnWidth(c);
         return w;
     }
-    static bool allEqual(const QList<int>& w) {
-        for (int x : w)
-            if (x != w.first()) return false;
-        return !w.isEmpty();
-    }
 };
 
-void WindowUseTest::columnsKeepTheUsersWidthUntilTheWindowIsResized() {
-    WindowRig rig;
+void WindowUseTest::columnsKeepTheWidthTheUserDraggedThroughResizesAndReads() {
+    WindowRig rig(std::map<std::string, std::string>{{"Setup/AddDataBehaviour", "Overwrite"}});
     readDemo(rig);
     QTableView* view = rig.window.measurementView();
-    QVERIFY(allEqual(widths(view)));
-    view->horizontalHeader()->resizeSection(0, 300);  // as a drag on the border does
+    view->horizontalHeader()->resizeSection(1, 150);  // as a drag on the border does
     view->selectRow(1);
     view->selectRow(0);
     rig.window.measurementView()->clearSelection();
-    QCOMPARE(view->columnWidth(0), 300);
-    rig.window.resize(rig.window.width() + 40, rig.window.height());
-    QVERIFY(allEqual(widths(view)));
-    QVERIFY(view->columnWidth(0) != 300);
+    QCOMPARE(view->columnWidth(1), 150);
+    rig.window.resize(rig.window.width() + 400, rig.window.height());
+    QCOMPARE(view->columnWidth(1), 150);
+    // The others fill the new room.
+    int sum = 0;
+    for (int w : widths(view)) sum += w;
+    QCOMPARE(sum, view->width() - 2 * view->frameWidth() -
+                      view->verticalScrollBar()->sizeHint().width());
+    rig.ReadStoredData();
+    rig.main->ApplyLanguageTexts();
+    QCOMPARE(view->columnWidth(1), 150);
+}
+
+// The two columns that tell one measurement from another must be readable
+// without dragging, with the rest of the room shared out.
+void WindowUseTest::testIdAndDateAreWholeAtTheDefaultSizeInEnglishAndGerman() {
+    for (const bool german : {false, true}) {
+        WindowRig rig;
+        rig.lang.Second = german;
+        rig.lang.Translated[107] = "Datum / Uhrzeit";
+        rig.lang.Translated[27] = "Vertrieb/Hersteller";
+        rig.window.resize(kDefaultWindowWidth, kDefaultWindowHeight);
+        readDemo(rig);
+        QVERIFY(!rig.main->MeasureList.empty());
+        QTableView* view = rig.window.measurementView();
+        for (int c : {0, 4}) {
+            const int whole = std::max(static_cast<QAbstractItemView*>(view)->sizeHintForColumn(c),
+                                       view->horizontalHeader()->sectionSizeHint(c));
+            QVERIFY2(view->columnWidth(c) >= whole,
+                     qPrintable(QString("column %1: %2 of %3 (%4)")
+                                    .arg(c)
+                                    .arg(view->columnWidth(c))
+                                    .arg(whole)
+                                    .arg(german ? "German" : "English")));
+        }
+        int sum = 0;
+        for (int w : widths(view)) sum += w;
+        QCOMPARE(sum, view->width() - 2 * view->frameWidth() -
+                          view->verticalScrollBar()->sizeHint().width());
+    }
 }
 
 void WindowUseTest::doubleClickOnAHeaderBorderFitsTheColumnToItsContent() {
@@ -100,7 +132,8 @@ void WindowUseTest::doubleClickOnAHeaderBorderFitsTheColumnToItsContent() {
     QHeaderView* header = view->horizontalHeader();
     const int want = std::max(static_cast<QAbstractItemView*>(view)->sizeHintForColumn(0),
                               header->sectionSizeHint(0));
-    QVERIFY2(want > view->columnWidth(0), "the Test ID is cut at the default size");
+    header->resizeSection(0, want / 2);  // dragged too narrow
+    QVERIFY(want > view->columnWidth(0));
     const int border = header->sectionViewportPosition(0) + header->sectionSize(0) - 1;
     QTest::mouseDClick(header->viewport(), Qt::LeftButton, {},
                        QPoint(border, header->height() / 2));
