@@ -185,15 +185,16 @@ struct Line {
         if (ended) return;
         ended = true;
         if (device.memoryChanges() != savedChanges && !saveState()) saveFailed = true;
-        if (ownsFds) {
-            if (slaveFd >= 0) close(slaveFd);
-            close(inFd);
-        }
+        // The link goes first: whoever sees the line hang up finds it gone.
         if (!linkPath.empty()) {
             char target[4096];
             ssize_t n = readlink(linkPath.c_str(), target, sizeof target - 1);
             if (n >= 0 && std::string(target, static_cast<std::size_t>(n)) == path)
                 unlink(linkPath.c_str());
+        }
+        if (ownsFds) {
+            if (slaveFd >= 0) close(slaveFd);
+            close(inFd);
         }
     }
 };
@@ -287,7 +288,8 @@ int main(int argc, char** argv) {
     }
 
     // Every device is set up, its state read and written once, before any
-    // path is printed: a state that cannot be used shows before playing.
+    // path is printed: a state that cannot be used or written shows before
+    // playing.
     std::vector<std::unique_ptr<Line>> lines;
     for (unsigned long i = 0; i < deviceCount; ++i) {
         kyvo::sim::Scenario own = scenario;
@@ -318,9 +320,12 @@ int main(int argc, char** argv) {
         if (formatFirst) device.formatDatabase();
         if (addMeasurements > 0)
             device.addStoredMeasurements(static_cast<std::uint32_t>(addMeasurements));
-        if (!line->saveState()) return 2;
         lines.push_back(std::move(line));
     }
+    // Written only once every state has been read and taken: a bad state of
+    // one device leaves the others' files as they were.
+    for (auto& line : lines)
+        if (!line->saveState()) return 2;
 
     termios savedTerminal{};
     bool restoreTerminal = false;

@@ -117,6 +117,31 @@ TEST(SimDevices, eachDeviceHasItsOwnSerialAndHistoryAndKeepsItInItsOwnStateFile)
     for (const auto& f : files) std::remove(f.c_str());
 }
 
+TEST(SimDevices, aDamagedStateOfOneDeviceEndsTheRunAndLeavesTheOthersFilesAlone) {
+    const std::string state = tempPath("damaged.state");
+    {
+        Devices run(2, {"--devices", "2", "--state", state});
+        ASSERT_TRUE(run.allOpen());
+        run.shutdown(0);
+        run.shutdown(1);
+        ASSERT_EQ(run.sim.waitExit(10000), 0);
+    }
+    const tByteBuffer first = fileBytes(state);
+    tByteBuffer damaged = fileBytes(state + ".1");
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(damaged.empty());
+    damaged[damaged.size() / 2] ^= 0x01;
+    writeFileAtomically(state + ".1", damaged);
+
+    Program refused({"--devices", "2", "--state", state, "--add-measurements", "3"});
+    EXPECT_EQ(refused.readAll(10000), "");
+    EXPECT_EQ(refused.waitExit(10000), 2);
+    EXPECT_EQ(fileBytes(state), first);
+    EXPECT_EQ(fileBytes(state + ".1"), damaged);
+    std::remove(state.c_str());
+    std::remove((state + ".1").c_str());
+}
+
 TEST(SimDevices, aSilentOrFailingDeviceHoldsUpNoOther) {
     // The demo device falls silent for ever after its first frame.
     const std::string silent = tempPath("silent.ini");
