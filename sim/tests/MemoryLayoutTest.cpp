@@ -233,8 +233,8 @@ TEST(SimStoredData, valuesThatAreNoNumberDrawTheSameImageAsOne) {
     Measurement one;
     one.values = {1.0f};
     synthesiseLinesAndImage(one, config, 240, 5);
-    for (const float v :
-         {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
+    for (const float v : {std::numeric_limits<float>::quiet_NaN(),
+                          std::numeric_limits<float>::infinity()}) {
         Measurement odd;
         odd.values = {v};
         synthesiseLinesAndImage(odd, config, 240, 5);
