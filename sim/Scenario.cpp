@@ -681,6 +681,12 @@ std::string Scenario::validate() const {
     return {};
 }
 
+Scenario scenarioOfDevice(Scenario scenario, unsigned index) {
+    scenario.serial.subSerial = static_cast<std::uint16_t>(scenario.serial.subSerial + index);
+    scenario.serial.kalmiSerial += index;
+    return scenario;
+}
+
 std::string demoScenarioText() {
     return kDemoScenario;
 }

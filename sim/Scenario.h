@@ -204,4 +204,9 @@ std::string scenarioFormatHelp();
 // The built-in demo device in the scenario format.
 std::string demoScenarioText();
 
+// Device `index` (from 0) of a run with several devices plays its scenario
+// with `index` added to the sub-serial and the maker's running number, so
+// every device of the run has its own serial; device 0 plays it unchanged.
+Scenario scenarioOfDevice(Scenario scenario, unsigned index);
+
 }  // namespace kyvo::sim
