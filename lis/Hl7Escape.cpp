@@ -50,16 +50,16 @@ std::string Hl7Escape(std::string_view text) {
     return out;
 }
 
-std::string Hl7Unescape(std::string_view field) {
+std::string Hl7Unescape(std::string_view field, const THl7Delimiters& d) {
     std::string out;
     out.reserve(field.size());
     std::size_t i = 0;
     while (i < field.size()) {
-        if (field[i] != '\\') {
+        if (field[i] != d.Escape) {
             out += field[i++];
             continue;
         }
-        const std::size_t end = field.find('\\', i + 1);
+        const std::size_t end = field.find(d.Escape, i + 1);
         if (end == std::string_view::npos) {
             out.append(field.substr(i));
             break;
@@ -67,15 +67,15 @@ std::string Hl7Unescape(std::string_view field) {
         const std::string_view seq = field.substr(i + 1, end - i - 1);
         i = end + 1;
         if (seq == "F")
-            out += '|';
+            out += d.Field;
         else if (seq == "S")
-            out += '^';
+            out += d.Component;
         else if (seq == "T")
-            out += '&';
+            out += d.Subcomponent;
         else if (seq == "R")
-            out += '~';
+            out += d.Repetition;
         else if (seq == "E")
-            out += '\\';
+            out += d.Escape;
         else if (seq == ".br")
             out += '\r';
         else if (!seq.empty() && (seq[0] == 'X' || seq[0] == 'x') && seq.size() % 2 == 1) {

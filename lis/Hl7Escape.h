@@ -14,11 +14,20 @@
 
 namespace kyvo::lis {
 
+// The delimiters a message declares in MSH-1 and MSH-2.
+struct THl7Delimiters {
+    char Field = '|';
+    char Component = '^';
+    char Repetition = '~';
+    char Escape = '\\';
+    char Subcomponent = '&';
+};
+
 std::string Hl7Escape(std::string_view text);
 
 // The text an escaped field stands for: the five delimiter escapes, hex
 // escapes \Xhhhh\ (byte pairs), \.br\ as CR; other escape sequences (highlighting, character
 // set switches) are dropped, an unterminated one is kept as it stands.
-std::string Hl7Unescape(std::string_view field);
+std::string Hl7Unescape(std::string_view field, const THl7Delimiters& d = {});
 
 }  // namespace kyvo::lis
