@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "LisTestSupport.h"
+#include "TestLis.h"
 #include "lis/Hl7Ack.h"
 #include "lis/Hl7Message.h"
 #include "lis/Mllp.h"
@@ -55,112 +56,7 @@ TEST(MllpFraming, RestartedAndOversizedFramesAreDropped) {
     EXPECT_TRUE(d.Overflowed());
 }
 
-// A LIS of the tests' own on 127.0.0.1: accepts one connection, reads one
-// framed message and answers as told. Every wait is bounded.
-class TestLis {
-  public:
-    enum class EBehaviour { Ack, Silent, CloseBeforeAck, WrongMsa2, SlowAck, Garbage };
-
-    TestLis(EBehaviour behaviour, std::string code = "AA", std::string text = {})
-        : behaviour_(behaviour), code_(std::move(code)), text_(std::move(text)) {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = 0;
-        EXPECT_EQ(::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-        EXPECT_EQ(::listen(listen_, 4), 0);
-        socklen_t len = sizeof addr;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
-        thread_ = std::thread([this] { Serve(); });
-    }
-    ~TestLis() {
-        stop_ = true;
-        thread_.join();
-        ::close(listen_);
-    }
-    std::uint16_t Port() const { return port_; }
-    std::string Received() const { return received_; }
-
-  private:
-    static bool WaitIn(int fd, int ms) {
-        pollfd p{fd, POLLIN, 0};
-        return ::poll(&p, 1, ms) > 0;
-    }
-
-    void Serve() {
-        int conn = -1;
-        for (int i = 0; i < 100 && conn < 0 && !stop_; ++i)
-            if (WaitIn(listen_, 100)) conn = ::accept(listen_, nullptr, nullptr);
-        if (conn < 0) return;
-        TMllpDeframer d;
-        std::optional<std::string> msg;
-        char buf[4096];
-        for (int i = 0; i < 100 && !msg && !stop_; ++i) {
-            if (!WaitIn(conn, 100)) continue;
-            const ssize_t n = ::recv(conn, buf, sizeof buf, 0);
-            if (n <= 0) break;
-            d.Feed(std::string_view(buf, static_cast<std::size_t>(n)));
-            msg = d.Next();
-        }
-        if (msg) {
-            received_ = *msg;
-            Answer(conn, *msg);
-        }
-        ::close(conn);
-    }
-
-    void Answer(int conn, const std::string& msg) {
-        // MSH-10 of what came: the tenth field separator starts it.
-        std::size_t pos = 0;
-        for (int i = 0; i < 9 && pos != std::string::npos; ++i) pos = msg.find('|', pos + 1);
-        const std::string id = msg.substr(pos + 1, msg.find('|', pos + 1) - pos - 1);
-        const std::string msh =
-            "MSH|^~\\&|LABSYS|LAB|KyvoDataReader||20261211140001+0100||ACK^R01^ACK|A1|P|2.5.1\r";
-        std::string reply;
-        switch (behaviour_) {
-            case EBehaviour::Silent:
-                // Holds the line open until the client gives up.
-                for (int i = 0; i < 100 && !stop_; ++i)
-                    if (WaitIn(conn, 100) && ::recv(conn, reply.data(), 0, MSG_DONTWAIT) == 0)
-                        break;
-                return;
-            case EBehaviour::CloseBeforeAck:
-                // Half an answer, then gone.
-                reply = "\x0b" + msh;
-                ::send(conn, reply.data(), reply.size(), MSG_NOSIGNAL);
-                return;
-            case EBehaviour::WrongMsa2:
-                reply = MllpFrame(msh + "MSA|AA|KDR-999-9\r");
-                break;
-            case EBehaviour::Garbage:
-                reply = MllpFrame("this is no acknowledgement");
-                break;
-            case EBehaviour::SlowAck:
-                std::this_thread::sleep_for(400ms);
-                [[fallthrough]];
-            case EBehaviour::Ack:
-                reply = MllpFrame(msh + "MSA|" + code_ + "|" + id + "|" + text_ + "\r");
-                break;
-        }
-        // Sent in two pieces, so that the client must put the frame together.
-        const std::size_t half = reply.size() / 2;
-        ::send(conn, reply.data(), half, MSG_NOSIGNAL);
-        std::this_thread::sleep_for(20ms);
-        ::send(conn, reply.data() + half, reply.size() - half, MSG_NOSIGNAL);
-        // Waits for the client to close rather than resetting the line.
-        WaitIn(conn, 2000);
-    }
-
-    EBehaviour behaviour_;
-    std::string code_, text_;
-    int listen_ = -1;
-    std::uint16_t port_ = 0;
-    std::thread thread_;
-    std::atomic<bool> stop_{false};
-    std::string received_;
-};
+using test::TestLis;
 
 std::string Message(std::int64_t id) {
     static TMeasureSet set = [] {
@@ -207,7 +103,7 @@ TEST(MllpClient, AcknowledgementsOfEveryKindArrive) {
         EXPECT_EQ(AckCodeName(ack.Ack->Code), c.code);
         EXPECT_EQ(ack.Ack->AckedControlId, "KDR-42-1");
         EXPECT_EQ(ack.Ack->Text, c.text);
-        EXPECT_EQ(lis.Received(), msg);
+        EXPECT_EQ(lis.Received(), std::vector<std::string>{msg});
     }
 }
 
