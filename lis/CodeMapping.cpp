@@ -26,11 +26,11 @@ bool sameName(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::vector<std::string> splitFields(std::string_view line) {
+std::vector<std::string> splitOn(std::string_view line, char sep) {
     std::vector<std::string> out;
     std::size_t start = 0;
     while (true) {
-        const std::size_t bar = line.find('|', start);
+        const std::size_t bar = line.find(sep, start);
         out.emplace_back(
             trimmed(line.substr(start, bar == std::string_view::npos ? bar : bar - start)));
         if (bar == std::string_view::npos) break;
@@ -125,12 +125,23 @@ TMappingParse ParseCodeMapping(std::string_view text) {
             fail("not UTF-8 text");
             continue;
         }
-        const std::vector<std::string> f = splitFields(line);
+        const std::vector<std::string> f = splitOn(line, '|');
         const std::string& kind = f[0];
         if (kind == "test") {
-            if (f.size() != 5) {
-                fail("a test line has 5 fields: test | name | code | text | coding system");
+            if (f.size() != 5 && f.size() != 6) {
+                fail(
+                    "a test line has 5 or 6 fields: test | name | code | text | coding system "
+                    "[| specimen code^text^system]");
                 continue;
+            }
+            TCodedElement specimen;
+            if (f.size() == 6 && !f[5].empty()) {
+                const std::vector<std::string> c = splitOn(f[5], '^');
+                if (c.size() != 3 || c[0].empty() || c[2].empty()) {
+                    fail("a specimen type is written code^text^coding system");
+                    continue;
+                }
+                specimen = {c[0], c[1], c[2]};
             }
             if (f[1].empty() || f[2].empty() || f[4].empty()) {
                 fail("a test line needs a test name, a code and a coding system");
@@ -140,7 +151,7 @@ TMappingParse ParseCodeMapping(std::string_view text) {
                 fail("test \"" + f[1] + "\" is mapped twice");
                 continue;
             }
-            out.Mapping.Tests.push_back({f[1], {f[2], f[3], f[4]}});
+            out.Mapping.Tests.push_back({f[1], {f[2], f[3], f[4]}, specimen});
         } else if (kind == "result") {
             if (f.size() != 6 && f.size() != 7) {
                 fail(

@@ -28,6 +28,7 @@ struct TResultCode {
 struct TTestCode {
     std::string TestName;
     TCodedElement Code;
+    TCodedElement Specimen;  // SPM-4; empty Code: not named
 };
 
 struct TClassFlag {
@@ -62,7 +63,7 @@ struct TMappingParse {
 // byte-order mark is skipped), one record per line, fields separated by "|",
 // blanks around fields ignored, "#" starts a comment line, blank lines
 // ignored. Records:
-//   test   | <test name> | <code> | <text> | <coding system>
+//   test   | <test name> | <code> | <text> | <coding system> [| <specimen code^text^system>]
 //   result | <test name> | <result name or empty> | <code> | <text> | <coding system> [| <UCUM
 //   unit>] flag   | <class name> | <HL7 abnormal flag>
 // A line that is not understood is reported with its number and left out;

@@ -201,11 +201,8 @@ std::string BuildOruR01(const TLisMeasurement& m, const TLisSettings& settings,
     orc.Set(1, "RE").Text(3, set.TestID);
     out += orc.Finish();
 
-    TCodedElement testCode;
-    if (const TTestCode* t = mapping.FindTest(set.TestName))
-        testCode = t->Code;
-    else
-        testCode = localCode(set.TestName, {});
+    const TTestCode* mappedTest = mapping.FindTest(set.TestName);
+    const TCodedElement testCode = mappedTest ? mappedTest->Code : localCode(set.TestName, {});
     Segment obr("OBR");
     obr.Set(1, "1").Text(3, set.TestID).Set(4, coded(testCode)).Set(7, observed).Set(25, status);
     out += obr.Finish();
@@ -257,6 +254,8 @@ std::string BuildOruR01(const TLisMeasurement& m, const TLisSettings& settings,
     if (m.Role != ESpecimenRole::Unknown) {
         Segment spm("SPM");
         spm.Set(1, "1").Set(11, m.Role == ESpecimenRole::Control ? "Q" : "P");
+        if (mappedTest && !mappedTest->Specimen.Code.empty())
+            spm.Set(4, coded(mappedTest->Specimen));
         out += spm.Finish();
     }
     return out;

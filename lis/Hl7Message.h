@@ -3,6 +3,13 @@
 //
 // MSH [PID] ORC OBR [NTE] {OBX {NTE}} [SPM]
 //
+// PID only for a measurement with a patient id (PID-3; PID-7 from a birth
+// date in a form read without guessing); the reader knows no name, so PID-5
+// stays empty. SPM only where the specimen role is known: SPM-11 P for a
+// patient's, Q for a control's; SPM-4 the specimen type the mapping's test
+// line names, else empty. OBR-4 is the mapping's test code, else the test's
+// name as a local code (L); OBR-25 and OBX-11 are F, or C for a correction.
+//
 // How a result row becomes an OBX:
 // - a plain number ("7.25") is NM, written with "." whatever the locale;
 // - a value beyond the device's measuring limits ("<0.5", ">200") is SN

@@ -28,6 +28,8 @@ TEST(CodeMapping, ShippedExampleCoversTheDemoDevice) {
         EXPECT_NE(p.Mapping.FindResult(d.test, d.result), nullptr) << d.test << " / " << d.result;
         EXPECT_NE(p.Mapping.FindTest(d.test), nullptr) << d.test;
     }
+    EXPECT_EQ(p.Mapping.FindTest("CRP quantitative")->Specimen,
+              (TCodedElement{"SER", "Serum", "HL70487"}));
     ASSERT_NE(p.Mapping.FindFlag("elevated"), nullptr);
     EXPECT_EQ(p.Mapping.FindFlag("elevated")->Flag, "H");
 }
@@ -61,13 +63,16 @@ TEST(CodeMapping, BadLinesAreReportedWithTheirNumbersAndTheRestStillCounts) {
         "flag | | H\n"                                                  // 7: no class
         "colour | red | blue\n"                                         // 8: unknown record
         "test | Drug screen | | x | L\n"                                // 9: no code
-        "test | Drug screen | D | x | L | extra\n"                      // 10: too many fields
+        "test | Drug screen | D | x | L | S^s^L | extra\n"              // 10: too many fields
         "result | T | R | C | \xC3\x28 | L\n"                           // 11: not UTF-8
         "flag | high | H\n"                                             // 12: good
-        "flag | High | HH\n");                                          // 13: twice
+        "flag | High | HH\n"                                            // 13: twice
+        "test | T2 | C | x | L | SER^Serum\n"                           // 14: specimen w/o system
+        "test | T3 | C | x | L | SER^Serum^HL70487\n");                 // 15: good
     std::vector<int> lines;
     for (const auto& e : p.Errors) lines.push_back(e.Line);
-    EXPECT_EQ(lines, (std::vector<int>{3, 4, 5, 6, 7, 8, 9, 10, 11, 13}));
+    EXPECT_EQ(lines, (std::vector<int>{3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 14}));
+    EXPECT_EQ(p.Mapping.FindTest("T3")->Specimen.System, "HL70487");
     EXPECT_EQ(p.Mapping.Results.size(), 1u);
     EXPECT_EQ(p.Mapping.Flags.size(), 1u);
     EXPECT_EQ(p.Mapping.FindFlag("high")->Flag, "H");

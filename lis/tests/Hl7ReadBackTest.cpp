@@ -69,6 +69,9 @@ TCodeMapping Mapping() {
                          {"1988-5", "C reactive protein [Mass/volume] in Serum or Plasma", "LN"},
                          "mg/L"});
     m.Flags.push_back({"elevated", "H"});
+    m.Tests.push_back({"CRP quantitative",
+                       {"1988-5", "C reactive protein [Mass/volume] in Serum or Plasma", "LN"},
+                       {"SER", "Serum", "HL70487"}});
     return m;
 }
 
@@ -123,6 +126,10 @@ TEST(Hl7ReadBack, MessagesReadBackWithPython3Hl7) {
                        {"OBX", 1, 11, 1, 1, "F"},
                        {"OBX", 1, 14, 1, 1, "20261202081500+0100"},
                        {"OBX", 1, 18, 1, 1, "12 3 1807 0042"},
+                       {"OBR", 1, 4, 1, 1, "1988-5"},
+                       {"OBR", 1, 4, 1, 3, "LN"},
+                       {"SPM", 1, 4, 1, 1, "SER"},
+                       {"SPM", 1, 4, 1, 3, "HL70487"},
                        {"SPM", 1, 11, 1, 1, "P"},
                    });
 
