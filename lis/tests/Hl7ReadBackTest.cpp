@@ -167,6 +167,39 @@ TEST(Hl7ReadBack, MessagesReadBackWithPython3Hl7) {
                        {"OBX", 3, 5, 1, 1, "Not a number"},
                        {"SPM", 1, 11, 1, 1, "Q"},
                    });
+
+    TMeasureSet panel;
+    panel.TestID = "12 3 5 2 1807 0042 1";
+    panel.TestName = "Fertility panel";
+    panel.DateTime = Date(2026, 12, 3, 14, 2, 33);
+    panel.UserComment = "first line\rsecond line\r\nthird ~ line";
+    panel.ResultList = {Row("LH", "Not a number", "IU/l"), Row("FSH", "", "IU/l", "elevated"),
+                        Row("PdG", "4.5", "ug/ml", "", "Kyvo expired"),
+                        Row("hCG", "<2", "IU/l", "elevated")};
+    TLisMeasurement f;
+    f.Set = &panel;
+    f.MeasurementId = 8;
+    f.DeviceSerial = "12|3";
+    ExpectReadBack("panel", BuildOruR01(f, settings, Mapping(), test::SendTime()),
+                   {"MSH", "ORC", "OBR", "NTE", "OBX", "OBX", "OBX", "NTE", "OBX"},
+                   {
+                       {"NTE", 1, 3, 1, 1, panel.UserComment},
+                       {"OBX", 1, 2, 1, 1, "ST"},
+                       {"OBX", 1, 5, 1, 1, "Not a number"},
+                       {"OBX", 1, 18, 1, 1, "12|3"},
+                       {"OBX", 2, 2, 1, 1, "ST"},
+                       {"OBX", 2, 5, 1, 1, "elevated"},
+                       {"OBX", 2, 8, 1, 1, "H"},
+                       {"OBX", 3, 2, 1, 1, "NM"},
+                       {"OBX", 3, 5, 1, 1, "4.5"},
+                       {"OBX", 3, 11, 1, 1, "F"},
+                       {"NTE", 2, 3, 1, 1, "Kyvo expired"},
+                       {"OBX", 4, 2, 1, 1, "SN"},
+                       {"OBX", 4, 5, 1, 1, "<"},
+                       {"OBX", 4, 5, 1, 2, "2"},
+                       {"OBX", 4, 8, 1, 1, "H"},
+                       {"OBX", 4, 8, 2, 1, "<"},
+                   });
 }
 
 }  // namespace
