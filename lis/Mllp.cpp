@@ -1,5 +1,7 @@
 #include "lis/Mllp.h"
 
+#include "lis/MllpStream.h"
+
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
@@ -12,35 +14,32 @@
 
 namespace kyvo::lis {
 
-namespace {
+namespace detail {
 
-using Clock = std::chrono::steady_clock;
-
-int msLeft(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left <= 0 ? 0 : left > 3600000 ? 3600000 : static_cast<int>(left);
-}
-
-// poll() for events until deadline, through signal interruptions: >0 ready,
-// 0 timed out, <0 failed.
-int waitFor(int fd, short events, Clock::time_point deadline) {
+int WaitFor(int fd, short events, Clock::time_point deadline) {
     while (true) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const int ms = left <= 0 ? 0 : left > 3600000 ? 3600000 : static_cast<int>(left);
         pollfd p{fd, events, 0};
-        const int r = ::poll(&p, 1, msLeft(deadline));
+        const int r = ::poll(&p, 1, ms);
         if (r < 0 && errno == EINTR) continue;
         return r;
     }
 }
 
-TMllpResult result(EMllpOutcome o, std::string detail = {}) {
+TMllpResult Ok() {
+    return Outcome(EMllpOutcome::Answered);
+}
+
+TMllpResult Outcome(EMllpOutcome o, std::string detail) {
     TMllpResult r;
     r.Outcome = o;
     r.Detail = std::move(detail);
     return r;
 }
 
-EMllpOutcome outcomeOfErrno(int e) {
+EMllpOutcome OutcomeOfErrno(int e) {
     switch (e) {
         case ECONNREFUSED:
             return EMllpOutcome::Refused;
@@ -55,7 +54,68 @@ EMllpOutcome outcomeOfErrno(int e) {
     }
 }
 
+namespace {
+
+class TPlainStream : public IMllpStream {
+  public:
+    explicit TPlainStream(int fd) : fd_(fd) {}
+    ~TPlainStream() override { ::close(fd_); }
+
+    TMllpResult WriteAll(std::string_view data, Clock::time_point deadline) override {
+        std::size_t sent = 0;
+        while (sent < data.size()) {
+            const ssize_t n = ::send(fd_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+            if (n > 0) {
+                sent += static_cast<std::size_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                const int r = WaitFor(fd_, POLLOUT, deadline);
+                if (r == 0)
+                    return Outcome(EMllpOutcome::TimedOut,
+                                   "the message could not be sent within the time");
+                if (r < 0) return Outcome(EMllpOutcome::Failed, std::strerror(errno));
+                continue;
+            }
+            return Outcome(OutcomeOfErrno(errno), std::strerror(errno));
+        }
+        return Ok();
+    }
+
+    TMllpResult ReadSome(std::string& out, Clock::time_point deadline) override {
+        char buf[4096];
+        while (true) {
+            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+            if (n > 0) {
+                out.append(buf, static_cast<std::size_t>(n));
+                return Ok();
+            }
+            if (n == 0)
+                return Outcome(EMllpOutcome::Closed,
+                               "the LIS closed the connection before it answered");
+            if (errno == EINTR) continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                return Outcome(OutcomeOfErrno(errno), std::strerror(errno));
+            const int w = WaitFor(fd_, POLLIN, deadline);
+            if (w == 0) return Outcome(EMllpOutcome::TimedOut, "no answer within the time");
+            if (w < 0) return Outcome(EMllpOutcome::Failed, std::strerror(errno));
+        }
+    }
+
+  private:
+    int fd_;
+};
+
 }  // namespace
+
+std::unique_ptr<IMllpStream> PlainStream(int fd) {
+    return std::make_unique<TPlainStream>(fd);
+}
+
+}  // namespace detail
+
+using namespace detail;
 
 std::string MllpFrame(std::string_view message) {
     std::string out;
@@ -133,13 +193,14 @@ std::string_view MllpOutcomeName(EMllpOutcome outcome) {
     return "?";
 }
 
+TMllpClient::TMllpClient() = default;
+
 TMllpClient::~TMllpClient() {
     Close();
 }
 
 void TMllpClient::Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    stream_.reset();
     deframer_ = TMllpDeframer();
 }
 
@@ -153,24 +214,24 @@ TMllpResult TMllpClient::Connect(const TMllpEndpoint& endpoint, std::chrono::mil
     addrinfo* list = nullptr;
     const std::string port = std::to_string(endpoint.Port);
     if (const int rc = ::getaddrinfo(endpoint.Host.c_str(), port.c_str(), &hints, &list); rc != 0)
-        return result(EMllpOutcome::Failed, endpoint.Host + ": " + ::gai_strerror(rc));
+        return Outcome(EMllpOutcome::Failed, endpoint.Host + ": " + ::gai_strerror(rc));
 
-    TMllpResult last = result(EMllpOutcome::Failed, endpoint.Host + ": no address");
+    TMllpResult last = Outcome(EMllpOutcome::Failed, endpoint.Host + ": no address");
     for (addrinfo* a = list; a; a = a->ai_next) {
         const int fd =
             ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
         if (fd < 0) {
-            last = result(EMllpOutcome::Failed, std::strerror(errno));
+            last = Outcome(EMllpOutcome::Failed, std::strerror(errno));
             continue;
         }
         int err = 0;
         if (::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
             err = errno;
             if (err == EINPROGRESS) {
-                const int r = waitFor(fd, POLLOUT, deadline);
+                const int r = WaitFor(fd, POLLOUT, deadline);
                 if (r == 0) {
                     ::close(fd);
-                    last = result(EMllpOutcome::TimedOut, "no connection within the time");
+                    last = Outcome(EMllpOutcome::TimedOut, "no connection within the time");
                     break;  // the time is spent for every further address too
                 }
                 socklen_t len = sizeof err;
@@ -181,68 +242,45 @@ TMllpResult TMllpClient::Connect(const TMllpEndpoint& endpoint, std::chrono::mil
             }
         }
         if (err == 0) {
-            fd_ = fd;
-            last = result(EMllpOutcome::Answered);
+            if (endpoint.Tls) {
+                stream_ = TlsStream(fd, *endpoint.Tls, endpoint.Host, deadline, &last);
+            } else {
+                stream_ = PlainStream(fd);
+                last = Ok();
+            }
             break;
         }
         ::close(fd);
-        last = result(outcomeOfErrno(err), std::strerror(err));
+        last = Outcome(OutcomeOfErrno(err), std::strerror(err));
     }
     ::freeaddrinfo(list);
     return last;
 }
 
 TMllpResult TMllpClient::Exchange(std::string_view message, std::chrono::milliseconds timeout) {
-    if (fd_ < 0) return result(EMllpOutcome::Closed, "not connected");
+    if (!stream_) return Outcome(EMllpOutcome::Closed, "not connected");
     const Clock::time_point deadline = Clock::now() + timeout;
     const auto fail = [&](TMllpResult r) {
         Close();
         return r;
     };
-
     // An answer the peer sent unasked (or late) belongs to no message of ours.
     while (deframer_.Next()) {
     }
-    const std::string frame = MllpFrame(message);
-    std::size_t sent = 0;
-    while (sent < frame.size()) {
-        const ssize_t n = ::send(fd_, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            const int r = waitFor(fd_, POLLOUT, deadline);
-            if (r == 0)
-                return fail(result(EMllpOutcome::TimedOut,
-                                   "the message could not be sent within the time"));
-            if (r < 0) return fail(result(EMllpOutcome::Failed, std::strerror(errno)));
-            continue;
-        }
-        return fail(result(outcomeOfErrno(errno), std::strerror(errno)));
-    }
-
-    char buf[4096];
+    if (TMllpResult w = stream_->WriteAll(MllpFrame(message), deadline);
+        w.Outcome != EMllpOutcome::Answered)
+        return fail(std::move(w));
+    std::string bytes;
     while (true) {
         if (auto reply = deframer_.Next()) {
-            TMllpResult r = result(EMllpOutcome::Answered);
+            TMllpResult r = Ok();
             r.Reply = std::move(*reply);
             return r;
         }
-        const int w = waitFor(fd_, POLLIN, deadline);
-        if (w == 0) return fail(result(EMllpOutcome::TimedOut, "no answer within the time"));
-        if (w < 0) return fail(result(EMllpOutcome::Failed, std::strerror(errno)));
-        const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-        if (n > 0) {
-            deframer_.Feed(std::string_view(buf, static_cast<std::size_t>(n)));
-            continue;
-        }
-        if (n == 0)
-            return fail(
-                result(EMllpOutcome::Closed, "the LIS closed the connection before it answered"));
-        if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-        return fail(result(outcomeOfErrno(errno), std::strerror(errno)));
+        bytes.clear();
+        if (TMllpResult r = stream_->ReadSome(bytes, deadline); r.Outcome != EMllpOutcome::Answered)
+            return fail(std::move(r));
+        deframer_.Feed(bytes);
     }
 }
 

@@ -3,18 +3,20 @@
 // acknowledgement (original mode). The client sends one message at a time
 // and waits for its answer; what the answer says is for ParseAck.
 //
-// TLS (MLLP inside TLS with a CA file and the server's name checked) is not
-// here yet; it belongs behind TMllpClient's connection in place of the plain
-// socket, leaving framing and outcomes as they are.
+// With TMllpEndpoint::Tls the frames travel inside TLS (1.2 or later): the
+// server's certificate must chain to the CA file and name the server; there
+// is no way to switch the check off.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kyvo::lis {
 
@@ -53,7 +55,8 @@ enum class EMllpOutcome {
     Refused,   // nobody listens there (connection refused)
     Closed,    // the peer closed or reset the connection before answering
     TimedOut,  // no connection, or no complete answer, within the time
-    Failed,    // anything else: name not found, network unreachable, ...
+    Failed,    // anything else: name not found, network unreachable, a TLS
+               // handshake or certificate check that failed, ...
 };
 
 std::string_view MllpOutcomeName(EMllpOutcome outcome);
@@ -64,15 +67,28 @@ struct TMllpResult {
     std::string Detail;  // the system's words for a failure
 };
 
+struct TMllpTls {
+    std::string CaFile;      // PEM certificates of the authorities trusted
+    std::string ServerName;  // the name the certificate must carry; empty: Host
+};
+
 struct TMllpEndpoint {
+    TMllpEndpoint() = default;
+    TMllpEndpoint(std::string host, std::uint16_t port, std::optional<TMllpTls> tls = std::nullopt)
+        : Host(std::move(host)), Port(port), Tls(std::move(tls)) {}
     std::string Host;  // name or address
     std::uint16_t Port = 0;
+    std::optional<TMllpTls> Tls;  // none: plain TCP
 };
+
+namespace detail {
+class IMllpStream;
+}
 
 // One connection to a LIS. Not thread-safe; one message at a time.
 class TMllpClient {
   public:
-    TMllpClient() = default;
+    TMllpClient();
     ~TMllpClient();
     TMllpClient(const TMllpClient&) = delete;
     TMllpClient& operator=(const TMllpClient&) = delete;
@@ -80,7 +96,7 @@ class TMllpClient {
     // Connects (every address the name has, in turn) within timeout. Answered
     // stands for connected here.
     TMllpResult Connect(const TMllpEndpoint& endpoint, std::chrono::milliseconds timeout);
-    bool Connected() const { return fd_ >= 0; }
+    bool Connected() const { return stream_ != nullptr; }
 
     // Sends message framed and waits up to timeout for one framed answer.
     // After anything but Answered the connection is closed, so that a late
@@ -90,7 +106,7 @@ class TMllpClient {
     void Close();
 
   private:
-    int fd_ = -1;
+    std::unique_ptr<detail::IMllpStream> stream_;
     TMllpDeframer deframer_;
 };
 
