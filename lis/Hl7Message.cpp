@@ -1,5 +1,6 @@
 #include "lis/Hl7Message.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -170,6 +171,7 @@ std::string Hl7BirthDate(std::string_view s) {
 std::string BuildOruR01(const TLisMeasurement& m, const TLisSettings& settings,
                         const TCodeMapping& mapping,
                         std::chrono::system_clock::time_point sendTime) {
+    if (!m.Set) return {};
     const TMeasureSet& set = *m.Set;
     std::string out;
 
@@ -213,6 +215,13 @@ std::string BuildOruR01(const TLisMeasurement& m, const TLisSettings& settings,
         out += nte.Finish();
     }
 
+    // Rows that share an observation code (a mapping line for a whole test,
+    // two rows of one name) are told apart by OBX-4.
+    std::vector<std::string> codes;
+    for (const TResultSet& row : set.ResultList) {
+        const TResultCode* rc = mapping.FindResult(set.TestName, row.ResultName);
+        codes.push_back(coded(rc ? rc->Code : localCode(set.TestName, row.ResultName)));
+    }
     for (std::size_t i = 0; i < set.ResultList.size(); ++i) {
         const TResultSet& row = set.ResultList[i];
         const ERowState state = rowState(row, m.Text);
@@ -220,7 +229,8 @@ std::string BuildOruR01(const TLisMeasurement& m, const TLisSettings& settings,
 
         Segment obx("OBX");
         obx.Set(1, std::to_string(i + 1));
-        obx.Set(3, coded(rc ? rc->Code : localCode(set.TestName, row.ResultName)));
+        obx.Set(3, codes[i]);
+        if (std::count(codes.begin(), codes.end(), codes[i]) > 1) obx.Set(4, std::to_string(i + 1));
         if (!rc || rc->Unit.empty())
             obx.Text(6, row.UnitName);
         else

@@ -23,6 +23,8 @@
 //   NTE, so that no LIS can take the text for a result;
 // - a row of an expired test card keeps its value and gets an NTE with the
 //   row's validity text;
+// - OBX-4 numbers rows that share one observation code (a mapping line for
+//   a whole test), so that the LIS can tell them apart;
 // - OBX-8 is the flag the mapping gives for the row's class, when it gives
 //   one; an unmapped class leaves it empty (a class name is the test maker's
 //   word, not an HL7 flag).
@@ -86,7 +88,7 @@ std::string Hl7Time(const TDateData& date);
 // empty for anything else (a date is never guessed).
 std::string Hl7BirthDate(std::string_view text);
 
-// The message for m. sendTime goes into MSH-7. Requires m.Set.
+// The message for m (empty without m.Set). sendTime goes into MSH-7.
 std::string BuildOruR01(const TLisMeasurement& m, const TLisSettings& settings,
                         const TCodeMapping& mapping,
                         std::chrono::system_clock::time_point sendTime);

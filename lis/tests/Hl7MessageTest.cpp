@@ -213,6 +213,26 @@ TEST(Hl7Message, GermanLocaleStillWritesADecimalPoint) {
     EXPECT_NE(msg.find("||<^0.5|"), std::string::npos) << msg;
 }
 
+TEST(Hl7Message, RowsSharingOneCodeAreToldApartBySubId) {
+    test::BerlinTime tz;
+    TCodeMapping mapping;
+    mapping.Results.push_back({"Drug screen", "", {"D-ANY", "Drug", "L"}, ""});
+    mapping.Results.push_back({"Drug screen", "AMP", {"D-AMP", "Amphetamine", "L"}, ""});
+    TMeasureSet set;
+    set.TestID = "1";
+    set.TestName = "Drug screen";
+    set.ResultList = {Row("THC", "1", "ng/ml"), Row("AMP", "2", "ng/ml"), Row("COC", "3", "ng/ml")};
+    TLisMeasurement m;
+    m.Set = &set;
+    const std::vector<std::string> seg = Segments(BuildOruR01(m, {}, mapping, test::SendTime()));
+    ASSERT_EQ(seg.size(), 6u);
+    EXPECT_EQ(seg[3], "OBX|1|NM|D-ANY^Drug^L|1|1|ng/ml|||||F");
+    EXPECT_EQ(seg[4], "OBX|2|NM|D-AMP^Amphetamine^L||2|ng/ml|||||F");
+    EXPECT_EQ(seg[5], "OBX|3|NM|D-ANY^Drug^L|3|3|ng/ml|||||F");
+    m.Set = nullptr;
+    EXPECT_EQ(BuildOruR01(m, {}, mapping, test::SendTime()), "");
+}
+
 TEST(Hl7Message, ControlIdIsStablePerVersion) {
     EXPECT_EQ(ControlIdFor(42, 1), ControlIdFor(42, 1));
     EXPECT_NE(ControlIdFor(42, 1), ControlIdFor(42, 2));
