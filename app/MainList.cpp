@@ -3,6 +3,7 @@
 // formatting, version dialog).
 #include <algorithm>
 #include <chrono>
+#include <unordered_set>
 
 #include "app/Main.h"
 #include "files/Settings.h"
@@ -116,6 +117,35 @@ void TForm_Main::DeleteAllMeasurements() {
     MeasureList.clear();
     MarkListEdited();
     NoteListChanged();
+}
+
+TForm_Main::TAppendOutcome TForm_Main::AppendMeasurements(TMeasureList sets) {
+    TAppendOutcome outcome;
+    std::unordered_set<std::string> ids;
+    for (const auto& m : MeasureList) ids.insert(m->TestID);
+    // A measurement already in the list keeps its comment edits there.
+    if (!sets.empty() && view.SelectedCount(EList::Measurements) == 1)
+        view.ClearSelection(EList::Measurements);
+    for (auto& set : sets) {
+        if (!set) continue;
+        if (!ids.insert(set->TestID).second) {
+            ++outcome.Duplicates;
+            continue;
+        }
+        MeasureList.push_back(std::move(set));
+        ++outcome.Added;
+    }
+    if (outcome.Added > 0) {
+        NoteListChanged();
+        view.SetListCount(EList::Measurements, static_cast<int>(MeasureList.size()));
+        SortByPresentMode();
+        view.RepaintList(EList::Measurements);
+        view.SetEnabled(EControl::Menu_SaveFile, true);
+        view.SetEnabled(EControl::Button_Save, true);
+    }
+    ShowFeedback(LE_ArchiveOpenedIntoList, {std::to_string(outcome.Added + outcome.Duplicates),
+                                            std::to_string(outcome.Duplicates)});
+    return outcome;
 }
 
 bool TForm_Main::SetMeasurementComment(std::size_t row, const std::string& text) {

@@ -30,6 +30,7 @@
 #include "files/Paths.h"
 #include "files/StartupFiles.h"
 #include "link/PortTrace.h"
+#include "ui/ArchiveView.h"
 #include "ui/DesktopIdentity.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgramIcon.h"
@@ -183,6 +184,7 @@ int main(int argc, char** argv) {
     BindResultFileLoading(main, resultDialogs, layout, &collation);
 
     wireWindow(window, main, &files.Language(), &collation);
+    installArchiveView(window, main, files.User(), &files.Language());
     window.setResultLayoutWithoutUnit(layout == TSVVTobrel);
     window.SetLanguageMenu(files.Menu.Items, int(files.Menu.Checked));
     window.setLanguageHandler([&](int index) {
