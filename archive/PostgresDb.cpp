@@ -47,7 +47,9 @@ CREATE TABLE measurements(
   removed INTEGER NOT NULL DEFAULT 0,
   removed_reason TEXT NOT NULL DEFAULT '',
   summary TEXT NOT NULL,
-  search TEXT COLLATE "C" NOT NULL,
+  search TEXT COLLATE "C" NOT NULL);
+CREATE TABLE measurement_data(
+  measurement_id BIGINT PRIMARY KEY REFERENCES measurements(id),
   data BYTEA NOT NULL);
 CREATE TABLE results(
   measurement_id BIGINT NOT NULL REFERENCES measurements(id),
@@ -72,9 +74,10 @@ CREATE TABLE audit(
   old_value TEXT NOT NULL,
   new_value TEXT NOT NULL);
 CREATE INDEX measurements_date ON measurements(date_iso, id);
-CREATE INDEX measurements_test ON measurements(test_name, id);
-CREATE INDEX measurements_lot ON measurements(lot, id);
-CREATE INDEX measurements_device ON measurements(device_serial, id);
+CREATE INDEX measurements_test ON measurements(test_name, date_iso, id);
+CREATE INDEX measurements_lot ON measurements(lot, date_iso, id);
+CREATE INDEX measurements_device ON measurements(device_serial, date_iso, id);
+CREATE INDEX measurements_removed ON measurements(removed);
 CREATE INDEX measurements_comment ON measurements(comment, id);
 CREATE INDEX measurements_patient ON measurements(patient_id, id);
 CREATE INDEX results_name ON results(name);

@@ -1,7 +1,10 @@
 // The archive's rules, written once in SQL that both engines understand.
 #include <algorithm>
 #include <cctype>
+#include <map>
 #include <sstream>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "archive/ArchiveInternal.h"
 #include "files/ResultExport.h"
@@ -38,6 +41,20 @@ bool IsIsoDay(const std::string& d) {
         if (!std::isdigit(static_cast<unsigned char>(d[i]))) return false;
     }
     return true;
+}
+
+std::string GlobEscape(const std::string& w) {
+    std::string out;
+    for (char c : w) {
+        if (c == '*' || c == '?' || c == '[') {
+            out += '[';
+            out += c;
+            out += ']';
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 std::string LikeEscape(const std::string& w) {
@@ -98,12 +115,54 @@ class TSqlArchive : public IArchive {
         std::vector<EStoreOutcome> out;
         out.reserve(sets.size());
         Transaction([&] {
-            out.clear();
+            out.assign(sets.size(), EStoreOutcome::Unchanged);
             const std::string now = NowIso();
-            bool changed = false;
-            for (const TMeasureSet* s : sets) {
-                out.push_back(StoreIn(*s, device, source, actor, now));
-                changed = changed || out.back() != EStoreOutcome::Unchanged;
+            // Which are known already, a few hundred per look-up.
+            std::unordered_set<std::string> known;
+            std::unordered_map<std::string, std::size_t> first;
+            for (std::size_t i = 0; i < sets.size(); ++i) first.emplace(sets[i]->TestID, i);
+            if (sets.size() > 1) {
+                std::vector<std::string> keys;
+                for (const auto& [id, i] : first) keys.push_back(id);
+                std::sort(keys.begin(), keys.end());
+                for (std::size_t from = 0; from < keys.size(); from += 500) {
+                    const std::size_t to = std::min(keys.size(), from + 500);
+                    std::string sql = "SELECT test_id FROM measurements WHERE test_id IN (";
+                    std::vector<TSqlValue> v;
+                    for (std::size_t k = from; k < to; ++k) {
+                        sql += k > from ? ", ?" : "?";
+                        v.emplace_back(keys[k]);
+                    }
+                    for (const auto& r : Query(sql + ")", v)) known.insert(ToText(r[0]));
+                }
+            }
+            // The new ones go in together; the known ones, repeats within
+            // the batch and any another writer inserted meanwhile go one
+            // by one.
+            std::vector<TNew> fresh;
+            std::vector<std::size_t> single;
+            for (std::size_t i = 0; i < sets.size(); ++i) {
+                if (sets.size() > 1 && first[sets[i]->TestID] == i &&
+                    !known.count(sets[i]->TestID)) {
+                    fresh.push_back(TNew{sets[i], device, source, now, false, ""});
+                } else {
+                    single.push_back(i);
+                }
+            }
+            const auto ids = InsertBatch(std::move(fresh), &actor);
+            bool changed = !ids.empty();
+            for (std::size_t i = 0; i < sets.size(); ++i) {
+                if (ids.count(sets[i]->TestID) && first[sets[i]->TestID] == i) {
+                    out[i] = EStoreOutcome::Added;
+                } else if (sets.size() > 1 && first[sets[i]->TestID] == i &&
+                           !known.count(sets[i]->TestID)) {
+                    single.push_back(i);  // lost the race for it: stored as a known one
+                }
+            }
+            std::sort(single.begin(), single.end());
+            for (std::size_t i : single) {
+                out[i] = StoreIn(*sets[i], device, source, actor, now);
+                changed = changed || out[i] != EStoreOutcome::Unchanged;
             }
             if (changed) db_->Announce();
         });
@@ -119,6 +178,11 @@ class TSqlArchive : public IArchive {
         const std::string col = SortColumn(f.Sort);
         const char* dir = f.Descending ? " DESC" : "";
         sql += " ORDER BY " + col + dir;
+        // Within one test, lot or device the newest (or oldest) first: the
+        // indexes hold that order.
+        const bool byDate = f.Sort == EArchiveSort::TestName || f.Sort == EArchiveSort::Lot ||
+                            f.Sort == EArchiveSort::Device;
+        if (byDate) sql += std::string(", date_iso") + dir;
         if (col != "id") sql += std::string(", id") + dir;
         sql += " LIMIT ? OFFSET ?";
         params.emplace_back(f.Limit ? static_cast<std::int64_t>(f.Limit) : kNoLimit);
@@ -145,7 +209,7 @@ class TSqlArchive : public IArchive {
 
     std::int64_t Count(const TArchiveFilter& f) override {
         std::vector<TSqlValue> params;
-        const std::string sql = "SELECT COUNT(*) FROM measurements" + Where(f, params);
+        const std::string sql = "SELECT COUNT(*) FROM measurements" + Where(f, params, true);
         return ToInt(Query(sql, params).at(0).at(0));
     }
 
@@ -153,9 +217,10 @@ class TSqlArchive : public IArchive {
 
     TArchiveRecord LoadRecord(std::int64_t id) override {
         const auto rows = Query(
-            "SELECT m.data, m.comment, m.patient_id, m.patient_birth, m.device_serial, "
+            "SELECT x.data, m.comment, m.patient_id, m.patient_birth, m.device_serial, "
             "d.firmware, d.eeprom_version, m.source, m.added, m.removed, m.removed_reason "
-            "FROM measurements m LEFT JOIN devices d ON d.id = m.device_id WHERE m.id = ?",
+            "FROM measurements m LEFT JOIN devices d ON d.id = m.device_id "
+            "LEFT JOIN measurement_data x ON x.measurement_id = m.id WHERE m.id = ?",
             {id});
         if (rows.empty()) NotFound(id);
         const auto& r = rows[0];
@@ -293,9 +358,10 @@ class TSqlArchive : public IArchive {
         std::int64_t after = 0;
         for (;;) {
             const auto rows = Query(
-                "SELECT m.id, m.test_id, m.data, (SELECT COUNT(*) FROM results r WHERE "
+                "SELECT m.id, m.test_id, x.data, (SELECT COUNT(*) FROM results r WHERE "
                 "r.measurement_id = m.id) "
-                "FROM measurements m WHERE m.id > ? ORDER BY m.id LIMIT 500",
+                "FROM measurements m LEFT JOIN measurement_data x ON x.measurement_id = m.id "
+                "WHERE m.id > ? ORDER BY m.id LIMIT 500",
                 {after});
             if (rows.empty()) break;
             for (const auto& r : rows) {
@@ -349,9 +415,9 @@ class TSqlArchive : public IArchive {
             "The archive " + Location() + " holds no measurement " + std::to_string(id) + ".");
     }
 
-    std::string Where(const TArchiveFilter& f, std::vector<TSqlValue>& params) const {
+    std::string Where(const TArchiveFilter& f, std::vector<TSqlValue>& params,
+                      bool forCount = false) const {
         std::vector<std::string> terms;
-        if (!f.IncludeRemoved) terms.push_back("removed = 0");
         if (!f.From.empty()) {
             if (!IsIsoDay(f.From)) BadDate(f.From);
             terms.push_back("date_iso >= ?");
@@ -377,10 +443,26 @@ class TSqlArchive : public IArchive {
             params.emplace_back(f.Device);
         }
         std::istringstream words(FoldCase(f.Text));
+        std::string globs;
         for (std::string w; words >> w;) {
-            terms.push_back("search LIKE ? ESCAPE '\\'");
-            params.emplace_back("%" + LikeEscape(w) + "%");
+            if (db_->IsPostgres()) {
+                // pg_trgm's index serves this where the server has it.
+                terms.push_back("search LIKE ? ESCAPE '\\'");
+                params.emplace_back("%" + LikeEscape(w) + "%");
+            } else {
+                // FTS5's trigram index serves GLOB on the folded text; all
+                // words in one look-up, so that it intersects them itself.
+                globs += globs.empty() ? "text GLOB ?" : " AND text GLOB ?";
+                params.emplace_back("*" + GlobEscape(w) + "*");
+            }
         }
+        if (!globs.empty())
+            terms.push_back("id IN (SELECT rowid FROM measurement_search WHERE " + globs + ")");
+        // A listing walks the index of its order (SQLite would otherwise
+        // take the index on removed, which nearly every row matches); a
+        // plain count of all uses that index.
+        if (!f.IncludeRemoved)
+            terms.push_back(terms.empty() && forCount ? "removed = 0" : "+removed = 0");
         std::string out;
         for (const auto& t : terms) out += (out.empty() ? " WHERE " : " AND ") + t;
         return out;
@@ -441,65 +523,151 @@ class TSqlArchive : public IArchive {
         return ToInt(rows.at(0).at(0));
     }
 
-    // Inserts the measurement with its result rows; none when another
+    struct TNew {
+        const TMeasureSet* Set = nullptr;
+        TArchiveDevice Device;
+        EArchiveSource Source = EArchiveSource::DeviceRead;
+        std::string Added;
+        bool Removed = false;
+        std::string Reason;
+    };
+
+    // Appends "(?, ?, ...)" groups to sql.
+    static void Groups(std::string& sql, std::size_t groups, std::size_t width) {
+        std::string one = "(";
+        for (std::size_t k = 0; k < width; ++k) one += k ? ", ?" : "?";
+        one += ")";
+        for (std::size_t g = 0; g < groups; ++g) sql += (g ? ", " : "") + one;
+    }
+
+    // Inserts measurements with their kept sets, search words and result
+    // rows, a few statements per hundred (round trips are what a server
+    // costs). Returns the new ids by identity text; one missing from it
+    // was inserted by another writer first. With actor, each gets its
+    // insert row in the audit trail. Devices are brought up to date first,
+    // in one order, so that concurrent writers never wait on each other
+    // crosswise.
+    std::unordered_map<std::string, std::int64_t> InsertBatch(std::vector<TNew> items,
+                                                              const TArchiveActor* actor) {
+        std::map<std::string, TArchiveDevice> devices;
+        for (TNew& n : items) {
+            if (n.Device.Serial.empty()) n.Device.Serial = SerialFromTestId(n.Set->TestID);
+            if (n.Device.Serial.empty()) continue;
+            auto& d = devices[n.Device.Serial];
+            d.Serial = n.Device.Serial;
+            if (!n.Device.Firmware.empty()) d.Firmware = n.Device.Firmware;
+            if (!n.Device.EepromVersion.empty()) d.EepromVersion = n.Device.EepromVersion;
+        }
+        std::map<std::string, std::int64_t> deviceIds;
+        const std::string when = items.empty() ? NowIso() : items.front().Added;
+        for (const auto& [serial, d] : devices) deviceIds[serial] = *UpsertDevice(d, when);
+        std::sort(items.begin(), items.end(),
+                  [](const TNew& a, const TNew& b) { return a.Set->TestID < b.Set->TestID; });
+
+        const bool pg = db_->IsPostgres();
+        std::unordered_map<std::string, std::int64_t> ids;
+        constexpr std::size_t kChunk = 100;
+        for (std::size_t from = 0; from < items.size(); from += kChunk) {
+            const std::size_t to = std::min(items.size(), from + kChunk);
+            std::string sql =
+                "INSERT INTO measurements(test_id, test_name, lot, distr_manu, date_iso, "
+                "date_text, voltage, "
+                "temperature, comment, patient_id, patient_birth, device_id, device_serial, "
+                "source, added, "
+                "removed, removed_reason, summary" +
+                std::string(pg ? ", search" : "") + ") VALUES ";
+            Groups(sql, to - from, pg ? 19 : 18);
+            sql += " ON CONFLICT(test_id) DO NOTHING RETURNING id, test_id";
+            std::vector<TSqlValue> v;
+            for (std::size_t k = from; k < to; ++k) {
+                const TNew& n = items[k];
+                const TMeasureSet& m = *n.Set;
+                const std::string iso = IsoDateTime(m.DateTime);
+                const auto dev = deviceIds.find(n.Device.Serial);
+                v.insert(v.end(),
+                         {m.TestID, m.TestName, m.LotNr, m.Distr_Manu, iso,
+                          iso.empty() ? dateDataToNumberText(m.DateTime) : std::string(), m.Voltage,
+                          m.Temperature, m.UserComment, m.PatientID, m.PatientBDate,
+                          dev != deviceIds.end() ? TSqlValue(dev->second) : TSqlValue(nullptr),
+                          n.Device.Serial, ArchiveSourceName(n.Source), n.Added,
+                          std::int64_t{n.Removed ? 1 : 0}, n.Reason, ResultsSummary(m)});
+                if (pg) v.emplace_back(SearchText(m));
+            }
+            std::size_t added = 0;
+            for (const auto& r : Query(sql, v)) {
+                ids[ToText(r[1])] = ToInt(r[0]);
+                ++added;
+            }
+            if (added == 0) continue;
+
+            std::vector<TSqlValue> data, search, results, audit;
+            std::size_t resultRows = 0;
+            for (std::size_t k = from; k < to; ++k) {
+                const TNew& n = items[k];
+                const auto it = ids.find(n.Set->TestID);
+                if (it == ids.end()) continue;
+                const std::int64_t id = it->second;
+                TMeasureSet plain = *n.Set;
+                plain.CommentEdited = false;
+                data.insert(data.end(), {id, TBlob{EncodeSet(plain)}});
+                if (!pg) search.insert(search.end(), {id, SearchText(*n.Set)});
+                for (std::size_t i = 0; i < n.Set->ResultList.size(); ++i) {
+                    const TResultSet& r = n.Set->ResultList[i];
+                    const auto num = ResultValueNumber(r.ResultValue);
+                    results.insert(results.end(),
+                                   {id, static_cast<std::int64_t>(i + 1), r.ResultName,
+                                    num ? TSqlValue(*num) : TSqlValue(nullptr), r.ResultValue,
+                                    r.UnitName, r.ClassName, r.Validity});
+                    ++resultRows;
+                }
+                if (actor) {
+                    audit.insert(audit.end(),
+                                 {n.Added, actor->User, actor->Host, actor->Program, actor->Version,
+                                  std::string("insert"), id, n.Set->TestID, std::string(),
+                                  ArchiveSourceName(n.Source)});
+                }
+            }
+            std::string q = "INSERT INTO measurement_data(measurement_id, data) VALUES ";
+            Groups(q, added, 2);
+            Query(q, data);
+            if (!pg) {
+                q = "INSERT INTO measurement_search(rowid, text) VALUES ";
+                Groups(q, added, 2);
+                Query(q, search);
+            }
+            // Result rows in pieces small enough for any engine's limit on
+            // parameters.
+            constexpr std::size_t kRowsPerStatement = 400;
+            for (std::size_t r0 = 0; r0 < resultRows; r0 += kRowsPerStatement) {
+                const std::size_t r1 = std::min(resultRows, r0 + kRowsPerStatement);
+                q = "INSERT INTO results(measurement_id, no, name, value, value_text, unit, class, "
+                    "validity) VALUES ";
+                Groups(q, r1 - r0, 8);
+                Query(q, std::vector<TSqlValue>(
+                             results.begin() + static_cast<std::ptrdiff_t>(r0 * 8),
+                             results.begin() + static_cast<std::ptrdiff_t>(r1 * 8)));
+            }
+            if (actor) {
+                q = "INSERT INTO audit(time, user_name, host, program, version, action, "
+                    "measurement_id, test_id, "
+                    "old_value, new_value) VALUES ";
+                Groups(q, added, 10);
+                Query(q, audit);
+            }
+        }
+        return ids;
+    }
+
+    // Inserts one measurement with its result rows; none when another
     // writer inserted the same identity text first.
     std::optional<std::int64_t> InsertMeasurement(const TMeasureSet& s,
                                                   const TArchiveDevice& device,
                                                   EArchiveSource source, const std::string& added,
                                                   bool removed, const std::string& reason) {
-        TArchiveDevice dev = device;
-        if (dev.Serial.empty()) dev.Serial = SerialFromTestId(s.TestID);
-        const auto deviceId = UpsertDevice(dev, added);
-        const std::string iso = IsoDateTime(s.DateTime);
-        const std::string dateText = iso.empty() ? dateDataToNumberText(s.DateTime) : std::string();
-        TMeasureSet plain = s;
-        plain.CommentEdited = false;
-        const auto rows = Query(
-            "INSERT INTO measurements(test_id, test_name, lot, distr_manu, date_iso, date_text, "
-            "voltage, "
-            "temperature, comment, patient_id, patient_birth, device_id, device_serial, source, "
-            "added, "
-            "removed, removed_reason, summary, search, data) "
-            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-            "ON CONFLICT(test_id) DO NOTHING RETURNING id",
-            {s.TestID,
-             s.TestName,
-             s.LotNr,
-             s.Distr_Manu,
-             iso,
-             dateText,
-             s.Voltage,
-             s.Temperature,
-             s.UserComment,
-             s.PatientID,
-             s.PatientBDate,
-             deviceId ? TSqlValue(*deviceId) : TSqlValue(nullptr),
-             dev.Serial,
-             ArchiveSourceName(source),
-             added,
-             std::int64_t{removed ? 1 : 0},
-             reason,
-             ResultsSummary(s),
-             SearchText(s),
-             TBlob{EncodeSet(plain)}});
-        if (rows.empty()) return std::nullopt;
-        const std::int64_t id = ToInt(rows[0][0]);
-        if (!s.ResultList.empty()) {
-            std::string sql =
-                "INSERT INTO results(measurement_id, no, name, value, value_text, unit, class, "
-                "validity) VALUES ";
-            std::vector<TSqlValue> params;
-            for (std::size_t i = 0; i < s.ResultList.size(); ++i) {
-                const TResultSet& r = s.ResultList[i];
-                sql += i ? ", (?, ?, ?, ?, ?, ?, ?, ?)" : "(?, ?, ?, ?, ?, ?, ?, ?)";
-                const auto v = ResultValueNumber(r.ResultValue);
-                params.insert(params.end(), {id, static_cast<std::int64_t>(i + 1), r.ResultName,
-                                             v ? TSqlValue(*v) : TSqlValue(nullptr), r.ResultValue,
-                                             r.UnitName, r.ClassName, r.Validity});
-            }
-            Query(sql, params);
-        }
-        return id;
+        const auto ids = InsertBatch({TNew{&s, device, source, added, removed, reason}}, nullptr);
+        const auto it = ids.find(s.TestID);
+        if (it == ids.end()) return std::nullopt;
+        return it->second;
     }
 
     EStoreOutcome StoreIn(const TMeasureSet& s, const TArchiveDevice& device, EArchiveSource source,
@@ -546,12 +714,24 @@ class TSqlArchive : public IArchive {
 
     // The search words follow the comment and the patient id.
     void RefreshSearch(std::int64_t id) {
-        const auto rows =
-            Query("SELECT data, comment, patient_id FROM measurements WHERE id = ?", {id});
+        const auto rows = Query(
+            "SELECT x.data, m.comment, m.patient_id FROM measurements m "
+            "JOIN measurement_data x ON x.measurement_id = m.id WHERE m.id = ?",
+            {id});
         TMeasureSet s = DecodeSet(ToText(rows.at(0)[0]));
         s.UserComment = ToText(rows[0][1]);
         s.PatientID = ToText(rows[0][2]);
-        Query("UPDATE measurements SET search = ? WHERE id = ?", {SearchText(s), id});
+        WriteSearch(id, SearchText(s), false);
+    }
+
+    void WriteSearch(std::int64_t id, const std::string& text, bool isNew) {
+        if (db_->IsPostgres()) {
+            if (!isNew) Query("UPDATE measurements SET search = ? WHERE id = ?", {text, id});
+        } else if (isNew) {
+            Query("INSERT INTO measurement_search(rowid, text) VALUES (?, ?)", {id, text});
+        } else {
+            Query("UPDATE measurement_search SET text = ? WHERE rowid = ?", {text, id});
+        }
     }
 
     void ChangeComment(std::int64_t id, const std::string& testId, const std::string& old,

@@ -29,21 +29,7 @@ std::string FreshLocation(const std::string& engine, const TArchiveScratch& scra
                                                   "_" + std::to_string(++g_dbCounter));
 }
 
-class ArchiveEngine : public ::testing::TestWithParam<std::string> {
-  protected:
-    void SetUp() override {
-        if (GetParam() == "postgres") {
-            if (const auto why = TTempPostgres::Unavailable(); !why.empty()) GTEST_SKIP() << why;
-        }
-    }
-    std::string Fresh(const std::string& name = "a") {
-        return FreshLocation(GetParam(), scratch_, name);
-    }
-    TArchiveActor Actor(const std::string& user = "alice") {
-        return TArchiveActor{user, "lab-pc", "kyvo-test", "0.1.0"};
-    }
-    TArchiveScratch scratch_;
-};
+class ArchiveEngine : public ArchiveEngineBase {};
 
 INSTANTIATE_TEST_SUITE_P(Engines, ArchiveEngine, ::testing::Values("sqlite", "postgres"),
                          [](const auto& info) { return info.param; });
@@ -379,6 +365,58 @@ TEST_P(ArchiveEngine, ChangeStampFollowsOtherConnections) {
     const auto id = *writer->FindByTestId(DeviceId(9));
     writer->SetComment(id, "seen", TArchiveActor{});
     EXPECT_GT(viewer->WaitForChange(after, 20000), after);
+}
+
+}  // namespace kyvo::testing
+
+namespace kyvo::testing {
+
+TEST_P(ArchiveEngine, StoreManyGivesEachSetTheOutcomeStoreWould) {
+    auto a = OpenArchive(Fresh());
+    TMeasureSet known = FullSet(DeviceId(1), 1);
+    TMeasureSet knownEdited = FullSet(DeviceId(2), 2);
+    a->Store(known, {}, EArchiveSource::DeviceRead, Actor());
+    a->Store(knownEdited, {}, EArchiveSource::DeviceRead, Actor());
+    knownEdited.UserComment = "now with a comment";
+    std::vector<TMeasureSet> fresh;
+    for (int i = 10; i < 260; ++i) fresh.push_back(FullSet(DeviceId(i), i));
+    TMeasureSet repeatWithPatient = fresh[5];
+    repeatWithPatient.PatientID = "P-R";
+    std::vector<const TMeasureSet*> batch{&known, &fresh[0], &knownEdited};
+    for (std::size_t i = 1; i < fresh.size(); ++i) batch.push_back(&fresh[i]);
+    batch.push_back(&fresh[0]);
+    batch.push_back(&repeatWithPatient);
+    const auto out = a->StoreMany(batch, TArchiveDevice{"", "3.0", "7"},
+                                  EArchiveSource::ImportedFile, Actor("bulk"));
+    ASSERT_EQ(out.size(), batch.size());
+    EXPECT_EQ(out[0], EStoreOutcome::Unchanged);
+    EXPECT_EQ(out[1], EStoreOutcome::Added);
+    EXPECT_EQ(out[2], EStoreOutcome::Updated);
+    EXPECT_EQ(std::count(out.begin() + 3, out.end() - 2, EStoreOutcome::Added), 249);
+    EXPECT_EQ(out[out.size() - 2], EStoreOutcome::Unchanged);
+    EXPECT_EQ(out.back(), EStoreOutcome::Updated);
+    EXPECT_EQ(a->Count({}), 252);
+    for (int i : {0, 5, 249}) {
+        const auto id = a->FindByTestId(fresh[static_cast<std::size_t>(i)].TestID);
+        ASSERT_TRUE(id);
+        TMeasureSet expected = fresh[static_cast<std::size_t>(i)];
+        if (i == 5) expected.PatientID = "P-R";
+        ExpectSameSet(a->Load(*id), expected);
+        const auto h = a->History(*id);
+        ASSERT_FALSE(h.empty());
+        EXPECT_EQ(h[0].Action, "insert");
+        EXPECT_EQ(h[0].User, "bulk");
+        EXPECT_EQ(h[0].NewValue, "import");
+        EXPECT_EQ(h.size(), i == 5 ? 2u : 1u);
+    }
+    EXPECT_EQ(a->Load(*a->FindByTestId(knownEdited.TestID)).UserComment, "now with a comment");
+    const auto c = a->Check();
+    EXPECT_TRUE(c.Problems.empty());
+    EXPECT_EQ(c.ResultRows, 252 * 3);
+    EXPECT_EQ(c.AuditRows, 2 + 250 + 2);
+    TArchiveFilter f;
+    f.Text = "größe";
+    EXPECT_EQ(a->Count(f), 252);
 }
 
 }  // namespace kyvo::testing

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -109,5 +110,22 @@ inline void ExpectSameSet(const TMeasureSet& a, const TMeasureSet& b) {
 // "postgres" (a fresh database on the shared throw-away server).
 std::string FreshLocation(const std::string& engine, const TArchiveScratch& scratch,
                           const std::string& name);
+
+// Tests run once per engine: GetParam() is "sqlite" or "postgres".
+class ArchiveEngineBase : public ::testing::TestWithParam<std::string> {
+  protected:
+    void SetUp() override {
+        if (GetParam() == "postgres") {
+            if (const auto why = TTempPostgres::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+        }
+    }
+    std::string Fresh(const std::string& name = "a") {
+        return FreshLocation(GetParam(), scratch_, name);
+    }
+    static TArchiveActor Actor(const std::string& user = "alice") {
+        return TArchiveActor{user, "lab-pc", "kyvo-test", "0.1.0"};
+    }
+    TArchiveScratch scratch_;
+};
 
 }  // namespace kyvo::testing
