@@ -268,15 +268,33 @@ void ArchiveTableModel::requestPage(int page) const {
     if (!pending_.insert(page).second) return;
     auto* self = const_cast<ArchiveTableModel*>(this);
     const unsigned generation = *generation_;
+    const std::uint64_t ticket = ++*pageTickets_;
     std::weak_ptr<bool> alive = self_;
     TArchiveFilter filter = filter_;
     filter.Offset = std::size_t(page) * kPageSize;
     filter.Limit = kPageSize;
-    access_.Run<std::vector<TArchiveRow>>(
-        [filter](IArchive& a) { return a.List(filter); },
-        [self, alive, page, generation](std::vector<TArchiveRow> rows) {
+    access_.Run<std::optional<std::vector<TArchiveRow>>>(
+        [filter, ticket,
+         tickets = pageTickets_](IArchive& a) -> std::optional<std::vector<TArchiveRow>> {
+            // Pages asked for while the user scrolled on are no longer shown:
+            // far into a large archive each costs a while, so they are left
+            // out rather than holding up the rows now on screen.
+            if (*tickets - ticket >= kKeptPageRequests) return std::nullopt;
+            return a.List(filter);
+        },
+        [self, alive, page, generation](std::optional<std::vector<TArchiveRow>> rows) {
             if (alive.expired()) return;
-            self->pageLoaded(page, generation, std::move(rows));
+            if (rows) {
+                self->pageLoaded(page, generation, std::move(*rows));
+            } else if (generation == *self->generation_) {
+                // Painted again if still in sight, which asks anew.
+                self->pending_.erase(page);
+                const int first = page * kPageSize;
+                const int last = std::min(first + kPageSize, self->rows_) - 1;
+                if (last >= first)
+                    emit self->dataChanged(self->index(first, 0),
+                                           self->index(last, self->columnCount() - 1));
+            }
         },
         [self, alive, page, generation](const TArchiveFailure& f) {
             if (alive.expired() || generation != *self->generation_) return;

@@ -100,6 +100,9 @@ class ArchiveTableModel final : public QAbstractTableModel {
     static constexpr int kPageSize = 200;
     // Pages kept; the view shows at most two at a time.
     static constexpr std::size_t kCachedPages = 8;
+    // Of the page requests waiting for the archive, only the latest are
+    // served: those of the rows on screen.
+    static constexpr std::uint64_t kKeptPageRequests = 4;
 
     explicit ArchiveTableModel(TArchiveAccess& access, QObject* parent = nullptr);
     ~ArchiveTableModel() override;
@@ -159,6 +162,8 @@ class ArchiveTableModel final : public QAbstractTableModel {
     std::shared_ptr<std::atomic<unsigned>> generation_ = std::make_shared<std::atomic<unsigned>>(0);
     mutable std::list<TPage> pages_;  // most recently used first
     mutable std::set<int> pending_;
+    std::shared_ptr<std::atomic<std::uint64_t>> pageTickets_ =
+        std::make_shared<std::atomic<std::uint64_t>>(0);
     // Answers that arrive after the model is gone are dropped.
     std::shared_ptr<bool> self_ = std::make_shared<bool>(true);
 };

@@ -5,6 +5,9 @@
 // The archive is made once (a few minutes) at $KYVO_ARCHIVE_BENCH_FILE, by
 // default /tmp/kyvo-archive-bench-1m.sqlite, and reused while it holds the
 // full count.
+//   ui_archive_bench --demo-archive PATH
+// instead makes a small archive of 500 measurements with line images at
+// PATH, to look at the window with.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -12,7 +15,9 @@
 #include <QHeaderView>
 #include <QScrollBar>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <string_view>
 
 #include "../tests/WindowRig.h"
 #include "archive/Archive.h"
@@ -51,8 +56,7 @@ void makeArchiveOnce(const std::string& path) {
     const std::string location = "sqlite:" + path;
     {
         std::error_code ec;
-        if (std::filesystem::exists(path, ec) && OpenArchive(location)->Count({}) == kCount)
-            return;
+        if (std::filesystem::exists(path, ec) && OpenArchive(location)->Count({}) == kCount) return;
         std::filesystem::remove(path, ec);
     }
     auto archive = OpenArchive(location);
@@ -178,7 +182,33 @@ BENCHMARK(SortByTestName)->Unit(benchmark::kMillisecond)->Iterations(4);
 
 }  // namespace
 
+void makeDemoArchive(const std::string& path) {
+    auto archive = OpenArchive("sqlite:" + path);
+    std::vector<TMeasureSet> sets;
+    for (int n = 0; n < 500; ++n) {
+        TMeasureSet s = benchSet(n * 1999);
+        s.ResultList.push_back({"Valid", "Ratio", n % 7 ? "<0.5" : "1.8", "", "negative"});
+        // Two lines on a falling background.
+        std::vector<std::int32_t> image;
+        for (int k = 0; k < 256; ++k) {
+            const int control = std::abs(k - 80) < 6 ? 900 : 0;
+            const int test = std::abs(k - 170) < 6 ? 200 + 9 * (n % 80) : 0;
+            image.push_back(3300 - 4 * k + (k * 37 + n) % 40 - control - test);
+        }
+        ScaleLineImage(s, image);
+        sets.push_back(std::move(s));
+    }
+    std::vector<const TMeasureSet*> ptrs;
+    for (const auto& s : sets) ptrs.push_back(&s);
+    archive->StoreMany(ptrs, {"1807 1000", "V1.5", "6"}, EArchiveSource::DeviceRead,
+                       DefaultActor("ui_archive_bench", "0"));
+}
+
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string_view(argv[1]) == "--demo-archive") {
+        makeDemoArchive(argv[2]);
+        return 0;
+    }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     QApplication app(argc, argv);

@@ -22,6 +22,8 @@ namespace {
 // What the window asked of the archive, from the worker thread.
 struct TCalls {
     std::mutex Mutex;
+    // Held by a test to keep the archive busy, as a slow server is.
+    std::mutex Gate;
     std::vector<TArchiveFilter> Lists;
     std::vector<TArchiveFilter> Counts;
     std::vector<std::int64_t> Loads;
@@ -52,6 +54,7 @@ class RecordingArchive final : public IArchive {
         return real_->Store(set, device, source, actor);
     }
     std::vector<TArchiveRow> List(const TArchiveFilter& filter) override {
+        { std::lock_guard gate(calls_->Gate); }
         {
             std::lock_guard lock(calls_->Mutex);
             calls_->Lists.push_back(filter);
@@ -188,6 +191,7 @@ class ArchiveViewTest : public QObject {
     Q_OBJECT
   private slots:
     void theModelCountsOnceAndFetchesOnlyThePagesItShows();
+    void pagesScrolledPastWhileTheArchiveIsBusyAreNotFetched();
     void sortingByAColumnAsksTheArchiveWithThatSort();
     void filtersNarrowTheRows_data();
     void filtersNarrowTheRows();
@@ -237,6 +241,31 @@ void ArchiveViewTest::theModelCountsOnceAndFetchesOnlyThePagesItShows() {
     QCOMPARE(r.calls->counts(), std::size_t(0));
     // The oldest last; of two at the same time, the one stored first.
     QCOMPARE(model->rowAt(999)->TestId, archivedSet(0).TestID);
+}
+
+void ArchiveViewTest::pagesScrolledPastWhileTheArchiveIsBusyAreNotFetched() {
+    ArchiveRig r(location("scrolling.sqlite"), 5000);
+    QVERIFY(r.waitShown());
+    QScrollBar* bar = r.archive->table()->verticalScrollBar();
+    r.calls->clear();
+    {
+        std::unique_lock gate(r.calls->Gate);
+        // Dragged through the whole list while the archive is busy: every
+        // stop paints, and so asks for, its page.
+        for (int step = 1; step <= 20; ++step) {
+            bar->setValue(bar->maximum() * step / 20);
+            r.archive->table()->viewport()->repaint();
+            QCoreApplication::processEvents();
+        }
+        QTest::qWait(50);
+    }
+    QTRY_VERIFY(r.archive->model()->rowAt(4999) != nullptr);
+    QTest::qWait(100);
+    // The page being fetched when the archive got busy, the latest few
+    // requests, and nothing of what was scrolled past (20 stops, 24 pages).
+    const auto lists = r.calls->lists();
+    QVERIFY2(lists.size() <= 6, qPrintable(QString::number(lists.size())));
+    QCOMPARE(lists.back().Offset, std::size_t(4800));
 }
 
 void ArchiveViewTest::sortingByAColumnAsksTheArchiveWithThatSort() {
