@@ -207,7 +207,7 @@ TArchiveWindow::TArchiveWindow(TMainWindow& main, TForm_Main& controller, IKeySt
                         header->setSortIndicator(
                             c, f.Descending ? Qt::DescendingOrder : Qt::AscendingOrder);
             });
-    const int widths[] = {130, 200, 150, 80, 90, 140, 90};
+    const int widths[] = {165, 200, 150, 80, 90, 140, 90};
     for (int c = 0; c < int(std::size(widths)); ++c) table_->setColumnWidth(c, widths[c]);
     connect(table_, &QTableView::doubleClicked, this,
             [this](const QModelIndex& i) { showMeasurement(i.row()); });
@@ -327,7 +327,6 @@ void TArchiveWindow::openLocation(const std::string& location) {
     pollsSinceFailure_ = 0;
     selectedIds_.clear();
     model_->clear();
-    showStatus();
     access_->Open(location, [this](std::optional<TArchiveFailure> f) {
         opening_ = false;
         if (f) {
@@ -338,6 +337,8 @@ void TArchiveWindow::openLocation(const std::string& location) {
         applyFilter();
         poll();
     });
+    // After Open: the line names the archive being opened, not the last one.
+    showStatus();
 }
 
 TArchiveFilter TArchiveWindow::filterFromFields() const {
@@ -562,7 +563,6 @@ void TArchiveWindow::chooseLocation() {
     query.SetQuery(q(lang(LE_ArchiveTitle)), q(lang(LE_ArchiveLocationPrompt)), q(lang(LE_OK)),
                    q(lang(LE_Cancel)));
     query.Edit_Input->setText(q(user_.GetTextNoDefault(kSettingsHead, kLocationItem)));
-    query.Edit_Input->setMinimumWidth(420);
     int result = mrCancel;
     controller_.RunPaused([&] { result = query.exec(); });
     if (result != mrOk) return;
@@ -580,12 +580,18 @@ TArchiveWindow* installArchiveView(TMainWindow& window, TForm_Main& controller, 
     if (QMenu* menu = mainAction ? mainAction->menu() : nullptr) {
         menu->addSeparator();
         archive->openAction_ = menu->addAction(QString());
-        archive->openAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
-        QObject::connect(archive->openAction_, &QAction::triggered, archive, [archive] {
+        const auto open = [archive] {
             archive->show();
             archive->raise();
             archive->activateWindow();
-        });
+        };
+        QObject::connect(archive->openAction_, &QAction::triggered, archive, open);
+        // The window's own shortcut, as Ctrl+S and Ctrl+L are: the menu shows
+        // no text of Qt's that the language file cannot translate.
+        auto* shortcut = new QAction(archive);
+        shortcut->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
+        QObject::connect(shortcut, &QAction::triggered, archive, open);
+        window.addAction(shortcut);
         QObject::connect(menu, &QMenu::aboutToShow, archive, [archive] { archive->applyTexts(); });
     }
     if (QMenu* menu = setupAction ? setupAction->menu() : nullptr) {

@@ -156,6 +156,7 @@ struct ArchiveRig {
         rig.Start();
         archive = installArchiveView(
             rig.window, *rig.main, rig.user, &rig.lang, [calls = calls](const std::string& l) {
+                { std::lock_guard gate(calls->Gate); }
                 return std::make_unique<RecordingArchive>(OpenArchive(l), calls);
             });
         archive->resize(1000, 600);
@@ -479,7 +480,13 @@ void ArchiveViewTest::theLocationIsReadFromAndWrittenToTheUserSettings() {
                 query->Button_OK->click();
             }
     });
-    r.archive->chooseLocation();
+    {
+        // While the archive opens, the line names the one being opened.
+        std::unique_lock gate(r.calls->Gate);
+        r.archive->chooseLocation();
+        QCOMPARE(r.archive->statusLine()->text(),
+                 QString::fromStdString("Opening the archive " + second + " …"));
+    }
     QCOMPARE(r.rig.user.Values["Archive/Location"], second);
     QVERIFY(r.waitShown());
     QTRY_COMPARE(r.archive->model()->rowCount(), 7);
