@@ -32,6 +32,13 @@ std::string ResultsSummary(const TMeasureSet& set);
 // Local time with its UTC offset: "2026-12-11T14:03:05+01:00".
 std::string NowIso();
 
+// A transaction the engine gave up to break a deadlock or a serialization
+// conflict with another writer: running it again succeeds.
+class TArchiveRetry : public TArchiveError {
+  public:
+    using TArchiveError::TArchiveError;
+};
+
 struct TBlob {
     std::string Bytes;
 };

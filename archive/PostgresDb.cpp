@@ -374,6 +374,10 @@ class TPostgresDb : public ISqlDb {
             throw TArchiveError(EArchiveErrorKind::Unreachable,
                                 "The archive " + location_ + " cannot be reached: " + why);
         }
+        if (code == "40P01" || code == "40001") {
+            throw TArchiveRetry(EArchiveErrorKind::Failed,
+                                "The archive " + location_ + " failed: " + why);
+        }
         throw TArchiveError(EArchiveErrorKind::Failed,
                             "The archive " + location_ + " failed: " + why);
     }

@@ -1,8 +1,12 @@
 // The archive's rules, written once in SQL that both engines understand.
+#include <unistd.h>
 #include <algorithm>
 #include <cctype>
+
+#include <chrono>
 #include <map>
 #include <sstream>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -394,16 +398,26 @@ class TSqlArchive : public IArchive {
         return db_->Query(sql, params);
     }
 
-    // Runs body as one write transaction, rolled back when it throws.
+    // Runs body as one write transaction, rolled back when it throws; run
+    // again when the server broke a deadlock with another writer by
+    // aborting this one.
     template <typename F>
     void Transaction(F&& body) {
-        db_->Begin();
-        try {
-            body();
-            db_->Commit();
-        } catch (...) {
-            db_->Rollback();
-            throw;
+        for (int attempt = 0;; ++attempt) {
+            db_->Begin();
+            try {
+                body();
+                db_->Commit();
+                return;
+            } catch (const TArchiveRetry&) {
+                db_->Rollback();
+                if (attempt == 4) throw;
+                std::this_thread::sleep_for(
+                    std::chrono::milliseconds(10 * (attempt + 1) + ::getpid() % 17));
+            } catch (...) {
+                db_->Rollback();
+                throw;
+            }
         }
     }
 

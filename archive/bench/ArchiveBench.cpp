@@ -9,7 +9,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -24,8 +26,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-const char* const kTests[] = {"CRP quantitative", "HbA1c", "Drug screen", "Fertility panel", "D-Dimer",
-                              "Troponin I", "TSH", "PSA", "Ferritin", "Procalcitonin"};
+const char* const kTests[] = {"CRP quantitative", "HbA1c",        "Drug screen", "Fertility panel",
+                              "D-Dimer",          "Troponin I",   "TSH",         "PSA",
+                              "Ferritin",         "Procalcitonin"};
 
 TMeasureSet Generate(int n) {
     TMeasureSet s;
@@ -36,7 +39,8 @@ TMeasureSet Generate(int n) {
     s.LotNr = "L" + std::to_string(2000 + n % 50);
     s.Distr_Manu = "Kyvo Diagnostics";
     const int day = n % 1000;  // about three years of measurements
-    setDateData(s.DateTime, static_cast<std::uint8_t>(23 + day / 336), static_cast<std::uint8_t>(1 + day / 28 % 12),
+    setDateData(s.DateTime, static_cast<std::uint8_t>(23 + day / 336),
+                static_cast<std::uint8_t>(1 + day / 28 % 12),
                 static_cast<std::uint8_t>(1 + day % 28), static_cast<std::uint8_t>(n % 24),
                 static_cast<std::uint8_t>(n / 24 % 60), static_cast<std::uint8_t>(n / 7 % 60));
     if (n % 10 == 0) s.UserComment = "Nachkontrolle " + std::to_string(n % 997);
@@ -45,18 +49,26 @@ TMeasureSet Generate(int n) {
     s.Temperature = "22.50";
     const char* names[] = {"CRP", "Ratio", "Control", "T/C", "Index"};
     for (int r = 0; r < 5; ++r) {
-        s.ResultList.push_back({"Valid", names[r], std::to_string((n * (r + 3)) % 500) + "." + std::to_string(n % 100),
+        s.ResultList.push_back({"Valid", names[r],
+                                std::to_string((n * (r + 3)) % 500) + "." + std::to_string(n % 100),
                                 "mg/l", r == 1 ? "positive" : ""});
     }
     s.MeasureResult.LineCount = 3;
-    for (std::size_t i = 0; i < 3; ++i) s.MeasureResult.Results().Line[i].MeanValue = static_cast<float>(n % 1000) + 0.5f;
+    for (std::size_t i = 0; i < 3; ++i)
+        s.MeasureResult.Results().Line[i].MeanValue = static_cast<float>(n % 1000) + 0.5f;
     std::vector<std::int32_t> image(256);
     for (int k = 0; k < 256; ++k) image[static_cast<std::size_t>(k)] = 100 + (k * 37 + n) % 3000;
     ScaleLineImage(s, image);
     return s;
 }
 
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+double CpuSeconds() {
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
+
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
 
 // Median of five runs, in milliseconds; the first run warms the caches.
 double TimeMs(const std::function<std::size_t()>& query, std::size_t& rows) {
@@ -70,34 +82,45 @@ double TimeMs(const std::function<std::size_t()>& query, std::size_t& rows) {
     return ms[ms.size() / 2];
 }
 
-void Fill(IArchive& a, int from, int to, std::size_t batch, const TArchiveActor& actor, const char* engine) {
+void Fill(IArchive& a, int from, int to, std::size_t batch, const TArchiveActor& actor,
+          const char* engine) {
     const auto t0 = Clock::now();
+    const double cpu0 = CpuSeconds();
+    double genCpu = 0;
     std::vector<TMeasureSet> sets;
     std::vector<const TMeasureSet*> ptrs;
     double genSeconds = 0;
     for (int n = from; n < to;) {
         const auto g0 = Clock::now();
+        const double gc0 = CpuSeconds();
         sets.clear();
         ptrs.clear();
         for (; n < to && sets.size() < batch; ++n) sets.push_back(Generate(n));
         for (const auto& s : sets) ptrs.push_back(&s);
         genSeconds += Seconds(g0);
+        genCpu += CpuSeconds() - gc0;
         a.StoreMany(ptrs, TArchiveDevice{"", "2.13", "6"}, EArchiveSource::DeviceRead, actor);
     }
     const double secs = Seconds(t0) - genSeconds;
-    std::printf("%-8s store %7d measurements, StoreMany per %zu: %6.1f s, %7.0f measurements/s\n", engine, to - from,
-                batch, secs, (to - from) / secs);
+    const double cpu = CpuSeconds() - cpu0 - genCpu;
+    std::printf(
+        "%-8s store %7d measurements, StoreMany per %zu: %6.1f s, %7.0f measurements/s"
+        " (this process's CPU: %.1f s)\n",
+        engine, to - from, batch, secs, (to - from) / secs, cpu);
     std::fflush(stdout);
 }
 
-void SingleStores(IArchive& a, int from, int count, const TArchiveActor& actor, const char* engine) {
+void SingleStores(IArchive& a, int from, int count, const TArchiveActor& actor,
+                  const char* engine) {
     const auto t0 = Clock::now();
     for (int n = from; n < from + count; ++n) {
         a.Store(Generate(n), TArchiveDevice{"", "2.13", "6"}, EArchiveSource::Measurement, actor);
     }
     const double secs = Seconds(t0);
-    std::printf("%-8s store %7d measurements, Store (one transaction each): %6.2f s, %7.0f measurements/s\n", engine,
-                count, secs, count / secs);
+    std::printf(
+        "%-8s store %7d measurements, Store (one transaction each): %6.2f s, %7.0f "
+        "measurements/s\n",
+        engine, count, secs, count / secs);
     std::fflush(stdout);
 }
 
@@ -153,7 +176,8 @@ void Queries(IArchive& a, const char* engine, const char* size) {
                 return q.count ? static_cast<std::size_t>(a.Count(q.f)) : a.List(q.f).size();
             },
             rows);
-        std::printf("%-8s %-5s %-32s %8.1f ms  (%zu %s)\n", engine, size, q.name, ms, rows, q.count ? "counted" : "rows");
+        std::printf("%-8s %-5s %-32s %8.1f ms  (%zu %s)\n", engine, size, q.name, ms, rows,
+                    q.count ? "counted" : "rows");
     }
     std::fflush(stdout);
 }
@@ -178,17 +202,29 @@ int main(int argc, char** argv) {
     int large = 1000000;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--sqlite-only") postgres = false;
-        else if (a == "--postgres-only") sqlite = false;
-        else if (a == "--no-million") large = 0;
+        if (a == "--sqlite-only")
+            postgres = false;
+        else if (a == "--postgres-only")
+            sqlite = false;
+        else if (a == "--no-million")
+            large = 0;
         else {
-            std::fprintf(stderr, "usage: %s [--sqlite-only | --postgres-only] [--no-million]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--sqlite-only | --postgres-only] [--no-million]\n",
+                         argv[0]);
             return 2;
         }
     }
+    {
+        // The figures depend on what else runs: say it.
+        std::ifstream load("/proc/loadavg");
+        std::string l;
+        std::getline(load, l);
+        std::printf("load average at start: %s\n", l.c_str());
+    }
     try {
         if (sqlite) {
-            std::string tmpl = (std::filesystem::temp_directory_path() / "kyvo-archive-bench-XXXXXX").string();
+            std::string tmpl =
+                (std::filesystem::temp_directory_path() / "kyvo-archive-bench-XXXXXX").string();
             const std::string dir = ::mkdtemp(tmpl.data());
             Run("sqlite", "sqlite:" + dir + "/bench.sqlite", large);
             std::filesystem::remove_all(dir);

@@ -79,6 +79,48 @@ TEST_P(ArchiveSharing, TwoProcessesWritingAtOnceStoreEveryMeasurementOnce) {
     EXPECT_EQ(c.ResultRows, 350 * 3);
 }
 
+TEST_P(ArchiveSharing, TwoBatchWritersInOppositeOrdersStoreEveryMeasurementOnce) {
+    const std::string loc = Fresh();
+    OpenArchive(loc);
+    std::vector<pid_t> children;
+    for (int who = 0; who < 2; ++who) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            try {
+                auto a = OpenArchive(loc);
+                std::vector<TMeasureSet> sets;
+                for (int i = 0; i < 600; ++i)
+                    sets.push_back(FullSet(DeviceId(who ? 599 - i : i), who ? 599 - i : i));
+                for (int i = 0; i < 100; ++i)
+                    sets.push_back(FullSet(DeviceId(5000 + 100 * who + i), i));
+                for (std::size_t from = 0; from < sets.size(); from += 70) {
+                    std::vector<const TMeasureSet*> batch;
+                    for (std::size_t k = from; k < std::min(sets.size(), from + 70); ++k)
+                        batch.push_back(&sets[k]);
+                    a->StoreMany(batch, {}, EArchiveSource::ImportedFile,
+                                 TArchiveActor{"b", "h", "p", "v"});
+                }
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "writer %d: %s\n", who, e.what());
+                ::_exit(1);
+            }
+            ::_exit(0);
+        }
+        children.push_back(child);
+    }
+    for (pid_t c : children) {
+        int status = 0;
+        ::waitpid(c, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    auto a = OpenArchive(loc);
+    const TArchiveCheck c = a->Check();
+    EXPECT_TRUE(c.Problems.empty());
+    EXPECT_EQ(c.Measurements, 800);
+    EXPECT_EQ(c.AuditRows, 800);
+    EXPECT_EQ(c.ResultRows, 800 * 3);
+}
+
 TEST_P(ArchiveSharing, NewerSchemaIsRefusedAndLeftUntouched) {
     const std::string loc = Fresh();
     OpenArchive(loc)->Store(FullSet(DeviceId(1), 1), {}, EArchiveSource::DeviceRead, Actor());

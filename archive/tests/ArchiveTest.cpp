@@ -338,6 +338,17 @@ TEST_P(ArchiveEngine, ResultRowsHoldNumbersWhereTheValueIsOne) {
     EXPECT_FALSE(rows[1][2]);  // "<0.5" is a limit, not a value
     EXPECT_FALSE(rows[2][2]);
     EXPECT_EQ(*rows[2][1], "Größe");
+    // The trail and the measurements are never rewritten or deleted, not
+    // even by hand in the database.
+    for (const char* sql : {"UPDATE audit SET user_name = 'mallory'", "DELETE FROM audit",
+                            "DELETE FROM measurements"}) {
+        try {
+            db->Query(sql, {});
+            ADD_FAILURE() << sql;
+        } catch (const TArchiveError& e) {
+            EXPECT_EQ(e.Kind, EArchiveErrorKind::Failed);
+        }
+    }
 }
 
 TEST_P(ArchiveEngine, ChangeStampFollowsOtherConnections) {
