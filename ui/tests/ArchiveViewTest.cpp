@@ -1,6 +1,7 @@
 // The archive window over a real SQLite archive in a temporary folder: a
 // recording wrapper around it sees which pages and sorts the window asks for.
 #include <sqlite3.h>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QScrollBar>
@@ -198,6 +199,7 @@ class ArchiveViewTest : public QObject {
     void filtersNarrowTheRows();
     void doubleClickShowsTheMeasurementWithItsResultsAndImage();
     void theSelectionGoesIntoThePresentersListWithoutDuplicates();
+    void theSelectionIsExportedThroughTheWindowsExport();
     void measurementsOtherWritersAddAppearAndTheSelectionStays();
     void anArchiveThatCannotBeUsedIsALineInTheView();
     void theLocationIsReadFromAndWrittenToTheUserSettings();
@@ -417,6 +419,43 @@ void ArchiveViewTest::theSelectionGoesIntoThePresentersListWithoutDuplicates() {
     QCOMPARE(r.rig.window.measurementModel()->rowCount(), 4);
     QCOMPARE(r.rig.window.ownStatusBar()->panelText(2),
              QString("3 measurements taken from the archive, 2 of them already in the list."));
+}
+
+void ArchiveViewTest::theSelectionIsExportedThroughTheWindowsExport() {
+    ArchiveRig r(location("export.sqlite"), 30);
+    QVERIFY(r.waitShown());
+    QItemSelectionModel* sel = r.archive->table()->selectionModel();
+    sel->select(QItemSelection(r.archive->model()->index(4, 0), r.archive->model()->index(6, 0)),
+                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    std::vector<std::string> ids;
+    for (int row = 4; row <= 6; ++row) ids.push_back(r.archive->model()->rowAt(row)->TestId);
+    const QString path = dir_.filePath("selection.json");
+    // The file dialog is modal: answered once it is open, in front of the
+    // archive window.
+    QWidget* parent = nullptr;
+    QTimer answer;
+    answer.setInterval(10);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible()) {
+                parent = d->parentWidget();
+                d->selectNameFilter(d->nameFilters().last());
+                d->selectFile(path);
+                QMetaObject::invokeMethod(d, "accept");
+            }
+    });
+    answer.start();
+    QSignalSpy handled(r.archive, &TArchiveWindow::selectionHandled);
+    r.archive->exportSelected();
+    QTRY_COMPARE(handled.size(), 1);
+    QCOMPARE(parent, static_cast<QWidget*>(r.archive));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray json = f.readAll();
+    QCOMPARE(json.count("\"testId\""), 3);
+    for (const std::string& id : ids) QVERIFY(json.contains(QByteArray::fromStdString(id)));
+    // The main list is not touched.
+    QVERIFY(r.rig.main->MeasureList.empty());
 }
 
 void ArchiveViewTest::measurementsOtherWritersAddAppearAndTheSelectionStays() {
