@@ -209,6 +209,10 @@ TArchiveWindow::TArchiveWindow(TMainWindow& main, TForm_Main& controller, IKeySt
             });
     const int widths[] = {165, 200, 150, 80, 90, 140, 90};
     for (int c = 0; c < int(std::size(widths)); ++c) table_->setColumnWidth(c, widths[c]);
+    // The user's own scrolling ends the wait for the top row's new place.
+    connect(table_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (!adjusting_) topId_ = 0;
+    });
     connect(table_, &QTableView::doubleClicked, this,
             [this](const QModelIndex& i) { showMeasurement(i.row()); });
     connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
@@ -406,6 +410,7 @@ void TArchiveWindow::poll() {
                                    stamp_ = stamp;
                                    if (changed || failure_) {
                                        failure_.reset();
+                                       rememberTopRow();
                                        model_->refresh();
                                    }
                                },
@@ -425,7 +430,33 @@ void TArchiveWindow::rememberSelection() {
 }
 
 // A refreshed page may hold the selected measurements at other rows.
+// The measurement at the top of the table stays there when rows join above
+// it; at the very top the table stays at the top and shows the newcomers.
+void TArchiveWindow::rememberTopRow() {
+    topRow_ = table_->rowAt(0);
+    const TArchiveRow* r = topRow_ > 0 ? model_->rowAt(topRow_) : nullptr;
+    topId_ = r ? r->Id : 0;
+}
+
+void TArchiveWindow::keepTopRow(int first, int last) {
+    if (topId_ == 0) return;
+    // Fewer than a page joined above it: it is within a page of where it was.
+    const int from = std::max(first, topRow_);
+    const int to = std::min(last, topRow_ + ArchiveTableModel::kPageSize - 1);
+    for (int row = from; row <= to; ++row) {
+        const TArchiveRow* r = model_->rowAt(row);
+        if (!r || r->Id != topId_) continue;
+        topId_ = 0;
+        if (row == topRow_) return;
+        adjusting_ = true;
+        table_->scrollTo(model_->index(row, 0), QAbstractItemView::PositionAtTop);
+        adjusting_ = false;
+        return;
+    }
+}
+
 void TArchiveWindow::restoreSelection(int first, int last) {
+    keepTopRow(first, last);
     if (selectedIds_.empty()) return;
     restoring_ = true;
     QItemSelection select, deselect;

@@ -135,6 +135,8 @@ class TArchiveWindow : public QWidget {
     void loadSelected(std::function<void(TMeasureList)> then);
     void rememberSelection();
     void restoreSelection(int first, int last);
+    void rememberTopRow();
+    void keepTopRow(int first, int last);
     void appendToList(TMeasureList sets);
 
     TMainWindow& main_;
@@ -175,6 +177,10 @@ class TArchiveWindow : public QWidget {
     // the same measurements.
     std::set<std::int64_t> selectedIds_;
     bool restoring_ = false;
+    // The measurement at the top of the table when a refresh began.
+    int topRow_ = -1;
+    std::int64_t topId_ = 0;
+    bool adjusting_ = false;
     bool busy_ = false;
 };
 

@@ -201,6 +201,7 @@ class ArchiveViewTest : public QObject {
     void theSelectionGoesIntoThePresentersListWithoutDuplicates();
     void theSelectionIsExportedThroughTheWindowsExport();
     void measurementsOtherWritersAddAppearAndTheSelectionStays();
+    void theTopRowStaysInPlaceWhenMeasurementsJoinAboveIt();
     void anArchiveThatCannotBeUsedIsALineInTheView();
     void theLocationIsReadFromAndWrittenToTheUserSettings();
 
@@ -481,6 +482,44 @@ void ArchiveViewTest::measurementsOtherWritersAddAppearAndTheSelectionStays() {
     QTRY_VERIFY(table->selectionModel()->isRowSelected(4, {}));
     QCOMPARE(r.archive->model()->rowAt(4)->Id, selected);
     QCOMPARE(table->selectionModel()->selectedRows().size(), 1);
+}
+
+void ArchiveViewTest::theTopRowStaysInPlaceWhenMeasurementsJoinAboveIt() {
+    const std::string where = location("live-scrolled.sqlite");
+    ArchiveRig r(where, 600);
+    QVERIFY(r.waitShown());
+    QTableView* table = r.archive->table();
+    r.archive->poll();
+    QTest::qWait(50);
+    table->scrollTo(r.archive->model()->index(300, 0), QAbstractItemView::PositionAtTop);
+    QTRY_VERIFY(r.archive->model()->rowAt(table->rowAt(0)) != nullptr);
+    const int top = table->rowAt(0);
+    const std::int64_t id = r.archive->model()->rowAt(top)->Id;
+
+    auto other = OpenArchive(where);
+    for (int n = 0; n < 3; ++n) {
+        TMeasureSet newest = archivedSet(900 + n);
+        setDateData(newest.DateTime, 26, 12, 31, 23, std::uint8_t(n), 0);
+        other->Store(newest, {"1807 0042", "", ""}, EArchiveSource::Measurement,
+                     DefaultActor("other-pc", "0"));
+    }
+    r.archive->poll();
+    QTRY_COMPARE(r.archive->model()->rowCount(), 603);
+    QTRY_COMPARE(table->rowAt(0), top + 3);
+    QTRY_VERIFY(r.archive->model()->rowAt(top + 3) != nullptr);
+    QCOMPARE(r.archive->model()->rowAt(top + 3)->Id, id);
+
+    // At the very top the table stays there and shows what joined.
+    table->scrollToTop();
+    TMeasureSet latest = archivedSet(950);
+    setDateData(latest.DateTime, 26, 12, 31, 23, 59, 0);
+    other->Store(latest, {"1807 0042", "", ""}, EArchiveSource::Measurement,
+                 DefaultActor("other-pc", "0"));
+    r.archive->poll();
+    QTRY_COMPARE(r.archive->model()->rowCount(), 604);
+    QTRY_VERIFY(r.archive->model()->rowAt(0) &&
+                r.archive->model()->rowAt(0)->TestId == latest.TestID);
+    QCOMPARE(table->rowAt(0), 0);
 }
 
 void ArchiveViewTest::anArchiveThatCannotBeUsedIsALineInTheView() {
