@@ -97,6 +97,9 @@ class TArchiveWindow : public QWidget {
     void openSelectedIntoList();
     void exportSelected();
     void reportSelected();
+    // Loads the selected measurements (at most kMaxActOn; a message
+    // otherwise) in the background and hands them to then.
+    void loadSelected(std::function<void(TMeasureList)> then);
     // Asks the archive whether anything changed; refreshes when it did.
     void poll();
 
@@ -131,8 +134,6 @@ class TArchiveWindow : public QWidget {
     void showStatus();
     void showFailure(const TArchiveFailure& f);
     void message(const std::string& text);
-    // Loads the selected measurements and hands them to then.
-    void loadSelected(std::function<void(TMeasureList)> then);
     void rememberSelection();
     void restoreSelection(int first, int last);
     void rememberTopRow();

@@ -1,7 +1,6 @@
 // The archive window over a real SQLite archive in a temporary folder: a
 // recording wrapper around it sees which pages and sorts the window asks for.
 #include <sqlite3.h>
-#include <QFileDialog>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QScrollBar>
@@ -15,6 +14,7 @@
 #include "archive/Archive.h"
 #include "ui/ArchiveView.h"
 #include "ui/InputQuery.h"
+#include "ui/ResultExportMenu.h"
 
 namespace kyvo::test {
 
@@ -430,31 +430,27 @@ void ArchiveViewTest::theSelectionIsExportedThroughTheWindowsExport() {
                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     std::vector<std::string> ids;
     for (int row = 4; row <= 6; ++row) ids.push_back(r.archive->model()->rowAt(row)->TestId);
+    // What "Export…" hands to the window's export once the file is chosen.
+    auto* exporter = r.rig.window.findChild<TResultExport*>();
+    QVERIFY(exporter);
     const QString path = dir_.filePath("selection.json");
-    // The file dialog is modal: answered once it is open, in front of the
-    // archive window.
-    QWidget* parent = nullptr;
-    QTimer answer;
-    answer.setInterval(10);
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible()) {
-                parent = d->parentWidget();
-                d->selectNameFilter(d->nameFilters().last());
-                d->selectFile(path);
-                QMetaObject::invokeMethod(d, "accept");
-            }
-    });
-    answer.start();
+    bool written = false;
     QSignalSpy handled(r.archive, &TArchiveWindow::selectionHandled);
-    r.archive->exportSelected();
+    r.archive->loadSelected([&](TMeasureList sets) {
+        std::vector<const TMeasureSet*> ptrs;
+        for (const auto& m : sets) ptrs.push_back(m.get());
+        written = exporter->exportFile(path, EExportKind::Json, ptrs);
+    });
     QTRY_COMPARE(handled.size(), 1);
-    QCOMPARE(parent, static_cast<QWidget*>(r.archive));
+    QVERIFY(written);
     QFile f(path);
     QVERIFY(f.open(QIODevice::ReadOnly));
     const QByteArray json = f.readAll();
     QCOMPARE(json.count("\"testId\""), 3);
     for (const std::string& id : ids) QVERIFY(json.contains(QByteArray::fromStdString(id)));
+    // With their results and line image, not only the listing's columns.
+    QVERIFY(json.contains("\"image\""));
+    QCOMPARE(json.count("\"name\": \"Ratio\""), 3);
     // The main list is not touched.
     QVERIFY(r.rig.main->MeasureList.empty());
 }
