@@ -205,6 +205,15 @@ class TForm_Main : private ISessionEvents {
     std::size_t DeleteMeasurements(std::vector<int> rows);
     // Deletes every measurement.
     void DeleteAllMeasurements();
+    // Appends measurements from elsewhere (the archive) as a file load adds
+    // them: a set whose TestID is already in the list, or earlier among
+    // sets, is left out. The list is sorted and shown again and the status
+    // bar says how many came and how many were there already.
+    struct TAppendOutcome {
+        std::size_t Added = 0;
+        std::size_t Duplicates = 0;
+    };
+    TAppendOutcome AppendMeasurements(TMeasureList sets);
     // The comment of the measurement at row; false when row is not in the
     // list or the comment is unchanged.
     bool SetMeasurementComment(std::size_t row, const std::string& text);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <unordered_set>
 
 #include "app/Main.h"
 #include "files/Settings.h"
@@ -127,6 +128,35 @@ void TForm_Main::DeleteAllMeasurements() {
     NoteListChanged();
 }
 
+TForm_Main::TAppendOutcome TForm_Main::AppendMeasurements(TMeasureList sets) {
+    TAppendOutcome outcome;
+    std::unordered_set<std::string> ids;
+    for (const auto& m : MeasureList) ids.insert(m->TestID);
+    // A measurement already in the list keeps its comment edits there.
+    if (!sets.empty() && view.SelectedCount(EList::Measurements) == 1)
+        view.ClearSelection(EList::Measurements);
+    for (auto& set : sets) {
+        if (!set) continue;
+        if (!ids.insert(set->TestID).second) {
+            ++outcome.Duplicates;
+            continue;
+        }
+        MeasureList.push_back(std::move(set));
+        ++outcome.Added;
+    }
+    if (outcome.Added > 0) {
+        NoteListChanged();
+        view.SetListCount(EList::Measurements, static_cast<int>(MeasureList.size()));
+        SortByPresentMode();
+        view.RepaintList(EList::Measurements);
+        view.SetEnabled(EControl::Menu_SaveFile, true);
+        view.SetEnabled(EControl::Button_Save, true);
+    }
+    ShowFeedback(LE_ArchiveOpenedIntoList, {std::to_string(outcome.Added + outcome.Duplicates),
+                                            std::to_string(outcome.Duplicates)});
+    return outcome;
+}
+
 bool TForm_Main::SetMeasurementComment(std::size_t row, const std::string& text) {
     if (row >= MeasureList.size()) return false;
     TMeasureSet& set = *MeasureList[row];
@@ -143,7 +173,7 @@ void TForm_Main::ArchiveFed(const TArchiveReport& report) {
     // The status bar, not a box: a lab without its server goes on measuring,
     // and each hand-over updates the number that waits.
     if (report.Unreachable)
-        ShowFeedback(LE_ArchiveUnreachable, {std::to_string(report.Waiting)});
+        ShowFeedback(LE_ArchiveWaiting, {std::to_string(report.Waiting)});
     else if (archiveWasUnreachable_ && report.Waiting == 0)
         ShowFeedback(LE_ArchiveReachableAgain, {});
     archiveWasUnreachable_ = report.Unreachable;

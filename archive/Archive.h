@@ -42,6 +42,7 @@ std::string ArchiveSourceName(EArchiveSource source);  // "device-read", "measur
 // The reader a measurement came from; empty fields are unknown (a result
 // file names no firmware). Serial is the device's serial text as the
 // identity text carries it ("1807 0042": year and week, serial).
+// An empty Serial is taken from the measurement's identity text.
 struct TArchiveDevice {
     std::string Serial;
     std::string Firmware;
@@ -66,9 +67,12 @@ enum class EStoreOutcome : std::uint8_t {
 };
 
 // Which measurements, in which order, which page. Dates are ISO
-// "YYYY-MM-DD" (from the start of that day, to its end). Text is matched,
-// every word, against identity, test and result names, lot, comment and
-// patient id, ignoring case.
+// "YYYY-MM-DD" (from the start of that day, to its end); another form is
+// BadInput. Test, Lot and Device (the serial text, "1807 0042") match
+// exactly. Text is matched, every word, against identity, test and result
+// names, lot, comment and patient id, ignoring case. Rows with equal sort
+// keys come in the order they were added (for Test, Lot and Device sorts:
+// by date first); Descending reverses the whole order.
 enum class EArchiveSort : std::uint8_t {
     DateTime,
     TestId,

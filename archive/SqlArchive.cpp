@@ -472,11 +472,16 @@ class TSqlArchive : public IArchive {
         }
         if (!globs.empty())
             terms.push_back("id IN (SELECT rowid FROM measurement_search WHERE " + globs + ")");
-        // A listing walks the index of its order (SQLite would otherwise
-        // take the index on removed, which nearly every row matches); a
-        // plain count of all uses that index.
-        if (!f.IncludeRemoved)
-            terms.push_back(terms.empty() && forCount ? "removed = 0" : "+removed = 0");
+        // A listing walks the index of its order: SQLite, which plans
+        // without statistics, would otherwise take the index on removed
+        // that nearly every row matches, so there the column is hidden
+        // from its planner ("+removed"); a plain count of all uses that
+        // index. PostgreSQL plans by statistics and gets the plain term
+        // (it cannot estimate the hidden one).
+        if (!f.IncludeRemoved) {
+            const bool plain = db_->IsPostgres() || (terms.empty() && forCount);
+            terms.push_back(plain ? "removed = 0" : "+removed = 0");
+        }
         std::string out;
         for (const auto& t : terms) out += (out.empty() ? " WHERE " : " AND ") + t;
         return out;

@@ -273,6 +273,9 @@ class TSqliteDb : public ISqlDb {
         // larger cache than SQLite's 2 MB keeps them in memory.
         Exec("PRAGMA cache_size = -65536");
         Exec("PRAGMA mmap_size = 268435456");
+        // Fewer, larger checkpoints: each one syncs the file, and a bulk
+        // import otherwise spends a third of its time there.
+        Exec("PRAGMA wal_autocheckpoint = 8192");
     }
 
     [[noreturn]] void RefuseNewer(int version) {

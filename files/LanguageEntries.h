@@ -295,9 +295,41 @@ inline constexpr TLangEntry LE_JsonFileFilter{910, "JSON document|*.json"};
 inline constexpr TLangEntry LE_FileWriteError{911, "The file could not be written: "};
 inline constexpr TLangEntry LE_NothingToExport{912, "There are no measurements to export."};
 inline constexpr TLangEntry LE_Program{913, "Program"};
+inline constexpr TLangEntry LE_ArchiveMenu{950, "Archive…"};
+inline constexpr TLangEntry LE_ArchiveTitle{951, "Archive"};
+inline constexpr TLangEntry LE_ArchiveLocationMenu{952, "Archive location…"};
+inline constexpr TLangEntry LE_ArchiveLocationPrompt{
+    953, "Archive location (sqlite:PATH or postgresql://…; empty: the archive on this PC):"};
+inline constexpr TLangEntry LE_ArchiveSearch{954, "Search words"};
+inline constexpr TLangEntry LE_ArchiveFrom{955, "From"};
+inline constexpr TLangEntry LE_ArchiveTo{956, "To"};
+inline constexpr TLangEntry LE_ArchiveTest{957, "Test"};
+inline constexpr TLangEntry LE_ArchiveLot{958, "Lot"};
+inline constexpr TLangEntry LE_ArchiveDevice{959, "Device"};
+inline constexpr TLangEntry LE_ArchiveClearFilter{960, "Clear filter"};
+inline constexpr TLangEntry LE_ArchiveAnyDate{961, "any"};
+inline constexpr TLangEntry LE_ArchiveDeviceSerial{962, "Device serial"};
+inline constexpr TLangEntry LE_ArchivePatientId{963, "Patient ID"};
+inline constexpr TLangEntry LE_ArchiveResults{964, "Results"};
+inline constexpr TLangEntry LE_ArchiveCount{965, "%1 measurements"};
+inline constexpr TLangEntry LE_ArchiveOpening{966, "Opening the archive %1 …"};
+inline constexpr TLangEntry LE_ArchiveUnreachable{967, "The archive cannot be reached: %1"};
+inline constexpr TLangEntry LE_ArchiveNewerSchema{
+    968, "The archive was made by a newer program version and is left unchanged: %1"};
+inline constexpr TLangEntry LE_ArchiveNotAnArchive{969, "This is not an archive: %1"};
+inline constexpr TLangEntry LE_ArchiveError{970, "Archive error: %1"};
+inline constexpr TLangEntry LE_ArchiveOpenInList{971, "Open in list"};
+inline constexpr TLangEntry LE_ArchiveOpenedIntoList{
+    972, "%1 measurements taken from the archive, %2 of them already in the list."};
+inline constexpr TLangEntry LE_ArchiveTooManySelected{973,
+                                                      "Select at most %1 measurements for this."};
+inline constexpr TLangEntry LE_ArchiveNothingSelected{974,
+                                                      "Select one or more measurements first."};
+inline constexpr TLangEntry LE_ArchiveReport{975, "Report (PDF)…"};
+inline constexpr TLangEntry LE_ArchiveMeasurement{976, "Measurement"};
 
 // %1 stands for the number of measurements that wait.
-inline constexpr TLangEntry LE_ArchiveUnreachable{
+inline constexpr TLangEntry LE_ArchiveWaiting{
     980, "The archive cannot be reached: %1 measurements wait and go into it later."};
 inline constexpr TLangEntry LE_ArchiveReachableAgain{
     981, "The archive can be reached again; every waiting measurement is in it."};
@@ -519,7 +551,34 @@ inline constexpr std::array kLanguageEntries{
     LE_FileWriteError,
     LE_NothingToExport,
     LE_Program,
+    LE_ArchiveMenu,
+    LE_ArchiveTitle,
+    LE_ArchiveLocationMenu,
+    LE_ArchiveLocationPrompt,
+    LE_ArchiveSearch,
+    LE_ArchiveFrom,
+    LE_ArchiveTo,
+    LE_ArchiveTest,
+    LE_ArchiveLot,
+    LE_ArchiveDevice,
+    LE_ArchiveClearFilter,
+    LE_ArchiveAnyDate,
+    LE_ArchiveDeviceSerial,
+    LE_ArchivePatientId,
+    LE_ArchiveResults,
+    LE_ArchiveCount,
+    LE_ArchiveOpening,
     LE_ArchiveUnreachable,
+    LE_ArchiveNewerSchema,
+    LE_ArchiveNotAnArchive,
+    LE_ArchiveError,
+    LE_ArchiveOpenInList,
+    LE_ArchiveOpenedIntoList,
+    LE_ArchiveTooManySelected,
+    LE_ArchiveNothingSelected,
+    LE_ArchiveReport,
+    LE_ArchiveMeasurement,
+    LE_ArchiveWaiting,
     LE_ArchiveReachableAgain,
 };
 

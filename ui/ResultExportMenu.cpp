@@ -105,7 +105,10 @@ QString TResultExport::startFolder() const {
 }
 
 bool TResultExport::writeReport(const QString& path) {
-    const auto sets = targets();
+    return writeReport(path, targets());
+}
+
+bool TResultExport::writeReport(const QString& path, const std::vector<const TMeasureSet*>& sets) {
     if (sets.empty()) {
         showError(text(LE_NothingToExport));
         return false;
@@ -119,7 +122,11 @@ bool TResultExport::writeReport(const QString& path) {
 }
 
 bool TResultExport::exportFile(const QString& path, EExportKind kind) {
-    const auto sets = targets();
+    return exportFile(path, kind, targets());
+}
+
+bool TResultExport::exportFile(const QString& path, EExportKind kind,
+                               const std::vector<const TMeasureSet*>& sets) {
     if (sets.empty()) {
         showError(text(LE_NothingToExport));
         return false;
@@ -138,7 +145,12 @@ bool TResultExport::exportFile(const QString& path, EExportKind kind) {
 }
 
 void TResultExport::chooseAndWriteReport() {
-    QFileDialog dialog(&window_);
+    chooseAndWriteReport(targets(), &window_);
+}
+
+void TResultExport::chooseAndWriteReport(const std::vector<const TMeasureSet*>& sets,
+                                         QWidget* parent) {
+    QFileDialog dialog(parent);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(qtFilter(text(LE_PdfFileFilter)));
@@ -146,7 +158,7 @@ void TResultExport::chooseAndWriteReport() {
     dialog.setDirectory(startFolder());
     dialog.selectFile(QStringLiteral("report.pdf"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-    writeReport(dialog.selectedFiles().first());
+    writeReport(dialog.selectedFiles().first(), sets);
 }
 
 void TResultExport::printReport() {
@@ -163,10 +175,14 @@ void TResultExport::printReport() {
 }
 
 void TResultExport::chooseAndExport() {
+    chooseAndExport(targets(), &window_);
+}
+
+void TResultExport::chooseAndExport(const std::vector<const TMeasureSet*>& sets, QWidget* parent) {
     const QString filters[] = {qtFilter(text(LE_CsvResultsFilter)),
                                qtFilter(text(LE_CsvLinesFilter)),
                                qtFilter(text(LE_JsonFileFilter))};
-    QFileDialog dialog(&window_);
+    QFileDialog dialog(parent);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilters({filters[0], filters[1], filters[2]});
@@ -181,7 +197,7 @@ void TResultExport::chooseAndExport() {
     const EExportKind kind = chosen == filters[2]   ? EExportKind::Json
                              : chosen == filters[1] ? EExportKind::CsvLines
                                                     : EExportKind::CsvResults;
-    exportFile(dialog.selectedFiles().first(), kind);
+    exportFile(dialog.selectedFiles().first(), kind, sets);
 }
 
 }  // namespace kyvo

@@ -30,6 +30,13 @@ class TResultExport : public QObject {
     // naming the failure.
     bool writeReport(const QString& path);
     bool exportFile(const QString& path, EExportKind kind);
+    // The same for given measurements (the archive's), with the file dialog
+    // in front of parent.
+    bool writeReport(const QString& path, const std::vector<const TMeasureSet*>& sets);
+    bool exportFile(const QString& path, EExportKind kind,
+                    const std::vector<const TMeasureSet*>& sets);
+    void chooseAndWriteReport(const std::vector<const TMeasureSet*>& sets, QWidget* parent);
+    void chooseAndExport(const std::vector<const TMeasureSet*>& sets, QWidget* parent);
 
     QAction* reportAction() const { return report_; }
     QAction* printAction() const { return print_; }

@@ -1,5 +1,6 @@
 #include "ui/WindowWiring.h"
 
+#include "ui/ArchiveView.h"
 #include "ui/ListSort.h"
 #include "ui/ResultExportMenu.h"
 
@@ -8,6 +9,7 @@ namespace kyvo {
 void applyLanguageTexts(TMainWindow& window, TForm_Main& controller) {
     controller.ApplyLanguageTexts();
     window.applyWindowTexts();
+    if (auto* archive = window.findChild<TArchiveWindow*>()) archive->applyTexts();
 }
 
 void wireWindow(TMainWindow& window, TForm_Main& controller, ILanguage* language,

@@ -35,6 +35,7 @@
 #include "files/Settings.h"
 #include "files/StartupFiles.h"
 #include "link/PortTrace.h"
+#include "ui/ArchiveView.h"
 #include "ui/DesktopIdentity.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgramIcon.h"
@@ -229,6 +230,7 @@ int main(int argc, char** argv) {
     BindResultFileLoading(main, resultDialogs, layout, &collation);
 
     wireWindow(window, main, &files.Language(), &collation);
+    installArchiveView(window, main, files.User(), &files.Language());
     window.setResultLayoutWithoutUnit(layout == TSVVTobrel);
     window.SetLanguageMenu(files.Menu.Items, int(files.Menu.Checked));
     window.setLanguageHandler([&](int index) {

@@ -45,10 +45,15 @@ TEST(ListEdit, editsChangeTheListAndOnlyRealEditsAreLeftToSave) {
     };
     const Case cases[] = {
         {"rows deleted in any order, twice or beyond the list",
-         [](TForm_Main& m) { EXPECT_EQ(m.DeleteMeasurements({2, 0, 9, 0, -1}), 2u); },
-         {"b"}, true},
-        {"no row deleted", [](TForm_Main& m) { EXPECT_EQ(m.DeleteMeasurements({3}), 0u); },
-         {"a", "b", "c"}, false},
+         [](TForm_Main& m) {
+             EXPECT_EQ(m.DeleteMeasurements({2, 0, 9, 0, -1}), 2u);
+         },
+         {"b"},
+         true},
+        {"no row deleted",
+         [](TForm_Main& m) { EXPECT_EQ(m.DeleteMeasurements({3}), 0u); },
+         {"a", "b", "c"},
+         false},
         {"the whole list deleted", [](TForm_Main& m) { m.DeleteAllMeasurements(); }, {}, false},
         {"a comment written",
          [](TForm_Main& m) {
@@ -56,12 +61,15 @@ TEST(ListEdit, editsChangeTheListAndOnlyRealEditsAreLeftToSave) {
              EXPECT_EQ(m.MeasureList[1]->UserComment, "checked");
              EXPECT_TRUE(m.MeasureList[1]->CommentEdited);
          },
-         {"a", "b", "c"}, true},
+         {"a", "b", "c"},
+         true},
         {"a comment left as it was",
-         [](TForm_Main& m) { EXPECT_FALSE(m.SetMeasurementComment(1, "")); }, {"a", "b", "c"},
+         [](TForm_Main& m) { EXPECT_FALSE(m.SetMeasurementComment(1, "")); },
+         {"a", "b", "c"},
          false},
         {"a comment beyond the list",
-         [](TForm_Main& m) { EXPECT_FALSE(m.SetMeasurementComment(3, "x")); }, {"a", "b", "c"},
+         [](TForm_Main& m) { EXPECT_FALSE(m.SetMeasurementComment(3, "x")); },
+         {"a", "b", "c"},
          false},
     };
     for (const Case& c : cases) {
@@ -101,6 +109,31 @@ TEST(ListEdit, theSortModeStaysForMeasurementsThatJoinLater) {
     EXPECT_EQ(sortedWith, std::vector<ESortType>{TestIDUp});
     // Sorting is no edit.
     EXPECT_FALSE(m.ListHasUnsavedEdits());
+}
+
+TEST(ListEdit, appendedMeasurementsJoinInSortOrderAndOnesAlreadyThereAreLeftOut) {
+    Listed l;
+    TForm_Main& m = *l.rig.main;
+    m.SortMeasureList(TestIDDown);
+    TMeasureList sets;
+    for (const char* id : {"b", "e", "d", "e"}) sets.push_back(Set(id, "from the archive"));
+    const auto outcome = m.AppendMeasurements(std::move(sets));
+    EXPECT_EQ(outcome.Added, 2u);
+    EXPECT_EQ(outcome.Duplicates, 2u);
+    EXPECT_EQ(IDs(m.MeasureList), (std::vector<std::string>{"e", "d", "c", "b", "a"}));
+    // The list's own b stays, not the archive's.
+    EXPECT_EQ(m.MeasureList[3]->TestName, "Test b");
+    EXPECT_EQ(l.rig.view.Counts[EList::Measurements], 5);
+    EXPECT_EQ(l.rig.view.Feedback,
+              "4 measurements taken from the archive, 2 of them already in "
+              "the list.");
+    // In no file yet, but kept in the archive: no question at closing.
+    EXPECT_TRUE(m.ListModified);
+    EXPECT_FALSE(m.ListHasUnsavedEdits());
+
+    const auto none = m.AppendMeasurements({});
+    EXPECT_EQ(none.Added, 0u);
+    EXPECT_EQ(m.MeasureList.size(), 5u);
 }
 
 TEST(ListEdit, theImagePositionIsReadAtConstructionAndKeptInTheUserSettings) {
