@@ -314,7 +314,7 @@ void TArchiveWindow::showEvent(QShowEvent* event) {
     applyTexts();
     if (!everShown_) {
         everShown_ = true;
-        openLocation(WindowArchiveLocation(user_));
+        openLocation(shownLocation());
     }
     poll_.start();
 }
@@ -598,7 +598,17 @@ void TArchiveWindow::chooseLocation() {
     controller_.RunPaused([&] { result = query.exec(); });
     if (result != mrOk) return;
     StoreWindowArchiveLocation(user_, s(query.Edit_Input->text()));
-    if (everShown_) openLocation(WindowArchiveLocation(user_));
+    // The person chose: that beats the location the program was started with.
+    commandLineLocation_.clear();
+    if (everShown_) openLocation(shownLocation());
+}
+
+void TArchiveWindow::setCommandLineLocation(const std::string& location) {
+    commandLineLocation_ = location;
+}
+
+std::string TArchiveWindow::shownLocation() {
+    return commandLineLocation_.empty() ? WindowArchiveLocation(user_) : commandLineLocation_;
 }
 
 // ---------------------------------------------------------------------------

@@ -87,6 +87,9 @@ class TArchiveWindow : public QWidget {
     void openLocation(const std::string& location);
     // Asks for another location, stores it in the user settings and opens it.
     void chooseLocation();
+    // The program's --archive: shown instead of the user setting until the
+    // person chooses another location.
+    void setCommandLineLocation(const std::string& location);
     // The filter fields as the archive's filter.
     TArchiveFilter filterFromFields() const;
     void applyFilter();
@@ -131,6 +134,8 @@ class TArchiveWindow : public QWidget {
     friend TArchiveWindow* installArchiveView(TMainWindow&, TForm_Main&, IKeyStore&, ILanguage*,
                                               TArchiveAccess::TOpener);
     std::string lang(const TLangEntry& e) const;
+    std::string shownLocation();
+    std::string commandLineLocation_;
     void showStatus();
     void showFailure(const TArchiveFailure& f);
     void message(const std::string& text);

@@ -230,7 +230,8 @@ int main(int argc, char** argv) {
     BindResultFileLoading(main, resultDialogs, layout, &collation);
 
     wireWindow(window, main, &files.Language(), &collation);
-    installArchiveView(window, main, files.User(), &files.Language());
+    installArchiveView(window, main, files.User(), &files.Language())
+        ->setCommandLineLocation(options.archive.toStdString());
     window.setResultLayoutWithoutUnit(layout == TSVVTobrel);
     window.SetLanguageMenu(files.Menu.Items, int(files.Menu.Checked));
     window.setLanguageHandler([&](int index) {
