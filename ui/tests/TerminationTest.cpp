@@ -131,8 +131,10 @@ void TerminationTest::theProgramEndsOnSigtermAndSighupWithItsSettingsSaved() {
     TConfigFile settings(run.settings(), false, true);
     QCOMPARE(QString::fromStdString(settings.GetVal("Setup", "Language")), QString("English"));
     QVERIFY(!settings.GetVal("Setup", "Width").empty());
-    // An empty list leaves nothing to keep.
-    QVERIFY(!QDir(QString::fromStdString(run.dataFolder)).exists());
+    // An empty list leaves nothing to keep (the folder may hold the archive).
+    QVERIFY(QDir(QString::fromStdString(run.dataFolder))
+                .entryList({"unsaved-list-*"}, QDir::Files)
+                .isEmpty());
 }
 
 void TerminationTest::aKeptListNotYetAnsweredForSurvivesASigterm() {
