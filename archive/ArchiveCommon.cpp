@@ -260,6 +260,8 @@ std::string FoldCase(std::string_view utf8) {
             c += 32;
         } else if (c >= 0xC0 && c <= 0xDE && c != 0xD7) {
             c += 32;
+        } else if (c == 0x178) {
+            c = 0xFF;  // Ÿ's small letter lives in Latin-1
         } else if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 &&
                    c != 0x149 && c != 0x17F) {
             // Latin Extended-A pairs capital/small, but the pairing shifts

@@ -458,10 +458,12 @@ class TSqlArchive : public IArchive {
         }
         std::istringstream words(FoldCase(f.Text));
         std::string globs;
+        std::string likes;
         for (std::string w; words >> w;) {
             if (db_->IsPostgres()) {
                 // pg_trgm's index serves this where the server has it.
-                terms.push_back("search LIKE ? ESCAPE '\\'");
+                likes +=
+                    likes.empty() ? "search LIKE ? ESCAPE '\\'" : " AND search LIKE ? ESCAPE '\\'";
                 params.emplace_back("%" + LikeEscape(w) + "%");
             } else {
                 // FTS5's trigram index serves GLOB on the folded text; all
@@ -472,6 +474,11 @@ class TSqlArchive : public IArchive {
         }
         if (!globs.empty())
             terms.push_back("id IN (SELECT rowid FROM measurement_search WHERE " + globs + ")");
+        // The words first, through their index (OFFSET 0 keeps the planner
+        // from walking the date order and testing every row instead, which
+        // it prefers while it has no statistics, right after an import).
+        if (!likes.empty())
+            terms.push_back("id IN (SELECT id FROM measurements WHERE " + likes + " OFFSET 0)");
         // A listing walks the index of its order: SQLite, which plans
         // without statistics, would otherwise take the index on removed
         // that nearly every row matches, so there the column is hidden

@@ -431,3 +431,19 @@ TEST_P(ArchiveEngine, StoreManyGivesEachSetTheOutcomeStoreWould) {
 }
 
 }  // namespace kyvo::testing
+
+namespace kyvo::testing {
+
+TEST(ArchiveSearchText, FoldsTheLettersOfEuropeanNames) {
+    struct TCase {
+        const char* in;
+        const char* out;
+    };
+    for (const TCase& c : {TCase{"CRP Müller ÄÖÜ", "crp müller äöü"}, TCase{"ŁÓDŹ Ŵ Ÿ", "łódź ŵ ÿ"},
+                           TCase{"ÀÉÎ×Ø", "àéî×ø"}, TCase{"ĀĒĪ Ĺ Ň", "āēī ĺ ň"},
+                           TCase{"ß 100% a_b", "ß 100% a_b"}}) {
+        EXPECT_EQ(archive_detail::FoldCase(c.in), c.out) << c.in;
+    }
+}
+
+}  // namespace kyvo::testing
