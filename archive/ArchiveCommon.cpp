@@ -1,3 +1,4 @@
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,7 +34,11 @@ TArchiveActor DefaultActor(const std::string& program, const std::string& versio
     if (a.User.empty()) {
         if (const char* l = ::getlogin(); l) a.User = l;
     }
-    if (a.User.empty()) a.User = std::to_string(::getuid());
+    if (a.User.empty()) {
+        // Services and root shells often have neither USER nor a login.
+        if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_name) a.User = pw->pw_name;
+    }
+    if (a.User.empty()) a.User = std::to_string(::geteuid());
     char host[HOST_NAME_MAX + 1] = {};
     if (::gethostname(host, sizeof host - 1) == 0) a.Host = host;
     return a;

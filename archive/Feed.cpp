@@ -41,6 +41,16 @@ struct TArchiveFeed::TImpl {
         }
     }
 
+    struct TStmt {
+        sqlite3_stmt* S = nullptr;
+        ~TStmt() { sqlite3_finalize(S); }
+    };
+
+    void Prepare(TStmt& st, const char* sql) {
+        if (sqlite3_prepare_v2(Spool, sql, -1, &st.S, nullptr) != SQLITE_OK)
+            SpoolFail(sqlite3_errmsg(Spool));
+    }
+
     void OpenSpool() {
         if (Spool) return;
         std::string reason;
@@ -65,17 +75,22 @@ struct TArchiveFeed::TImpl {
             "NOT NULL, "
             "test_id TEXT NOT NULL, data BLOB NOT NULL, comment_edited INTEGER NOT NULL, serial "
             "TEXT NOT NULL, "
-            "firmware TEXT NOT NULL, eeprom_version TEXT NOT NULL, source TEXT NOT NULL)");
-    }
-
-    struct TStmt {
-        sqlite3_stmt* S = nullptr;
-        ~TStmt() { sqlite3_finalize(S); }
-    };
-
-    void Prepare(TStmt& st, const char* sql) {
-        if (sqlite3_prepare_v2(Spool, sql, -1, &st.S, nullptr) != SQLITE_OK)
-            SpoolFail(sqlite3_errmsg(Spool));
+            "firmware TEXT NOT NULL, eeprom_version TEXT NOT NULL, source TEXT NOT NULL, "
+            "location TEXT NOT NULL DEFAULT '')");
+        // One spool serves every archive the user works with: each waiting
+        // measurement goes only into the archive it was meant for.
+        bool hasLocation = false;
+        {
+            TStmt st;
+            Prepare(st, "PRAGMA table_info(spool)");
+            while (sqlite3_step(st.S) == SQLITE_ROW) {
+                const auto* name = sqlite3_column_text(st.S, 1);
+                if (name && std::strcmp(reinterpret_cast<const char*>(name), "location") == 0)
+                    hasLocation = true;
+            }
+        }
+        if (!hasLocation)
+            SpoolExec("ALTER TABLE spool ADD COLUMN location TEXT NOT NULL DEFAULT ''");
     }
 
     void Put(const std::vector<const TMeasureSet*>& sets, std::size_t from,
@@ -87,7 +102,7 @@ struct TArchiveFeed::TImpl {
             TStmt st;
             Prepare(st,
                     "INSERT INTO spool(spooled, test_id, data, comment_edited, serial, firmware, "
-                    "eeprom_version, source) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+                    "eeprom_version, source, location) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
             const std::string now = NowIso();
             for (std::size_t i = from; i < sets.size(); ++i) {
                 const std::string data = EncodeSet(*sets[i]);
@@ -101,6 +116,7 @@ struct TArchiveFeed::TImpl {
                 sqlite3_bind_text(st.S, 6, device.Firmware.c_str(), -1, SQLITE_TRANSIENT);
                 sqlite3_bind_text(st.S, 7, device.EepromVersion.c_str(), -1, SQLITE_TRANSIENT);
                 sqlite3_bind_text(st.S, 8, src.c_str(), -1, SQLITE_TRANSIENT);
+                sqlite3_bind_text(st.S, 9, Location.c_str(), -1, SQLITE_TRANSIENT);
                 if (sqlite3_step(st.S) != SQLITE_DONE) SpoolFail(sqlite3_errmsg(Spool));
                 sqlite3_reset(st.S);
             }
@@ -115,7 +131,8 @@ struct TArchiveFeed::TImpl {
         if (!Spool && !std::filesystem::exists(SpoolPath)) return 0;
         OpenSpool();
         TStmt st;
-        Prepare(st, "SELECT COUNT(*) FROM spool");
+        Prepare(st, "SELECT COUNT(*) FROM spool WHERE location = ?");
+        sqlite3_bind_text(st.S, 1, Location.c_str(), -1, SQLITE_TRANSIENT);
         if (sqlite3_step(st.S) != SQLITE_ROW) SpoolFail(sqlite3_errmsg(Spool));
         return static_cast<std::size_t>(sqlite3_column_int64(st.S, 0));
     }
@@ -133,7 +150,8 @@ struct TArchiveFeed::TImpl {
                 TStmt st;
                 Prepare(st,
                         "SELECT id, data, comment_edited, serial, firmware, eeprom_version, source "
-                        "FROM spool ORDER BY id LIMIT 1");
+                        "FROM spool WHERE location = ? ORDER BY id LIMIT 1");
+                sqlite3_bind_text(st.S, 1, Location.c_str(), -1, SQLITE_TRANSIENT);
                 const int rc = sqlite3_step(st.S);
                 if (rc == SQLITE_DONE) return;
                 if (rc != SQLITE_ROW) SpoolFail(sqlite3_errmsg(Spool));
@@ -172,7 +190,7 @@ struct TArchiveFeed::TImpl {
 
 TArchiveFeed::TArchiveFeed(std::string location, std::string spoolPath, TArchiveActor actor)
     : impl_(std::make_unique<TImpl>()) {
-    impl_->Location = std::move(location);
+    impl_->Location = location.empty() ? DefaultArchiveLocation() : std::move(location);
     impl_->SpoolPath = spoolPath.empty() ? DefaultSpoolPath() : std::move(spoolPath);
     impl_->Actor = std::move(actor);
 }
@@ -213,6 +231,9 @@ TFeedOutcome TArchiveFeed::Feed(const std::vector<const TMeasureSet*>& sets,
 
 TFeedOutcome TArchiveFeed::Deliver() {
     TFeedOutcome out;
+    // Nothing waits: the archive is not even opened, so a start-up never
+    // waits for a server it has nothing to give.
+    if (impl_->Waiting() == 0) return out;
     try {
         impl_->EnsureArchive();
         impl_->DeliverSpool(out);

@@ -290,6 +290,32 @@ TEST(ArchiveFeed, SpoolsWhileTheSqliteFileCannotBeOpened) {
                [&] { feed.Feed({&empty}, {}, EArchiveSource::Measurement); });
 }
 
+TEST(ArchiveFeed, AMeasurementWaitingForOneArchiveNeverGoesIntoAnother) {
+    TArchiveScratch scratch;
+    {
+        std::ofstream(scratch.File("blocker")) << "x";
+    }
+    const std::string away = "sqlite:" + scratch.File("blocker") + "/lab.sqlite";
+    const std::string other = "sqlite:" + scratch.File("own.sqlite");
+    const std::string spool = scratch.File("spool.sqlite");
+    TMeasureSet s = FullSet(DeviceId(7), 7);
+    EXPECT_EQ(TArchiveFeed(away, spool, TArchiveActor{}).Feed({&s}, {}, EArchiveSource::Measurement)
+                  .Spooled,
+              1u);
+    // The next run works with another archive: the waiting one stays waiting.
+    TArchiveFeed second(other, spool, TArchiveActor{});
+    EXPECT_EQ(second.Waiting(), 0u);
+    TMeasureSet t = FullSet(DeviceId(8), 8);
+    const TFeedOutcome out = second.Feed({&t}, {}, EArchiveSource::Measurement);
+    EXPECT_EQ(out.Stored, 1u);
+    EXPECT_FALSE(OpenArchive(other)->FindByTestId(s.TestID));
+    std::filesystem::remove(scratch.File("blocker"));
+    TArchiveFeed back(away, spool, TArchiveActor{});
+    EXPECT_EQ(back.Waiting(), 1u);
+    EXPECT_EQ(back.Deliver().Stored, 1u);
+    EXPECT_TRUE(OpenArchive(away)->FindByTestId(s.TestID));
+}
+
 TEST(ArchiveCopy, SqliteToPostgresToSqliteKeepsMeasurementsAndAuditTrail) {
     if (const auto why = TTempPostgres::Unavailable(); !why.empty()) GTEST_SKIP() << why;
     TArchiveScratch scratch;
