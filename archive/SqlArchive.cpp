@@ -44,7 +44,14 @@ bool IsIsoDay(const std::string& d) {
     for (std::size_t i : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u}) {
         if (!std::isdigit(static_cast<unsigned char>(d[i]))) return false;
     }
-    return true;
+    // A day that does not exist would silently select nothing or everything.
+    const int year = std::stoi(d.substr(0, 4));
+    const int month = std::stoi(d.substr(5, 2));
+    const int day = std::stoi(d.substr(8, 2));
+    if (month < 1 || month > 12 || day < 1) return false;
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
 }
 
 std::string GlobEscape(const std::string& w) {
