@@ -250,6 +250,11 @@ class TArchiveFeed {
     TFeedOutcome Feed(const std::vector<const TMeasureSet*>& sets, const TArchiveDevice& device,
                       EArchiveSource source);
     TFeedOutcome Deliver();
+    // The user's comment on the measurement with that identity, when the
+    // archive holds it; while the archive cannot be reached the edit waits
+    // in the spool behind the measurements that wait, and is applied then.
+    TFeedOutcome SetComment(const std::string& testId, const std::string& comment);
+    // Measurements and edits that wait for this archive.
     std::size_t Waiting();
 
   private:

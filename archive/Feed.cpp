@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "archive/ArchiveInternal.h"
 
@@ -78,19 +79,40 @@ struct TArchiveFeed::TImpl {
             "firmware TEXT NOT NULL, eeprom_version TEXT NOT NULL, source TEXT NOT NULL, "
             "location TEXT NOT NULL DEFAULT '')");
         // One spool serves every archive the user works with: each waiting
-        // measurement goes only into the archive it was meant for.
-        bool hasLocation = false;
-        {
+        // measurement goes only into the archive it was meant for. Beside
+        // measurements it keeps the user's comment edits, in the order they
+        // were made, so an edit never lands before its measurement.
+        const std::pair<const char*, const char*> added[] = {
+            {"location", "ALTER TABLE spool ADD COLUMN location TEXT NOT NULL DEFAULT ''"},
+            {"kind", "ALTER TABLE spool ADD COLUMN kind TEXT NOT NULL DEFAULT 'set'"},
+        };
+        for (const auto& [column, alter] : added) {
+            bool has = false;
             TStmt st;
             Prepare(st, "PRAGMA table_info(spool)");
             while (sqlite3_step(st.S) == SQLITE_ROW) {
                 const auto* name = sqlite3_column_text(st.S, 1);
-                if (name && std::strcmp(reinterpret_cast<const char*>(name), "location") == 0)
-                    hasLocation = true;
+                if (name && std::strcmp(reinterpret_cast<const char*>(name), column) == 0)
+                    has = true;
             }
+            if (!has) SpoolExec(alter);
         }
-        if (!hasLocation)
-            SpoolExec("ALTER TABLE spool ADD COLUMN location TEXT NOT NULL DEFAULT ''");
+    }
+
+    void PutComment(const std::string& testId, const std::string& comment) {
+        OpenSpool();
+        TStmt st;
+        Prepare(st,
+                "INSERT INTO spool(spooled, test_id, data, comment_edited, serial, firmware, "
+                "eeprom_version, source, location, kind) VALUES (?, ?, ?, 1, '', '', '', '', ?, "
+                "'comment')");
+        const std::string now = NowIso();
+        sqlite3_bind_text(st.S, 1, now.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st.S, 2, testId.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_blob(st.S, 3, comment.data(), static_cast<int>(comment.size()),
+                          SQLITE_TRANSIENT);
+        sqlite3_bind_text(st.S, 4, Location.c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(st.S) != SQLITE_DONE) SpoolFail(sqlite3_errmsg(Spool));
     }
 
     void Put(const std::vector<const TMeasureSet*>& sets, std::size_t from,
@@ -144,21 +166,32 @@ struct TArchiveFeed::TImpl {
         for (;;) {
             std::int64_t id = 0;
             TMeasureSet set;
+            std::optional<std::string> commentFor;  // a comment edit for this identity
+            std::string comment;
             TArchiveDevice dev;
             EArchiveSource source = EArchiveSource::DeviceRead;
             {
                 TStmt st;
-                Prepare(st,
-                        "SELECT id, data, comment_edited, serial, firmware, eeprom_version, source "
-                        "FROM spool WHERE location = ? ORDER BY id LIMIT 1");
+                Prepare(
+                    st,
+                    "SELECT id, data, comment_edited, serial, firmware, eeprom_version, source, "
+                    "kind, test_id FROM spool WHERE location = ? ORDER BY id LIMIT 1");
                 sqlite3_bind_text(st.S, 1, Location.c_str(), -1, SQLITE_TRANSIENT);
                 const int rc = sqlite3_step(st.S);
                 if (rc == SQLITE_DONE) return;
                 if (rc != SQLITE_ROW) SpoolFail(sqlite3_errmsg(Spool));
                 id = sqlite3_column_int64(st.S, 0);
                 const auto* p = static_cast<const char*>(sqlite3_column_blob(st.S, 1));
-                set = DecodeSet(std::string_view(
-                    p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(st.S, 1))));
+                const std::string_view bytes(
+                    p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(st.S, 1)));
+                const auto* kind = sqlite3_column_text(st.S, 7);
+                if (kind && std::strcmp(reinterpret_cast<const char*>(kind), "comment") == 0) {
+                    const auto* t = sqlite3_column_text(st.S, 8);
+                    commentFor = t ? reinterpret_cast<const char*>(t) : "";
+                    comment = std::string(bytes);
+                } else {
+                    set = DecodeSet(bytes);
+                }
                 set.CommentEdited = sqlite3_column_int(st.S, 2) != 0;
                 auto text = [&](int c) {
                     const auto* t = sqlite3_column_text(st.S, c);
@@ -173,9 +206,16 @@ struct TArchiveFeed::TImpl {
                     if (ArchiveSourceName(s) == src) source = s;
                 }
             }
-            const EStoreOutcome o = Archive->Store(set, dev, source, Actor);
-            ++out.Stored;
-            if (o == EStoreOutcome::Added) ++out.Added;
+            if (commentFor) {
+                // An edit of a measurement this archive does not hold has
+                // nothing to change.
+                if (const auto m = Archive->FindByTestId(*commentFor))
+                    Archive->SetComment(*m, comment, Actor);
+            } else {
+                const EStoreOutcome o = Archive->Store(set, dev, source, Actor);
+                ++out.Stored;
+                if (o == EStoreOutcome::Added) ++out.Added;
+            }
             TStmt del;
             Prepare(del, "DELETE FROM spool WHERE id = ?");
             sqlite3_bind_int64(del.S, 1, id);
@@ -240,6 +280,24 @@ TFeedOutcome TArchiveFeed::Deliver() {
     } catch (const TArchiveError& e) {
         out.Unreachable = e.Kind == EArchiveErrorKind::Unreachable;
         out.Error = e.what();
+    }
+    out.Spooled = impl_->Waiting();
+    return out;
+}
+
+TFeedOutcome TArchiveFeed::SetComment(const std::string& testId, const std::string& comment) {
+    TFeedOutcome out;
+    try {
+        impl_->EnsureArchive();
+        impl_->DeliverSpool(out);
+        if (const auto id = impl_->Archive->FindByTestId(testId)) {
+            impl_->Archive->SetComment(*id, comment, impl_->Actor);
+            ++out.Stored;
+        }
+    } catch (const TArchiveError& e) {
+        out.Unreachable = e.Kind == EArchiveErrorKind::Unreachable;
+        out.Error = e.what();
+        impl_->PutComment(testId, comment);
     }
     out.Spooled = impl_->Waiting();
     return out;

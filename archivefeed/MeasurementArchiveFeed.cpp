@@ -63,19 +63,11 @@ TArchiveReport TMeasurementArchiveFeed::Deliver() {
 
 TArchiveReport TMeasurementArchiveFeed::SetComment(const std::string& testId,
                                                    const std::string& comment) {
-    TArchiveReport r;
     try {
-        r.Waiting = feed_.Waiting();
-        auto archive = OpenArchive(location_);
-        if (const auto id = archive->FindByTestId(testId)) {
-            archive->SetComment(*id, comment, actor_);
-            r.Stored = 1;
-        }
+        return ReportOf(feed_.SetComment(testId, comment));
     } catch (const std::exception& e) {
-        r.Unreachable = true;
-        r.Error = e.what();
+        return Failure(e.what());
     }
-    return r;
 }
 
 }  // namespace kyvo

@@ -316,6 +316,37 @@ TEST(ArchiveFeed, AMeasurementWaitingForOneArchiveNeverGoesIntoAnother) {
     EXPECT_TRUE(OpenArchive(away)->FindByTestId(s.TestID));
 }
 
+TEST(ArchiveFeed, ACommentEditedWhileTheArchiveIsAwayWaitsBehindItsMeasurement) {
+    TArchiveScratch scratch;
+    {
+        std::ofstream(scratch.File("blocker")) << "x";
+    }
+    const std::string loc = "sqlite:" + scratch.File("blocker") + "/lab.sqlite";
+    TArchiveFeed feed(loc, scratch.File("spool.sqlite"), TArchiveActor{"ann", "pc", "kyvo", "1"});
+    TMeasureSet s = FullSet(DeviceId(3), 3);
+    s.UserComment = "";
+    EXPECT_EQ(feed.Feed({&s}, {}, EArchiveSource::DeviceRead).Spooled, 1u);
+    TFeedOutcome edit = feed.SetComment(s.TestID, "re-test tomorrow");
+    EXPECT_TRUE(edit.Unreachable);
+    EXPECT_EQ(edit.Stored, 0u);
+    EXPECT_EQ(feed.SetComment(DeviceId(99), "no such measurement").Spooled, 3u);
+    std::filesystem::remove(scratch.File("blocker"));
+    const TFeedOutcome out = feed.Deliver();
+    EXPECT_EQ(out.Spooled, 0u);
+    auto a = OpenArchive(loc);
+    const auto id = a->FindByTestId(s.TestID);
+    ASSERT_TRUE(id);
+    EXPECT_EQ(a->Load(*id).UserComment, "re-test tomorrow");
+    const auto history = a->History(*id);
+    ASSERT_EQ(history.size(), 2u);
+    EXPECT_EQ(history[1].Action, "comment");
+    EXPECT_EQ(history[1].User, "ann");
+    EXPECT_FALSE(a->FindByTestId(DeviceId(99)));
+    // Reachable, an edit goes straight in.
+    EXPECT_EQ(feed.SetComment(s.TestID, "done").Stored, 1u);
+    EXPECT_EQ(a->Load(*id).UserComment, "done");
+}
+
 TEST(ArchiveCopy, SqliteToPostgresToSqliteKeepsMeasurementsAndAuditTrail) {
     if (const auto why = TTempPostgres::Unavailable(); !why.empty()) GTEST_SKIP() << why;
     TArchiveScratch scratch;
