@@ -98,10 +98,23 @@ static_assert(std::size(kSqliteSteps) == kSchemaVersion);
 
 class TSqliteDb : public ISqlDb {
   public:
-    explicit TSqliteDb(std::string path) : path_(std::move(path)) { Open(); }
-    ~TSqliteDb() override {
+    explicit TSqliteDb(std::string path) : path_(std::move(path)) {
+        // A refused file (newer, foreign, unreadable) throws from here, where
+        // no destructor runs: the connection is closed on the way out.
+        try {
+            Open();
+        } catch (...) {
+            Close();
+            throw;
+        }
+    }
+    ~TSqliteDb() override { Close(); }
+
+    void Close() noexcept {
         for (auto& [sql, st] : stmts_) sqlite3_finalize(st);
+        stmts_.clear();
         if (db_) sqlite3_close_v2(db_);
+        db_ = nullptr;
     }
 
     bool IsPostgres() const override { return false; }

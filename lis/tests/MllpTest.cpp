@@ -30,7 +30,7 @@ TEST(MllpFraming, FramesAreCutOutOfAnyChunking) {
     const std::string b = std::string(
         "MSH|b\x1C"
         "x\r",
-        10);  // a lone 0x1C inside
+        8);  // a lone 0x1C inside
     const std::string stream = "noise" + MllpFrame(a) + "\r\n" + MllpFrame(b);
     for (std::size_t chunk : {std::size_t{1}, std::size_t{2}, std::size_t{7}, stream.size()}) {
         TMllpDeframer d;
