@@ -30,7 +30,8 @@ TArchiveReport Failure(const std::string& why) {
 
 std::string ChooseArchiveLocation(const std::string& commandLine, const std::string& setting) {
     if (!commandLine.empty()) return commandLine;
-    if (!setting.empty()) return setting;
+    // A setting of blanks names no archive.
+    if (setting.find_first_not_of(" \t") != std::string::npos) return setting;
     return DefaultArchiveLocation();
 }
 

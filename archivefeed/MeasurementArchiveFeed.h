@@ -11,7 +11,7 @@
 namespace kyvo {
 
 // The archive a program uses: the command line's location (--archive), else
-// the user setting "Archive"/"Location", else the default archive.
+// the user setting "Archive"/"Location" (unless blank), else the default archive.
 std::string ChooseArchiveLocation(const std::string& commandLine, const std::string& setting);
 
 class TMeasurementArchiveFeed final : public IMeasurementArchive {

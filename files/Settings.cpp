@@ -235,21 +235,21 @@ TConnectionSettings ReadConnectionSettings(TConfigFile& user) {
 
 TArchiveSettings ReadArchiveSettings(TConfigFile& user) {
     TArchiveSettings s;
-    s.Location = user.GetVal(kArchive, "Location", "");
+    s.Location = user.GetVal(kArchiveSettingsHead, kArchiveLocationItem, "");
     s.Feed = user.GetVal(kArchive, "Feed", true);
     return s;
 }
 
 TArchiveSettings PeekArchiveSettings(const TConfigFile& user) {
     TArchiveSettings s;
-    s.Location = user.GetVal(kArchive, "Location");
+    s.Location = user.GetVal(kArchiveSettingsHead, kArchiveLocationItem);
     // Anything but a readable FALSE keeps the default, as GetVal would.
     s.Feed = upperCaseAscii(user.GetVal(kArchive, "Feed")) != "FALSE";
     return s;
 }
 
 void StoreArchiveLocation(TConfigFile& user, std::string_view location) {
-    user.SetVal(kArchive, "Location", location);
+    user.SetVal(kArchiveSettingsHead, kArchiveLocationItem, location);
 }
 
 void StoreArchiveFeed(TConfigFile& user, bool feed) {

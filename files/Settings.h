@@ -119,6 +119,8 @@ TConnectionSettings ReadConnectionSettings(TConfigFile& user);
 // and whether every read and measurement goes into it ("Feed", Boolean,
 // default TRUE). A location given on the command line (--archive) stands
 // above "Location".
+inline constexpr const char* kArchiveSettingsHead = "Archive";
+inline constexpr const char* kArchiveLocationItem = "Location";
 struct TArchiveSettings {
     std::string Location;
     bool Feed = true;

@@ -13,6 +13,8 @@
 #include <map>
 
 #include "app/Main.h"
+#include "archivefeed/MeasurementArchiveFeed.h"
+#include "files/Settings.h"
 #include "report/MeasureReport.h"
 #include "ui/FormMessageBox.h"
 #include "ui/InputQuery.h"
@@ -39,20 +41,18 @@ std::string dateBound(const QDateEdit* edit) {
     return edit->date() <= kNoDate ? std::string() : s(edit->date().toString(Qt::ISODate));
 }
 
-constexpr const char* kSettingsHead = "Archive";
-constexpr const char* kLocationItem = "Location";
+std::string SettingsLocation(IKeyStore& user) {
+    return user.GetTextNoDefault(kArchiveSettingsHead, kArchiveLocationItem);
+}
 
 }  // namespace
 
 std::string WindowArchiveLocation(IKeyStore& user) {
-    std::string location = user.GetTextNoDefault(kSettingsHead, kLocationItem);
-    const auto blank = location.find_first_not_of(" \t");
-    if (blank == std::string::npos) return DefaultArchiveLocation();
-    return location;
+    return ChooseArchiveLocation({}, SettingsLocation(user));
 }
 
 void StoreWindowArchiveLocation(IKeyStore& user, const std::string& location) {
-    user.SetText(kSettingsHead, kLocationItem, location);
+    user.SetText(kArchiveSettingsHead, kArchiveLocationItem, location);
 }
 
 // ---------------------------------------------------------------------------
@@ -593,7 +593,7 @@ void TArchiveWindow::chooseLocation() {
     TForm_InputQuery query(isVisible() ? static_cast<QWidget*>(this) : &main_);
     query.SetQuery(q(lang(LE_ArchiveTitle)), q(lang(LE_ArchiveLocationPrompt)), q(lang(LE_OK)),
                    q(lang(LE_Cancel)));
-    query.Edit_Input->setText(q(user_.GetTextNoDefault(kSettingsHead, kLocationItem)));
+    query.Edit_Input->setText(q(SettingsLocation(user_)));
     int result = mrCancel;
     controller_.RunPaused([&] { result = query.exec(); });
     if (result != mrOk) return;
@@ -608,7 +608,7 @@ void TArchiveWindow::setCommandLineLocation(const std::string& location) {
 }
 
 std::string TArchiveWindow::shownLocation() {
-    return commandLineLocation_.empty() ? WindowArchiveLocation(user_) : commandLineLocation_;
+    return ChooseArchiveLocation(commandLineLocation_, SettingsLocation(user_));
 }
 
 // ---------------------------------------------------------------------------
