@@ -334,6 +334,65 @@ inline constexpr TLangEntry LE_ArchiveWaiting{
 inline constexpr TLangEntry LE_ArchiveReachableAgain{
     981, "The archive can be reached again; every waiting measurement is in it."};
 
+// The window's quality control: materials, roles, Levey-Jennings view, flags.
+inline constexpr TLangEntry LE_QcMenu{1050, "Quality control…"};
+inline constexpr TLangEntry LE_QcMaterialsMenu{1051, "Control materials…"};
+inline constexpr TLangEntry LE_QcMaterialsTitle{1052, "Control materials"};
+inline constexpr TLangEntry LE_QcName{1053, "Name"};
+inline constexpr TLangEntry LE_QcResultName{1054, "Result"};
+inline constexpr TLangEntry LE_QcLevel{1055, "Level"};
+inline constexpr TLangEntry LE_QcMean{1056, "Mean"};
+inline constexpr TLangEntry LE_QcSd{1057, "SD"};
+inline constexpr TLangEntry LE_QcExpires{1058, "Expires"};
+inline constexpr TLangEntry LE_QcOpened{1059, "Opened"};
+inline constexpr TLangEntry LE_QcPatientIdPrefix{1060, "Patient ID prefix"};
+inline constexpr TLangEntry LE_QcRetired{1061, "Retired"};
+inline constexpr TLangEntry LE_QcAdd{1062, "Add…"};
+inline constexpr TLangEntry LE_QcNewLot{1063, "New lot…"};
+inline constexpr TLangEntry LE_QcRetire{1064, "Retire"};
+inline constexpr TLangEntry LE_QcAskRetire{
+    1065, "Retire the control material %1? Its values and violations stay in the archive."};
+inline constexpr TLangEntry LE_QcMaterialInvalid{
+    1066,
+    "A control material needs a name, a test, a result, a lot, a level from 1 to 3, a mean and a "
+    "standard deviation above 0."};
+inline constexpr TLangEntry LE_QcMarkControl{1067, "Mark as control…"};
+inline constexpr TLangEntry LE_QcMarkPatient{1068, "Mark as patient"};
+inline constexpr TLangEntry LE_QcChooseMaterial{
+    1069, "The selected measurements are controls of this material:"};
+inline constexpr TLangEntry LE_QcNoMaterials{
+    1070, "There is no control material yet. Define one under “Control materials…” first."};
+inline constexpr TLangEntry LE_QcTitle{1071, "Quality control"};
+inline constexpr TLangEntry LE_QcMaterial{1072, "Material"};
+inline constexpr TLangEntry LE_QcRule{1073, "Rule"};
+inline constexpr TLangEntry LE_QcSeverity{1074, "Severity"};
+inline constexpr TLangEntry LE_QcMeasurements{1075, "Measurements"};
+inline constexpr TLangEntry LE_QcAcknowledged{1076, "Acknowledged"};
+inline constexpr TLangEntry LE_QcAcknowledge{1077, "Acknowledge…"};
+inline constexpr TLangEntry LE_QcAcknowledgePrompt{1078, "Note on the violation %1:"};
+inline constexpr TLangEntry LE_QcWarning{1079, "warning"};
+inline constexpr TLangEntry LE_QcReject{1080, "reject"};
+inline constexpr TLangEntry LE_QcColumn{1081, "QC"};
+inline constexpr TLangEntry LE_QcFailed{1082, "QC failed"};
+inline constexpr TLangEntry LE_QcRole{1083, "Role"};
+inline constexpr TLangEntry LE_QcControl{1084, "control"};
+inline constexpr TLangEntry LE_QcPatient{1085, "patient"};
+inline constexpr TLangEntry LE_QcFailedTip{
+    1086, "QC failed: the newest control of this test on this device is rejected (%1)."};
+inline constexpr TLangEntry LE_QcLotSeries{1087, "Lot %1"};
+inline constexpr TLangEntry LE_QcNoViolations{1088, "No violations."};
+inline constexpr TLangEntry LE_QcShowAll{1089, "All measurements"};
+inline constexpr TLangEntry LE_QcShowPatients{1090, "Patients only"};
+inline constexpr TLangEntry LE_QcShowControls{1091, "Controls only"};
+inline constexpr TLangEntry LE_QcNoteNeeded{1092, "An acknowledgement needs a note."};
+inline constexpr TLangEntry LE_QcAcknowledgedBy{1093, "%1, %2: %3"};
+inline constexpr TLangEntry LE_QcNoValues{1094, "No control values of this material yet."};
+inline constexpr TLangEntry LE_QcRolesSet{1095, "%1 measurements marked."};
+inline constexpr TLangEntry LE_QcNotInArchive{
+    1096, "%1 of the selected measurements are not in the archive and were not marked."};
+inline constexpr TLangEntry LE_QcValue{1097, "Value"};
+inline constexpr TLangEntry LE_QcTime{1098, "Time"};
+
 // Every entry above, in ascending ID order.
 inline constexpr std::array kLanguageEntries{
     LE_Language,
@@ -580,6 +639,55 @@ inline constexpr std::array kLanguageEntries{
     LE_ArchiveMeasurement,
     LE_ArchiveWaiting,
     LE_ArchiveReachableAgain,
+    LE_QcMenu,
+    LE_QcMaterialsMenu,
+    LE_QcMaterialsTitle,
+    LE_QcName,
+    LE_QcResultName,
+    LE_QcLevel,
+    LE_QcMean,
+    LE_QcSd,
+    LE_QcExpires,
+    LE_QcOpened,
+    LE_QcPatientIdPrefix,
+    LE_QcRetired,
+    LE_QcAdd,
+    LE_QcNewLot,
+    LE_QcRetire,
+    LE_QcAskRetire,
+    LE_QcMaterialInvalid,
+    LE_QcMarkControl,
+    LE_QcMarkPatient,
+    LE_QcChooseMaterial,
+    LE_QcNoMaterials,
+    LE_QcTitle,
+    LE_QcMaterial,
+    LE_QcRule,
+    LE_QcSeverity,
+    LE_QcMeasurements,
+    LE_QcAcknowledged,
+    LE_QcAcknowledge,
+    LE_QcAcknowledgePrompt,
+    LE_QcWarning,
+    LE_QcReject,
+    LE_QcColumn,
+    LE_QcFailed,
+    LE_QcRole,
+    LE_QcControl,
+    LE_QcPatient,
+    LE_QcFailedTip,
+    LE_QcLotSeries,
+    LE_QcNoViolations,
+    LE_QcShowAll,
+    LE_QcShowPatients,
+    LE_QcShowControls,
+    LE_QcNoteNeeded,
+    LE_QcAcknowledgedBy,
+    LE_QcNoValues,
+    LE_QcRolesSet,
+    LE_QcNotInArchive,
+    LE_QcValue,
+    LE_QcTime,
 };
 
 }  // namespace kyvo
