@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "qc/ControlMaterial.h"
+#include "qc/Westgard.h"
 #include "testdata/MeasureSet.h"
 
 namespace kyvo {
@@ -95,6 +97,9 @@ struct TArchiveFilter {
     bool Descending = false;
     std::size_t Offset = 0;
     std::size_t Limit = 0;  // 0: all
+    // "": every measurement; "patient": all but controls (unmarked ones
+    // too); "control": controls only (marked, or by a material's prefix).
+    std::string Role;
 };
 
 // One line of a listing: enough for a table, without image or line data.
@@ -111,6 +116,36 @@ struct TArchiveRow {
     std::string Source;   // ArchiveSourceName
     bool Removed = false;
     std::string RemovedReason;
+    // "control" (marked so, or its patient id is a material's prefix),
+    // "patient" (marked so), or "" (not set: counts as a patient's).
+    std::string Role;
+    std::string ControlMaterial;  // the material's name, for a control
+    // A patient's result while the newest control of its test on its device
+    // (at its time) is rejected; see qc/Lockout.h.
+    bool QcFailed = false;
+};
+
+// A person's note on a Westgard violation, found again by its rule, the
+// material lot and the measurement where it fired. It never hides the
+// violation.
+struct TQcAcknowledgement {
+    std::string Rule;  // "1-3s", ...
+    std::int64_t MaterialId = 0;
+    std::int64_t MeasurementId = 0;
+    std::string Note;
+    std::string Time;  // ISO with UTC offset
+    std::string User;
+    std::string Host;
+};
+
+// Everything quality control needs at once: the materials (every lot,
+// retired ones too), every control with a calendar date in time order,
+// every violation in the order it fired, and the acknowledgements.
+struct TQcOverview {
+    std::vector<qc::TControlMaterial> Materials;
+    std::vector<qc::TControlPoint> Points;
+    std::vector<qc::TQcViolation> Violations;
+    std::vector<TQcAcknowledgement> Acknowledgements;
 };
 
 struct TAuditEntry {
@@ -207,6 +242,31 @@ class IArchive {
     // holds a measurement with that identity text.
     virtual bool InsertCopy(const TArchiveRecord& record,
                             const std::vector<TAuditEntry>& audit) = 0;
+
+    // Quality control. Every edit is audited. The defaults throw Failed, so
+    // that an archive without quality control says so.
+    //
+    // A new material, or a new lot of a known name (with its own targets).
+    // BadInput: a material CheckMaterial refuses, a name and lot already
+    // kept, or a patient-id prefix another material name uses. Returns its id.
+    virtual std::int64_t AddMaterial(const qc::TControlMaterial& material,
+                                     const TArchiveActor& actor);
+    // Retires every lot of that name still in use (its history stays and is
+    // still checked); NotFound for an unknown name. A retired material takes
+    // no new marks.
+    virtual void RetireMaterial(const std::string& name, const TArchiveActor& actor);
+    virtual std::vector<qc::TControlMaterial> Materials();
+    // Marks a measurement: role "control" with the material's name (the lot
+    // in use at its date is taken), "patient" (overrides a prefix match;
+    // material empty), or "" to drop the mark (the prefix decides again).
+    // NotFound: no such measurement or material; BadInput: another role.
+    virtual void SetRole(std::int64_t id, const std::string& role, const std::string& material,
+                         const TArchiveActor& actor);
+    virtual TQcOverview QcOverview();
+    // Notes on the violation; an empty note is BadInput, a violation the
+    // archive does not show (no longer, or never) NotFound.
+    virtual void Acknowledge(const qc::TQcViolation& violation, const std::string& note,
+                             const TArchiveActor& actor);
 };
 
 // Opens (creating and migrating where needed) the archive at location:

@@ -71,7 +71,7 @@ class ISqlDb {
 std::unique_ptr<ISqlDb> OpenSqliteDb(const std::string& path);
 std::unique_ptr<ISqlDb> OpenPostgresDb(const std::string& uri);
 
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 inline constexpr std::int32_t kSqliteApplicationId = 0x4b79766f;  // "Kyvo"
 
 std::unique_ptr<IArchive> MakeSqlArchive(std::unique_ptr<ISqlDb> db);

@@ -92,6 +92,45 @@ CREATE TRIGGER audit_append_only BEFORE UPDATE OR DELETE ON audit
 CREATE TRIGGER measurements_no_delete BEFORE DELETE ON measurements
   FOR EACH ROW EXECUTE FUNCTION kyvo_refuse('measurements are removed, never deleted');
 )sql",
+    // 2: quality control: control materials (one row per lot), the role a
+    // person gave a measurement, and notes on violations.
+    R"sql(
+CREATE TABLE qc_materials(
+  id BIGSERIAL PRIMARY KEY,
+  name TEXT COLLATE "C" NOT NULL,
+  test TEXT COLLATE "C" NOT NULL,
+  result TEXT COLLATE "C" NOT NULL,
+  lot TEXT COLLATE "C" NOT NULL,
+  level INTEGER NOT NULL,
+  mean DOUBLE PRECISION NOT NULL,
+  sd DOUBLE PRECISION NOT NULL,
+  expires TEXT NOT NULL,
+  opened TEXT NOT NULL,
+  patient_id_prefix TEXT COLLATE "C" NOT NULL,
+  added TEXT NOT NULL,
+  retired TEXT NOT NULL DEFAULT '',
+  UNIQUE(name, lot));
+CREATE INDEX qc_materials_prefix ON qc_materials(patient_id_prefix, test);
+CREATE TABLE qc_roles(
+  measurement_id BIGINT PRIMARY KEY REFERENCES measurements(id),
+  role TEXT NOT NULL,
+  material_id BIGINT REFERENCES qc_materials(id));
+CREATE INDEX qc_roles_role ON qc_roles(role, measurement_id);
+CREATE TABLE qc_acknowledgements(
+  id BIGSERIAL PRIMARY KEY,
+  rule TEXT NOT NULL,
+  material_id BIGINT NOT NULL REFERENCES qc_materials(id),
+  measurement_id BIGINT NOT NULL REFERENCES measurements(id),
+  note TEXT NOT NULL,
+  time TEXT NOT NULL,
+  user_name TEXT NOT NULL,
+  host TEXT NOT NULL);
+CREATE INDEX qc_acknowledgements_measurement ON qc_acknowledgements(measurement_id);
+CREATE TRIGGER qc_acknowledgements_kept BEFORE UPDATE OR DELETE ON qc_acknowledgements
+  FOR EACH ROW EXECUTE FUNCTION kyvo_refuse('acknowledgements are kept as written');
+CREATE TRIGGER qc_materials_no_delete BEFORE DELETE ON qc_materials
+  FOR EACH ROW EXECUTE FUNCTION kyvo_refuse('materials are retired, never deleted');
+)sql",
 };
 static_assert(std::size(kPostgresSteps) == kSchemaVersion);
 

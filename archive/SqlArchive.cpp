@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "archive/ArchiveInternal.h"
+#include "archive/QcStore.h"
 #include "files/ResultExport.h"
 #include "protocol/ByteBuffer.h"
 
@@ -103,7 +104,7 @@ constexpr std::int64_t kNoLimit = std::int64_t{1} << 62;
 
 class TSqlArchive : public IArchive {
   public:
-    explicit TSqlArchive(std::unique_ptr<ISqlDb> db) : db_(std::move(db)) {}
+    explicit TSqlArchive(std::unique_ptr<ISqlDb> db) : db_(std::move(db)), qc_(*db_) {}
 
     std::string Location() const override { return db_->Location(); }
     int SchemaVersion() const override { return kSchemaVersion; }
@@ -215,6 +216,7 @@ class TSqlArchive : public IArchive {
             a.RemovedReason = ToText(r[12]);
             rows.push_back(std::move(a));
         }
+        qc_.Annotate(rows);
         return rows;
     }
 
@@ -395,6 +397,36 @@ class TSqlArchive : public IArchive {
         return c;
     }
 
+    std::int64_t AddMaterial(const qc::TControlMaterial& m, const TArchiveActor& actor) override {
+        std::int64_t id = 0;
+        Transaction([&] {
+            id = qc_.AddMaterial(m, actor);
+            db_->Announce();
+        });
+        return id;
+    }
+    void RetireMaterial(const std::string& name, const TArchiveActor& actor) override {
+        Transaction([&] {
+            qc_.RetireMaterial(name, actor);
+            db_->Announce();
+        });
+    }
+    std::vector<qc::TControlMaterial> Materials() override { return qc_.Materials(); }
+    void SetRole(std::int64_t id, const std::string& role, const std::string& material,
+                 const TArchiveActor& actor) override {
+        Transaction([&] {
+            if (qc_.SetRole(id, role, material, actor)) db_->Announce();
+        });
+    }
+    TQcOverview QcOverview() override { return qc_.Overview(); }
+    void Acknowledge(const qc::TQcViolation& v, const std::string& note,
+                     const TArchiveActor& actor) override {
+        Transaction([&] {
+            qc_.Acknowledge(v, note, actor);
+            db_->Announce();
+        });
+    }
+
     std::int64_t ChangeStamp() override { return db_->ChangeStamp(); }
     std::int64_t WaitForChange(std::int64_t since, int timeoutMs) override {
         return db_->WaitForChange(since, timeoutMs);
@@ -486,6 +518,7 @@ class TSqlArchive : public IArchive {
         // it prefers while it has no statistics, right after an import).
         if (!likes.empty())
             terms.push_back("id IN (SELECT id FROM measurements WHERE " + likes + " OFFSET 0)");
+        if (!f.Role.empty()) terms.push_back(TQcStore::RoleTerm(f.Role));
         // A listing walks the index of its order: SQLite, which plans
         // without statistics, would otherwise take the index on removed
         // that nearly every row matches, so there the column is hidden
@@ -787,6 +820,7 @@ class TSqlArchive : public IArchive {
     }
 
     std::unique_ptr<ISqlDb> db_;
+    TQcStore qc_;
 };
 
 }  // namespace

@@ -93,6 +93,47 @@ CREATE TRIGGER audit_no_delete BEFORE DELETE ON audit
 CREATE TRIGGER measurements_no_delete BEFORE DELETE ON measurements
   BEGIN SELECT RAISE(ABORT, 'measurements are removed, never deleted'); END;
 )sql",
+    // 2: quality control: control materials (one row per lot), the role a
+    // person gave a measurement, and notes on violations.
+    R"sql(
+CREATE TABLE qc_materials(
+  id INTEGER PRIMARY KEY,
+  name TEXT NOT NULL,
+  test TEXT NOT NULL,
+  result TEXT NOT NULL,
+  lot TEXT NOT NULL,
+  level INTEGER NOT NULL,
+  mean REAL NOT NULL,
+  sd REAL NOT NULL,
+  expires TEXT NOT NULL,
+  opened TEXT NOT NULL,
+  patient_id_prefix TEXT NOT NULL,
+  added TEXT NOT NULL,
+  retired TEXT NOT NULL DEFAULT '',
+  UNIQUE(name, lot));
+CREATE INDEX qc_materials_prefix ON qc_materials(patient_id_prefix, test);
+CREATE TABLE qc_roles(
+  measurement_id INTEGER PRIMARY KEY REFERENCES measurements(id),
+  role TEXT NOT NULL,
+  material_id INTEGER REFERENCES qc_materials(id));
+CREATE INDEX qc_roles_role ON qc_roles(role, measurement_id);
+CREATE TABLE qc_acknowledgements(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  rule TEXT NOT NULL,
+  material_id INTEGER NOT NULL REFERENCES qc_materials(id),
+  measurement_id INTEGER NOT NULL REFERENCES measurements(id),
+  note TEXT NOT NULL,
+  time TEXT NOT NULL,
+  user_name TEXT NOT NULL,
+  host TEXT NOT NULL);
+CREATE INDEX qc_acknowledgements_measurement ON qc_acknowledgements(measurement_id);
+CREATE TRIGGER qc_acknowledgements_no_update BEFORE UPDATE ON qc_acknowledgements
+  BEGIN SELECT RAISE(ABORT, 'acknowledgements are kept as written'); END;
+CREATE TRIGGER qc_acknowledgements_no_delete BEFORE DELETE ON qc_acknowledgements
+  BEGIN SELECT RAISE(ABORT, 'acknowledgements are kept as written'); END;
+CREATE TRIGGER qc_materials_no_delete BEFORE DELETE ON qc_materials
+  BEGIN SELECT RAISE(ABORT, 'materials are retired, never deleted'); END;
+)sql",
 };
 static_assert(std::size(kSqliteSteps) == kSchemaVersion);
 

@@ -66,6 +66,9 @@ struct TLisMeasurement {
     bool Corrected = false;          // OBX-11/OBR-25 C instead of F
     ESpecimenRole Role = ESpecimenRole::Unknown;
     std::string DeviceSerial;  // OBX-18
+    // A patient's result while the newest control of its test on its device
+    // was rejected: an NTE on the order says so.
+    bool QcFailed = false;
     // One entry per result row (by index), or fewer: a reference interval
     // for OBX-7. The device's measuring limits are no reference interval.
     std::vector<std::optional<TReferenceRange>> Ranges;

@@ -1,0 +1,369 @@
+#include "archive/QcStore.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <sstream>
+#include <tuple>
+#include <unordered_map>
+
+#include "files/ResultExport.h"
+
+namespace kyvo {
+
+namespace {
+[[noreturn]] void NoQc() {
+    throw TArchiveError(EArchiveErrorKind::Failed, "This archive keeps no quality control.");
+}
+}  // namespace
+
+std::int64_t IArchive::AddMaterial(const qc::TControlMaterial&, const TArchiveActor&) {
+    NoQc();
+}
+void IArchive::RetireMaterial(const std::string&, const TArchiveActor&) {
+    NoQc();
+}
+std::vector<qc::TControlMaterial> IArchive::Materials() {
+    NoQc();
+}
+void IArchive::SetRole(std::int64_t, const std::string&, const std::string&, const TArchiveActor&) {
+    NoQc();
+}
+TQcOverview IArchive::QcOverview() {
+    NoQc();
+}
+void IArchive::Acknowledge(const qc::TQcViolation&, const std::string&, const TArchiveActor&) {
+    NoQc();
+}
+
+}  // namespace kyvo
+
+namespace kyvo::archive_detail {
+
+namespace {
+
+constexpr const char* kMaterialColumns =
+    "id, name, test, result, lot, level, mean, sd, expires, opened, patient_id_prefix, added, "
+    "retired";
+
+double ToDouble(const std::optional<std::string>& v) {
+    if (!v) return 0;
+    return ResultValueNumber(*v).value_or(0);
+}
+
+qc::TControlMaterial MaterialFromRow(const TSqlRow& r) {
+    qc::TControlMaterial m;
+    m.Id = ToInt(r[0]);
+    m.Name = ToText(r[1]);
+    m.Test = ToText(r[2]);
+    m.Result = ToText(r[3]);
+    m.Lot = ToText(r[4]);
+    m.Level = static_cast<int>(ToInt(r[5]));
+    m.Mean = ToDouble(r[6]);
+    m.Sd = ToDouble(r[7]);
+    m.Expires = ToText(r[8]);
+    m.Opened = ToText(r[9]);
+    m.PatientIdPrefix = ToText(r[10]);
+    m.Added = ToText(r[11]);
+    m.Retired = ToText(r[12]);
+    return m;
+}
+
+std::string Describe(const qc::TControlMaterial& m) {
+    std::ostringstream o;
+    o << m.Name << " lot " << m.Lot << ": test " << m.Test << ", result " << m.Result << ", level "
+      << m.Level << ", mean " << NumberText(m.Mean) << ", SD " << NumberText(m.Sd);
+    if (!m.Expires.empty()) o << ", expires " << m.Expires;
+    if (!m.Opened.empty()) o << ", opened " << m.Opened;
+    if (!m.PatientIdPrefix.empty()) o << ", patient-id prefix " << m.PatientIdPrefix;
+    return o.str();
+}
+
+bool IsoTime(const std::string& t) {
+    return t.size() >= 19 && qc::IsIsoDay(t.substr(0, 10)) && t[10] == 'T';
+}
+
+[[noreturn]] void Bad(const std::string& what) {
+    throw TArchiveError(EArchiveErrorKind::BadInput, what);
+}
+
+// "?, ?, ?" for n values.
+std::string Marks(std::size_t n) {
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i) s += i ? ", ?" : "?";
+    return s;
+}
+
+}  // namespace
+
+std::string TQcStore::RoleTerm(const std::string& role) {
+    const std::string marked = "SELECT measurement_id FROM qc_roles WHERE role = ";
+    const std::string byPrefix =
+        "(measurements.patient_id <> '' AND EXISTS (SELECT 1 FROM qc_materials q WHERE "
+        "q.patient_id_prefix = measurements.patient_id AND q.test = measurements.test_name) AND "
+        "id NOT IN (" +
+        marked + "'patient'))";
+    if (role == "control") return "(id IN (" + marked + "'control') OR " + byPrefix + ")";
+    if (role == "patient") return "(id NOT IN (" + marked + "'control') AND NOT " + byPrefix + ")";
+    Bad("\"" + role + "\" is no role (patient or control).");
+}
+
+std::vector<qc::TControlMaterial> TQcStore::Materials() {
+    std::vector<qc::TControlMaterial> out;
+    for (const auto& r : db_.Query(
+             std::string("SELECT ") + kMaterialColumns + " FROM qc_materials ORDER BY name, id",
+             {})) {
+        out.push_back(MaterialFromRow(r));
+    }
+    return out;
+}
+
+void TQcStore::WriteAudit(const TArchiveActor& who, const std::string& action,
+                          std::optional<std::int64_t> id, const std::string& testId,
+                          const std::string& oldValue, const std::string& newValue) {
+    db_.Query(
+        "INSERT INTO audit(time, user_name, host, program, version, action, measurement_id, "
+        "test_id, old_value, new_value) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+        {NowIso(), who.User, who.Host, who.Program, who.Version, action,
+         id ? TSqlValue(*id) : TSqlValue(nullptr), testId, oldValue, newValue});
+}
+
+std::int64_t TQcStore::AddMaterial(const qc::TControlMaterial& in, const TArchiveActor& actor) {
+    if (const std::string why = qc::CheckMaterial(in); !why.empty()) Bad(why);
+    const auto known = Materials();
+    for (const auto& m : known) {
+        if (m.Name == in.Name && m.Lot == in.Lot)
+            Bad("The control material " + in.Name + " has a lot " + in.Lot + " already.");
+        if (m.Name == in.Name && (m.Test != in.Test || m.Result != in.Result))
+            Bad("The control material " + in.Name + " checks " + m.Result + " of " + m.Test +
+                "; a new lot of it checks the same.");
+        if (!in.PatientIdPrefix.empty() && m.Name != in.Name &&
+            m.PatientIdPrefix == in.PatientIdPrefix && m.Test == in.Test)
+            Bad("The patient-id prefix " + in.PatientIdPrefix + " names the control material " +
+                m.Name + " of " + m.Test + " already.");
+    }
+    const std::string now = NowIso();
+    const auto rows = db_.Query(
+        "INSERT INTO qc_materials(name, test, result, lot, level, mean, sd, expires, opened, "
+        "patient_id_prefix, added) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id",
+        {in.Name, in.Test, in.Result, in.Lot, std::int64_t{in.Level}, in.Mean, in.Sd, in.Expires,
+         in.Opened, in.PatientIdPrefix, now});
+    const std::int64_t id = ToInt(rows.at(0).at(0));
+    WriteAudit(actor, "qc-material", std::nullopt, "", "", "add " + Describe(in));
+    return id;
+}
+
+void TQcStore::RetireMaterial(const std::string& name, const TArchiveActor& actor) {
+    const auto rows = db_.Query(
+        "SELECT COUNT(*), SUM(CASE WHEN retired = '' THEN 1 ELSE 0 END) FROM "
+        "qc_materials WHERE name = ?",
+        {name});
+    if (ToInt(rows.at(0).at(0)) == 0)
+        throw TArchiveError(EArchiveErrorKind::NotFound,
+                            "The archive holds no control material " + name + ".");
+    if (ToInt(rows[0][1]) == 0) return;  // retired before
+    db_.Query("UPDATE qc_materials SET retired = ? WHERE name = ? AND retired = ''",
+              {NowIso(), name});
+    WriteAudit(actor, "qc-material", std::nullopt, "", "", "retire " + name);
+}
+
+std::string TQcStore::RoleText(std::int64_t id) {
+    const auto rows = db_.Query(
+        "SELECT r.role, q.name, q.lot FROM qc_roles r LEFT JOIN qc_materials q ON q.id = "
+        "r.material_id WHERE r.measurement_id = ?",
+        {id});
+    if (rows.empty()) return {};
+    const std::string role = ToText(rows[0][0]);
+    if (role != "control") return role;
+    return "control " + ToText(rows[0][1]) + " lot " + ToText(rows[0][2]);
+}
+
+bool TQcStore::SetRole(std::int64_t id, const std::string& role, const std::string& material,
+                       const TArchiveActor& actor) {
+    if (role != "control" && role != "patient" && !role.empty())
+        Bad("\"" + role + "\" is no role (control or patient).");
+    if (role == "control" && material.empty()) Bad("A control needs its control material.");
+    if (role != "control" && !material.empty()) Bad("Only a control names a control material.");
+    const auto rows = db_.Query(
+        std::string("SELECT test_id, test_name, date_iso FROM measurements WHERE id = ?") +
+            (db_.IsPostgres() ? " FOR UPDATE" : ""),
+        {id});
+    if (rows.empty())
+        throw TArchiveError(
+            EArchiveErrorKind::NotFound,
+            "The archive " + db_.Location() + " holds no measurement " + std::to_string(id) + ".");
+    const std::string testId = ToText(rows[0][0]);
+    const std::string test = ToText(rows[0][1]);
+    std::optional<std::int64_t> materialId;
+    if (role == "control") {
+        const auto all = Materials();
+        const bool any =
+            std::any_of(all.begin(), all.end(), [&](const auto& m) { return m.Name == material; });
+        if (!any)
+            throw TArchiveError(EArchiveErrorKind::NotFound,
+                                "The archive holds no control material " + material + ".");
+        const bool inUse = std::any_of(all.begin(), all.end(), [&](const auto& m) {
+            return m.Name == material && m.Retired.empty();
+        });
+        if (!inUse) Bad("The control material " + material + " is retired.");
+        const qc::TControlMaterial* lot = qc::LotInUse(all, material, ToText(rows[0][2]));
+        if (lot->Test != test)
+            Bad("Measurement " + std::to_string(id) + " is of " + test + "; the control material " +
+                material + " checks " + lot->Test + ".");
+        materialId = lot->Id;
+    }
+    const std::string before = RoleText(id);
+    if (role.empty()) {
+        db_.Query("DELETE FROM qc_roles WHERE measurement_id = ?", {id});
+    } else {
+        db_.Query(
+            "INSERT INTO qc_roles(measurement_id, role, material_id) VALUES (?, ?, ?) ON "
+            "CONFLICT(measurement_id) DO UPDATE SET role = excluded.role, material_id = "
+            "excluded.material_id",
+            {id, role, materialId ? TSqlValue(*materialId) : TSqlValue(nullptr)});
+    }
+    const std::string after = RoleText(id);
+    if (after == before) return false;
+    WriteAudit(actor, "role", id, testId, before, after);
+    return true;
+}
+
+TQcOverview TQcStore::Overview() {
+    TQcOverview o;
+    o.Materials = Materials();
+    if (o.Materials.empty()) return o;
+    std::unordered_map<std::int64_t, const qc::TControlMaterial*> byId;
+    for (const auto& m : o.Materials) byId[m.Id] = &m;
+
+    // Marked controls, then those whose patient id is a prefix.
+    for (const auto& r : db_.Query(
+             "SELECT m.id, m.test_id, m.date_iso, m.device_serial, r.material_id FROM qc_roles r "
+             "JOIN measurements m ON m.id = r.measurement_id WHERE r.role = 'control' AND "
+             "m.removed = 0 AND m.date_iso <> ''",
+             {})) {
+        qc::TControlPoint p;
+        p.MeasurementId = ToInt(r[0]);
+        p.TestId = ToText(r[1]);
+        p.DateTime = ToText(r[2]);
+        p.Device = ToText(r[3]);
+        p.MaterialId = ToInt(r[4]);
+        if (byId.count(p.MaterialId)) o.Points.push_back(std::move(p));
+    }
+    for (const auto& r : db_.Query(
+             "SELECT m.id, m.test_id, m.date_iso, m.device_serial, m.patient_id, m.test_name "
+             "FROM measurements m WHERE m.removed = 0 AND m.date_iso <> '' AND m.patient_id IN "
+             "(SELECT patient_id_prefix FROM qc_materials WHERE patient_id_prefix <> '') AND "
+             "NOT EXISTS (SELECT 1 FROM qc_roles r WHERE r.measurement_id = m.id)",
+             {})) {
+        const auto* lot = qc::LotByPatientId(o.Materials, ToText(r[4]), ToText(r[5]), ToText(r[2]));
+        if (!lot) continue;
+        qc::TControlPoint p;
+        p.MeasurementId = ToInt(r[0]);
+        p.TestId = ToText(r[1]);
+        p.DateTime = ToText(r[2]);
+        p.Device = ToText(r[3]);
+        p.MaterialId = lot->Id;
+        o.Points.push_back(std::move(p));
+    }
+    // The control value: the first result row named as the material's
+    // result; a text without a number stays a text.
+    std::unordered_map<std::int64_t, qc::TControlPoint*> byMeasurement;
+    for (auto& p : o.Points) byMeasurement[p.MeasurementId] = &p;
+    std::vector<std::int64_t> ids;
+    for (const auto& p : o.Points) ids.push_back(p.MeasurementId);
+    std::unordered_map<std::int64_t, bool> found;
+    for (std::size_t from = 0; from < ids.size(); from += 500) {
+        const std::size_t to = std::min(ids.size(), from + 500);
+        std::vector<TSqlValue> v(ids.begin() + static_cast<std::ptrdiff_t>(from),
+                                 ids.begin() + static_cast<std::ptrdiff_t>(to));
+        for (const auto& r : db_.Query("SELECT measurement_id, name, value_text FROM results WHERE "
+                                       "measurement_id IN (" +
+                                           Marks(to - from) + ") ORDER BY measurement_id, no",
+                                       v)) {
+            const std::int64_t mid = ToInt(r[0]);
+            qc::TControlPoint* p = byMeasurement[mid];
+            if (found[mid] || ToText(r[1]) != byId[p->MaterialId]->Result) continue;
+            found[mid] = true;
+            p->ValueText = ToText(r[2]);
+            p->Value = ResultValueNumber(p->ValueText);
+        }
+    }
+    std::stable_sort(o.Points.begin(), o.Points.end(), [](const auto& a, const auto& b) {
+        return std::tie(a.DateTime, a.MeasurementId) < std::tie(b.DateTime, b.MeasurementId);
+    });
+    o.Violations = qc::EvaluateWestgard(o.Materials, o.Points);
+    for (const auto& r : db_.Query("SELECT rule, material_id, measurement_id, note, time, "
+                                   "user_name, host FROM qc_acknowledgements ORDER BY id",
+                                   {})) {
+        o.Acknowledgements.push_back({ToText(r[0]), ToInt(r[1]), ToInt(r[2]), ToText(r[3]),
+                                      ToText(r[4]), ToText(r[5]), ToText(r[6])});
+    }
+    return o;
+}
+
+void TQcStore::Acknowledge(const qc::TQcViolation& v, const std::string& note,
+                           const TArchiveActor& actor) {
+    if (std::all_of(note.begin(), note.end(), [](unsigned char c) { return std::isspace(c) != 0; }))
+        Bad("A violation is acknowledged only with a note.");
+    if (v.MeasurementIds.empty()) Bad("A violation names its measurements.");
+    const std::int64_t at = v.MeasurementIds.back();
+    const auto now = Overview();
+    const auto it = std::find_if(now.Violations.begin(), now.Violations.end(), [&](const auto& x) {
+        return x.Rule == v.Rule && x.MaterialId == v.MaterialId && !x.MeasurementIds.empty() &&
+               x.MeasurementIds.back() == at;
+    });
+    if (it == now.Violations.end())
+        throw TArchiveError(EArchiveErrorKind::NotFound,
+                            "The archive shows no " + qc::RuleName(v.Rule) + " violation of " +
+                                v.Material + " at measurement " + std::to_string(at) + ".");
+    db_.Query(
+        "INSERT INTO qc_acknowledgements(rule, material_id, measurement_id, note, time, "
+        "user_name, host) VALUES (?, ?, ?, ?, ?, ?, ?)",
+        {qc::RuleName(v.Rule), v.MaterialId, at, note, NowIso(), actor.User, actor.Host});
+    WriteAudit(actor, "qc-acknowledge", at, it->TestIds.back(), "",
+               qc::RuleName(v.Rule) + " " + it->Material + " lot " + it->Lot + ": " + note);
+}
+
+const TQcStore::TState& TQcStore::State() {
+    const std::int64_t stamp = db_.ChangeStamp();
+    if (stamp != state_.Stamp) {
+        TQcOverview o = Overview();
+        state_.Lockout = qc::TQcLockout(o.Materials, o.Points, o.Violations);
+        state_.Materials = std::move(o.Materials);
+        state_.Stamp = stamp;
+    }
+    return state_;
+}
+
+void TQcStore::Annotate(std::vector<TArchiveRow>& rows) {
+    if (rows.empty()) return;
+    const TState& s = State();
+    std::unordered_map<std::int64_t, std::pair<std::string, std::string>> marks;
+    for (std::size_t from = 0; from < rows.size(); from += 500) {
+        const std::size_t to = std::min(rows.size(), from + 500);
+        std::vector<TSqlValue> v;
+        for (std::size_t i = from; i < to; ++i) v.emplace_back(rows[i].Id);
+        for (const auto& r : db_.Query(
+                 "SELECT r.measurement_id, r.role, q.name FROM qc_roles r LEFT JOIN qc_materials "
+                 "q ON q.id = r.material_id WHERE r.measurement_id IN (" +
+                     Marks(to - from) + ")",
+                 v)) {
+            marks[ToInt(r[0])] = {ToText(r[1]), ToText(r[2])};
+        }
+    }
+    for (TArchiveRow& row : rows) {
+        const bool iso = IsoTime(row.DateTime);
+        if (const auto m = marks.find(row.Id); m != marks.end()) {
+            row.Role = m->second.first;
+            if (row.Role == "control") row.ControlMaterial = m->second.second;
+        } else if (const auto* lot = qc::LotByPatientId(s.Materials, row.PatientId, row.TestName,
+                                                        iso ? row.DateTime : std::string())) {
+            row.Role = "control";
+            row.ControlMaterial = lot->Name;
+        }
+        if (row.Role != "control" && iso)
+            row.QcFailed = s.Lockout.Failed(row.TestName, row.DeviceSerial, row.DateTime);
+    }
+}
+
+}  // namespace kyvo::archive_detail
