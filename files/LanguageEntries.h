@@ -385,7 +385,7 @@ inline constexpr TLangEntry LE_QcShowAll{1089, "All measurements"};
 inline constexpr TLangEntry LE_QcShowPatients{1090, "Patients only"};
 inline constexpr TLangEntry LE_QcShowControls{1091, "Controls only"};
 inline constexpr TLangEntry LE_QcNoteNeeded{1092, "An acknowledgement needs a note."};
-inline constexpr TLangEntry LE_QcAcknowledgedBy{1093, "%1, %2: %3"};
+inline constexpr TLangEntry LE_QcAllLots{1093, "All lots (in SD)"};
 inline constexpr TLangEntry LE_QcNoValues{1094, "No control values of this material yet."};
 inline constexpr TLangEntry LE_QcRolesSet{1095, "%1 measurements marked."};
 inline constexpr TLangEntry LE_QcNotInArchive{
@@ -682,7 +682,7 @@ inline constexpr std::array kLanguageEntries{
     LE_QcShowPatients,
     LE_QcShowControls,
     LE_QcNoteNeeded,
-    LE_QcAcknowledgedBy,
+    LE_QcAllLots,
     LE_QcNoValues,
     LE_QcRolesSet,
     LE_QcNotInArchive,

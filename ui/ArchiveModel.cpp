@@ -1,5 +1,6 @@
 #include "ui/ArchiveModel.h"
 
+#include <QColor>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QLocale>
@@ -340,7 +341,14 @@ int ArchiveTableModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(EArchiveColumn::Count_);
 }
 
-QString ArchiveTableModel::cellText(const TArchiveRow& row, int column) {
+void ArchiveTableModel::setQcTexts(const TQcFlagTexts& texts,
+                                   std::function<QString(const TArchiveRow&)> tip) {
+    qcTexts_ = texts;
+    qcTip_ = std::move(tip);
+    if (rows_ > 0) emit dataChanged(index(0, 0), index(rows_ - 1, columnCount() - 1));
+}
+
+QString ArchiveTableModel::cellText(const TArchiveRow& row, int column) const {
     switch (EArchiveColumn(column)) {
         case EArchiveColumn::DateTime: {
             // A calendar date in the user's format; the device's number
@@ -363,6 +371,10 @@ QString ArchiveTableModel::cellText(const TArchiveRow& row, int column) {
             return q(row.Comment);
         case EArchiveColumn::PatientId:
             return q(row.PatientId);
+        case EArchiveColumn::Role:
+            return q(QcRoleCellText(row.Role, row.ControlMaterial, qcTexts_));
+        case EArchiveColumn::Qc:
+            return q(QcFlagCellText(row.QcFailed, qcTexts_));
         case EArchiveColumn::Results:
             return q(row.Results);
         default:
@@ -372,6 +384,12 @@ QString ArchiveTableModel::cellText(const TArchiveRow& row, int column) {
 
 QVariant ArchiveTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rows_) return {};
+    if (role == Qt::ForegroundRole || role == Qt::ToolTipRole) {
+        const TArchiveRow* r = rowAt(index.row());
+        if (!r || !r->QcFailed || index.column() != int(EArchiveColumn::Qc)) return {};
+        if (role == Qt::ForegroundRole) return QColor(0xb0, 0, 0);
+        return qcTip_ ? qcTip_(*r) : q(qcTexts_.Failed);
+    }
     if (role != Qt::DisplayRole) return {};
     const int page = index.row() / kPageSize;
     const TPage* p = findPage(page);

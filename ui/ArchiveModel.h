@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "archive/Archive.h"
+#include "ui/QcViewModel.h"
 
 namespace kyvo {
 
@@ -89,6 +90,8 @@ enum class EArchiveColumn : std::uint8_t {
     Device,
     Comment,
     PatientId,
+    Role,
+    Qc,
     Results,
     Count_
 };
@@ -131,7 +134,9 @@ class ArchiveTableModel final : public QAbstractTableModel {
     // Server-side: the archive sorts, the model fetches again.
     void sort(int column, Qt::SortOrder order) override;
 
-    static QString cellText(const TArchiveRow& row, int column);
+    QString cellText(const TArchiveRow& row, int column) const;
+    // The words of the role and QC columns, and the QC flag's tooltip.
+    void setQcTexts(const TQcFlagTexts& texts, std::function<QString(const TArchiveRow&)> tip);
 
   signals:
     // The count of the present filter arrived (after a new filter or a refresh).
@@ -154,6 +159,8 @@ class ArchiveTableModel final : public QAbstractTableModel {
     TArchiveAccess& access_;
     TArchiveFilter filter_;
     QStringList titles_;
+    TQcFlagTexts qcTexts_;
+    std::function<QString(const TArchiveRow&)> qcTip_;
     int rows_ = 0;
     std::int64_t total_ = 0;
     bool counted_ = false;

@@ -177,6 +177,10 @@ TArchiveWindow::TArchiveWindow(TMainWindow& main, TForm_Main& controller, IKeySt
     test_ = new QLineEdit(this);
     lot_ = new QLineEdit(this);
     device_ = new QLineEdit(this);
+    // Everything, patients' measurements only, or the controls only.
+    role_ = new QComboBox(this);
+    for (int i = 0; i < 3; ++i) role_->addItem(QString());
+    connect(role_, &QComboBox::currentIndexChanged, this, [this] { applyFilter(); });
     clear_ = new QPushButton(this);
     for (QLineEdit* e : {search_, test_, lot_, device_})
         connect(e, &QLineEdit::textChanged, this, [this] { filterDelay_.start(); });
@@ -184,6 +188,7 @@ TArchiveWindow::TArchiveWindow(TMainWindow& main, TForm_Main& controller, IKeySt
         for (QLineEdit* e : {search_, test_, lot_, device_}) e->clear();
         from_->setDate(kNoDate);
         to_->setDate(kNoDate);
+        role_->setCurrentIndex(0);
         applyFilter();
     });
 
@@ -207,7 +212,7 @@ TArchiveWindow::TArchiveWindow(TMainWindow& main, TForm_Main& controller, IKeySt
                         header->setSortIndicator(
                             c, f.Descending ? Qt::DescendingOrder : Qt::AscendingOrder);
             });
-    const int widths[] = {165, 200, 150, 80, 90, 140, 90};
+    const int widths[] = {165, 200, 150, 80, 90, 140, 90, 110, 90};
     for (int c = 0; c < int(std::size(widths)); ++c) table_->setColumnWidth(c, widths[c]);
     // The user's own scrolling ends the wait for the top row's new place.
     connect(table_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
@@ -250,8 +255,10 @@ TArchiveWindow::TArchiveWindow(TMainWindow& main, TForm_Main& controller, IKeySt
     row2->addWidget(test_, 2);
     row2->addWidget(lot_, 1);
     row2->addWidget(device_, 1);
+    row2->addWidget(role_);
     row2->addWidget(clear_);
     auto* buttons = new QHBoxLayout;
+    buttons_ = buttons;
     buttons->addWidget(openInList_);
     buttons->addWidget(export_);
     buttons->addWidget(report_);
@@ -299,11 +306,15 @@ void TArchiveWindow::applyTexts() {
     location_->setText(q(lang(LE_ArchiveLocationMenu)));
     model_->setTitles({q(lang(LE_DateTime)), q(lang(LE_TestID)), q(lang(LE_TestName)),
                        q(lang(LE_LotNumber)), q(lang(LE_ArchiveDeviceSerial)),
-                       q(lang(LE_UserComments)), q(lang(LE_ArchivePatientId)),
-                       q(lang(LE_ArchiveResults))});
+                       q(lang(LE_UserComments)), q(lang(LE_ArchivePatientId)), q(lang(LE_QcRole)),
+                       q(lang(LE_QcColumn)), q(lang(LE_ArchiveResults))});
+    role_->setItemText(0, q(lang(LE_QcShowAll)));
+    role_->setItemText(1, q(lang(LE_QcShowPatients)));
+    role_->setItemText(2, q(lang(LE_QcShowControls)));
     if (openAction_) openAction_->setText(q(lang(LE_ArchiveMenu)));
     if (locationAction_) locationAction_->setText(q(lang(LE_ArchiveLocationMenu)));
     showStatus();
+    emit textsApplied();
 }
 
 // ---------------------------------------------------------------------------
@@ -353,6 +364,8 @@ TArchiveFilter TArchiveWindow::filterFromFields() const {
     f.Device = s(device_->text());
     f.From = dateBound(from_);
     f.To = dateBound(to_);
+    static const char* const roles[] = {"", "patient", "control"};
+    f.Role = roles[std::clamp(role_->currentIndex(), 0, 2)];
     return f;
 }
 
@@ -422,6 +435,19 @@ void TArchiveWindow::poll() {
 
 // ---------------------------------------------------------------------------
 // selection
+
+void TArchiveWindow::openIfNeeded() {
+    if (everShown_) return;
+    everShown_ = true;
+    openLocation(shownLocation());
+}
+
+std::vector<std::int64_t> TArchiveWindow::selectedIds() const {
+    std::vector<std::int64_t> ids;
+    for (const QModelIndex& i : table_->selectionModel()->selectedRows())
+        if (const TArchiveRow* r = model_->rowAt(i.row())) ids.push_back(r->Id);
+    return ids;
+}
 
 void TArchiveWindow::rememberSelection() {
     selectedIds_.clear();

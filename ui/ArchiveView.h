@@ -5,8 +5,10 @@
 // exported or reported. It follows changes that other PCs make.
 #pragma once
 
+#include <QComboBox>
 #include <QDateEdit>
 #include <QDialog>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -112,6 +114,7 @@ class TArchiveWindow : public QWidget {
     QLineEdit* testField() const { return test_; }
     QLineEdit* lotField() const { return lot_; }
     QLineEdit* deviceField() const { return device_; }
+    QComboBox* roleField() const { return role_; }
     QDateEdit* fromField() const { return from_; }
     QDateEdit* toField() const { return to_; }
     QLabel* statusLine() const { return status_; }
@@ -119,12 +122,21 @@ class TArchiveWindow : public QWidget {
     bool archiveOpen() const { return access_ && access_->IsOpen(); }
     QAction* openAction() const { return openAction_; }
     QAction* locationAction() const { return locationAction_; }
+    // For the quality control parts: the archive calls, the row of buttons
+    // they add to, and opening the archive before the window was shown.
+    TArchiveAccess& access() { return *access_; }
+    QHBoxLayout* buttonRow() const { return buttons_; }
+    void openIfNeeded();
+    // The archive ids of the selected rows whose page is at hand.
+    std::vector<std::int64_t> selectedIds() const;
 
   signals:
     // A measurement dialog opened (for the tests and the screenshots).
     void measurementShown(kyvo::TArchiveMeasureDialog* dialog);
     // The selected measurements arrived and went where they were asked to.
     void selectionHandled();
+    // The texts of the present language were set.
+    void textsApplied();
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -159,6 +171,8 @@ class TArchiveWindow : public QWidget {
     QLineEdit* test_;
     QLineEdit* lot_;
     QLineEdit* device_;
+    QComboBox* role_;
+    QHBoxLayout* buttons_;
     QLabel* fromLabel_;
     QLabel* toLabel_;
     QPushButton* clear_;

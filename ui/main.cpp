@@ -39,6 +39,7 @@
 #include "ui/DesktopIdentity.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgramIcon.h"
+#include "ui/QcView.h"
 #include "ui/QtPlatform.h"
 #include "ui/TerminationSignals.h"
 #include "ui/WindowWiring.h"
@@ -230,8 +231,11 @@ int main(int argc, char** argv) {
     BindResultFileLoading(main, resultDialogs, layout, &collation);
 
     wireWindow(window, main, &files.Language(), &collation);
-    installArchiveView(window, main, files.User(), &files.Language())
-        ->setCommandLineLocation(options.archive.toStdString());
+    TArchiveWindow* archiveWindow =
+        installArchiveView(window, main, files.User(), &files.Language());
+    archiveWindow->setCommandLineLocation(options.archive.toStdString());
+    installQcView(*archiveWindow, window, main, &files.Language(),
+                  DefaultActor("kyvo-data-reader", KYVO_VERSION));
     window.setResultLayoutWithoutUnit(layout == TSVVTobrel);
     window.SetLanguageMenu(files.Menu.Items, int(files.Menu.Checked));
     window.setLanguageHandler([&](int index) {
