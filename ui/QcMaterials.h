@@ -62,6 +62,7 @@ class TQcMaterialsDialog : public QDialog {
     QPushButton* addButton() const { return add_; }
     QPushButton* newLotButton() const { return newLot_; }
     QPushButton* retireButton() const { return retire_; }
+    QLabel* statusLine() const { return status_; }
 
   signals:
     // The archive's answer arrived (the list, or a failure in the line).
