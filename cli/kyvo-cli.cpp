@@ -21,6 +21,7 @@
 #include "app/LinkDeviceLink.h"
 #include "archivefeed/MeasurementArchiveFeed.h"
 #include "cli/ArchiveCommand.h"
+#include "cli/QcCommand.h"
 #include "cli/CliOptions.h"
 #include "cli/CliView.h"
 #include "cli/ExportCommand.h"
@@ -537,6 +538,7 @@ int main(int argc, char** argv) {
         {"export", kyvo::cli::RunFileCommand},
         {"report", kyvo::cli::RunFileCommand},
         {"archive", kyvo::cli::RunArchiveCommand},
+        {"qc", kyvo::cli::RunQcCommand},
     };
     if (kyvo::cli::FindCommand(o.command)->ownArguments) return ownArguments.at(o.command)(o);
     std::optional<kyvo::TScopedPortTrace> trace;
