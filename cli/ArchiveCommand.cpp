@@ -109,9 +109,8 @@ std::optional<int> Parse(const std::vector<std::string>& argv, ArchiveOptions& o
             std::cout << kUsageText;
             return kOk;
         }
-        if (a == "--from" || a == "--to" || a == "--test" || a == "--lot" ||
-                   a == "--device" || a == "--text" || a == "--format" || a == "--out" ||
-                   a == "--reason" || a == "--role") {
+        if (a == "--from" || a == "--to" || a == "--test" || a == "--lot" || a == "--device" ||
+            a == "--text" || a == "--format" || a == "--out" || a == "--reason" || a == "--role") {
             std::string v;
             if (!value(v)) return UsageError(a + " needs a value");
             if (a == "--from") o.filter.From = v;
@@ -139,9 +138,9 @@ std::optional<int> Parse(const std::vector<std::string>& argv, ArchiveOptions& o
             o.args.push_back(a);
         }
     }
-    static const std::vector<std::string> subs = {
-        "list", "report", "import", "comment", "patient", "remove", "history", "check", "copy",
-        "role"};
+    static const std::vector<std::string> subs = {"list",    "report", "import",  "comment",
+                                                  "patient", "remove", "history", "check",
+                                                  "copy",    "role"};
     if (o.sub.empty()) return UsageError("archive needs a subcommand");
     if (std::find(subs.begin(), subs.end(), o.sub) == subs.end())
         return UsageError("unknown archive subcommand " + o.sub);
