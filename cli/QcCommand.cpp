@@ -1,6 +1,7 @@
 #include "cli/QcCommand.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <iostream>
@@ -141,8 +142,16 @@ std::optional<int> Parse(const std::vector<std::string>& argv, QcOptions& o, std
     if (form == "check" && o.values.count("--format") && o.values["--format"] != "text" &&
         o.values["--format"] != "json")
         return UsageError("unknown format \"" + o.values["--format"] + "\" (text or json)");
-    if (form == "chart" && !o.values.count("--out"))
-        return UsageError("qc chart needs --out FILE.pdf|FILE.png");
+    if (form == "chart") {
+        std::string out = o.values.count("--out") ? o.values["--out"] : std::string();
+        for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        auto endsWith = [&](const std::string& tail) {
+            return out.size() > tail.size() &&
+                   out.compare(out.size() - tail.size(), tail.size(), tail) == 0;
+        };
+        if (!endsWith(".pdf") && !endsWith(".png"))
+            return UsageError("qc chart needs --out FILE.pdf or --out FILE.png");
+    }
     return std::nullopt;
 }
 
