@@ -148,6 +148,30 @@ struct TQcOverview {
     std::vector<TQcAcknowledgement> Acknowledgements;
 };
 
+// One result row of one measurement, for a chart over many measurements,
+// read without loading the measurements themselves.
+struct TArchiveResultPoint {
+    std::int64_t Id = 0;  // the measurement's
+    std::string TestId;
+    std::string TestName;
+    std::string LotNr;
+    std::string DateTime;  // as TArchiveRow's
+    std::string DeviceSerial;
+    std::optional<double> Value;  // empty when the value is only a text
+    std::string ValueText;        // as measured: "7.25", "<5", "FAIL"
+    std::string Unit;
+    std::string Class;
+    std::string Validity;
+};
+
+// A test and one of its results' names, as the filtered measurements hold them.
+struct TArchiveResultName {
+    std::string TestName;
+    std::string ResultName;
+    std::int64_t Measurements = 0;
+    bool operator==(const TArchiveResultName&) const = default;
+};
+
 struct TAuditEntry {
     std::int64_t Id = 0;
     std::string Time;  // ISO with UTC offset: "2026-12-11T14:03:05+01:00"
@@ -230,6 +254,17 @@ class IArchive {
                                                  const TArchiveDevice& device,
                                                  EArchiveSource source,
                                                  const TArchiveActor& actor) = 0;
+
+    // The rows named resultName of the measurements filter selects, oldest
+    // first (by date, then as added); the filter's sort is not used, its
+    // Limit and Offset count points. A measurement holding the name twice
+    // gives its first row. An engine may answer these two without loading
+    // sets; the fallbacks here load every selected set.
+    virtual std::vector<TArchiveResultPoint> ResultPoints(const TArchiveFilter& filter,
+                                                          const std::string& resultName);
+    // Every (test name, result name) of the selected measurements, sorted,
+    // with how many measurements hold it.
+    virtual std::vector<TArchiveResultName> ResultNames(const TArchiveFilter& filter);
 
     // The whole record of one measurement (removed ones too), for copying.
     virtual TArchiveRecord LoadRecord(std::int64_t id) = 0;

@@ -8,8 +8,11 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <map>
+#include <set>
 
 #include "archive/ArchiveInternal.h"
+#include "files/ResultExport.h"
 #include "files/TextCodec.h"
 
 namespace kyvo {
@@ -24,6 +27,55 @@ std::string ArchiveSourceName(EArchiveSource source) {
             return "import";
     }
     return "device-read";
+}
+
+std::vector<TArchiveResultPoint> IArchive::ResultPoints(const TArchiveFilter& filter,
+                                                        const std::string& resultName) {
+    TArchiveFilter all = filter;
+    all.Sort = EArchiveSort::DateTime;
+    all.Descending = false;
+    all.Offset = 0;
+    all.Limit = 0;
+    std::vector<TArchiveResultPoint> out;
+    std::size_t skipped = 0;
+    for (const TArchiveRow& row : List(all)) {
+        const TMeasureSet set = Load(row.Id);
+        for (const TResultSet& r : set.ResultList) {
+            if (r.ResultName != resultName) continue;
+            if (skipped++ < filter.Offset) break;
+            TArchiveResultPoint p;
+            p.Id = row.Id;
+            p.TestId = row.TestId;
+            p.TestName = row.TestName;
+            p.LotNr = row.LotNr;
+            p.DateTime = row.DateTime;
+            p.DeviceSerial = row.DeviceSerial;
+            p.Value = ResultValueNumber(r.ResultValue);
+            p.ValueText = r.ResultValue;
+            p.Unit = r.UnitName;
+            p.Class = r.ClassName;
+            p.Validity = r.Validity;
+            out.push_back(std::move(p));
+            break;
+        }
+        if (filter.Limit && out.size() >= filter.Limit) break;
+    }
+    return out;
+}
+
+std::vector<TArchiveResultName> IArchive::ResultNames(const TArchiveFilter& filter) {
+    TArchiveFilter all = filter;
+    all.Offset = 0;
+    all.Limit = 0;
+    std::map<std::pair<std::string, std::string>, std::int64_t> seen;
+    for (const TArchiveRow& row : List(all)) {
+        std::set<std::string> names;
+        for (const TResultSet& r : Load(row.Id).ResultList) names.insert(r.ResultName);
+        for (const std::string& n : names) ++seen[{row.TestName, n}];
+    }
+    std::vector<TArchiveResultName> out;
+    for (const auto& [key, count] : seen) out.push_back({key.first, key.second, count});
+    return out;
 }
 
 TArchiveActor DefaultActor(const std::string& program, const std::string& version) {

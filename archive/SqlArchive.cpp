@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include <charconv>
 #include <chrono>
 #include <map>
 #include <sstream>
@@ -98,6 +99,14 @@ std::optional<EArchiveSource> SourceFromName(const std::string& n) {
         if (ArchiveSourceName(s) == n) return s;
     }
     return std::nullopt;
+}
+
+// A REAL column as the engine writes it ("7.25", "1e+20").
+std::optional<double> EngineNumber(const std::string& text) {
+    double v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return v;
 }
 
 constexpr std::int64_t kNoLimit = std::int64_t{1} << 62;
@@ -224,6 +233,58 @@ class TSqlArchive : public IArchive {
         std::vector<TSqlValue> params;
         const std::string sql = "SELECT COUNT(*) FROM measurements" + Where(f, params, true);
         return ToInt(Query(sql, params).at(0).at(0));
+    }
+
+    std::vector<TArchiveResultPoint> ResultPoints(const TArchiveFilter& f,
+                                                  const std::string& resultName) override {
+        std::vector<TSqlValue> params;
+        // The filter over measurements alone, where its unqualified columns
+        // mean what they mean in a listing; the rows then by their name's
+        // index.
+        const std::string sql =
+            "SELECT m.id, m.test_id, m.test_name, m.lot, m.date_iso, m.date_text, "
+            "m.device_serial, r.value, r.value_text, r.unit, r.class, r.validity "
+            "FROM (SELECT id, test_id, test_name, lot, date_iso, date_text, device_serial "
+            "FROM measurements" +
+            Where(f, params) +
+            ") m JOIN results r ON r.measurement_id = m.id "
+            "WHERE r.name = ? AND r.no = (SELECT MIN(x.no) FROM results x "
+            "WHERE x.measurement_id = m.id AND x.name = r.name) "
+            "ORDER BY m.date_iso, m.id LIMIT ? OFFSET ?";
+        params.emplace_back(resultName);
+        params.emplace_back(f.Limit ? static_cast<std::int64_t>(f.Limit) : kNoLimit);
+        params.emplace_back(static_cast<std::int64_t>(f.Offset));
+        std::vector<TArchiveResultPoint> out;
+        for (const auto& r : Query(sql, params)) {
+            TArchiveResultPoint p;
+            p.Id = ToInt(r[0]);
+            p.TestId = ToText(r[1]);
+            p.TestName = ToText(r[2]);
+            p.LotNr = ToText(r[3]);
+            p.DateTime = ToText(r[4]).empty() ? ToText(r[5]) : ToText(r[4]);
+            p.DeviceSerial = ToText(r[6]);
+            if (r[7]) p.Value = EngineNumber(*r[7]);
+            p.ValueText = ToText(r[8]);
+            p.Unit = ToText(r[9]);
+            p.Class = ToText(r[10]);
+            p.Validity = ToText(r[11]);
+            out.push_back(std::move(p));
+        }
+        return out;
+    }
+
+    std::vector<TArchiveResultName> ResultNames(const TArchiveFilter& f) override {
+        std::vector<TSqlValue> params;
+        const std::string sql =
+            "SELECT m.test_name, r.name, COUNT(DISTINCT m.id) FROM (SELECT id, test_name FROM "
+            "measurements" +
+            Where(f, params) +
+            ") m JOIN results r ON r.measurement_id = m.id GROUP BY m.test_name, r.name "
+            "ORDER BY m.test_name, r.name";
+        std::vector<TArchiveResultName> out;
+        for (const auto& r : Query(sql, params))
+            out.push_back({ToText(r[0]), ToText(r[1]), ToInt(r[2])});
+        return out;
     }
 
     TMeasureSet Load(std::int64_t id) override { return LoadRecord(id).Set; }

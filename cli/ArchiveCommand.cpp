@@ -38,13 +38,16 @@ const char* const kUsageText =
     "  patient ID PATIENT [BIRTHDATE]\n"
     "                              its patient id (and birth date, YYYY-MM-DD)\n"
     "  remove ID --reason TEXT     hides it with a reason; it is never deleted\n"
+    "  role ID control MATERIAL | role ID patient\n"
+    "                              marks it as a control of that material, or as a\n"
+    "                              patient's result (whatever its patient id)\n"
     "  history ID                  every change of it: time, user@host, program,\n"
     "                              action, old -> new\n"
     "  check                       integrity, schema version and counts\n"
     "  copy --to LOCATION          everything, audit trail included, into another\n"
     "                              archive (copying again adds nothing)\n"
     "FILTER: --from DATE --to DATE (YYYY-MM-DD) --test NAME --lot LOT --device SERIAL\n"
-    "        --text WORDS --removed (removed ones too)\n"
+    "        --text WORDS --removed (removed ones too) --role patient|control\n"
     "LOCATION: sqlite:PATH or postgresql://[user@]host[:port]/database[?...]; without\n"
     "--archive the user setting \"Archive\"/\"Location\", else the default archive.\n"
     "Exit status 7: the archive cannot be reached or used, holds no such\n"
@@ -106,9 +109,8 @@ std::optional<int> Parse(const std::vector<std::string>& argv, ArchiveOptions& o
             std::cout << kUsageText;
             return kOk;
         }
-        if (a == "--from" || a == "--to" || a == "--test" || a == "--lot" ||
-                   a == "--device" || a == "--text" || a == "--format" || a == "--out" ||
-                   a == "--reason") {
+        if (a == "--from" || a == "--to" || a == "--test" || a == "--lot" || a == "--device" ||
+            a == "--text" || a == "--format" || a == "--out" || a == "--reason" || a == "--role") {
             std::string v;
             if (!value(v)) return UsageError(a + " needs a value");
             if (a == "--from") o.filter.From = v;
@@ -120,6 +122,11 @@ std::optional<int> Parse(const std::vector<std::string>& argv, ArchiveOptions& o
             if (a == "--format") o.format = v;
             if (a == "--out") o.out = v;
             if (a == "--reason") o.reason = v, o.reasonGiven = true;
+            if (a == "--role") {
+                if (v != "patient" && v != "control")
+                    return UsageError("--role needs patient or control");
+                o.filter.Role = v;
+            }
         } else if (a == "--removed") {
             o.filter.IncludeRemoved = true;
         } else if (a.size() > 1 && a[0] == '-' && !(o.sub == "comment" || o.sub == "patient")) {
@@ -131,14 +138,16 @@ std::optional<int> Parse(const std::vector<std::string>& argv, ArchiveOptions& o
             o.args.push_back(a);
         }
     }
-    static const std::vector<std::string> subs = {
-        "list", "report", "import", "comment", "patient", "remove", "history", "check", "copy"};
+    static const std::vector<std::string> subs = {"list",    "report", "import",  "comment",
+                                                  "patient", "remove", "history", "check",
+                                                  "copy",    "role"};
     if (o.sub.empty()) return UsageError("archive needs a subcommand");
     if (std::find(subs.begin(), subs.end(), o.sub) == subs.end())
         return UsageError("unknown archive subcommand " + o.sub);
     const bool filters = !o.filter.From.empty() || !o.filter.To.empty() || !o.filter.Test.empty() ||
                          !o.filter.Lot.empty() || !o.filter.Device.empty() ||
-                         !o.filter.Text.empty() || o.filter.IncludeRemoved;
+                         !o.filter.Text.empty() || o.filter.IncludeRemoved ||
+                         !o.filter.Role.empty();
     if (filters && o.sub != "list" && o.sub != "report")
         return UsageError("filters belong to archive list and archive report");
     if (o.format != "tsv" && o.format != "csv" && o.format != "json")
@@ -160,6 +169,12 @@ std::optional<int> Parse(const std::vector<std::string>& argv, ArchiveOptions& o
     if (o.sub == "comment") return args(2, 2, "ID TEXT");
     if (o.sub == "patient") return args(2, 3, "ID PATIENT [BIRTHDATE]");
     if (o.sub == "history") return args(1, 1, "ID");
+    if (o.sub == "role") {
+        if (auto code = args(2, 3, "ID control MATERIAL | ID patient")) return code;
+        if (o.args[1] == "control" && o.args.size() == 3) return std::nullopt;
+        if (o.args[1] == "patient" && o.args.size() == 2) return std::nullopt;
+        return UsageError("usage: kyvo-cli archive role ID control MATERIAL | ID patient");
+    }
     if (o.sub == "remove") {
         if (o.reason.empty())
             return UsageError(
@@ -197,7 +212,7 @@ class Runner {
     int History(IArchive& a);
     int Check(IArchive& a);
     int Copy(IArchive& a);
-    std::vector<TMeasureSet> LoadListed(IArchive& a);
+    std::vector<TMeasureSet> LoadListed(IArchive& a, std::vector<TExportQc>* qc = nullptr);
 
     const ArchiveOptions& o_;
     TAppFiles files_;
@@ -212,6 +227,12 @@ class StderrFileErrors final : public IFileErrorReporter {
 };
 
 int Runner::Fail(const TArchiveError& e, const std::string& location) {
+    return ArchiveFailure(e, location);
+}
+
+}  // namespace
+
+int ArchiveFailure(const TArchiveError& e, const std::string& location) {
     const std::string what = OneLine(e.what());
     switch (e.Kind) {
         case EArchiveErrorKind::Unreachable:
@@ -238,17 +259,24 @@ int Runner::Fail(const TArchiveError& e, const std::string& location) {
     return kArchiveError;
 }
 
+namespace {
+
 std::string RowLine(const TArchiveRow& r) {
     std::string line = std::to_string(r.Id) + "\t" + r.DateTime + "\t" + r.TestId + "\t" +
                        r.TestName + "\t" + r.LotNr + "\t" + r.DeviceSerial + "\t" + r.Results +
                        "\t" + r.Comment + "\t" + r.PatientId + "\t" + r.Source;
     if (r.Removed) line += "\tremoved: " + r.RemovedReason;
+    if (r.Role == "control") line += "\tcontrol " + r.ControlMaterial;
+    if (r.QcFailed) line += "\tQC failed";
     return line;
 }
 
-std::vector<TMeasureSet> Runner::LoadListed(IArchive& a) {
+std::vector<TMeasureSet> Runner::LoadListed(IArchive& a, std::vector<TExportQc>* qc) {
     std::vector<TMeasureSet> sets;
-    for (const TArchiveRow& r : a.List(o_.filter)) sets.push_back(a.Load(r.Id));
+    for (const TArchiveRow& r : a.List(o_.filter)) {
+        sets.push_back(a.Load(r.Id));
+        if (qc) qc->push_back({r.Role, r.ControlMaterial, r.QcFailed});
+    }
     return sets;
 }
 
@@ -263,10 +291,11 @@ int Runner::List(IArchive& a) {
     if (o_.format == "tsv") {
         for (const TArchiveRow& r : a.List(o_.filter)) text += RowLine(r) + "\n";
     } else {
-        const std::vector<TMeasureSet> sets = LoadListed(a);
+        std::vector<TExportQc> qc;
+        const std::vector<TMeasureSet> sets = LoadListed(a, &qc);
         text = o_.format == "json"
-                   ? ExportJson(Pointers(sets), {kProgramName, ProgramVersionString()})
-                   : ExportCsv(Pointers(sets), ECsvForm::ResultRows);
+                   ? ExportJson(Pointers(sets), {kProgramName, ProgramVersionString()}, &qc)
+                   : ExportCsv(Pointers(sets), ECsvForm::ResultRows, &qc);
     }
     std::cout.write(text.data(), std::streamsize(text.size()));
     std::cout.flush();
@@ -340,6 +369,8 @@ int Runner::Edit(IArchive& a) {
         a.SetComment(id, o_.args[1], actor_);
     } else if (o_.sub == "patient") {
         a.SetPatient(id, o_.args[1], o_.args.size() > 2 ? o_.args[2] : std::string(), actor_);
+    } else if (o_.sub == "role") {
+        a.SetRole(id, o_.args[1], o_.args.size() > 2 ? o_.args[2] : std::string(), actor_);
     } else {
         a.Remove(id, o_.reason, actor_);
     }

@@ -25,16 +25,19 @@ const char* const kUsageText =
     "                              a result file as CSV or JSON (no device needed)\n"
     "  report IN.tsv --out REPORT.pdf [--select TESTID...]\n"
     "                              a PDF report, one page per measurement\n"
-    "  archive list|report|import|comment|patient|remove|history|check|copy ...\n"
+    "  archive list|report|import|comment|patient|remove|history|check|copy|role ...\n"
     "                              the measurement archive (kyvo-cli archive --help)\n"
+    "  qc material add|list|retire ... | qc check | qc chart MATERIAL --out FILE\n"
+    "                              quality control in the archive (kyvo-cli qc --help)\n"
     "kyvo-cli --help | --version\n"
     "--trace FILE appends every byte to and from the device to FILE (time, direction,\n"
     "hex and text), for support; a FILE that cannot be written ends with status 6.\n"
     "--archive LOCATION uses that archive (sqlite:PATH or postgresql://...) instead of\n"
     "the user setting \"Archive\"/\"Location\"; read and measure feed it unless\n"
     "\"Archive\"/\"Feed\" is FALSE.\n"
-    "Exit status: 0 ok, 2 bad usage, 3 no port or no device, 4 time-out, 5 device or\n"
-    "communication error, 6 file error, 7 archive error (cannot be reached or used).\n";
+    "Exit status: 0 ok, 1 qc check found a rejected control, 2 bad usage, 3 no port or\n"
+    "no device, 4 time-out, 5 device or communication error, 6 file error, 7 archive\n"
+    "error (cannot be reached or used).\n";
 
 int UsageError(const std::string& what) {
     std::cerr << "kyvo-cli: " << what << "\n" << kUsageText;
@@ -137,7 +140,11 @@ const std::vector<CommandWord>& CommandWords() {
         {"archive",
          true,
          {"--from", "--to", "--test", "--lot", "--device", "--text", "--format", "--out",
-          "--reason"}},
+          "--reason", "--role"}},
+        {"qc",
+         true,
+         {"--test", "--result", "--lot", "--level", "--mean", "--sd", "--expires", "--opened",
+          "--patient-id-prefix", "--material", "--format", "--out"}},
     };
     return words;
 }
@@ -151,6 +158,8 @@ const CommandWord* FindCommand(std::string_view name) {
 const std::vector<ExitStatusText>& ExitStatuses() {
     static const std::vector<ExitStatusText> statuses = {
         {kOk, "Success."},
+        {kQcRejected,
+         "qc check found a control rejected by a Westgard rule (1-3s, 2-2s, R-4s, 4-1s or 10x)."},
         {kUsage, "Bad usage."},
         {kNoDevice,
          "No port or no device: a port that does not exist, is in use by another program or is "

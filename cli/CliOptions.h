@@ -13,6 +13,8 @@ namespace kyvo::cli {
 
 enum ExitCode {
     kOk = 0,
+    // qc check: a control was rejected by a Westgard rule.
+    kQcRejected = 1,
     kUsage = 2,
     kNoDevice = 3,
     kTimeOut = 4,

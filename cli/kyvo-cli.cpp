@@ -24,6 +24,7 @@
 #include "cli/CliOptions.h"
 #include "cli/CliView.h"
 #include "cli/ExportCommand.h"
+#include "cli/QcCommand.h"
 #include "cli/RealTimeLoop.h"
 #include "files/DeviceMemoryFile.h"
 #include "files/ResultFileReader.h"
@@ -537,6 +538,7 @@ int main(int argc, char** argv) {
         {"export", kyvo::cli::RunFileCommand},
         {"report", kyvo::cli::RunFileCommand},
         {"archive", kyvo::cli::RunArchiveCommand},
+        {"qc", kyvo::cli::RunQcCommand},
     };
     if (kyvo::cli::FindCommand(o.command)->ownArguments) return ownArguments.at(o.command)(o);
     std::optional<kyvo::TScopedPortTrace> trace;

@@ -256,7 +256,23 @@ void jsonMeasurement(std::string& out, const TMeasureSet& m) {
         out += std::to_string(v);
     }
     out += "]}";
-    out += "\n    }";
+}
+
+void jsonQc(std::string& out, const TExportQc& q) {
+    jsonKey(out, "role");
+    jsonString(out, q.Role);
+    jsonKey(out, "controlMaterial");
+    jsonString(out, q.ControlMaterial);
+    jsonKey(out, "qcFailed");
+    out += q.QcFailed ? "true" : "false";
+}
+
+void csvQc(std::string& out, const std::vector<TExportQc>* qc, std::size_t index) {
+    if (!qc) return;
+    const TExportQc q = index < qc->size() ? (*qc)[index] : TExportQc{};
+    csvText(out, q.Role);
+    csvText(out, q.ControlMaterial);
+    csvField(out, q.QcFailed ? "true" : "false");
 }
 
 }  // namespace
@@ -296,7 +312,8 @@ std::string NumberText(float value) {
     return std::string(buf, r.ptr);
 }
 
-std::string ExportCsv(const std::vector<const TMeasureSet*>& sets, ECsvForm form) {
+std::string ExportCsv(const std::vector<const TMeasureSet*>& sets, ECsvForm form,
+                      const std::vector<TExportQc>* qc) {
     std::string out = "\xEF\xBB\xBF";
     out += kMeasurementColumns;
     if (form == ECsvForm::ResultRows)
@@ -305,13 +322,16 @@ std::string ExportCsv(const std::vector<const TMeasureSet*>& sets, ECsvForm form
         out +=
             ",line_no,mean_value,min_value,max_value,left_mean,right_mean,max_position,"
             "used_pixel,center_position,width";
+    if (qc) out += ",role,control_material,qc_failed";
     csvEnd(out);
-    for (const TMeasureSet* m : sets) {
+    for (std::size_t k = 0; k < sets.size(); ++k) {
+        const TMeasureSet* m = sets[k];
         if (!m) continue;
         if (form == ECsvForm::ResultRows) {
             if (m->ResultList.empty()) {
                 csvMeasurementFields(out, *m);
                 out += ",,,,,,,";
+                csvQc(out, qc, k);
                 csvEnd(out);
             }
             for (std::size_t i = 0; i < m->ResultList.size(); ++i) {
@@ -325,6 +345,7 @@ std::string ExportCsv(const std::vector<const TMeasureSet*>& sets, ECsvForm form
                 csvText(out, r.UnitName);
                 csvText(out, r.ClassName);
                 csvText(out, r.Validity);
+                csvQc(out, qc, k);
                 csvEnd(out);
             }
         } else {
@@ -339,6 +360,7 @@ std::string ExportCsv(const std::vector<const TMeasureSet*>& sets, ECsvForm form
                 csvField(out, std::to_string(l.UsedPixel));
                 csvField(out, std::to_string(l.CenterPositionAbsolut));
                 csvField(out, std::to_string(l.Width));
+                csvQc(out, qc, k);
                 csvEnd(out);
             }
         }
@@ -346,7 +368,8 @@ std::string ExportCsv(const std::vector<const TMeasureSet*>& sets, ECsvForm form
     return out;
 }
 
-std::string ExportJson(const std::vector<const TMeasureSet*>& sets, const TExportOrigin& origin) {
+std::string ExportJson(const std::vector<const TMeasureSet*>& sets, const TExportOrigin& origin,
+                       const std::vector<TExportQc>* qc) {
     std::string out = "{\n  \"format\": \"kyvo-measurements\",\n  \"formatVersion\": 1,";
     out += "\n  \"program\": {\"name\": ";
     jsonString(out, origin.ProgramName);
@@ -354,11 +377,14 @@ std::string ExportJson(const std::vector<const TMeasureSet*>& sets, const TExpor
     jsonString(out, origin.ProgramVersion);
     out += "},\n  \"measurements\": [";
     bool first = true;
-    for (const TMeasureSet* m : sets) {
+    for (std::size_t k = 0; k < sets.size(); ++k) {
+        const TMeasureSet* m = sets[k];
         if (!m) continue;
         out += first ? "\n" : ",\n";
         first = false;
         jsonMeasurement(out, *m);
+        if (qc) jsonQc(out, k < qc->size() ? (*qc)[k] : TExportQc{});
+        out += "\n    }";
     }
     out += first ? "]\n}\n" : "\n  ]\n}\n";
     return out;

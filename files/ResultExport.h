@@ -22,7 +22,18 @@ enum class ECsvForm {
 // column names so that scripts can rely on them. A measurement without
 // result rows still gets one row (its result fields empty) in the result
 // form, so that no measurement is lost.
-std::string ExportCsv(const std::vector<const TMeasureSet*>& sets, ECsvForm form);
+// What the archive knows of a measurement's quality control, for exports
+// from the archive: one per set, in the same order. Exports of a result
+// file have none and leave the columns out.
+struct TExportQc {
+    std::string Role;             // "patient", "control" or "" (not set)
+    std::string ControlMaterial;  // for a control
+    bool QcFailed = false;        // a patient's result under a rejected control
+};
+
+// With qc, every row ends with role,control_material,qc_failed (true/false).
+std::string ExportCsv(const std::vector<const TMeasureSet*>& sets, ECsvForm form,
+                      const std::vector<TExportQc>* qc = nullptr);
 
 // Who wrote the document; goes into its head.
 struct TExportOrigin {
@@ -32,7 +43,9 @@ struct TExportOrigin {
 
 // One JSON document (UTF-8, no byte-order mark) with an array of
 // measurements; the shape is described by schema/kyvo-measurements.schema.json.
-std::string ExportJson(const std::vector<const TMeasureSet*>& sets, const TExportOrigin& origin);
+// With qc, each measurement also has "role", "controlMaterial" and "qcFailed".
+std::string ExportJson(const std::vector<const TMeasureSet*>& sets, const TExportOrigin& origin,
+                       const std::vector<TExportQc>* qc = nullptr);
 
 // The number a result's value text shows: a plain decimal with "." (as the
 // fixed format writes it). Texts such as "<0.5", ">100", "Not a number" or an

@@ -209,9 +209,17 @@ std::string BuildOruR01(const TLisMeasurement& m, const TLisSettings& settings,
     obr.Set(1, "1").Text(3, set.TestID).Set(4, coded(testCode)).Set(7, observed).Set(25, status);
     out += obr.Finish();
 
+    int orderNotes = 0;
     if (!set.UserComment.empty()) {
         Segment nte("NTE");
-        nte.Set(1, "1").Set(2, "L").Text(3, set.UserComment);
+        nte.Set(1, std::to_string(++orderNotes)).Set(2, "L").Text(3, set.UserComment);
+        out += nte.Finish();
+    }
+    // A control's own rejection is in its values; the flag is for the
+    // patients' results that followed it.
+    if (m.QcFailed && m.Role != ESpecimenRole::Control) {
+        Segment nte("NTE");
+        nte.Set(1, std::to_string(++orderNotes)).Set(2, "L").Text(3, kQcFailedNote).Set(4, "RE");
         out += nte.Finish();
     }
 

@@ -1,7 +1,11 @@
 // Results to the lab information system: one HL7 v2.5.1 ORU^R01 message per
 // measurement, UTF-8, segments ending with CR.
 //
-// MSH [PID] ORC OBR [NTE] {OBX {NTE}} [SPM]
+// MSH [PID] ORC OBR [NTE] [NTE] {OBX {NTE}} [SPM]
+//
+// The order's notes: the user's comment, then, for a patient's result taken
+// while the newest control of its test on its device was rejected,
+// kQcFailedNote (NTE-4 RE).
 //
 // PID only for a measurement with a patient id (PID-3; PID-7 from a birth
 // date in a form read without guessing); the reader knows no name, so PID-5
@@ -76,6 +80,9 @@ struct TLisMeasurement {
     // are always recognised.
     TextLookup Text;
 };
+
+inline constexpr const char* kQcFailedNote =
+    "QC failed: the newest control of this test on this device was rejected.";
 
 // "KDR-<id>-<version>": the same for every resend of one version, a new one
 // for a corrected version. Fits MSH-10's 20 characters for ids below 10^12

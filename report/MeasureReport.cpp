@@ -9,122 +9,74 @@
 #include <QTextLayout>
 #include <QTextOption>
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 
 #include "files/ResultFileWriter.h"
+#include "report/ReportLayout.h"
 
 namespace kyvo {
 
+using namespace report_detail;
+
 namespace {
 
-QString q(const std::string& s) {
-    return QString::fromStdString(s);
+// The device's voltage is in millivolts, its temperature in degrees Celsius;
+// a value the measurement lacks stays empty.
+QString withUnit(const std::string& value, const char* unit) {
+    return value.empty() ? QString() : q(value) + QStringLiteral(" ") + QString::fromUtf8(unit);
 }
 
-QString tr(const TReportInfo& info, const TLangEntry& e) {
-    return q(info.Text ? info.Text(e) : EnglishText(e));
+QString deviceText(const TReportInfo& info) {
+    if (info.DeviceSerial.empty() && info.DeviceFirmware.empty()) return {};
+    return tr(info, LE_SNFirmware) + QStringLiteral(": ") + q(info.DeviceSerial) +
+           QStringLiteral(" / ") + q(info.DeviceFirmware);
 }
 
-// Lays text out into width at the painter's position (x, y) and returns the
-// height used. Words longer than the width are broken anywhere, so that a
-// long device text never runs over the page. Draws nothing when draw is off,
-// which measures the height.
-qreal drawWrapped(QPainter& p, const QFont& font, const QString& text, qreal x, qreal y,
-                  qreal width, Qt::Alignment align = Qt::AlignLeft, bool draw = true) {
-    QTextLayout layout(text, font, p.device());
-    QTextOption option(align);
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.setCacheEnabled(true);
-    qreal height = 0;
-    const qreal leading = QFontMetricsF(font, p.device()).leading();
-    layout.beginLayout();
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(width);
-        height += leading;
-        line.setPosition(QPointF(0, height));
-        height += line.height();
-    }
-    layout.endLayout();
-    if (draw) {
-        p.save();
-        p.setFont(font);
-        layout.draw(&p, QPointF(x, y));
-        p.restore();
-    }
-    return std::max(height, QFontMetricsF(font, p.device()).height());
-}
-
-QFont sizedFont(qreal points, bool bold = false) {
-    QFont f = QGuiApplication::font();
-    f.setPointSizeF(points);
-    f.setBold(bold);
-    // No ligatures, so that "fi" stays two letters for text search and for
-    // copying out of the PDF.
-    f.setStyleStrategy(QFont::PreferNoShaping);
-    return f;
-}
-
-QString fixedDateTime(const QDateTime& t) {
-    // The program's fixed date format, whatever the user's regional settings.
-    return t.toString(QStringLiteral("MM/dd/yyyy hh:mm:ss"));
-}
-
-struct PageGeometry {
-    qreal mm;      // device units per millimetre
-    qreal width;   // of the paintable area
-    qreal height;  // of the paintable area
-};
-
-void paintPage(QPainter& p, const PageGeometry& g, const TMeasureSet& m, const TReportInfo& info,
-               const QDateTime& createdAt, int page, int pages) {
+// One measurement from the top of a new page on; long content continues on
+// the following pages, never into the foot.
+void paintMeasurement(TPageFlow& flow, const TMeasureSet& m, const TReportInfo& info) {
+    QPainter& p = flow.P();
+    const TPageGeometry& g = flow.G();
     const qreal mm = g.mm;
+    const bool draw = flow.Drawing();
     const QFont small = sizedFont(8);
     const QFont body = sizedFont(10);
     const QFont bodyBold = sizedFont(10, true);
     const QFont title = sizedFont(16, true);
     const QFont heading = sizedFont(11, true);
     const QPen thin(Qt::black, 0.2 * mm);
-    qreal y = 0;
+    QPaintDevice* dev = p.device();
 
-    // Head: program and device.
-    QString program = q(info.ProgramName);
-    if (!info.ProgramVersion.empty()) program += QStringLiteral(" ") + q(info.ProgramVersion);
-    const qreal headW = g.width / 2;
-    qreal used = drawWrapped(p, small, program, 0, y, headW);
-    if (!info.DeviceSerial.empty() || !info.DeviceFirmware.empty()) {
-        const QString device = tr(info, LE_SNFirmware) + QStringLiteral(": ") +
-                               q(info.DeviceSerial) + QStringLiteral(" / ") +
-                               q(info.DeviceFirmware);
-        used = std::max(used, drawWrapped(p, small, device, headW, y, headW, Qt::AlignRight));
-    }
-    y += used + 1 * mm;
-    p.setPen(thin);
-    p.drawLine(QPointF(0, y), QPointF(g.width, y));
-    y += 4 * mm;
-
-    y += drawWrapped(p, title, tr(info, LE_MeasurementReport), 0, y, g.width) + 4 * mm;
+    const TWrappedText titleText(tr(info, LE_MeasurementReport), title, g.width, dev);
+    flow.Need(titleText.Height());
+    flow.Flow(titleText, 0);
+    flow.Y += 4 * mm;
 
     // Identity, texts and device values.
     const qreal labelW = 48 * mm;
-    const QString dateText = q(FormatTsvDate(m.DateTime));
     const std::pair<const TLangEntry*, QString> fields[] = {
         {&LE_TestID, q(m.TestID)},
         {&LE_TestName, q(m.TestName)},
         {&LE_LotNumber, q(m.LotNr)},
         {&LE_DistributorManufacturer, q(m.Distr_Manu)},
-        {&LE_DateTime, dateText},
-        {&LE_Voltage, q(m.Voltage)},
-        {&LE_Temperature, q(m.Temperature)},
+        {&LE_DateTime, q(FormatTsvDate(m.DateTime))},
+        {&LE_Voltage, withUnit(m.Voltage, "mV")},
+        {&LE_Temperature, withUnit(m.Temperature, "\u00b0C")},
     };
     for (const auto& [entry, value] : fields) {
-        const qreal h1 = drawWrapped(p, bodyBold, tr(info, *entry), 0, y, labelW - 2 * mm);
-        const qreal h2 = drawWrapped(p, body, value, labelW, y, g.width - labelW);
-        y += std::max(h1, h2) + 1.2 * mm;
+        const TWrappedText label(tr(info, *entry), bodyBold, labelW - 2 * mm, dev);
+        const TWrappedText text(value, body, g.width - labelW, dev);
+        flow.Need(std::max(label.Height(), text.HeightOf(0, 1)));
+        if (draw) label.Draw(p, 0, flow.Y);
+        const qreal top = flow.Y;
+        flow.Flow(text, labelW);
+        flow.Y = std::max(flow.Y, top + label.Height()) + 1.2 * mm;
     }
-    y += 3 * mm;
+    flow.Y += 3 * mm;
 
-    // Result rows.
+    // Result rows; a row never parts, and the column heads come again on a
+    // new page.
     struct Column {
         const TLangEntry* title;
         qreal share;
@@ -135,80 +87,126 @@ void paintPage(QPainter& p, const PageGeometry& g, const TMeasureSet& m, const T
                            {&LE_ResultUnit, 0.16},
                            {&LE_Class, 0.18}};
     const qreal pad = 1.5 * mm;
-    auto row = [&](const QString(&cells)[5], const QFont& font, bool shaded) {
+    auto rowHeight = [&](const QString(&cells)[5], const QFont& font) {
         qreal h = 0;
         for (int c = 0; c < 5; ++c)
-            h = std::max(h, drawWrapped(p, font, cells[c], 0, 0, cols[c].share * g.width - 2 * pad,
-                                        Qt::AlignLeft, false));
-        h += 2 * pad;
-        if (shaded) p.fillRect(QRectF(0, y, g.width, h), QColor(225, 225, 225));
-        qreal x = 0;
-        for (int c = 0; c < 5; ++c) {
-            drawWrapped(p, font, cells[c], x + pad, y + pad, cols[c].share * g.width - 2 * pad);
-            x += cols[c].share * g.width;
+            h = std::max(
+                h, TWrappedText(cells[c], font, cols[c].share * g.width - 2 * pad, dev).Height());
+        return h + 2 * pad;
+    };
+    auto row = [&](const QString(&cells)[5], const QFont& font, bool shaded) {
+        const qreal h = rowHeight(cells, font);
+        if (draw) {
+            if (shaded) p.fillRect(QRectF(0, flow.Y, g.width, h), QColor(225, 225, 225));
+            qreal x = 0;
+            p.setPen(Qt::black);
+            for (int c = 0; c < 5; ++c) {
+                TWrappedText(cells[c], font, cols[c].share * g.width - 2 * pad, dev)
+                    .Draw(p, x + pad, flow.Y + pad);
+                x += cols[c].share * g.width;
+            }
+            p.setPen(thin);
+            p.drawLine(QPointF(0, flow.Y + h), QPointF(g.width, flow.Y + h));
         }
-        y += h;
-        p.setPen(thin);
-        p.drawLine(QPointF(0, y), QPointF(g.width, y));
+        flow.Y += h;
     };
     QString head[5];
     for (int c = 0; c < 5; ++c) head[c] = tr(info, *cols[c].title);
-    row(head, bodyBold, true);
+    const qreal headH = rowHeight(head, bodyBold);
+    auto cellsOf = [](const TResultSet& r) {
+        return std::array<QString, 5>{q(r.Validity), q(r.ResultName), q(r.ResultValue),
+                                      q(r.UnitName), q(r.ClassName)};
+    };
+    // The heads stay with the first row.
+    {
+        qreal first = 0;
+        if (!m.ResultList.empty()) {
+            const auto a = cellsOf(m.ResultList.front());
+            const QString cells[5] = {a[0], a[1], a[2], a[3], a[4]};
+            first = rowHeight(cells, body);
+        }
+        flow.Need(headH + first);
+        row(head, bodyBold, true);
+    }
     for (const TResultSet& r : m.ResultList) {
-        const QString cells[5] = {q(r.Validity), q(r.ResultName), q(r.ResultValue), q(r.UnitName),
-                                  q(r.ClassName)};
+        const auto a = cellsOf(r);
+        const QString cells[5] = {a[0], a[1], a[2], a[3], a[4]};
+        const qreal h = rowHeight(cells, body);
+        if (flow.Y + h > flow.Bottom() && !flow.AtTop()) {
+            flow.NewPage();
+            row(head, bodyBold, true);
+        }
         row(cells, body, false);
     }
-    y += 6 * mm;
-
-    // Footer first, so that the comment knows how far it may go.
-    const qreal footH = QFontMetricsF(small, p.device()).height();
-    const qreal footY = g.height - footH;
+    flow.Y += 6 * mm;
 
     // Line profile, drawn as the window draws it, as vector graphics.
     if (m.ImageData.size() >= 2) {
-        y += drawWrapped(p, heading, tr(info, LE_LineProfile), 0, y, g.width) + 2 * mm;
-        const QFontMetricsF fm(small, p.device());
+        const TWrappedText headText(tr(info, LE_LineProfile), heading, g.width, dev);
+        const QFontMetricsF fm(small, dev);
         const qreal lw =
             std::max(fm.horizontalAdvance(q(m.ImgMin)), fm.horizontalAdvance(q(m.ImgMax))) + 2 * mm;
         constexpr int kLogicalWidth = 520;
         const qreal boxW = g.width - lw;
         const qreal boxH = std::min(boxW * kLineImageHeight / kLogicalWidth, 70 * mm);
-        p.setFont(small);
-        p.setPen(Qt::black);
-        p.drawText(QRectF(0, y, lw - 1 * mm, footH), Qt::AlignRight | Qt::AlignTop, q(m.ImgMax));
-        p.drawText(QRectF(0, y + boxH - footH, lw - 1 * mm, footH),
-                   Qt::AlignRight | Qt::AlignBottom, q(m.ImgMin));
-        const std::vector<std::uint8_t> values(m.ImageData.begin(), m.ImageData.end());
-        p.save();
-        p.translate(lw, y);
-        p.scale(boxW / kLogicalWidth, boxH / kLineImageHeight);
-        paintLineProfile(p, values, lineMarksOf(m), kLogicalWidth);
-        p.restore();
-        p.setPen(thin);
-        p.setBrush(Qt::NoBrush);
-        p.drawRect(QRectF(lw, y, boxW, boxH));
-        y += boxH + 6 * mm;
+        flow.Need(headText.Height() + 2 * mm + boxH);
+        if (draw) headText.Draw(p, 0, flow.Y);
+        flow.Y += headText.Height() + 2 * mm;
+        if (draw) {
+            const qreal y = flow.Y;
+            const qreal textH = fm.height();
+            p.setFont(small);
+            p.setPen(Qt::black);
+            p.drawText(QRectF(0, y, lw - 1 * mm, textH), Qt::AlignRight | Qt::AlignTop,
+                       q(m.ImgMax));
+            p.drawText(QRectF(0, y + boxH - textH, lw - 1 * mm, textH),
+                       Qt::AlignRight | Qt::AlignBottom, q(m.ImgMin));
+            const std::vector<std::uint8_t> values(m.ImageData.begin(), m.ImageData.end());
+            p.save();
+            p.translate(lw, y);
+            p.scale(boxW / kLogicalWidth, boxH / kLineImageHeight);
+            paintLineProfile(p, values, lineMarksOf(m), kLogicalWidth);
+            p.restore();
+            p.setPen(thin);
+            p.setBrush(Qt::NoBrush);
+            p.drawRect(QRectF(lw, y, boxW, boxH));
+        }
+        flow.Y += boxH + 6 * mm;
     }
 
-    // The user's comment, cut off where the footer begins.
-    const qreal commentTop = y;
-    used = drawWrapped(p, bodyBold, tr(info, LE_UserComments), 0, y, g.width);
-    y += used + 1 * mm;
-    p.save();
-    p.setClipRect(QRectF(0, commentTop, g.width, std::max<qreal>(0, footY - 3 * mm - commentTop)));
-    drawWrapped(p, body, q(m.UserComment), 0, y, g.width);
-    p.restore();
+    // The user's comment, on as many pages as it takes.
+    const TWrappedText commentHead(tr(info, LE_UserComments), bodyBold, g.width, dev);
+    const TWrappedText comment(q(m.UserComment), body, g.width, dev);
+    flow.Need(commentHead.Height() + 1 * mm + comment.HeightOf(0, 1));
+    if (draw) {
+        p.setPen(Qt::black);
+        commentHead.Draw(p, 0, flow.Y);
+    }
+    flow.Y += commentHead.Height() + 1 * mm;
+    if (draw) p.setPen(Qt::black);
+    flow.Flow(comment, 0);
+}
 
-    // Footer: creation time and page count.
-    p.setPen(thin);
-    p.drawLine(QPointF(0, footY - 1.5 * mm), QPointF(g.width, footY - 1.5 * mm));
-    p.setFont(small);
-    p.setPen(Qt::black);
-    p.drawText(QRectF(0, footY, g.width / 2, footH), Qt::AlignLeft | Qt::AlignVCenter,
-               tr(info, LE_ReportCreated) + QStringLiteral(": ") + fixedDateTime(createdAt));
-    p.drawText(QRectF(g.width / 2, footY, g.width / 2, footH), Qt::AlignRight | Qt::AlignVCenter,
-               tr(info, LE_PageNofM).arg(page).arg(pages));
+// Lays the sets out once; draws when drawing. Returns the pages used.
+int layOut(QPainter& p, QPagedPaintDevice& device, const TPageGeometry& g,
+           const std::vector<const TMeasureSet*>& sets, const TReportInfo& info,
+           const QDateTime& createdAt, bool drawing, int pages, bool& failed) {
+    const QString device_ = deviceText(info);
+    TPageFlow flow(
+        p, device, g, drawing, pages,
+        [&](TPageFlow& f) { return paintReportHead(f, info, device_); },
+        [&](TPageFlow& f, int page, int count) {
+            paintReportFoot(f, info, createdAt, page, count);
+        },
+        reportFootHeight(p));
+    flow.Begin();
+    for (std::size_t i = 0; i < sets.size(); ++i) {
+        if (i > 0) flow.NewPage();
+        paintMeasurement(flow, *sets[i], info);
+    }
+    flow.Finish();
+    failed = flow.Failed();
+    return flow.Page();
 }
 
 }  // namespace
@@ -227,19 +225,18 @@ QPageSize reportPageSize(const QLocale& locale) {
 
 bool paintMeasureReport(QPagedPaintDevice& device, const std::vector<const TMeasureSet*>& sets,
                         const TReportInfo& info, const QDateTime& createdAt) {
-    std::vector<const TMeasureSet*> pages;
+    std::vector<const TMeasureSet*> present;
     for (const TMeasureSet* s : sets)
-        if (s) pages.push_back(s);
+        if (s) present.push_back(s);
     QPainter p;
     if (!p.begin(&device)) return false;
     p.setRenderHint(QPainter::Antialiasing, true);
-    const PageGeometry g{device.logicalDpiX() / 25.4, qreal(device.width()),
-                         qreal(device.height())};
-    for (std::size_t i = 0; i < pages.size(); ++i) {
-        if (i > 0 && !device.newPage()) return false;
-        paintPage(p, g, *pages[i], info, createdAt, int(i + 1), int(pages.size()));
-    }
-    return p.end();
+    const TPageGeometry g{device.logicalDpiX() / 25.4, qreal(device.width()),
+                          qreal(device.height())};
+    bool failed = false;
+    const int pages = layOut(p, device, g, present, info, createdAt, false, 0, failed);
+    layOut(p, device, g, present, info, createdAt, true, pages, failed);
+    return p.end() && !failed;
 }
 
 bool writeMeasureReportPdf(const QString& path, const std::vector<const TMeasureSet*>& sets,

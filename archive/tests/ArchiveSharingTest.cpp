@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "archive/ArchiveInternal.h"
 #include "archive/tests/ArchiveTestSupport.h"
 
 namespace kyvo::testing {
@@ -146,7 +147,8 @@ TEST_P(ArchiveSharing, NewerSchemaIsRefusedAndLeftUntouched) {
         TTempPostgres::Shared().Exec(db, "UPDATE schema_version SET version = 7");
         ExpectKind(
             EArchiveErrorKind::NewerSchema, [&] { OpenArchive(loc); }, "schema 7");
-        TTempPostgres::Shared().Exec(db, "UPDATE schema_version SET version = 1");
+        TTempPostgres::Shared().Exec(db, "UPDATE schema_version SET version = " +
+                                             std::to_string(archive_detail::kSchemaVersion));
         EXPECT_EQ(OpenArchive(loc)->Count({}), 1);
     }
 }

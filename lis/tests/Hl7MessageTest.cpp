@@ -111,6 +111,38 @@ TEST(Hl7Message, CorrectedControlWithoutPatientAndUnmappedTestUsesLocalCodes) {
               }));
 }
 
+TEST(Hl7Message, AResultUnderARejectedControlSaysSoInAnOrderNoteAfterTheComment) {
+    test::BerlinTime tz;
+    TMeasureSet set = CrpSet();
+    TLisMeasurement m;
+    m.Set = &set;
+    m.MeasurementId = 9;
+    m.QcFailed = true;
+    auto orderNotes = [&] {
+        std::vector<std::string> notes;
+        bool afterObr = false;
+        for (const auto& seg : Segments(BuildOruR01(m, {}, CrpMapping(), test::SendTime()))) {
+            if (seg.rfind("OBX", 0) == 0) break;
+            if (afterObr) notes.push_back(seg);
+            afterObr = afterObr || seg.rfind("OBR", 0) == 0;
+        }
+        return notes;
+    };
+    const std::string note =
+        "QC failed: the newest control of this test on this device was rejected.";
+    EXPECT_EQ(orderNotes(), std::vector<std::string>{"NTE|1|L|" + note + "|RE"});
+    set.UserComment = "slightly lipaemic";
+    m.Role = ESpecimenRole::Patient;
+    EXPECT_EQ(orderNotes(),
+              (std::vector<std::string>{"NTE|1|L|slightly lipaemic", "NTE|2|L|" + note + "|RE"}));
+    // A control carries its own rejection in its values, never the flag.
+    m.Role = ESpecimenRole::Control;
+    EXPECT_EQ(orderNotes(), std::vector<std::string>{"NTE|1|L|slightly lipaemic"});
+    m.Role = ESpecimenRole::Patient;
+    m.QcFailed = false;
+    EXPECT_EQ(orderNotes(), std::vector<std::string>{"NTE|1|L|slightly lipaemic"});
+}
+
 TEST(Hl7Message, TextValuesClassesInvalidAndExpiredRows) {
     test::BerlinTime tz;
     TMeasureSet set;

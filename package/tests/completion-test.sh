@@ -38,7 +38,7 @@ expect() {
     fi
 }
 
-expect "kyvo-cli " "archive clock export format identify measure ports read report"
+expect "kyvo-cli " "archive clock export format identify measure ports qc read report"
 expect "kyvo-cli --port /dev/pts/3 i" "identify"
 expect "kyvo-cli --" "--archive --baud --ftdi --help --layout --port --trace --verbose --version"
 expect "kyvo-cli --port $work/files/tty" "$work/files/ttyFake0"
@@ -59,15 +59,28 @@ expect "kyvo-cli export $work/files/" "$work/files/a.tsv $work/files/b.TSV $work
 expect "kyvo-cli export in.tsv --" "--lines --out --select --to"
 expect "kyvo-cli export in.tsv --to " "csv json"
 expect "kyvo-cli report in.tsv --" "--out --select"
-expect "kyvo-cli archive " "check comment copy history import list patient remove report"
+expect "kyvo-cli archive " "check comment copy history import list patient remove report role"
 expect "kyvo-cli --archive sqlite:a.sqlite archive l" "list"
-expect "kyvo-cli archive list --" "--device --format --from --lot --removed --test --text --to"
+expect "kyvo-cli archive list --" "--device --format --from --lot --removed --role --test --text --to"
+expect "kyvo-cli archive list --role " "control patient"
+expect "kyvo-cli archive role 12 " "control patient"
 expect "kyvo-cli archive list --format " "csv json tsv"
 expect "kyvo-cli archive list --to " ""
 expect "kyvo-cli archive remove 3 --" "--reason"
 expect "kyvo-cli archive copy --" "--to"
 expect "kyvo-cli archive import $work/files/" "$work/files/a.tsv $work/files/b.TSV $work/files/sub"
 expect "kyvo-cli archive report --out $work/files/" "$work/files/sub"
+expect "kyvo-cli qc " "chart check material"
+expect "kyvo-cli qc material " "add list retire"
+expect "kyvo-cli qc material add CRP-L1 --" \
+       "--expires --level --lot --mean --opened --patient-id-prefix --result --sd --test"
+expect "kyvo-cli qc material add CRP-L1 --test CRP --level " "1 2 3"
+expect "kyvo-cli qc material add CRP-L1 --test CRP --mean " ""
+expect "kyvo-cli qc check --" "--format --material"
+expect "kyvo-cli qc check --format " "json text"
+expect "kyvo-cli qc chart CRP-L1 --" "--out"
+touch "$work/files/lj.png" "$work/files/lj.PDF"
+expect "kyvo-cli qc chart CRP-L1 --out $work/files/" "$work/files/lj.PDF $work/files/lj.png $work/files/sub"
 
 if ((failures > 0)); then
     echo "$failures completion case(s) failed"
