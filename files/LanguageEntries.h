@@ -386,6 +386,8 @@ inline constexpr TLangEntry LE_LisSettingsIncomplete{
     1039, "Enter the LIS host and a port from 1 to 65535."};
 inline constexpr TLangEntry LE_LisTlsIncomplete{
     1040, "TLS needs a CA certificates file; a client certificate needs its key."};
+inline constexpr TLangEntry LE_LisServerName{1041,
+                                             "Server name in its certificate (empty: the host)"};
 
 // Every entry above, in ascending ID order.
 inline constexpr std::array kLanguageEntries{
@@ -674,6 +676,7 @@ inline constexpr std::array kLanguageEntries{
     LE_LisSendControls,
     LE_LisSettingsIncomplete,
     LE_LisTlsIncomplete,
+    LE_LisServerName,
 };
 
 }  // namespace kyvo

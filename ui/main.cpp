@@ -37,6 +37,7 @@
 #include "link/PortTrace.h"
 #include "ui/ArchiveView.h"
 #include "ui/DesktopIdentity.h"
+#include "ui/LisWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgramIcon.h"
 #include "ui/QtPlatform.h"
@@ -232,6 +233,13 @@ int main(int argc, char** argv) {
     wireWindow(window, main, &files.Language(), &collation);
     installArchiveView(window, main, files.User(), &files.Language())
         ->setCommandLineLocation(options.archive.toStdString());
+    // The LIS outbox lives in the archive the measurements go into. A picture
+    // taken without a user sends nothing.
+    TLisWindowPart* lis = installLisParts(
+        window, main, files.UserFile(), &files.Language(),
+        ChooseArchiveLocation(options.archive.toStdString(),
+                              ReadArchiveSettings(files.UserFile()).Location),
+        DefaultActor("kyvo-data-reader", KYVO_VERSION), {}, options.screenshot.isEmpty());
     window.setResultLayoutWithoutUnit(layout == TSVVTobrel);
     window.SetLanguageMenu(files.Menu.Items, int(files.Menu.Checked));
     window.setLanguageHandler([&](int index) {
@@ -320,6 +328,8 @@ int main(int argc, char** argv) {
     window.show();
     const int rc = QApplication::exec();
     onTermination = nullptr;
+    // The sender ends before the window and the controller go.
+    lis->stop();
     main.OnStateEntered = nullptr;
     main.OnStoredDataRead = nullptr;
     if (terminated) main.FormClose();

@@ -318,6 +318,7 @@ constexpr std::pair<std::uint32_t, std::string_view> kExpected[] = {
     {1038, "Send control measurements too"},
     {1039, "Enter the LIS host and a port from 1 to 65535."},
     {1040, "TLS needs a CA certificates file; a client certificate needs its key."},
+    {1041, "Server name in its certificate (empty: the host)"},
 };
 
 TEST(LanguageEntries, everyDisplayedEntryHasItsListedIdAndEnglishText) {
