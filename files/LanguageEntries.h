@@ -351,8 +351,8 @@ inline constexpr TLangEntry LE_LisTipWaitingReason{
     1011, "Waiting to be sent to the LIS; the last try failed: %1"};
 inline constexpr TLangEntry LE_LisTipHeld{
     1012, "Held: the LIS refused it (%1). Fix the cause and send it again."};
-inline constexpr TLangEntry LE_LisPanelTip{1013,
-                                           "Click to show the held measurements in the archive."};
+inline constexpr TLangEntry LE_LisPanelTip{
+    1013, "Click to open the archive: its LIS column shows what is held and why."};
 inline constexpr TLangEntry LE_LisSendAction{1014, "Send to LIS"};
 inline constexpr TLangEntry LE_LisQueued{1015, "%1 measurements queued for the LIS."};
 inline constexpr TLangEntry LE_LisNotArchived{

@@ -288,7 +288,7 @@ constexpr std::pair<std::uint32_t, std::string_view> kExpected[] = {
     {1010, "Waiting to be sent to the LIS"},
     {1011, "Waiting to be sent to the LIS; the last try failed: %1"},
     {1012, "Held: the LIS refused it (%1). Fix the cause and send it again."},
-    {1013, "Click to show the held measurements in the archive."},
+    {1013, "Click to open the archive: its LIS column shows what is held and why."},
     {1014, "Send to LIS"},
     {1015, "%1 measurements queued for the LIS."},
     {1016, "%1 of the selected measurements are not in the archive yet and cannot be sent."},
