@@ -26,6 +26,20 @@ std::string ArchiveSourceName(EArchiveSource source) {
     return "device-read";
 }
 
+std::string LisStateName(ELisState state) {
+    switch (state) {
+        case ELisState::None:
+            return "";
+        case ELisState::Waiting:
+            return "waiting";
+        case ELisState::Delivered:
+            return "delivered";
+        case ELisState::Held:
+            return "held";
+    }
+    return "";
+}
+
 TArchiveActor DefaultActor(const std::string& program, const std::string& version) {
     TArchiveActor a;
     a.Program = program;

@@ -143,7 +143,7 @@ TEST(MllpTls, MessageAndAcknowledgementTravelInsideTls) {
     TlsLis lis(certs);
     TMllpClient client;
     const TMllpResult c = client.Connect(
-        {"127.0.0.1", lis.Port(), TMllpTls{certs.Path("ca.pem"), "lis.test"}}, 5000ms);
+        {"127.0.0.1", lis.Port(), TMllpTls{certs.Path("ca.pem"), "lis.test", {}, {}}}, 5000ms);
     ASSERT_EQ(c.Outcome, EMllpOutcome::Answered) << c.Detail;
     const TMllpResult x = client.Exchange(kMessage, 5000ms);
     ASSERT_EQ(x.Outcome, EMllpOutcome::Answered) << x.Detail;
@@ -162,10 +162,12 @@ TEST(MllpTls, CertificatesThatDoNotProveTheServerAreRefused) {
         TMllpTls tls;
         const char* detail;
     } cases[] = {
-        {"another name", {certs.Path("ca.pem"), "other.test"}, "hostname mismatch"},
-        {"the address instead of the name", {certs.Path("ca.pem"), ""}, "mismatch"},
-        {"another authority", {certs.Path("other.pem"), "lis.test"}, "local issuer certificate"},
-        {"no CA file", {certs.Path("missing.pem"), "lis.test"}, "CA file"},
+        {"another name", {certs.Path("ca.pem"), "other.test", {}, {}}, "hostname mismatch"},
+        {"the address instead of the name", {certs.Path("ca.pem"), "", {}, {}}, "mismatch"},
+        {"another authority",
+         {certs.Path("other.pem"), "lis.test", {}, {}},
+         "local issuer certificate"},
+        {"no CA file", {certs.Path("missing.pem"), "lis.test", {}, {}}, "CA file"},
     };
     for (const auto& c : cases) {
         TlsLis lis(certs);
@@ -183,7 +185,7 @@ TEST(MllpTls, PlainServerDoesNotPassForTls) {
     test::TestLis lis(test::TestLis::EBehaviour::Ack);
     TMllpClient client;
     const TMllpResult r = client.Connect(
-        {"127.0.0.1", lis.Port(), TMllpTls{certs.Path("ca.pem"), "lis.test"}}, 1000ms);
+        {"127.0.0.1", lis.Port(), TMllpTls{certs.Path("ca.pem"), "lis.test", {}, {}}}, 1000ms);
     EXPECT_NE(r.Outcome, EMllpOutcome::Answered) << r.Detail;
     EXPECT_FALSE(client.Connected());
 }
