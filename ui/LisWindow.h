@@ -79,6 +79,7 @@ class TLisWindowPart : public QObject {
     QAction* sendAction() const { return sendAction_; }
     QAction* settingsAction() const { return settingsAction_; }
     bool serviceRunning() const { return serviceRunning_; }
+    bool polling() const { return polling_; }
 
   signals:
     // The counts (and marks, when they were read again) arrived.

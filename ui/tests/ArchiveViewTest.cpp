@@ -107,6 +107,40 @@ class RecordingArchive final : public IArchive {
     bool InsertCopy(const TArchiveRecord& r, const std::vector<TAuditEntry>& a) override {
         return real_->InsertCopy(r, a);
     }
+    void SetLisQueueing(bool on) override { real_->SetLisQueueing(on); }
+    TLisQueueOutcome QueueForLis(const std::vector<std::int64_t>& ids,
+                                 const TArchiveActor& actor) override {
+        return real_->QueueForLis(ids, actor);
+    }
+    TLisQueueOutcome QueueForLisSince(const std::string& day, const TArchiveActor& actor) override {
+        return real_->QueueForLisSince(day, actor);
+    }
+    std::optional<TLisOutboxEntry> NextLisEntry() override { return real_->NextLisEntry(); }
+    void MarkLisSending(std::int64_t id, const TArchiveActor& actor) override {
+        real_->MarkLisSending(id, actor);
+    }
+    void MarkLisDelivered(std::int64_t id, const std::string& ack,
+                          const TArchiveActor& actor) override {
+        real_->MarkLisDelivered(id, ack, actor);
+    }
+    void MarkLisHeld(std::int64_t id, const std::string& reason,
+                     const TArchiveActor& actor) override {
+        real_->MarkLisHeld(id, reason, actor);
+    }
+    void MarkLisFailed(std::int64_t id, const std::string& reason,
+                       const TArchiveActor& actor) override {
+        real_->MarkLisFailed(id, reason, actor);
+    }
+    TLisCounts LisCounts() override { return real_->LisCounts(); }
+    std::vector<TLisOutboxEntry> LisEntries(ELisState state, std::size_t limit) override {
+        return real_->LisEntries(state, limit);
+    }
+    std::vector<TLisOutboxEntry> LisHistory(std::int64_t id) override {
+        return real_->LisHistory(id);
+    }
+    bool TryLockLisSender() override { return real_->TryLockLisSender(); }
+    void UnlockLisSender() override { real_->UnlockLisSender(); }
+    bool HoldsLisSender() override { return real_->HoldsLisSender(); }
 
   private:
     std::unique_ptr<IArchive> real_;
