@@ -89,8 +89,8 @@ TEST_P(LisOutboxArchive, ChangeOfADeliveredMeasurementQueuesACorrectionInTheSame
     std::vector<std::string> actions;
     for (const auto& e : a->History(id)) actions.push_back(e.Action);
     EXPECT_EQ(actions, (std::vector<std::string>{"insert", "lis-queue", "patient", "lis-send",
-                                                 "lis-delivered", "comment", "lis-queue",
-                                                 "comment", "patient"}));
+                                                 "lis-delivered", "comment", "lis-queue", "comment",
+                                                 "patient"}));
 }
 
 TEST_P(LisOutboxArchive, ARequestToSendTakesEachStateItsOwnWay) {
@@ -146,11 +146,10 @@ TEST_P(LisOutboxArchive, SenderMarksAreAuditedAndAWaitingMessageOfARemovedMeasur
     EXPECT_EQ(after.State, ELisState::Held);
     EXPECT_EQ(after.Reason, "AE: Unknown code");
     EXPECT_EQ(Actions(*a, e.MeasurementId),
-              (std::vector<std::string>{"lis-queue " + e.ControlId,
-                                        "lis-send " + e.ControlId + " (attempt 1)",
-                                        "lis-failed timed out",
-                                        "lis-send " + e.ControlId + " (attempt 2)",
-                                        "lis-held AE: Unknown code"}));
+              (std::vector<std::string>{
+                  "lis-queue " + e.ControlId, "lis-send " + e.ControlId + " (attempt 1)",
+                  "lis-failed timed out", "lis-send " + e.ControlId + " (attempt 2)",
+                  "lis-held AE: Unknown code"}));
     TArchiveFilter f;
     f.Sort = EArchiveSort::Added;
     const auto rows = a->List(f);
