@@ -55,7 +55,7 @@ struct TLisService::TImpl {
         bool waitForPerson = false;  // a TLS failure: only new settings or SendNow go on
         Clock::time_point due = Clock::now();
         Clock::time_point retryAt{};        // no automatic round before
-        std::optional<std::int64_t> stamp;  // the archive's change stamp when last counted
+        std::int64_t stamp = -1;  // the archive's change stamp when last counted; -1: none
         bool retryDue = false;
         for (;;) {
             bool now = false;
@@ -108,7 +108,7 @@ struct TLisService::TImpl {
                 }
             } catch (const TArchiveError& e) {
                 archive.reset();
-                stamp.reset();
+                stamp = -1;
                 Publish([&](TLisServiceStatus& s) { s.LastError = e.what(); });
                 continue;
             }
