@@ -27,6 +27,8 @@ const char* const kUsageText =
     "                              a PDF report, one page per measurement\n"
     "  archive list|report|import|comment|patient|remove|history|check|copy ...\n"
     "                              the measurement archive (kyvo-cli archive --help)\n"
+    "  lis send|status|resend|preview ... [--lis HOST:PORT]\n"
+    "                              results to the lab information system (kyvo-cli lis --help)\n"
     "kyvo-cli --help | --version\n"
     "--trace FILE appends every byte to and from the device to FILE (time, direction,\n"
     "hex and text), for support; a FILE that cannot be written ends with status 6.\n"
@@ -34,7 +36,8 @@ const char* const kUsageText =
     "the user setting \"Archive\"/\"Location\"; read and measure feed it unless\n"
     "\"Archive\"/\"Feed\" is FALSE.\n"
     "Exit status: 0 ok, 2 bad usage, 3 no port or no device, 4 time-out, 5 device or\n"
-    "communication error, 6 file error, 7 archive error (cannot be reached or used).\n";
+    "communication error, 6 file error, 7 archive error (cannot be reached or used),\n"
+    "8 not everything reached the LIS (held, or waiting for an unreachable LIS).\n";
 
 int UsageError(const std::string& what) {
     std::cerr << "kyvo-cli: " << what << "\n" << kUsageText;
@@ -138,6 +141,7 @@ const std::vector<CommandWord>& CommandWords() {
          true,
          {"--from", "--to", "--test", "--lot", "--device", "--text", "--format", "--out",
           "--reason"}},
+        {"lis", true, {"--lis", "--since", "--attempts"}},
     };
     return words;
 }
@@ -164,6 +168,10 @@ const std::vector<ExitStatusText>& ExitStatuses() {
          "Archive error: the archive cannot be reached (server down, wrong password), was made "
          "by a newer version of the program, is no archive, holds no measurement with that id, "
          "or its check found problems."},
+        {kLisIncomplete,
+         "Not everything reached the LIS: a message was held (the LIS answered AE or AR, or its "
+         "TLS check failed), or messages still wait because the LIS could not be reached or "
+         "another sender works the archive's outbox."},
     };
     return statuses;
 }

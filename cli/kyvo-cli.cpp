@@ -24,6 +24,7 @@
 #include "cli/CliOptions.h"
 #include "cli/CliView.h"
 #include "cli/ExportCommand.h"
+#include "cli/LisCommand.h"
 #include "cli/RealTimeLoop.h"
 #include "files/DeviceMemoryFile.h"
 #include "files/ResultFileReader.h"
@@ -144,7 +145,7 @@ void Program::OpenArchiveFeed(TSessionDeps& deps) {
     if (!settings.Feed) return;
     archive_ = std::make_unique<TMeasurementArchiveFeed>(
         ChooseArchiveLocation(o_.archive, settings.Location), DefaultSpoolPath(),
-        DefaultActor("kyvo-cli", ProgramVersion()));
+        DefaultActor("kyvo-cli", ProgramVersion()), &files_.UserFile());
     // What waited since an earlier run goes first.
     view_.ArchiveFed(archive_->Deliver());
     deps.Archive = archive_.get();
@@ -537,6 +538,7 @@ int main(int argc, char** argv) {
         {"export", kyvo::cli::RunFileCommand},
         {"report", kyvo::cli::RunFileCommand},
         {"archive", kyvo::cli::RunArchiveCommand},
+        {"lis", kyvo::cli::RunLisCommand},
     };
     if (kyvo::cli::FindCommand(o.command)->ownArguments) return ownArguments.at(o.command)(o);
     std::optional<kyvo::TScopedPortTrace> trace;

@@ -10,9 +10,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How often a service with nothing to do looks for new waiting messages,
-// and how soon it looks again when another sender holds the lock.
-constexpr auto kPoll = std::chrono::seconds(2);
+// How often a service with nothing to do looks whether the archive changed
+// (a cheap look; the outbox is counted only after a change), and how soon
+// it tries again when another sender holds the lock.
+constexpr auto kPoll = std::chrono::milliseconds(250);
 constexpr auto kOtherSenderPause = std::chrono::seconds(5);
 
 }  // namespace
@@ -53,6 +54,9 @@ struct TLisService::TImpl {
         int failed = 0;
         bool waitForPerson = false;  // a TLS failure: only new settings or SendNow go on
         Clock::time_point due = Clock::now();
+        Clock::time_point retryAt{};        // no automatic round before
+        std::int64_t stamp = -1;  // the archive's change stamp when last counted; -1: none
+        bool retryDue = false;
         for (;;) {
             bool now = false;
             {
@@ -81,19 +85,30 @@ struct TLisService::TImpl {
                         Status.LastError.clear();
                     }
                     Status.Configured = config.has_value();
-                    now = true;
+                    // New settings are tried at once, by hand only when asked.
+                    now = now || automatic;
+                    retryAt = {};
                 }
             }
             due = Clock::now() + kPoll;
             try {
                 if (!archive) archive = OpenArchive(Location);
+                const std::int64_t current = archive->ChangeStamp();
+                const bool retryNow = retryDue && Clock::now() >= retryAt;
+                if (!now && !retryNow && stamp == current) continue;
+                stamp = current;
+                retryDue = false;
                 const TLisCounts counts = archive->LisCounts();
                 Publish([&](TLisServiceStatus& s) { s.Counts = counts; });
-                const bool go =
-                    now || (automatic && !waitForPerson && (failed == 0 || Clock::now() >= due));
-                if (!config || counts.Waiting == 0 || !go) continue;
+                const bool go = now || (automatic && !waitForPerson && Clock::now() >= retryAt);
+                if (!config || counts.Waiting == 0 || !go) {
+                    // Paused after a failure: looked at again when the pause ends.
+                    retryDue = retryDue || (automatic && Clock::now() < retryAt);
+                    continue;
+                }
             } catch (const TArchiveError& e) {
                 archive.reset();
+                stamp = -1;
                 Publish([&](TLisServiceStatus& s) { s.LastError = e.what(); });
                 continue;
             }
@@ -113,26 +128,33 @@ struct TLisService::TImpl {
                     if (cb) cb(e);
                     const bool ok = e.Outcome != ELisSendOutcome::Failed;
                     Publish([&](TLisServiceStatus& s) {
-                        if (ok) s.LastError.clear();
-                        if (!ok) s.LastError = e.Reason;
+                        s.LastError = ok ? std::string() : e.Reason;
                         if (ok) s.FailedAttempts = 0;
                     });
                 });
+            // The lock is free during the pause, for another PC's sender.
             if (r.GaveUp) {
                 ++failed;
-                due = Clock::now() + lis::RetryPause(failed);
+                retryAt = Clock::now() + lis::RetryPause(failed);
             } else if (r.OtherSender) {
-                due = Clock::now() + kOtherSenderPause;
+                retryAt = Clock::now() + kOtherSenderPause;
             } else if (!r.Error.empty()) {
-                if (r.Error.rfind("TLS", 0) == 0) waitForPerson = true;
-                if (r.Error.rfind("TLS", 0) != 0) archive.reset();
-                due = Clock::now() + lis::RetryPause(std::max(1, failed));
+                if (r.Error.rfind("TLS", 0) == 0)
+                    waitForPerson = true;
+                else
+                    archive.reset();
+                retryAt = Clock::now() + lis::RetryPause(std::max(1, failed));
             } else {
                 failed = 0;
+                retryAt = {};
             }
+            retryDue = retryAt != Clock::time_point{};
             TLisCounts counts;
             try {
-                if (archive) counts = archive->LisCounts();
+                if (archive) {
+                    stamp = archive->ChangeStamp();
+                    counts = archive->LisCounts();
+                }
             } catch (const TArchiveError&) {
                 archive.reset();
             }

@@ -215,7 +215,7 @@ int main(int argc, char** argv) {
     if (const TArchiveSettings as = ReadArchiveSettings(files.UserFile()); as.Feed) {
         archive = std::make_unique<TMeasurementArchiveFeed>(
             ChooseArchiveLocation(options.archive.toStdString(), as.Location), DefaultSpoolPath(),
-            DefaultActor("kyvo-data-reader", KYVO_VERSION));
+            DefaultActor("kyvo-data-reader", KYVO_VERSION), &files.UserFile());
         deps.Archive = archive.get();
     }
     auto controller = std::make_unique<TForm_Main>(deps);

@@ -109,31 +109,28 @@ class RecordingArchive final : public IArchive {
     }
     void SetLisQueueing(bool on) override { real_->SetLisQueueing(on); }
     TLisQueueOutcome QueueForLis(const std::vector<std::int64_t>& ids,
-                                 const TArchiveActor& actor) override {
-        return real_->QueueForLis(ids, actor);
+                                 const TArchiveActor& a) override {
+        return real_->QueueForLis(ids, a);
     }
-    TLisQueueOutcome QueueForLisSince(const std::string& day, const TArchiveActor& actor) override {
-        return real_->QueueForLisSince(day, actor);
+    TLisQueueOutcome QueueForLisSince(const std::string& day, const TArchiveActor& a) override {
+        return real_->QueueForLisSince(day, a);
     }
     std::optional<TLisOutboxEntry> NextLisEntry() override { return real_->NextLisEntry(); }
-    void MarkLisSending(std::int64_t id, const TArchiveActor& actor) override {
-        real_->MarkLisSending(id, actor);
+    void MarkLisSending(std::int64_t e, const TArchiveActor& a) override {
+        real_->MarkLisSending(e, a);
     }
-    void MarkLisDelivered(std::int64_t id, const std::string& ack,
-                          const TArchiveActor& actor) override {
-        real_->MarkLisDelivered(id, ack, actor);
+    void MarkLisDelivered(std::int64_t e, const std::string& ack, const TArchiveActor& a) override {
+        real_->MarkLisDelivered(e, ack, a);
     }
-    void MarkLisHeld(std::int64_t id, const std::string& reason,
-                     const TArchiveActor& actor) override {
-        real_->MarkLisHeld(id, reason, actor);
+    void MarkLisHeld(std::int64_t e, const std::string& r, const TArchiveActor& a) override {
+        real_->MarkLisHeld(e, r, a);
     }
-    void MarkLisFailed(std::int64_t id, const std::string& reason,
-                       const TArchiveActor& actor) override {
-        real_->MarkLisFailed(id, reason, actor);
+    void MarkLisFailed(std::int64_t e, const std::string& r, const TArchiveActor& a) override {
+        real_->MarkLisFailed(e, r, a);
     }
     TLisCounts LisCounts() override { return real_->LisCounts(); }
-    std::vector<TLisOutboxEntry> LisEntries(ELisState state, std::size_t limit) override {
-        return real_->LisEntries(state, limit);
+    std::vector<TLisOutboxEntry> LisEntries(ELisState s, std::size_t limit) override {
+        return real_->LisEntries(s, limit);
     }
     std::vector<TLisOutboxEntry> LisHistory(std::int64_t id) override {
         return real_->LisHistory(id);
