@@ -102,6 +102,12 @@ struct TArchiveFilter {
     std::string Role;
 };
 
+// Where a measurement stands with the lab information system (LIS): never
+// queued, waiting in the outbox, acknowledged (AA/CA), or held for a person
+// (the LIS answered AE/AR, or the message cannot be sent as it is).
+enum class ELisState : std::uint8_t { None, Waiting, Delivered, Held };
+std::string LisStateName(ELisState state);  // "", "waiting", "delivered", "held"
+
 // One line of a listing: enough for a table, without image or line data.
 struct TArchiveRow {
     std::int64_t Id = 0;
@@ -116,6 +122,11 @@ struct TArchiveRow {
     std::string Source;   // ArchiveSourceName
     bool Removed = false;
     std::string RemovedReason;
+    // The newest version's place in the LIS outbox; LisReason says why it
+    // is held or why the last attempt failed, LisTime when that was (ISO).
+    ELisState Lis = ELisState::None;
+    std::string LisReason;
+    std::string LisTime;
     // "control" (marked so, or its patient id is a material's prefix),
     // "patient" (marked so), or "" (not set: counts as a patient's).
     std::string Role;
@@ -170,6 +181,37 @@ struct TArchiveResultName {
     std::string ResultName;
     std::int64_t Measurements = 0;
     bool operator==(const TArchiveResultName&) const = default;
+};
+
+// One version of a measurement in the LIS outbox. Version 1 is the first
+// message; a patient or comment change of a delivered measurement (or a
+// resend of one) adds the next version, sent as a correction with its own
+// control id. Entries go out in the order of Id.
+struct TLisOutboxEntry {
+    std::int64_t Id = 0;
+    std::int64_t MeasurementId = 0;
+    std::string TestId;
+    int Version = 1;
+    bool Corrected = false;
+    ELisState State = ELisState::Waiting;
+    int Attempts = 0;     // messages sent for it (a resend after a lost answer counts)
+    std::string Reason;   // held: the LIS's words; waiting: why the last attempt failed
+    std::string Queued;   // ISO with UTC offset
+    std::string Changed;  // the last send, answer or failure
+    std::string ControlId;
+};
+
+struct TLisCounts {
+    std::int64_t Waiting = 0;
+    std::int64_t Delivered = 0;
+    std::int64_t Held = 0;
+};
+
+// What asking to send measurements did.
+struct TLisQueueOutcome {
+    std::int64_t Queued = 0;          // now waiting (new, again after held, or a new version)
+    std::int64_t AlreadyWaiting = 0;  // were waiting already
+    std::int64_t Skipped = 0;         // removed measurements, never sent
 };
 
 struct TAuditEntry {
@@ -302,6 +344,54 @@ class IArchive {
     // archive does not show (no longer, or never) NotFound.
     virtual void Acknowledge(const qc::TQcViolation& violation, const std::string& note,
                              const TArchiveActor& actor);
+
+    // --- The LIS outbox ---
+    // With queueing on, every measurement that Store or StoreMany adds from
+    // a device (not from an imported file) enters the outbox in the same
+    // transaction. Off by default. Whatever this says, a patient or comment
+    // change of a delivered measurement queues its corrected version in the
+    // transaction of the change.
+    virtual void SetLisQueueing(bool on) = 0;
+    // Queues measurements on request: one never queued gets version 1, a
+    // held one waits again (same version and control id, its message made
+    // anew from what the archive holds then), a delivered one gets the next
+    // version as a correction; a waiting one stays as it is. Audited.
+    virtual TLisQueueOutcome QueueForLis(const std::vector<std::int64_t>& ids,
+                                         const TArchiveActor& actor) = 0;
+    // Every measurement dated from that day (YYYY-MM-DD) on that was never
+    // queued (imported ones too); removed ones are left out.
+    virtual TLisQueueOutcome QueueForLisSince(const std::string& day,
+                                              const TArchiveActor& actor) = 0;
+    // The oldest waiting entry; none when nothing waits.
+    virtual std::optional<TLisOutboxEntry> NextLisEntry() = 0;
+    // The sender's record of one entry, each with its audit row on the
+    // measurement: a message about to leave (attempts + 1, "lis-send"),
+    // its acknowledgement ("lis-delivered"), a refusal that holds it for a
+    // person ("lis-held"), a failed attempt that leaves it waiting
+    // ("lis-failed").
+    virtual void MarkLisSending(std::int64_t entryId, const TArchiveActor& actor) = 0;
+    virtual void MarkLisDelivered(std::int64_t entryId, const std::string& ack,
+                                  const TArchiveActor& actor) = 0;
+    virtual void MarkLisHeld(std::int64_t entryId, const std::string& reason,
+                             const TArchiveActor& actor) = 0;
+    virtual void MarkLisFailed(std::int64_t entryId, const std::string& reason,
+                               const TArchiveActor& actor) = 0;
+    virtual TLisCounts LisCounts() = 0;
+    // The entries in a state (None: all), oldest first, at most limit (0: all).
+    virtual std::vector<TLisOutboxEntry> LisEntries(ELisState state, std::size_t limit) = 0;
+    // Every version of one measurement, oldest first.
+    virtual std::vector<TLisOutboxEntry> LisHistory(std::int64_t measurementId) = 0;
+
+    // The one sender of the archive: true when this connection now holds
+    // it, false when another process, PC or connection does. PostgreSQL: a
+    // session advisory lock, gone with the connection of a sender that
+    // died. SQLite: an exclusive flock on "<file>.lis-lock", which the
+    // kernel drops with the process.
+    virtual bool TryLockLisSender() = 0;
+    virtual void UnlockLisSender() = 0;
+    // Whether the hold is still this connection's (a renewed server
+    // connection has lost it).
+    virtual bool HoldsLisSender() = 0;
 };
 
 // Opens (creating and migrating where needed) the archive at location:
@@ -351,6 +441,9 @@ class TArchiveFeed {
     TFeedOutcome SetComment(const std::string& testId, const std::string& comment);
     // Measurements and edits that wait for this archive.
     std::size_t Waiting();
+    // Whether the measurements fed from now on (spooled ones when they go
+    // in) enter the LIS outbox with their store (IArchive::SetLisQueueing).
+    void SetLisQueueing(bool on);
 
   private:
     struct TImpl;

@@ -78,6 +78,20 @@ std::vector<TArchiveResultName> IArchive::ResultNames(const TArchiveFilter& filt
     return out;
 }
 
+std::string LisStateName(ELisState state) {
+    switch (state) {
+        case ELisState::None:
+            return "";
+        case ELisState::Waiting:
+            return "waiting";
+        case ELisState::Delivered:
+            return "delivered";
+        case ELisState::Held:
+            return "held";
+    }
+    return "";
+}
+
 TArchiveActor DefaultActor(const std::string& program, const std::string& version) {
     TArchiveActor a;
     a.Program = program;

@@ -66,12 +66,16 @@ class ISqlDb {
     virtual std::int64_t WaitForChange(std::int64_t since, int timeoutMs) = 0;
     virtual std::int64_t ChangeStamp() = 0;
     virtual void EngineCheck(std::vector<std::string>& problems) = 0;
+    // The archive's one LIS sender lock (see IArchive::TryLockLisSender).
+    virtual bool TryLockSender() = 0;
+    virtual void UnlockSender() = 0;
+    virtual bool HoldsSender() = 0;
 };
 
 std::unique_ptr<ISqlDb> OpenSqliteDb(const std::string& path);
 std::unique_ptr<ISqlDb> OpenPostgresDb(const std::string& uri);
 
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 inline constexpr std::int32_t kSqliteApplicationId = 0x4b79766f;  // "Kyvo"
 
 std::unique_ptr<IArchive> MakeSqlArchive(std::unique_ptr<ISqlDb> db);

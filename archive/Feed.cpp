@@ -22,6 +22,7 @@ struct TArchiveFeed::TImpl {
     std::string SpoolPath;
     TArchiveActor Actor;
     std::unique_ptr<IArchive> Archive;
+    bool LisQueueing = false;
     sqlite3* Spool = nullptr;
 
     ~TImpl() {
@@ -225,6 +226,7 @@ struct TArchiveFeed::TImpl {
 
     void EnsureArchive() {
         if (!Archive) Archive = OpenArchive(Location);
+        Archive->SetLisQueueing(LisQueueing);
     }
 };
 
@@ -305,6 +307,11 @@ TFeedOutcome TArchiveFeed::SetComment(const std::string& testId, const std::stri
 
 std::size_t TArchiveFeed::Waiting() {
     return impl_->Waiting();
+}
+
+void TArchiveFeed::SetLisQueueing(bool on) {
+    impl_->LisQueueing = on;
+    if (impl_->Archive) impl_->Archive->SetLisQueueing(on);
 }
 
 }  // namespace kyvo

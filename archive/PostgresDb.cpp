@@ -92,7 +92,24 @@ CREATE TRIGGER audit_append_only BEFORE UPDATE OR DELETE ON audit
 CREATE TRIGGER measurements_no_delete BEFORE DELETE ON measurements
   FOR EACH ROW EXECUTE FUNCTION kyvo_refuse('measurements are removed, never deleted');
 )sql",
-    // 2: quality control: control materials (one row per lot), the role a
+    // 2: the LIS outbox, one row per version of a measurement's message.
+    R"sql(
+CREATE TABLE lis_outbox(
+  id BIGSERIAL PRIMARY KEY,
+  measurement_id BIGINT NOT NULL REFERENCES measurements(id),
+  version INTEGER NOT NULL,
+  corrected INTEGER NOT NULL DEFAULT 0,
+  state TEXT NOT NULL,
+  attempts INTEGER NOT NULL DEFAULT 0,
+  reason TEXT NOT NULL DEFAULT '',
+  queued TEXT NOT NULL,
+  changed TEXT NOT NULL DEFAULT '',
+  control_id TEXT NOT NULL,
+  UNIQUE(measurement_id, version));
+CREATE INDEX lis_outbox_state ON lis_outbox(state, id);
+CREATE INDEX lis_outbox_measurement ON lis_outbox(measurement_id, id);
+)sql",
+    // 3: quality control: control materials (one row per lot), the role a
     // person gave a measurement, and notes on violations.
     R"sql(
 CREATE TABLE qc_materials(
@@ -351,7 +368,24 @@ class TPostgresDb : public ISqlDb {
                                " rows instead of one.");
     }
 
+    // A session lock: the server drops it with the connection of a sender
+    // that died or lost its network.
+    bool TryLockSender() override {
+        if (HoldsSender()) return true;
+        held_ = Query("SELECT pg_try_advisory_lock(?)", {kSenderLockKey}).at(0).at(0) == "t";
+        return held_;
+    }
+    void UnlockSender() override {
+        if (!held_) return;
+        held_ = false;
+        if (PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) == PQTRANS_IDLE)
+            PQclear(PQexec(conn_, "SELECT pg_advisory_unlock(4947267362)"));
+    }
+    bool HoldsSender() override { return held_ && PQstatus(conn_) == CONNECTION_OK; }
+
   private:
+    static constexpr std::int64_t kSenderLockKey = 4947267362;
+
     void Drain() {
         PQconsumeInput(conn_);
         while (PGnotify* n = PQnotifies(conn_)) PQfreemem(n);
@@ -397,6 +431,8 @@ class TPostgresDb : public ISqlDb {
         if (PQstatus(conn_) == CONNECTION_OK) return;
         PQreset(conn_);
         listening_ = false;
+        // A new session holds none of the old one's locks.
+        held_ = false;
         if (PQstatus(conn_) != CONNECTION_OK) {
             throw TArchiveError(
                 EArchiveErrorKind::Unreachable,
@@ -429,6 +465,7 @@ class TPostgresDb : public ISqlDb {
     PGconn* conn_ = nullptr;
     bool inTx_ = false;
     bool listening_ = false;
+    bool held_ = false;
 };
 
 }  // namespace

@@ -185,6 +185,18 @@ class TSqlArchive : public IArchive {
                 out[i] = StoreIn(*sets[i], device, source, actor, now);
                 changed = changed || out[i] != EStoreOutcome::Unchanged;
             }
+            if (lisQueueing_ && source != EArchiveSource::ImportedFile) {
+                std::vector<std::int64_t> added;
+                for (std::size_t i = 0; i < sets.size(); ++i) {
+                    if (out[i] != EStoreOutcome::Added) continue;
+                    if (const auto it = ids.find(sets[i]->TestID); it != ids.end())
+                        added.push_back(it->second);
+                    else if (const auto id = FindByTestId(sets[i]->TestID))
+                        added.push_back(*id);
+                }
+                std::sort(added.begin(), added.end());
+                for (std::int64_t id : added) QueueVersion(id, 1, false, actor, now);
+            }
             if (changed) db_->Announce();
         });
         return out;
@@ -194,8 +206,9 @@ class TSqlArchive : public IArchive {
         std::vector<TSqlValue> params;
         std::string sql =
             "SELECT id, test_id, test_name, lot, date_iso, date_text, device_serial, comment, "
-            "patient_id, summary, source, removed, removed_reason FROM measurements" +
-            Where(f, params);
+            "patient_id, summary, source, removed, removed_reason, " +
+            LisColumn("state") + ", " + LisColumn("reason") + ", " + LisColumn("changed") +
+            " FROM measurements" + Where(f, params);
         const std::string col = SortColumn(f.Sort);
         const char* dir = f.Descending ? " DESC" : "";
         sql += " ORDER BY " + col + dir;
@@ -223,6 +236,9 @@ class TSqlArchive : public IArchive {
             a.Source = ToText(r[10]);
             a.Removed = ToInt(r[11]) != 0;
             a.RemovedReason = ToText(r[12]);
+            a.Lis = LisStateOf(ToText(r[13]));
+            a.LisReason = ToText(r[14]);
+            a.LisTime = ToText(r[15]);
             rows.push_back(std::move(a));
         }
         qc_.Annotate(rows);
@@ -328,7 +344,9 @@ class TSqlArchive : public IArchive {
             if (rows.empty()) NotFound(id);
             const std::string old = ToText(rows[0][0]);
             if (old == comment) return;
-            ChangeComment(id, ToText(rows[0][1]), old, comment, actor, NowIso());
+            const std::string now = NowIso();
+            ChangeComment(id, ToText(rows[0][1]), old, comment, actor, now);
+            QueueCorrection(id, actor, now);
             db_->Announce();
         });
     }
@@ -343,8 +361,10 @@ class TSqlArchive : public IArchive {
             const std::string oldId = ToText(rows[0][0]);
             const std::string oldBirth = ToText(rows[0][1]);
             if (oldId == patientId && oldBirth == birthDate) return;
+            const std::string now = NowIso();
             ChangePatient(id, ToText(rows[0][2]), oldId, oldBirth, patientId, birthDate, actor,
-                          NowIso());
+                          now);
+            QueueCorrection(id, actor, now);
             db_->Announce();
         });
     }
@@ -362,7 +382,15 @@ class TSqlArchive : public IArchive {
             if (ToInt(rows[0][0]) != 0) return;  // removed before: the first reason stands
             Query("UPDATE measurements SET removed = 1, removed_reason = ? WHERE id = ?",
                   {reason, id});
-            WriteAudit(actor, NowIso(), "remove", id, ToText(rows[0][1]), "", reason);
+            const std::string now = NowIso();
+            WriteAudit(actor, now, "remove", id, ToText(rows[0][1]), "", reason);
+            // A removed measurement never leaves for the LIS by itself.
+            for (const auto& w :
+                 Query("SELECT id FROM lis_outbox WHERE measurement_id = ? AND state = 'waiting'",
+                       {id})) {
+                SetLisState(ToInt(w[0]), "held", "removed from the archive: " + reason, actor,
+                            "lis-held", now);
+            }
             db_->Announce();
         });
     }
@@ -404,6 +432,141 @@ class TSqlArchive : public IArchive {
         });
         return added;
     }
+
+    void SetLisQueueing(bool on) override { lisQueueing_ = on; }
+
+    TLisQueueOutcome QueueForLis(const std::vector<std::int64_t>& ids,
+                                 const TArchiveActor& actor) override {
+        TLisQueueOutcome out;
+        Transaction([&] {
+            out = {};
+            const std::string now = NowIso();
+            for (std::int64_t id : ids) {
+                const auto rows =
+                    Query("SELECT removed FROM measurements WHERE id = ?" + Lock(), {id});
+                if (rows.empty()) NotFound(id);
+                if (ToInt(rows[0][0]) != 0) {
+                    ++out.Skipped;
+                    continue;
+                }
+                const auto newest = Query(
+                    "SELECT id, version, state FROM lis_outbox WHERE measurement_id = ? ORDER BY "
+                    "id DESC LIMIT 1",
+                    {id});
+                if (newest.empty()) {
+                    QueueVersion(id, 1, false, actor, now);
+                } else if (ToText(newest[0][2]) == "waiting") {
+                    ++out.AlreadyWaiting;
+                    continue;
+                } else if (ToText(newest[0][2]) == "held") {
+                    SetLisState(ToInt(newest[0][0]), "waiting", "", actor, "lis-queue", now);
+                } else {
+                    QueueVersion(id, static_cast<int>(ToInt(newest[0][1])) + 1, true, actor, now);
+                }
+                ++out.Queued;
+            }
+            if (out.Queued) db_->Announce();
+        });
+        return out;
+    }
+
+    TLisQueueOutcome QueueForLisSince(const std::string& day, const TArchiveActor& actor) override {
+        if (!IsIsoDay(day)) BadDate(day);
+        TLisQueueOutcome out;
+        Transaction([&] {
+            out = {};
+            const std::string now = NowIso();
+            const auto rows = Query(
+                "SELECT m.id FROM measurements m WHERE m.date_iso >= ? AND m.removed = 0 AND NOT "
+                "EXISTS (SELECT 1 FROM lis_outbox o WHERE o.measurement_id = m.id) ORDER BY "
+                "m.date_iso, m.id",
+                {day});
+            for (const auto& r : rows) {
+                QueueVersion(ToInt(r[0]), 1, false, actor, now);
+                ++out.Queued;
+            }
+            if (out.Queued) db_->Announce();
+        });
+        return out;
+    }
+
+    std::optional<TLisOutboxEntry> NextLisEntry() override {
+        auto e = LisRows("WHERE o.state = 'waiting' ORDER BY o.id LIMIT 1", {});
+        if (e.empty()) return std::nullopt;
+        return e[0];
+    }
+
+    void MarkLisSending(std::int64_t entryId, const TArchiveActor& actor) override {
+        Transaction([&] {
+            const auto e = LisEntry(entryId);
+            const std::string now = NowIso();
+            Query("UPDATE lis_outbox SET attempts = attempts + 1, changed = ? WHERE id = ?",
+                  {now, entryId});
+            WriteAudit(actor, now, "lis-send", e.MeasurementId, e.TestId, "",
+                       e.ControlId + " (attempt " + std::to_string(e.Attempts + 1) + ")");
+            db_->Announce();
+        });
+    }
+
+    void MarkLisDelivered(std::int64_t entryId, const std::string& ack,
+                          const TArchiveActor& actor) override {
+        Transaction([&] {
+            LisEntry(entryId);
+            SetLisState(entryId, "delivered", "", actor, "lis-delivered", NowIso(), ack);
+            db_->Announce();
+        });
+    }
+
+    void MarkLisHeld(std::int64_t entryId, const std::string& reason,
+                     const TArchiveActor& actor) override {
+        Transaction([&] {
+            LisEntry(entryId);
+            SetLisState(entryId, "held", reason, actor, "lis-held", NowIso());
+            db_->Announce();
+        });
+    }
+
+    void MarkLisFailed(std::int64_t entryId, const std::string& reason,
+                       const TArchiveActor& actor) override {
+        Transaction([&] {
+            const auto e = LisEntry(entryId);
+            const std::string now = NowIso();
+            Query("UPDATE lis_outbox SET reason = ?, changed = ? WHERE id = ?",
+                  {reason, now, entryId});
+            WriteAudit(actor, now, "lis-failed", e.MeasurementId, e.TestId, e.ControlId, reason);
+            db_->Announce();
+        });
+    }
+
+    TLisCounts LisCounts() override {
+        // The newest version of each measurement tells where it stands.
+        TLisCounts c;
+        for (const auto& r :
+             Query("SELECT o.state, COUNT(*) FROM lis_outbox o WHERE o.id = (SELECT MAX(p.id) FROM "
+                   "lis_outbox p WHERE p.measurement_id = o.measurement_id) GROUP BY o.state",
+                   {})) {
+            const ELisState s = LisStateOf(ToText(r[0]));
+            const std::int64_t n = ToInt(r[1]);
+            if (s == ELisState::Waiting) c.Waiting = n;
+            if (s == ELisState::Delivered) c.Delivered = n;
+            if (s == ELisState::Held) c.Held = n;
+        }
+        return c;
+    }
+
+    std::vector<TLisOutboxEntry> LisEntries(ELisState state, std::size_t limit) override {
+        const std::int64_t n = limit ? static_cast<std::int64_t>(limit) : kNoLimit;
+        if (state == ELisState::None) return LisRows("ORDER BY o.id LIMIT ?", {n});
+        return LisRows("WHERE o.state = ? ORDER BY o.id LIMIT ?", {LisStateName(state), n});
+    }
+
+    std::vector<TLisOutboxEntry> LisHistory(std::int64_t measurementId) override {
+        return LisRows("WHERE o.measurement_id = ? ORDER BY o.id", {measurementId});
+    }
+
+    bool TryLockLisSender() override { return db_->TryLockSender(); }
+    void UnlockLisSender() override { db_->UnlockSender(); }
+    bool HoldsLisSender() override { return db_->HoldsSender(); }
 
     TArchiveCheck Check() override {
         TArchiveCheck c;
@@ -836,6 +999,7 @@ class TSqlArchive : public IArchive {
             ChangePatient(id, s.TestID, patient, birth, newPatient, newBirth, actor, now);
             outcome = EStoreOutcome::Updated;
         }
+        if (outcome == EStoreOutcome::Updated) QueueCorrection(id, actor, now);
         return outcome;
     }
 
@@ -880,8 +1044,96 @@ class TSqlArchive : public IArchive {
                    PatientText(newId, newBirth));
     }
 
+    static std::string LisColumn(const char* column) {
+        return std::string("(SELECT o.") + column +
+               " FROM lis_outbox o WHERE o.measurement_id = measurements.id ORDER BY o.id DESC "
+               "LIMIT 1)";
+    }
+
+    static ELisState LisStateOf(const std::string& name) {
+        for (auto s : {ELisState::Waiting, ELisState::Delivered, ELisState::Held})
+            if (LisStateName(s) == name) return s;
+        return ELisState::None;
+    }
+
+    // MSH-10 of a version: the same for every resend of it.
+    static std::string ControlIdOf(std::int64_t id, int version) {
+        return "KDR-" + std::to_string(id) + "-" + std::to_string(version);
+    }
+
+    void QueueVersion(std::int64_t id, int version, bool corrected, const TArchiveActor& actor,
+                      const std::string& now) {
+        const std::string controlId = ControlIdOf(id, version);
+        Query(
+            "INSERT INTO lis_outbox(measurement_id, version, corrected, state, queued, changed, "
+            "control_id) VALUES (?, ?, ?, 'waiting', ?, ?, ?)",
+            {id, std::int64_t{version}, std::int64_t{corrected ? 1 : 0}, now, now, controlId});
+        const auto t = Query("SELECT test_id FROM measurements WHERE id = ?", {id});
+        WriteAudit(actor, now, "lis-queue", id, t.empty() ? "" : ToText(t[0][0]), "",
+                   controlId + (corrected ? " (correction)" : ""));
+    }
+
+    // What the LIS holds of a measurement is out of date: its next version
+    // goes as a correction. A version still waiting is made from the
+    // archive when it leaves and needs none.
+    void QueueCorrection(std::int64_t id, const TArchiveActor& actor, const std::string& now) {
+        const auto newest = Query(
+            "SELECT version, state FROM lis_outbox WHERE measurement_id = ? ORDER BY id DESC "
+            "LIMIT 1",
+            {id});
+        if (newest.empty() || ToText(newest[0][1]) != "delivered") return;
+        QueueVersion(id, static_cast<int>(ToInt(newest[0][0])) + 1, true, actor, now);
+    }
+
+    void SetLisState(std::int64_t entryId, const std::string& state, const std::string& reason,
+                     const TArchiveActor& actor, const std::string& action, const std::string& now,
+                     const std::string& auditText = {}) {
+        const auto e = LisEntry(entryId);
+        Query("UPDATE lis_outbox SET state = ?, reason = ?, changed = ? WHERE id = ?",
+              {state, reason, now, entryId});
+        WriteAudit(actor, now, action, e.MeasurementId, e.TestId, e.ControlId,
+                   auditText.empty() ? reason : auditText);
+    }
+
+    TLisOutboxEntry LisEntry(std::int64_t entryId) {
+        auto rows = LisRows("WHERE o.id = ?", {entryId});
+        if (rows.empty()) {
+            throw TArchiveError(EArchiveErrorKind::NotFound, "The archive " + Location() +
+                                                                 " holds no LIS outbox entry " +
+                                                                 std::to_string(entryId) + ".");
+        }
+        return rows[0];
+    }
+
+    std::vector<TLisOutboxEntry> LisRows(const std::string& tail,
+                                         const std::vector<TSqlValue>& params) {
+        std::vector<TLisOutboxEntry> out;
+        for (const auto& r :
+             Query("SELECT o.id, o.measurement_id, m.test_id, o.version, o.corrected, o.state, "
+                   "o.attempts, o.reason, o.queued, o.changed, o.control_id FROM lis_outbox o JOIN "
+                   "measurements m ON m.id = o.measurement_id " +
+                       tail,
+                   params)) {
+            TLisOutboxEntry e;
+            e.Id = ToInt(r[0]);
+            e.MeasurementId = ToInt(r[1]);
+            e.TestId = ToText(r[2]);
+            e.Version = static_cast<int>(ToInt(r[3]));
+            e.Corrected = ToInt(r[4]) != 0;
+            e.State = LisStateOf(ToText(r[5]));
+            e.Attempts = static_cast<int>(ToInt(r[6]));
+            e.Reason = ToText(r[7]);
+            e.Queued = ToText(r[8]);
+            e.Changed = ToText(r[9]);
+            e.ControlId = ToText(r[10]);
+            out.push_back(std::move(e));
+        }
+        return out;
+    }
+
     std::unique_ptr<ISqlDb> db_;
     TQcStore qc_;
+    bool lisQueueing_ = false;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 // it will decide on.
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,7 +94,24 @@ CREATE TRIGGER audit_no_delete BEFORE DELETE ON audit
 CREATE TRIGGER measurements_no_delete BEFORE DELETE ON measurements
   BEGIN SELECT RAISE(ABORT, 'measurements are removed, never deleted'); END;
 )sql",
-    // 2: quality control: control materials (one row per lot), the role a
+    // 2: the LIS outbox, one row per version of a measurement's message.
+    R"sql(
+CREATE TABLE lis_outbox(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  measurement_id INTEGER NOT NULL REFERENCES measurements(id),
+  version INTEGER NOT NULL,
+  corrected INTEGER NOT NULL DEFAULT 0,
+  state TEXT NOT NULL,
+  attempts INTEGER NOT NULL DEFAULT 0,
+  reason TEXT NOT NULL DEFAULT '',
+  queued TEXT NOT NULL,
+  changed TEXT NOT NULL DEFAULT '',
+  control_id TEXT NOT NULL,
+  UNIQUE(measurement_id, version));
+CREATE INDEX lis_outbox_state ON lis_outbox(state, id);
+CREATE INDEX lis_outbox_measurement ON lis_outbox(measurement_id, id);
+)sql",
+    // 3: quality control: control materials (one row per lot), the role a
     // person gave a measurement, and notes on violations.
     R"sql(
 CREATE TABLE qc_materials(
@@ -151,7 +169,34 @@ class TSqliteDb : public ISqlDb {
     }
     ~TSqliteDb() override { Close(); }
 
+    // An exclusive flock on a file beside the archive: the kernel drops it
+    // with the process, however it ends, and it keeps two connections of
+    // one process apart as well (each opens the file on its own).
+    bool TryLockSender() override {
+        if (lockFd_ >= 0) return true;
+        const std::string lockPath = path_ + ".lis-lock";
+        const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            throw TArchiveError(
+                EArchiveErrorKind::Unreachable,
+                "The sender lock " + lockPath + " cannot be opened: " + std::strerror(errno));
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            return false;
+        }
+        lockFd_ = fd;
+        return true;
+    }
+    void UnlockSender() override {
+        if (lockFd_ >= 0) ::close(lockFd_);
+        lockFd_ = -1;
+    }
+    bool HoldsSender() override { return lockFd_ >= 0; }
+
     void Close() noexcept {
+        if (lockFd_ >= 0) ::close(lockFd_);
+        lockFd_ = -1;
         for (auto& [sql, st] : stmts_) sqlite3_finalize(st);
         stmts_.clear();
         if (db_) sqlite3_close_v2(db_);
@@ -385,6 +430,7 @@ class TSqliteDb : public ISqlDb {
 
     std::string path_;
     sqlite3* db_ = nullptr;
+    int lockFd_ = -1;
     std::unordered_map<std::string, sqlite3_stmt*> stmts_;
 };
 

@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include "files/Settings.h"
+
 namespace kyvo {
 
 namespace {
@@ -36,14 +38,20 @@ std::string ChooseArchiveLocation(const std::string& commandLine, const std::str
 }
 
 TMeasurementArchiveFeed::TMeasurementArchiveFeed(std::string location, std::string spoolPath,
-                                                 TArchiveActor actor)
-    : location_(location), actor_(actor), feed_(std::move(location), std::move(spoolPath), actor) {}
+                                                 TArchiveActor actor,
+                                                 const TConfigFile* userSettings)
+    : location_(location),
+      actor_(actor),
+      userSettings_(userSettings),
+      feed_(std::move(location), std::move(spoolPath), actor) {}
 
 TMeasurementArchiveFeed::~TMeasurementArchiveFeed() = default;
 
 TArchiveReport TMeasurementArchiveFeed::Keep(const std::vector<const TMeasureSet*>& sets,
                                              const TMeasurementDevice& device,
                                              EMeasurementOrigin origin) {
+    // Read at each store: the window's settings may switch sending on or off.
+    if (userSettings_) feed_.SetLisQueueing(PeekLisSettings(*userSettings_).Send);
     try {
         return ReportOf(feed_.Feed(sets, {device.Serial, device.Firmware, device.EepromVersion},
                                    origin == EMeasurementOrigin::DeviceRead
@@ -55,6 +63,7 @@ TArchiveReport TMeasurementArchiveFeed::Keep(const std::vector<const TMeasureSet
 }
 
 TArchiveReport TMeasurementArchiveFeed::Deliver() {
+    if (userSettings_) feed_.SetLisQueueing(PeekLisSettings(*userSettings_).Send);
     try {
         return ReportOf(feed_.Deliver());
     } catch (const std::exception& e) {

@@ -7,6 +7,7 @@
 
 #include "app/MeasurementArchive.h"
 #include "archive/Archive.h"
+#include "files/ConfigFile.h"
 
 namespace kyvo {
 
@@ -17,8 +18,11 @@ std::string ChooseArchiveLocation(const std::string& commandLine, const std::str
 class TMeasurementArchiveFeed final : public IMeasurementArchive {
   public:
     // location as OpenArchive takes it; spoolPath where measurements wait
-    // while it cannot be reached.
-    TMeasurementArchiveFeed(std::string location, std::string spoolPath, TArchiveActor actor);
+    // while it cannot be reached. With userSettings (which must outlive the
+    // feed), each Keep looks at "LIS"/"Send" there: measurements from a
+    // device enter the LIS outbox with their store while it is TRUE.
+    TMeasurementArchiveFeed(std::string location, std::string spoolPath, TArchiveActor actor,
+                            const TConfigFile* userSettings = nullptr);
     ~TMeasurementArchiveFeed() override;
 
     TArchiveReport Keep(const std::vector<const TMeasureSet*>& sets,
@@ -31,6 +35,7 @@ class TMeasurementArchiveFeed final : public IMeasurementArchive {
   private:
     std::string location_;
     TArchiveActor actor_;
+    const TConfigFile* userSettings_;
     TArchiveFeed feed_;
 };
 

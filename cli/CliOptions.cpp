@@ -29,6 +29,8 @@ const char* const kUsageText =
     "                              the measurement archive (kyvo-cli archive --help)\n"
     "  qc material add|list|retire ... | qc check | qc chart MATERIAL --out FILE\n"
     "                              quality control in the archive (kyvo-cli qc --help)\n"
+    "  lis send|status|resend|preview ... [--lis HOST:PORT]\n"
+    "                              results to the lab information system (kyvo-cli lis --help)\n"
     "kyvo-cli --help | --version\n"
     "--trace FILE appends every byte to and from the device to FILE (time, direction,\n"
     "hex and text), for support; a FILE that cannot be written ends with status 6.\n"
@@ -37,7 +39,8 @@ const char* const kUsageText =
     "\"Archive\"/\"Feed\" is FALSE.\n"
     "Exit status: 0 ok, 1 qc check found a rejected control, 2 bad usage, 3 no port or\n"
     "no device, 4 time-out, 5 device or communication error, 6 file error, 7 archive\n"
-    "error (cannot be reached or used).\n";
+    "error (cannot be reached or used), 8 not everything reached the LIS (held, or\n"
+    "waiting for an unreachable LIS).\n";
 
 int UsageError(const std::string& what) {
     std::cerr << "kyvo-cli: " << what << "\n" << kUsageText;
@@ -145,6 +148,7 @@ const std::vector<CommandWord>& CommandWords() {
          true,
          {"--test", "--result", "--lot", "--level", "--mean", "--sd", "--expires", "--opened",
           "--patient-id-prefix", "--material", "--format", "--out"}},
+        {"lis", true, {"--lis", "--since", "--attempts"}},
     };
     return words;
 }
@@ -173,6 +177,10 @@ const std::vector<ExitStatusText>& ExitStatuses() {
          "Archive error: the archive cannot be reached (server down, wrong password), was made "
          "by a newer version of the program, is no archive, holds no measurement with that id, "
          "or its check found problems."},
+        {kLisIncomplete,
+         "Not everything reached the LIS: a message was held (the LIS answered AE or AR, or its "
+         "TLS check failed), or messages still wait because the LIS could not be reached or "
+         "another sender works the archive's outbox."},
     };
     return statuses;
 }

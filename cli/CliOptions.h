@@ -24,6 +24,9 @@ enum ExitCode {
     // newer schema, not an archive), a measurement it does not hold, or a
     // check that found problems.
     kArchiveError = 7,
+    // kyvo-cli lis send/resend: not everything reached the LIS (a message
+    // held, or left waiting because the LIS or another sender kept it).
+    kLisIncomplete = 8,
 };
 
 struct Options {

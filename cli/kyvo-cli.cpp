@@ -25,6 +25,7 @@
 #include "cli/CliView.h"
 #include "cli/ExportCommand.h"
 #include "cli/QcCommand.h"
+#include "cli/LisCommand.h"
 #include "cli/RealTimeLoop.h"
 #include "files/DeviceMemoryFile.h"
 #include "files/ResultFileReader.h"
@@ -145,7 +146,7 @@ void Program::OpenArchiveFeed(TSessionDeps& deps) {
     if (!settings.Feed) return;
     archive_ = std::make_unique<TMeasurementArchiveFeed>(
         ChooseArchiveLocation(o_.archive, settings.Location), DefaultSpoolPath(),
-        DefaultActor("kyvo-cli", ProgramVersion()));
+        DefaultActor("kyvo-cli", ProgramVersion()), &files_.UserFile());
     // What waited since an earlier run goes first.
     view_.ArchiveFed(archive_->Deliver());
     deps.Archive = archive_.get();
@@ -539,6 +540,7 @@ int main(int argc, char** argv) {
         {"report", kyvo::cli::RunFileCommand},
         {"archive", kyvo::cli::RunArchiveCommand},
         {"qc", kyvo::cli::RunQcCommand},
+        {"lis", kyvo::cli::RunLisCommand},
     };
     if (kyvo::cli::FindCommand(o.command)->ownArguments) return ownArguments.at(o.command)(o);
     std::optional<kyvo::TScopedPortTrace> trace;

@@ -334,6 +334,60 @@ inline constexpr TLangEntry LE_ArchiveWaiting{
 inline constexpr TLangEntry LE_ArchiveReachableAgain{
     981, "The archive can be reached again; every waiting measurement is in it."};
 
+// The LIS: its column, status bar panel, action and connection settings.
+// %1 (and %2) stand for counts, a time or the LIS's own words.
+inline constexpr TLangEntry LE_LisColumn{1000, "LIS"};
+inline constexpr TLangEntry LE_LisSent{1001, "Sent"};
+inline constexpr TLangEntry LE_LisWaiting{1002, "Waiting"};
+inline constexpr TLangEntry LE_LisHeld{1003, "Held"};
+inline constexpr TLangEntry LE_LisPanelWaiting{1004, "LIS: %1 waiting"};
+inline constexpr TLangEntry LE_LisPanelHeld{1005, "LIS: %1 held, %2 waiting"};
+inline constexpr TLangEntry LE_LisPanelNothing{1006, "LIS: nothing waiting"};
+inline constexpr TLangEntry LE_LisPanelOff{1007, "LIS: off"};
+inline constexpr TLangEntry LE_LisPanelNoArchive{1008, "LIS: the archive cannot be read: %1"};
+inline constexpr TLangEntry LE_LisTipSent{1009, "Sent to the LIS at %1"};
+inline constexpr TLangEntry LE_LisTipWaiting{1010, "Waiting to be sent to the LIS"};
+inline constexpr TLangEntry LE_LisTipWaitingReason{
+    1011, "Waiting to be sent to the LIS; the last try failed: %1"};
+inline constexpr TLangEntry LE_LisTipHeld{
+    1012, "Held: the LIS refused it (%1). Fix the cause and send it again."};
+inline constexpr TLangEntry LE_LisPanelTip{
+    1013, "Click to open the archive: its LIS column shows what is held and why."};
+inline constexpr TLangEntry LE_LisSendAction{1014, "Send to LIS"};
+inline constexpr TLangEntry LE_LisQueued{1015, "%1 measurements queued for the LIS."};
+inline constexpr TLangEntry LE_LisNotArchived{
+    1016, "%1 of the selected measurements are not in the archive yet and cannot be sent."};
+inline constexpr TLangEntry LE_LisSendingOff{
+    1017,
+    "Sending to the LIS is switched off (Setup, LIS connection…); the measurements wait until it "
+    "is switched on."};
+inline constexpr TLangEntry LE_LisSettingsMenu{1018, "LIS connection…"};
+inline constexpr TLangEntry LE_LisSettingsTitle{1019, "LIS connection"};
+inline constexpr TLangEntry LE_LisEnabled{1020, "Send results to the LIS"};
+inline constexpr TLangEntry LE_LisHost{1021, "Host"};
+inline constexpr TLangEntry LE_LisPort{1022, "Port"};
+inline constexpr TLangEntry LE_LisTls{1023, "TLS (MLLP inside TLS, server name checked)"};
+inline constexpr TLangEntry LE_LisCaFile{1024, "CA certificates"};
+inline constexpr TLangEntry LE_LisCertFile{1025, "Client certificate"};
+inline constexpr TLangEntry LE_LisKeyFile{1026, "Client key"};
+inline constexpr TLangEntry LE_LisBrowse{1027, "Browse…"};
+inline constexpr TLangEntry LE_LisSendingApplication{1028, "Sending application (MSH-3)"};
+inline constexpr TLangEntry LE_LisSendingFacility{1029, "Sending facility (MSH-4)"};
+inline constexpr TLangEntry LE_LisReceivingApplication{1030, "Receiving application (MSH-5)"};
+inline constexpr TLangEntry LE_LisReceivingFacility{1031, "Receiving facility (MSH-6)"};
+inline constexpr TLangEntry LE_LisProcessing{1032, "Processing"};
+inline constexpr TLangEntry LE_LisProduction{1033, "P: production"};
+inline constexpr TLangEntry LE_LisTestSystem{1034, "T: test system"};
+inline constexpr TLangEntry LE_LisAutomatic{1035, "Send automatically (otherwise only on request)"};
+inline constexpr TLangEntry LE_LisAckTimeout{1036, "Acknowledgement time-out (s)"};
+inline constexpr TLangEntry LE_LisMappingFile{1037, "Code mapping file"};
+inline constexpr TLangEntry LE_LisSendControls{1038, "Send control measurements too"};
+inline constexpr TLangEntry LE_LisSettingsIncomplete{
+    1039, "Enter the LIS host and a port from 1 to 65535."};
+inline constexpr TLangEntry LE_LisTlsIncomplete{
+    1040, "TLS needs a CA certificates file; a client certificate needs its key."};
+inline constexpr TLangEntry LE_LisServerName{1041,
+                                             "Server name in its certificate (empty: the host)"};
 // The window's quality control: materials, roles, Levey-Jennings view, flags.
 inline constexpr TLangEntry LE_QcMenu{1050, "Quality control…"};
 inline constexpr TLangEntry LE_QcMaterialsMenu{1051, "Control materials…"};
@@ -639,6 +693,48 @@ inline constexpr std::array kLanguageEntries{
     LE_ArchiveMeasurement,
     LE_ArchiveWaiting,
     LE_ArchiveReachableAgain,
+    LE_LisColumn,
+    LE_LisSent,
+    LE_LisWaiting,
+    LE_LisHeld,
+    LE_LisPanelWaiting,
+    LE_LisPanelHeld,
+    LE_LisPanelNothing,
+    LE_LisPanelOff,
+    LE_LisPanelNoArchive,
+    LE_LisTipSent,
+    LE_LisTipWaiting,
+    LE_LisTipWaitingReason,
+    LE_LisTipHeld,
+    LE_LisPanelTip,
+    LE_LisSendAction,
+    LE_LisQueued,
+    LE_LisNotArchived,
+    LE_LisSendingOff,
+    LE_LisSettingsMenu,
+    LE_LisSettingsTitle,
+    LE_LisEnabled,
+    LE_LisHost,
+    LE_LisPort,
+    LE_LisTls,
+    LE_LisCaFile,
+    LE_LisCertFile,
+    LE_LisKeyFile,
+    LE_LisBrowse,
+    LE_LisSendingApplication,
+    LE_LisSendingFacility,
+    LE_LisReceivingApplication,
+    LE_LisReceivingFacility,
+    LE_LisProcessing,
+    LE_LisProduction,
+    LE_LisTestSystem,
+    LE_LisAutomatic,
+    LE_LisAckTimeout,
+    LE_LisMappingFile,
+    LE_LisSendControls,
+    LE_LisSettingsIncomplete,
+    LE_LisTlsIncomplete,
+    LE_LisServerName,
     LE_QcMenu,
     LE_QcMaterialsMenu,
     LE_QcMaterialsTitle,

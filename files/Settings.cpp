@@ -178,15 +178,18 @@ std::string ReadLanguageName(TConfigFile& user) {
 
 TStoredWindowGeometry PlaceWindowGeometry(const TSetupReader& read, const TScreenGeometry& screen) {
     TStoredWindowGeometry g;
-    g.Left = read("Left", static_cast<std::int32_t>((screen.ScreenWidth - kDefaultWindowWidth) / 2));
-    g.Top = read("Top", static_cast<std::int32_t>((screen.ScreenHeight - kDefaultWindowHeight) / 2));
+    g.Left =
+        read("Left", static_cast<std::int32_t>((screen.ScreenWidth - kDefaultWindowWidth) / 2));
+    g.Top =
+        read("Top", static_cast<std::int32_t>((screen.ScreenHeight - kDefaultWindowHeight) / 2));
     if (g.Left < 0) g.Left = 0;
     if (g.Top < 0) g.Top = 0;
     if (g.Left > screen.DesktopWidth) g.Left = screen.ScreenWidth / 2;
     if (g.Top > screen.DesktopHeight) g.Top = screen.ScreenHeight / 2;
     g.Width = read("Width", kDefaultWindowWidth);
     g.Height = read("Height", kDefaultWindowHeight);
-    const auto state = std::min<std::uint32_t>(static_cast<std::uint32_t>(read("WindowState", 0)), 2);
+    const auto state =
+        std::min<std::uint32_t>(static_cast<std::uint32_t>(read("WindowState", 0)), 2);
     g.Maximised = state == 2;
     return g;
 }
@@ -312,6 +315,94 @@ void StoreSettingsAtExit(TConfigFile& user, const TWindowAtExit& window, EImageP
     user.SetVal(kSetup, "Width", static_cast<std::int32_t>(window.Width));
     user.SetVal(kSetup, "Height", static_cast<std::int32_t>(window.Height));
     StoreImagePosition(user, imagePosition);
+}
+
+}  // namespace kyvo
+
+namespace kyvo {
+
+namespace {
+
+// The LIS items once, for reading with defaults written, peeking and storing.
+template <class Text, class Flag, class Number>
+TLisSendSettings LisSettingsFrom(Text text, Flag flag, Number number) {
+    TLisSendSettings d;
+    TLisSendSettings s;
+    s.Send = flag(kLisSendItem, d.Send);
+    s.Automatic = flag(kLisAutomaticItem, d.Automatic);
+    s.Host = text(kLisHostItem, d.Host);
+    s.Port = number(kLisPortItem, d.Port);
+    if (s.Port < 1 || s.Port > 65535) s.Port = d.Port;
+    s.Tls = flag(kLisTlsItem, d.Tls);
+    s.CaFile = text(kLisCaFileItem, d.CaFile);
+    s.CertFile = text(kLisCertFileItem, d.CertFile);
+    s.KeyFile = text(kLisKeyFileItem, d.KeyFile);
+    s.ServerName = text(kLisServerNameItem, d.ServerName);
+    s.SendingApplication = text(kLisSendingApplicationItem, d.SendingApplication);
+    s.SendingFacility = text(kLisSendingFacilityItem, d.SendingFacility);
+    s.ReceivingApplication = text(kLisReceivingApplicationItem, d.ReceivingApplication);
+    s.ReceivingFacility = text(kLisReceivingFacilityItem, d.ReceivingFacility);
+    s.ProcessingId = upperCaseAscii(text(kLisProcessingIdItem, d.ProcessingId)) == "T" ? "T" : "P";
+    s.AckTimeoutSeconds = number(kLisAckTimeoutItem, d.AckTimeoutSeconds);
+    if (s.AckTimeoutSeconds < 1) s.AckTimeoutSeconds = d.AckTimeoutSeconds;
+    s.MappingFile = text(kLisMappingFileItem, d.MappingFile);
+    s.SendControls = flag(kLisSendControlsItem, d.SendControls);
+    return s;
+}
+
+}  // namespace
+
+TLisSendSettings ReadLisSettings(TConfigFile& user) {
+    return LisSettingsFrom(
+        [&](const char* item, const std::string& def) {
+            return user.GetVal(kLisSettingsHead, item, std::string_view(def));
+        },
+        [&](const char* item, bool def) { return user.GetVal(kLisSettingsHead, item, def); },
+        [&](const char* item, int def) {
+            return static_cast<int>(
+                user.GetVal(kLisSettingsHead, item, static_cast<std::int32_t>(def)));
+        });
+}
+
+TLisSendSettings PeekLisSettings(const TConfigFile& user) {
+    return LisSettingsFrom(
+        [&](const char* item, const std::string& def) {
+            const std::string v = user.GetVal(kLisSettingsHead, item);
+            return v.empty() ? def : v;
+        },
+        [&](const char* item, bool def) {
+            const std::string v = upperCaseAscii(user.GetVal(kLisSettingsHead, item));
+            return v == "TRUE" ? true : v == "FALSE" ? false : def;
+        },
+        [&](const char* item, int def) {
+            std::int32_t v = 0;
+            return parseSettingInteger(user.GetVal(kLisSettingsHead, item), v) ? static_cast<int>(v)
+                                                                               : def;
+        });
+}
+
+void StoreLisSettings(TConfigFile& user, const TLisSendSettings& s) {
+    const auto text = [&](const char* item, const std::string& v) {
+        user.SetVal(kLisSettingsHead, item, std::string_view(v));
+    };
+    user.SetVal(kLisSettingsHead, kLisSendItem, s.Send);
+    user.SetVal(kLisSettingsHead, kLisAutomaticItem, s.Automatic);
+    text(kLisHostItem, s.Host);
+    user.SetVal(kLisSettingsHead, kLisPortItem, static_cast<std::int32_t>(s.Port));
+    user.SetVal(kLisSettingsHead, kLisTlsItem, s.Tls);
+    text(kLisCaFileItem, s.CaFile);
+    text(kLisCertFileItem, s.CertFile);
+    text(kLisKeyFileItem, s.KeyFile);
+    text(kLisServerNameItem, s.ServerName);
+    text(kLisSendingApplicationItem, s.SendingApplication);
+    text(kLisSendingFacilityItem, s.SendingFacility);
+    text(kLisReceivingApplicationItem, s.ReceivingApplication);
+    text(kLisReceivingFacilityItem, s.ReceivingFacility);
+    text(kLisProcessingIdItem, s.ProcessingId);
+    user.SetVal(kLisSettingsHead, kLisAckTimeoutItem,
+                static_cast<std::int32_t>(s.AckTimeoutSeconds));
+    text(kLisMappingFileItem, s.MappingFile);
+    user.SetVal(kLisSettingsHead, kLisSendControlsItem, s.SendControls);
 }
 
 }  // namespace kyvo

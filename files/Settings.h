@@ -133,6 +133,65 @@ TArchiveSettings PeekArchiveSettings(const TConfigFile& user);
 void StoreArchiveLocation(TConfigFile& user, std::string_view location);
 void StoreArchiveFeed(TConfigFile& user, bool feed);
 
+// "LIS" items of the user settings: results to the lab information system.
+//   Send (Boolean, FALSE)        measurements from a device enter the LIS outbox
+//   Automatic (Boolean, TRUE)    the program works the outbox by itself; FALSE:
+//                                only when asked (kyvo-cli lis send, "Send now")
+//   Host, Port (2575)            the LIS's MLLP listener
+//   TLS (Boolean, FALSE)         MLLP inside TLS; CAFile the authorities trusted,
+//   CAFile, CertFile, KeyFile,   CertFile/KeyFile a client certificate (PEM),
+//   ServerName                   ServerName the name the server's certificate
+//                                must carry (empty: Host)
+//   SendingApplication (KyvoDataReader), SendingFacility, ReceivingApplication,
+//   ReceivingFacility            MSH-3 to MSH-6
+//   ProcessingId (P)             MSH-11: P production, T a test system
+//   AckTimeout (30)              seconds to wait for an acknowledgement
+//   MappingFile                  the code mapping (empty: none, local codes)
+//   SendControls (Boolean, TRUE) control measurements go too
+inline constexpr const char* kLisSettingsHead = "LIS";
+inline constexpr const char* kLisSendItem = "Send";
+inline constexpr const char* kLisAutomaticItem = "Automatic";
+inline constexpr const char* kLisHostItem = "Host";
+inline constexpr const char* kLisPortItem = "Port";
+inline constexpr const char* kLisTlsItem = "TLS";
+inline constexpr const char* kLisCaFileItem = "CAFile";
+inline constexpr const char* kLisCertFileItem = "CertFile";
+inline constexpr const char* kLisKeyFileItem = "KeyFile";
+inline constexpr const char* kLisServerNameItem = "ServerName";
+inline constexpr const char* kLisSendingApplicationItem = "SendingApplication";
+inline constexpr const char* kLisSendingFacilityItem = "SendingFacility";
+inline constexpr const char* kLisReceivingApplicationItem = "ReceivingApplication";
+inline constexpr const char* kLisReceivingFacilityItem = "ReceivingFacility";
+inline constexpr const char* kLisProcessingIdItem = "ProcessingId";
+inline constexpr const char* kLisAckTimeoutItem = "AckTimeout";
+inline constexpr const char* kLisMappingFileItem = "MappingFile";
+inline constexpr const char* kLisSendControlsItem = "SendControls";
+struct TLisSendSettings {
+    bool Send = false;
+    bool Automatic = true;
+    std::string Host;
+    int Port = 2575;
+    bool Tls = false;
+    std::string CaFile;
+    std::string CertFile;
+    std::string KeyFile;
+    std::string ServerName;
+    std::string SendingApplication = "KyvoDataReader";
+    std::string SendingFacility;
+    std::string ReceivingApplication;
+    std::string ReceivingFacility;
+    std::string ProcessingId = "P";  // P or T
+    int AckTimeoutSeconds = 30;
+    std::string MappingFile;
+    bool SendControls = true;
+};
+// Writes the missing items with their defaults, as the window reads them;
+// a port outside 1-65535 or a time-out below 1 s reads as the default.
+TLisSendSettings ReadLisSettings(TConfigFile& user);
+// The same without writing anything (kyvo-cli, the archive feed).
+TLisSendSettings PeekLisSettings(const TConfigFile& user);
+void StoreLisSettings(TConfigFile& user, const TLisSendSettings& settings);
+
 // The placement rule on its own: Left/Top from the file (defaults centre
 // the window), clamped to the desktop; WindowState 2, larger or negative
 // maximises.

@@ -17,6 +17,9 @@ TSendJudgement JudgeExchange(std::string_view controlId, const TMllpResult& resu
     if (result.Outcome != EMllpOutcome::Answered) {
         j.Reason = std::string(MllpOutcomeName(result.Outcome));
         if (!result.Detail.empty()) j.Reason += ": " + result.Detail;
+        // Trying again cannot make a certificate trustworthy.
+        if (result.Outcome == EMllpOutcome::Failed && result.Detail.rfind("TLS", 0) == 0)
+            j.Verdict = ESendVerdict::Held;
         return j;
     }
     TAckParse p = ParseAck(result.Reply);
@@ -60,7 +63,13 @@ std::optional<TLisSender::Clock::time_point> TLisSender::Step(Clock::time_point 
             outbox_.MarkDelivered(e->Id, *j.Ack);
             break;
         case ESendVerdict::Held:
-            outbox_.MarkHeld(e->Id, j.Ack->Code, j.Reason);
+            outbox_.MarkHeld(e->Id, j.Ack ? std::optional<EAckCode>(j.Ack->Code) : std::nullopt,
+                             j.Reason);
+            // Held without an answer: the line did not work.
+            if (!j.Ack) {
+                link_.Drop();
+                return now;
+            }
             break;
         case ESendVerdict::Retry:
             ++failed_;

@@ -11,6 +11,10 @@
 //   it, so that a correction never reaches the LIS before its original.
 //   An answer of another message also drops the connection, whose answers
 //   are out of step.
+// - A TLS connection that cannot be made safely (the server's certificate
+//   not trusted or naming another host, a handshake that failed, unusable
+//   certificate files): held with the reason. A person must fix the
+//   settings; the message never goes in plain text instead.
 #pragma once
 
 #include <chrono>
@@ -38,7 +42,10 @@ class ILisOutbox {
     virtual std::optional<TOutboxEntry> Next() = 0;
     virtual void MarkDelivered(std::int64_t id, const TAck& ack) = 0;
     // reason: the acknowledgement's texts, for the person who clears it.
-    virtual void MarkHeld(std::int64_t id, EAckCode code, const std::string& reason) = 0;
+    // code: the acknowledgement's, or none when the message was held
+    // before any answer (a TLS check that failed).
+    virtual void MarkHeld(std::int64_t id, std::optional<EAckCode> code,
+                          const std::string& reason) = 0;
     // A failed attempt; the message stays next in line.
     virtual void MarkAttempt(std::int64_t id, const std::string& reason, int failedAttempts) = 0;
 };

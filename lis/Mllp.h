@@ -70,6 +70,10 @@ struct TMllpResult {
 struct TMllpTls {
     std::string CaFile;      // PEM certificates of the authorities trusted
     std::string ServerName;  // the name the certificate must carry; empty: Host
+    // A client certificate (PEM, with its chain) for a LIS that asks for
+    // one, and its key (empty: in CertFile); both empty: none.
+    std::string CertFile;
+    std::string KeyFile;
 };
 
 struct TMllpEndpoint {

@@ -136,6 +136,19 @@ std::unique_ptr<IMllpStream> TlsStream(int fd, const TMllpTls& tls, const std::s
         ERR_clear_error();
         return nullptr;
     }
+    if (!tls.CertFile.empty()) {
+        const std::string key = tls.KeyFile.empty() ? tls.CertFile : tls.KeyFile;
+        if (SSL_CTX_use_certificate_chain_file(ctx, tls.CertFile.c_str()) != 1 ||
+            SSL_CTX_use_PrivateKey_file(ctx, key.c_str(), SSL_FILETYPE_PEM) != 1 ||
+            SSL_CTX_check_private_key(ctx) != 1) {
+            SSL_CTX_free(ctx);
+            ::close(fd);
+            *result = Outcome(EMllpOutcome::Failed, "TLS: the client certificate \"" +
+                                                        tls.CertFile + "\" or its key \"" + key +
+                                                        "\" cannot be used: " + opensslErrors());
+            return nullptr;
+        }
+    }
     SSL* ssl = SSL_new(ctx);
     const std::string name = tls.ServerName.empty() ? host : tls.ServerName;
     // From here on the stream owns fd, ctx and ssl.

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <climits>
 
+#include "ui/LisLook.h"
+
 namespace kyvo {
 
 // ---------------------------------------------------------------------------
@@ -375,6 +377,8 @@ QString ArchiveTableModel::cellText(const TArchiveRow& row, int column) const {
             return q(QcRoleCellText(row.Role, row.ControlMaterial, qcTexts_));
         case EArchiveColumn::Qc:
             return q(QcFlagCellText(row.QcFailed, qcTexts_));
+        case EArchiveColumn::Lis:
+            return LisStateText(row.Lis, nullptr);
         case EArchiveColumn::Results:
             return q(row.Results);
         default:
@@ -384,19 +388,34 @@ QString ArchiveTableModel::cellText(const TArchiveRow& row, int column) const {
 
 QVariant ArchiveTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rows_) return {};
-    if (role == Qt::ForegroundRole || role == Qt::ToolTipRole) {
+    const bool lis = index.column() == int(EArchiveColumn::Lis);
+    if (!lis && (role == Qt::ForegroundRole || role == Qt::ToolTipRole)) {
         const TArchiveRow* r = rowAt(index.row());
         if (!r || !r->QcFailed || index.column() != int(EArchiveColumn::Qc)) return {};
         if (role == Qt::ForegroundRole) return QColor(0xb0, 0, 0);
         return qcTip_ ? qcTip_(*r) : q(qcTexts_.Failed);
     }
-    if (role != Qt::DisplayRole) return {};
+    if (role != Qt::DisplayRole &&
+        !(lis && (role == Qt::DecorationRole || role == Qt::ToolTipRole)))
+        return {};
     const int page = index.row() / kPageSize;
     const TPage* p = findPage(page);
+    if (role != Qt::DisplayRole) {
+        const std::size_t at = std::size_t(index.row() - page * kPageSize);
+        if (!p || at >= p->Rows.size()) return {};
+        const TArchiveRow& r = p->Rows[at];
+        if (role == Qt::DecorationRole) {
+            const QIcon icon = LisStateIcon(r.Lis);
+            return icon.isNull() ? QVariant() : QVariant(icon);
+        }
+        const QString tip = LisStateTip(r.Lis, r.LisReason, r.LisTime, language_);
+        return tip.isEmpty() ? QVariant() : QVariant(tip);
+    }
     if (!p || !p->Fresh) requestPage(page);
     if (!p) return QStringLiteral("…");
     const std::size_t at = std::size_t(index.row() - page * kPageSize);
     if (at >= p->Rows.size()) return {};
+    if (lis) return LisStateText(p->Rows[at].Lis, language_);
     return cellText(p->Rows[at], index.column());
 }
 

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/AppServices.h"
 #include "archive/Archive.h"
 #include "ui/QcViewModel.h"
 
@@ -92,6 +93,7 @@ enum class EArchiveColumn : std::uint8_t {
     PatientId,
     Role,
     Qc,
+    Lis,
     Results,
     Count_
 };
@@ -121,6 +123,8 @@ class ArchiveTableModel final : public QAbstractTableModel {
     // Drops everything shown (another archive was opened).
     void clear();
     void setTitles(const QStringList& titles);
+    // The language of the LIS column's words and hover texts.
+    void setLanguage(ILanguage* language) { language_ = language; }
 
     // The row as last fetched; null while its page has not arrived.
     const TArchiveRow* rowAt(int row) const;
@@ -157,6 +161,7 @@ class ArchiveTableModel final : public QAbstractTableModel {
     const TPage* findPage(int page) const;
 
     TArchiveAccess& access_;
+    ILanguage* language_ = nullptr;
     TArchiveFilter filter_;
     QStringList titles_;
     TQcFlagTexts qcTexts_;

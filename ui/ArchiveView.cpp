@@ -212,7 +212,7 @@ TArchiveWindow::TArchiveWindow(TMainWindow& main, TForm_Main& controller, IKeySt
                         header->setSortIndicator(
                             c, f.Descending ? Qt::DescendingOrder : Qt::AscendingOrder);
             });
-    const int widths[] = {165, 200, 150, 80, 90, 140, 90, 110, 90};
+    const int widths[] = {165, 200, 150, 80, 90, 140, 90, 110, 90, 90};
     for (int c = 0; c < int(std::size(widths)); ++c) table_->setColumnWidth(c, widths[c]);
     // The user's own scrolling ends the wait for the top row's new place.
     connect(table_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
@@ -307,7 +307,8 @@ void TArchiveWindow::applyTexts() {
     model_->setTitles({q(lang(LE_DateTime)), q(lang(LE_TestID)), q(lang(LE_TestName)),
                        q(lang(LE_LotNumber)), q(lang(LE_ArchiveDeviceSerial)),
                        q(lang(LE_UserComments)), q(lang(LE_ArchivePatientId)), q(lang(LE_QcRole)),
-                       q(lang(LE_QcColumn)), q(lang(LE_ArchiveResults))});
+                       q(lang(LE_QcColumn)), q(lang(LE_LisColumn)),
+                       q(lang(LE_ArchiveResults))});
     role_->setItemText(0, q(lang(LE_QcShowAll)));
     role_->setItemText(1, q(lang(LE_QcShowPatients)));
     role_->setItemText(2, q(lang(LE_QcShowControls)));
@@ -508,48 +509,96 @@ void TArchiveWindow::message(const std::string& text) {
     controller_.RunPaused([&] { box.exec(); });
 }
 
-void TArchiveWindow::loadSelected(std::function<void(TMeasureList)> then) {
-    if (busy_ || !archiveOpen()) return;
+namespace {
+
+// The ids of the selected rows; rows whose page is not at hand (a selection
+// scrolled out of the cache) are found again by their page.
+std::vector<std::int64_t> idsOfRows(IArchive& a, const TArchiveFilter& filter,
+                                    const std::vector<std::pair<int, std::int64_t>>& wanted) {
+    std::map<int, std::vector<TArchiveRow>> pages;
+    std::vector<std::int64_t> ids;
+    for (const auto& [row, known] : wanted) {
+        std::int64_t id = known;
+        if (id == 0) {
+            const int page = row / ArchiveTableModel::kPageSize;
+            auto it = pages.find(page);
+            if (it == pages.end()) {
+                TArchiveFilter f = filter;
+                f.Offset = std::size_t(page) * ArchiveTableModel::kPageSize;
+                f.Limit = ArchiveTableModel::kPageSize;
+                it = pages.emplace(page, a.List(f)).first;
+            }
+            const std::size_t at = std::size_t(row % ArchiveTableModel::kPageSize);
+            if (at >= it->second.size()) continue;
+            id = it->second[at].Id;
+        }
+        ids.push_back(id);
+    }
+    return ids;
+}
+
+}  // namespace
+
+std::vector<std::pair<int, std::int64_t>> TArchiveWindow::selectedRows() {
     std::vector<int> rows;
     for (const QModelIndex& i : table_->selectionModel()->selectedRows()) rows.push_back(i.row());
     if (rows.empty()) {
         message(lang(LE_ArchiveNothingSelected));
-        return;
+        return {};
     }
     if (int(rows.size()) > kMaxActOn) {
         message(ReplacePlaceholders(lang(LE_ArchiveTooManySelected), {std::to_string(kMaxActOn)}));
-        return;
+        return {};
     }
     std::sort(rows.begin(), rows.end());
-    // Rows whose page is not at hand (a selection scrolled out of the cache)
-    // are found again by their page.
     std::vector<std::pair<int, std::int64_t>> wanted;
     for (int row : rows) {
         const TArchiveRow* r = model_->rowAt(row);
         wanted.emplace_back(row, r ? r->Id : 0);
     }
+    return wanted;
+}
+
+void TArchiveWindow::actOnSelectedIds(
+    std::function<void(IArchive&, const std::vector<std::int64_t>&)> job,
+    std::function<void()> done) {
+    if (busy_ || !archiveOpen()) return;
+    const auto wanted = selectedRows();
+    if (wanted.empty()) return;
+    busy_ = true;
+    access_->Run<bool>(
+        [filter = model_->filter(), wanted, job = std::move(job)](IArchive& a) {
+            job(a, idsOfRows(a, filter, wanted));
+            return true;
+        },
+        [this, done = std::move(done)](bool) {
+            busy_ = false;
+            done();
+            rememberTopRow();
+            model_->refresh();
+            emit selectionHandled();
+        },
+        [this](const TArchiveFailure& f) {
+            busy_ = false;
+            showFailure(f);
+        });
+}
+
+void TArchiveWindow::addButton(QPushButton* button) {
+    // After the commands on the selection, before the stretch.
+    buttons_->insertWidget(buttons_->indexOf(report_) + 1, button);
+}
+
+void TArchiveWindow::loadSelected(std::function<void(TMeasureList)> then) {
+    if (busy_ || !archiveOpen()) return;
+    const auto wanted = selectedRows();
+    if (wanted.empty()) return;
     busy_ = true;
     access_->Run<std::shared_ptr<TMeasureList>>(
         [filter = model_->filter(), wanted](IArchive& a) {
-            std::map<int, std::vector<TArchiveRow>> pages;
             auto list = std::make_shared<TMeasureList>();
-            for (const auto& [row, known] : wanted) {
-                std::int64_t id = known;
-                if (id == 0) {
-                    const int page = row / ArchiveTableModel::kPageSize;
-                    auto it = pages.find(page);
-                    if (it == pages.end()) {
-                        TArchiveFilter f = filter;
-                        f.Offset = std::size_t(page) * ArchiveTableModel::kPageSize;
-                        f.Limit = ArchiveTableModel::kPageSize;
-                        it = pages.emplace(page, a.List(f)).first;
-                    }
-                    const std::size_t at = std::size_t(row % ArchiveTableModel::kPageSize);
-                    if (at >= it->second.size()) continue;
-                    id = it->second[at].Id;
-                }
+            for (const std::int64_t id : idsOfRows(a, filter, wanted))
                 list->push_back(std::make_unique<TMeasureSet>(a.Load(id)));
-            }
             return list;
         },
         [this, then = std::move(then)](std::shared_ptr<TMeasureList> list) {

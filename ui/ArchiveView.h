@@ -107,6 +107,13 @@ class TArchiveWindow : public QWidget {
     void loadSelected(std::function<void(TMeasureList)> then);
     // Asks the archive whether anything changed; refreshes when it did.
     void poll();
+    // Runs job with the ids of the selected measurements (at most kMaxActOn;
+    // a message otherwise) on the archive's worker, then done here; the
+    // table is read again afterwards.
+    void actOnSelectedIds(std::function<void(IArchive&, const std::vector<std::int64_t>&)> job,
+                          std::function<void()> done);
+    // Another command on the selection, in the row of buttons below the table.
+    void addButton(QPushButton* button);
 
     ArchiveTableModel* model() const { return model_.get(); }
     QTableView* table() const { return table_; }
@@ -156,6 +163,9 @@ class TArchiveWindow : public QWidget {
     void rememberTopRow();
     void keepTopRow(int first, int last);
     void appendToList(TMeasureList sets);
+    // The selected rows with the ids known for them (0: page not at hand);
+    // empty after a message when there are none or too many.
+    std::vector<std::pair<int, std::int64_t>> selectedRows();
 
     TMainWindow& main_;
     TForm_Main& controller_;
@@ -172,7 +182,7 @@ class TArchiveWindow : public QWidget {
     QLineEdit* lot_;
     QLineEdit* device_;
     QComboBox* role_;
-    QHBoxLayout* buttons_;
+    QHBoxLayout* buttons_ = nullptr;
     QLabel* fromLabel_;
     QLabel* toLabel_;
     QPushButton* clear_;

@@ -98,6 +98,12 @@ QString MeasureListModel::cellText(int row, int column) const {
 }
 
 QVariant MeasureListModel::data(const QModelIndex& index, int role) const {
+    if ((role == Qt::DecorationRole || role == Qt::ToolTipRole) && mark_ && index.isValid() &&
+        index.column() == 0 && index.row() < int(list_.size()) && list_[std::size_t(index.row())]) {
+        const auto [icon, tip] = mark_(*list_[std::size_t(index.row())]);
+        if (role == Qt::DecorationRole) return icon.isNull() ? QVariant() : QVariant(icon);
+        return tip.isEmpty() ? QVariant() : QVariant(tip);
+    }
     if (role != Qt::DisplayRole || !index.isValid()) return {};
     return cellText(index.row(), index.column());
 }

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QIcon>
 #include <QStringList>
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include "testdata/MeasureSet.h"
@@ -30,6 +33,10 @@ class MeasureListModel final : public QAbstractTableModel {
     // Every visible cell is fetched again.
     void repaintAll();
     void repaintRow(int row);
+    // A mark before a measurement's first cell and its hover text (where it
+    // stands with the LIS); none without.
+    using TRowMark = std::function<std::pair<QIcon, QString>(const TMeasureSet&)>;
+    void setRowMark(TRowMark mark) { mark_ = std::move(mark); }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -42,6 +49,7 @@ class MeasureListModel final : public QAbstractTableModel {
     const TMeasureList& list_;
     int count_ = 0;
     QStringList titles_;
+    TRowMark mark_;
 };
 
 class ResultListModel final : public QAbstractTableModel {

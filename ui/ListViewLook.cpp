@@ -21,8 +21,12 @@ class TCutCellTipDelegate final : public QStyledItemDelegate {
             return QStyledItemDelegate::helpEvent(event, view, option, index);
         QStyleOptionViewItem opt(option);
         initStyleOption(&opt, index);
-        if (cellTextIsCut(opt, view)) {
-            QToolTip::showText(event->globalPos(), opt.text, view->viewport(), option.rect);
+        // The model's own hover text (a mark's meaning) comes below the cut text.
+        QString tip = cellTextIsCut(opt, view) ? opt.text : QString();
+        const QString own = index.data(Qt::ToolTipRole).toString();
+        if (!own.isEmpty()) tip = tip.isEmpty() ? own : tip + QLatin1Char('\n') + own;
+        if (!tip.isEmpty()) {
+            QToolTip::showText(event->globalPos(), tip, view->viewport(), option.rect);
         } else {
             QToolTip::hideText();
             event->ignore();

@@ -1,6 +1,7 @@
 #include "ui/WindowWiring.h"
 
 #include "ui/ArchiveView.h"
+#include "ui/LisWindow.h"
 #include "ui/ListSort.h"
 #include "ui/ResultExportMenu.h"
 
@@ -10,6 +11,7 @@ void applyLanguageTexts(TMainWindow& window, TForm_Main& controller) {
     controller.ApplyLanguageTexts();
     window.applyWindowTexts();
     if (auto* archive = window.findChild<TArchiveWindow*>()) archive->applyTexts();
+    if (auto* lis = window.findChild<TLisWindowPart*>()) lis->applyTexts();
 }
 
 void wireWindow(TMainWindow& window, TForm_Main& controller, ILanguage* language,

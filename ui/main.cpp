@@ -37,6 +37,7 @@
 #include "link/PortTrace.h"
 #include "ui/ArchiveView.h"
 #include "ui/DesktopIdentity.h"
+#include "ui/LisWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgramIcon.h"
 #include "ui/QcView.h"
@@ -215,7 +216,7 @@ int main(int argc, char** argv) {
     if (const TArchiveSettings as = ReadArchiveSettings(files.UserFile()); as.Feed) {
         archive = std::make_unique<TMeasurementArchiveFeed>(
             ChooseArchiveLocation(options.archive.toStdString(), as.Location), DefaultSpoolPath(),
-            DefaultActor("kyvo-data-reader", KYVO_VERSION));
+            DefaultActor("kyvo-data-reader", KYVO_VERSION), &files.UserFile());
         deps.Archive = archive.get();
     }
     auto controller = std::make_unique<TForm_Main>(deps);
@@ -236,6 +237,13 @@ int main(int argc, char** argv) {
     archiveWindow->setCommandLineLocation(options.archive.toStdString());
     installQcView(*archiveWindow, window, main, &files.Language(),
                   DefaultActor("kyvo-data-reader", KYVO_VERSION));
+    // The LIS outbox lives in the archive the measurements go into. A picture
+    // taken without a user sends nothing.
+    TLisWindowPart* lis = installLisParts(
+        window, main, files.UserFile(), &files.Language(),
+        ChooseArchiveLocation(options.archive.toStdString(),
+                              ReadArchiveSettings(files.UserFile()).Location),
+        DefaultActor("kyvo-data-reader", KYVO_VERSION), {}, options.screenshot.isEmpty());
     window.setResultLayoutWithoutUnit(layout == TSVVTobrel);
     window.SetLanguageMenu(files.Menu.Items, int(files.Menu.Checked));
     window.setLanguageHandler([&](int index) {
@@ -324,6 +332,8 @@ int main(int argc, char** argv) {
     window.show();
     const int rc = QApplication::exec();
     onTermination = nullptr;
+    // The sender ends before the window and the controller go.
+    lis->stop();
     main.OnStateEntered = nullptr;
     main.OnStoredDataRead = nullptr;
     if (terminated) main.FormClose();

@@ -57,6 +57,9 @@ TEST(LisSender, JudgementOfEveryKindOfAnswer) {
         {"closed", Failure(EMllpOutcome::Closed), ESendVerdict::Retry, false, "closed: detail"},
         {"refused", Failure(EMllpOutcome::Refused), ESendVerdict::Retry, false, "refused: detail"},
         {"failed", Failure(EMllpOutcome::Failed), ESendVerdict::Retry, false, "failed: detail"},
+        {"certificate refused",
+         TMllpResult{EMllpOutcome::Failed, {}, "TLS handshake failed: hostname mismatch"},
+         ESendVerdict::Held, false, "failed: TLS handshake failed: hostname mismatch"},
     };
     for (const auto& c : cases) {
         const TSendJudgement j = JudgeExchange("KDR-1-1", c.result);
@@ -65,7 +68,9 @@ TEST(LisSender, JudgementOfEveryKindOfAnswer) {
         if (c.reason) {
             EXPECT_EQ(j.Reason, c.reason) << c.name;
         }
-        EXPECT_EQ(j.Ack.has_value(), c.verdict != ESendVerdict::Retry) << c.name;
+        EXPECT_EQ(j.Ack.has_value(),
+                  c.result.Outcome == EMllpOutcome::Answered && c.verdict != ESendVerdict::Retry)
+            << c.name;
     }
 }
 
@@ -102,7 +107,7 @@ class MemoryOutbox : public ILisOutbox {
         Find(id).State = "delivered";
         Find(id).Notes.push_back(std::string(AckCodeName(ack.Code)));
     }
-    void MarkHeld(std::int64_t id, EAckCode, const std::string& reason) override {
+    void MarkHeld(std::int64_t id, std::optional<EAckCode>, const std::string& reason) override {
         Find(id).State = "held";
         Find(id).Notes.push_back(reason);
     }

@@ -21,6 +21,7 @@
 
 #include "LisTestSupport.h"
 #include "TestLis.h"
+#include "TlsTestSupport.h"
 #include "lis/Hl7Ack.h"
 #include "lis/Mllp.h"
 
@@ -28,111 +29,8 @@ namespace kyvo::lis {
 namespace {
 
 using namespace std::chrono_literals;
-
-class Certificates {
-  public:
-    Certificates() : dir_(test::TempPath("tls")) {
-        const std::string openssl = KYVO_OPENSSL;
-        if (openssl.find("NOTFOUND") != std::string::npos || access(openssl.c_str(), X_OK) != 0)
-            return;
-        std::filesystem::create_directories(dir_);
-        const std::string o = "'" + openssl + "'";
-        const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
-        const std::string d = dir_ + "/";
-        const std::string script =
-            "cd '" + dir_ + "' && " + o + " req -x509" + ec +
-            " -keyout ca.key -out ca.pem -days 2 -subj /CN=KyvoTestCA && " + o + " req -x509" + ec +
-            " -keyout other.key -out other.pem -days 2 -subj /CN=OtherCA && " + o + " req" + ec +
-            " -keyout srv.key -out srv.csr -subj /CN=lis.test && printf "
-            "'subjectAltName=DNS:lis.test\\n' > ext && " +
-            o +
-            " x509 -req -in srv.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out srv.pem -days 2 "
-            "-extfile ext";
-        ok_ = std::system(("(" + script + ") >/dev/null 2>&1").c_str()) == 0;
-    }
-    ~Certificates() { std::filesystem::remove_all(dir_); }
-    bool Ok() const { return ok_; }
-    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-
-  private:
-    std::string dir_;
-    bool ok_ = false;
-};
-
-// Accepts one connection, does the TLS handshake and answers one framed
-// message with AA. Blocking calls under socket time-outs.
-class TlsLis {
-  public:
-    explicit TlsLis(const Certificates& certs) {
-        ctx_ = SSL_CTX_new(TLS_server_method());
-        SSL_CTX_use_certificate_file(ctx_, certs.Path("srv.pem").c_str(), SSL_FILETYPE_PEM);
-        SSL_CTX_use_PrivateKey_file(ctx_, certs.Path("srv.key").c_str(), SSL_FILETYPE_PEM);
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-        EXPECT_EQ(::listen(listen_, 4), 0);
-        socklen_t len = sizeof addr;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
-        thread_ = std::thread([this] { Serve(); });
-    }
-    ~TlsLis() {
-        thread_.join();
-        ::close(listen_);
-        SSL_CTX_free(ctx_);
-    }
-    std::uint16_t Port() const { return port_; }
-    std::string Received() {
-        thread_.join();
-        thread_ = std::thread([] {});
-        return received_;
-    }
-
-  private:
-    void Serve() {
-        pollfd p{listen_, POLLIN, 0};
-        if (::poll(&p, 1, 10000) <= 0) return;
-        const int conn = ::accept(listen_, nullptr, nullptr);
-        timeval tv{5, 0};
-        ::setsockopt(conn, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        ::setsockopt(conn, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-        SSL* ssl = SSL_new(ctx_);
-        SSL_set_fd(ssl, conn);
-        if (SSL_accept(ssl) == 1) {
-            TMllpDeframer d;
-            char buf[4096];
-            std::optional<std::string> msg;
-            for (int i = 0; i < 100 && !msg; ++i) {
-                const int n = SSL_read(ssl, buf, sizeof buf);
-                if (n <= 0) break;
-                d.Feed(std::string_view(buf, static_cast<std::size_t>(n)));
-                msg = d.Next();
-            }
-            if (msg) {
-                received_ = *msg;
-                const std::string reply = MllpFrame(
-                    "MSH|^~\\&|LABSYS|LAB|KyvoDataReader||20261211140001+0100||ACK|T1|P|2.5.1\rMSA|"
-                    "AA|" +
-                    test::TestLis::ControlIdOf(*msg) + "\r");
-                SSL_write(ssl, reply.data(), static_cast<int>(reply.size()));
-                // Until the client closes.
-                SSL_read(ssl, buf, sizeof buf);
-            }
-            SSL_shutdown(ssl);
-        }
-        SSL_free(ssl);
-        ERR_clear_error();
-        ::close(conn);
-    }
-
-    SSL_CTX* ctx_ = nullptr;
-    int listen_ = -1;
-    std::uint16_t port_ = 0;
-    std::thread thread_;
-    std::string received_;
-};
+using test::Certificates;
+using test::TlsLis;
 
 const std::string kMessage =
     "MSH|^~\\&|KyvoDataReader||||20261211140000+0100||ORU^R01^ORU_R01|KDR-5-1|P|2.5.1\r";
@@ -143,7 +41,7 @@ TEST(MllpTls, MessageAndAcknowledgementTravelInsideTls) {
     TlsLis lis(certs);
     TMllpClient client;
     const TMllpResult c = client.Connect(
-        {"127.0.0.1", lis.Port(), TMllpTls{certs.Path("ca.pem"), "lis.test"}}, 5000ms);
+        {"127.0.0.1", lis.Port(), TMllpTls{certs.Path("ca.pem"), "lis.test", {}, {}}}, 5000ms);
     ASSERT_EQ(c.Outcome, EMllpOutcome::Answered) << c.Detail;
     const TMllpResult x = client.Exchange(kMessage, 5000ms);
     ASSERT_EQ(x.Outcome, EMllpOutcome::Answered) << x.Detail;
@@ -162,10 +60,12 @@ TEST(MllpTls, CertificatesThatDoNotProveTheServerAreRefused) {
         TMllpTls tls;
         const char* detail;
     } cases[] = {
-        {"another name", {certs.Path("ca.pem"), "other.test"}, "hostname mismatch"},
-        {"the address instead of the name", {certs.Path("ca.pem"), ""}, "mismatch"},
-        {"another authority", {certs.Path("other.pem"), "lis.test"}, "local issuer certificate"},
-        {"no CA file", {certs.Path("missing.pem"), "lis.test"}, "CA file"},
+        {"another name", {certs.Path("ca.pem"), "other.test", {}, {}}, "hostname mismatch"},
+        {"the address instead of the name", {certs.Path("ca.pem"), "", {}, {}}, "mismatch"},
+        {"another authority",
+         {certs.Path("other.pem"), "lis.test", {}, {}},
+         "local issuer certificate"},
+        {"no CA file", {certs.Path("missing.pem"), "lis.test", {}, {}}, "CA file"},
     };
     for (const auto& c : cases) {
         TlsLis lis(certs);
@@ -183,7 +83,7 @@ TEST(MllpTls, PlainServerDoesNotPassForTls) {
     test::TestLis lis(test::TestLis::EBehaviour::Ack);
     TMllpClient client;
     const TMllpResult r = client.Connect(
-        {"127.0.0.1", lis.Port(), TMllpTls{certs.Path("ca.pem"), "lis.test"}}, 1000ms);
+        {"127.0.0.1", lis.Port(), TMllpTls{certs.Path("ca.pem"), "lis.test", {}, {}}}, 1000ms);
     EXPECT_NE(r.Outcome, EMllpOutcome::Answered) << r.Detail;
     EXPECT_FALSE(client.Connected());
 }

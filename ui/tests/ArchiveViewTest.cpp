@@ -107,6 +107,37 @@ class RecordingArchive final : public IArchive {
     bool InsertCopy(const TArchiveRecord& r, const std::vector<TAuditEntry>& a) override {
         return real_->InsertCopy(r, a);
     }
+    void SetLisQueueing(bool on) override { real_->SetLisQueueing(on); }
+    TLisQueueOutcome QueueForLis(const std::vector<std::int64_t>& ids,
+                                 const TArchiveActor& a) override {
+        return real_->QueueForLis(ids, a);
+    }
+    TLisQueueOutcome QueueForLisSince(const std::string& day, const TArchiveActor& a) override {
+        return real_->QueueForLisSince(day, a);
+    }
+    std::optional<TLisOutboxEntry> NextLisEntry() override { return real_->NextLisEntry(); }
+    void MarkLisSending(std::int64_t e, const TArchiveActor& a) override {
+        real_->MarkLisSending(e, a);
+    }
+    void MarkLisDelivered(std::int64_t e, const std::string& ack, const TArchiveActor& a) override {
+        real_->MarkLisDelivered(e, ack, a);
+    }
+    void MarkLisHeld(std::int64_t e, const std::string& r, const TArchiveActor& a) override {
+        real_->MarkLisHeld(e, r, a);
+    }
+    void MarkLisFailed(std::int64_t e, const std::string& r, const TArchiveActor& a) override {
+        real_->MarkLisFailed(e, r, a);
+    }
+    TLisCounts LisCounts() override { return real_->LisCounts(); }
+    std::vector<TLisOutboxEntry> LisEntries(ELisState s, std::size_t limit) override {
+        return real_->LisEntries(s, limit);
+    }
+    std::vector<TLisOutboxEntry> LisHistory(std::int64_t id) override {
+        return real_->LisHistory(id);
+    }
+    bool TryLockLisSender() override { return real_->TryLockLisSender(); }
+    void UnlockLisSender() override { real_->UnlockLisSender(); }
+    bool HoldsLisSender() override { return real_->HoldsLisSender(); }
 
   private:
     std::unique_ptr<IArchive> real_;
