@@ -2,7 +2,9 @@
 // kind of answer, a LIS down for a whole run, a restart with a full outbox,
 // two senders at once, messages made at send time, TLS, and the service.
 #include <algorithm>
+#include <clocale>
 #include <fstream>
+#include <locale>
 #include <set>
 
 #include "lis/tests/TlsTestSupport.h"
@@ -236,6 +238,22 @@ TEST(LisSendMessage, ACorrectionGoesWithItsOwnControlIdAndStatusC) {
     EXPECT_NE(corrected.find("\rNTE|1|L|haemolytic sample\r"), std::string::npos) << corrected;
     EXPECT_NE(corrected.find("|C|||"), std::string::npos) << "OBX-11 C";
     EXPECT_EQ(lis.Messages()[0].find("|C|||"), std::string::npos);
+}
+
+TEST(LisSendMessage, NumbersGoWithADotInAGermanProcess) {
+    Scratch scratch;
+    auto a = OpenArchive(FreshArchive("sqlite", scratch));
+    const auto ids = Queue(*a, 1);
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+    const std::locale oldGlobal = std::locale::global(std::locale("de_DE.UTF-8"));
+    AckLis lis;
+    const TLisRunResult r = Send(*a, Config(lis.Port()), Policy(1));
+    std::locale::global(oldGlobal);
+    std::setlocale(LC_ALL, saved.c_str());
+    EXPECT_EQ(r.Delivered, 1);
+    const std::string m = lis.Messages().at(0);
+    EXPECT_NE(m.find("|NM|CRP quantitative/CRP^CRP^L||7.25|mg/l|"), std::string::npos) << m;
 }
 
 TEST(LisSendSettings, SettingsThatCannotBeUsedAreRefusedWithTheirReason) {
