@@ -349,9 +349,12 @@ bool WaitFor(const TLisService& s, F done) {
     return done(s.Status());
 }
 
-TEST(LisService, WorksTheOutboxByItselfOrWhenAskedAndTellsItsStatus) {
-    Scratch scratch;
-    const std::string location = FreshArchive("sqlite", scratch);
+class LisService : public EngineTest {};
+INSTANTIATE_TEST_SUITE_P(Engines, LisService, ::testing::Values("sqlite", "postgres"),
+                         [](const auto& info) { return info.param; });
+
+TEST_P(LisService, WorksTheOutboxByItselfOrWhenAskedAndTellsItsStatus) {
+    const std::string location = location_;
     std::vector<std::int64_t> ids;
     {
         auto a = OpenArchive(location);
@@ -403,9 +406,8 @@ TEST(LisService, WorksTheOutboxByItselfOrWhenAskedAndTellsItsStatus) {
     EXPECT_TRUE(a->TryLockLisSender());
 }
 
-TEST(LisService, ALisThatIsAwayIsTriedAgainAndTheReasonShown) {
-    Scratch scratch;
-    const std::string location = FreshArchive("sqlite", scratch);
+TEST_P(LisService, ALisThatIsAwayIsTriedAgainAndTheReasonShown) {
+    const std::string location = location_;
     {
         auto a = OpenArchive(location);
         Queue(*a, 2);
