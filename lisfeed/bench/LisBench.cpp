@@ -197,7 +197,8 @@ void Bench(const std::string& engine, const std::string& location, int messages,
             const auto id = *archive->FindByTestId(s.TestID);
             const auto acked = lis.WaitFor(lis::ControlIdFor(id, 1), std::chrono::seconds(30));
             if (!acked) {
-                std::printf("%-10s latency: no acknowledgement within 30 s\n", engine.c_str());
+                std::printf("%-10s latency: no acknowledgement within 30 s (%s)\n", engine.c_str(),
+                            service.Status().LastError.c_str());
                 return;
             }
             ms.push_back(std::chrono::duration<double, std::milli>(*acked - t0).count());
