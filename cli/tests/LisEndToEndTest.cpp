@@ -243,6 +243,19 @@ TEST(KyvoCliLis, HeldOrUnreachableEndsWithStatus8AndNothingIsLost) {
     EXPECT_EQ(home.Run("lis preview").status, 2);
 }
 
+TEST(KyvoCliLis, AReaderOfTheOutputThatGoesAwayDoesNotStopTheSending) {
+    if (!HaveHl7()) GTEST_SKIP() << "python3-hl7 is not installed";
+    Home home;
+    PythonLis lis(home.Path("lis.log"), "AA");
+    ASSERT_FALSE(lis.Port().empty());
+    home.Settings(LisSettings(lis.Port()));
+    home.ReadDemo();
+    const Result first = home.Run("lis send | head -1");
+    EXPECT_EQ(first.out, "delivered\t1\t12 3 1 7 1807 0042 34082560\tKDR-1-1\n");
+    const Result status = home.Run("lis status");
+    EXPECT_EQ(status.out, "waiting\t0\ndelivered\t25\nheld\t0\n") << Show(status);
+}
+
 TEST(KyvoCliLis, ASendKilledMidRunLosesNothingAndSendsNothingTwiceUnnoticed) {
     if (!HaveHl7()) GTEST_SKIP() << "python3-hl7 is not installed";
     Home home;
