@@ -197,8 +197,12 @@ void Bench(const std::string& engine, const std::string& location, int messages,
             const auto id = *archive->FindByTestId(s.TestID);
             const auto acked = lis.WaitFor(lis::ControlIdFor(id, 1), std::chrono::seconds(30));
             if (!acked) {
-                std::printf("%-10s latency: no acknowledgement within 30 s (%s)\n", engine.c_str(),
-                            service.Status().LastError.c_str());
+                const TLisServiceStatus st = service.Status();
+                std::printf(
+                    "%-10s latency: no acknowledgement within 30 s (working %d, other sender %d, "
+                    "failed %d, waiting %lld: %s)\n",
+                    engine.c_str(), st.Working, st.OtherSender, st.FailedAttempts,
+                    static_cast<long long>(st.Counts.Waiting), st.LastError.c_str());
                 return;
             }
             ms.push_back(std::chrono::duration<double, std::milli>(*acked - t0).count());
