@@ -91,7 +91,7 @@ TEST(LisSendAnswers, EachAnswerOfTheLisHasItsOutcome) {
         auto a = OpenArchive(FreshArchive("sqlite", scratch));
         const auto ids = Queue(*a, 2);
         TestLis lis({c.first, {EB::Ack, "AA"}});
-        const TLisRunResult r = Send(*a, Config(lis.Port(), 1000ms), Policy(1));
+        const TLisRunResult r = Send(*a, Config(lis.Port(), 2000ms), Policy(1));
         const auto first = a->LisHistory(ids[0]).at(0);
         EXPECT_EQ(first.State, c.state);
         EXPECT_NE(first.Reason.find(c.reason), std::string::npos) << first.Reason;
