@@ -16,6 +16,7 @@ using Clock = std::chrono::steady_clock;
 // another sender holds the lock.
 constexpr auto kPoll = std::chrono::milliseconds(200);
 constexpr auto kOtherSenderPause = std::chrono::seconds(5);
+constexpr auto kLook = std::chrono::seconds(1);
 
 }  // namespace
 
@@ -58,6 +59,8 @@ struct TLisService::TImpl {
         Clock::time_point retryAt{};  // no automatic round before
         std::int64_t stamp = -1;      // the archive's change stamp when last counted; -1: none
         bool retryDue = false;
+        Clock::time_point lastLook{};
+        std::int64_t lastWaiting = 0;
         for (;;) {
             bool now = false;
             bool flagged = false;
@@ -113,10 +116,19 @@ struct TLisService::TImpl {
                 if (!archive) archive = OpenArchive(Location);
                 const std::int64_t current = archive->ChangeStamp();
                 const bool retryNow = retryDue && Clock::now() >= retryAt;
-                if (!now && !retryNow && stamp == current) continue;
+                if (!now && !retryNow && stamp == current) {
+                    // A server's writer that began before another can commit
+                    // after it, leaving the stamp as it was: a look at the
+                    // outbox itself now and then finds what it queued.
+                    if (Clock::now() - lastLook < kLook) continue;
+                    lastLook = Clock::now();
+                    if (archive->NextLisEntry().has_value() == (lastWaiting > 0)) continue;
+                }
+                lastLook = Clock::now();
                 stamp = current;
                 retryDue = false;
                 const TLisCounts counts = archive->LisCounts();
+                lastWaiting = counts.Waiting;
                 Publish([&](TLisServiceStatus& s) { s.Counts = counts; });
                 const bool go = now || (automatic && !waitForPerson && Clock::now() >= retryAt);
                 if (!config || counts.Waiting == 0 || !go) {
@@ -172,6 +184,7 @@ struct TLisService::TImpl {
                 if (archive) {
                     stamp = archive->ChangeStamp();
                     counts = archive->LisCounts();
+                    lastWaiting = counts.Waiting;
                 }
             } catch (const TArchiveError&) {
                 archive.reset();

@@ -7,6 +7,8 @@
 #include <locale>
 #include <set>
 
+#include <libpq-fe.h>
+
 #include "lis/tests/TlsTestSupport.h"
 #include "lisfeed/LisOutbox.h"
 #include "lisfeed/LisService.h"
@@ -434,6 +436,75 @@ TEST_P(LisService, ALisThatIsAwayIsTriedAgainAndTheReasonShown) {
     ASSERT_TRUE(
         WaitFor(service, [](const TLisServiceStatus& st) { return st.Counts.Delivered == 2; }));
     EXPECT_EQ(service.Status().LastError, "");
+}
+
+}  // namespace
+}  // namespace kyvo::lisfeed_test
+
+namespace kyvo::lisfeed_test {
+namespace {
+
+// On a server, a writer that began first can commit after one that began
+// later: the archive's newest audit row then stays the same although a
+// message was queued. The service must find it all the same.
+TEST(LisServiceOnAServer, AMessageQueuedByATransactionThatCommitsLateIsFound) {
+    if (const auto why = testing::TTempPostgres::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+    Scratch scratch;
+    const std::string location = FreshArchive("postgres", scratch);
+    std::int64_t late = 0, other = 0;
+    {
+        auto a = OpenArchive(location);
+        a->Store(Crp(1), {}, EArchiveSource::DeviceRead, Actor());
+        a->Store(Crp(2), {}, EArchiveSource::DeviceRead, Actor());
+        late = *a->FindByTestId(Crp(1).TestID);
+        other = *a->FindByTestId(Crp(2).TestID);
+    }
+    AckLis lis;
+    TLisSendSettings s;
+    s.Send = true;
+    s.Host = "127.0.0.1";
+    s.Port = lis.Port();
+    TLisService service(location, Actor());
+    service.Configure(s);
+    service.Start();
+    ASSERT_TRUE(WaitFor(service, [](const TLisServiceStatus& st) { return st.Configured; }));
+
+    // The slow writer queues its message and takes its audit row first...
+    PGconn* slow = PQconnectdb(location.c_str());
+    ASSERT_EQ(PQstatus(slow), CONNECTION_OK);
+    const auto exec = [&](const std::string& sql) {
+        PGresult* r = PQexec(slow, sql.c_str());
+        const bool ok =
+            PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+        PQclear(r);
+        return ok;
+    };
+    const std::string id = std::to_string(late);
+    ASSERT_TRUE(exec("BEGIN"));
+    ASSERT_TRUE(
+        exec("INSERT INTO lis_outbox(measurement_id, version, corrected, state, queued, "
+             "changed, control_id) VALUES (" +
+             id + ", 1, 0, 'waiting', 'now', 'now', 'KDR-" + id + "-1')"));
+    ASSERT_TRUE(
+        exec("INSERT INTO audit(time, user_name, host, program, version, action, "
+             "measurement_id, test_id, old_value, new_value) VALUES ('now', 'u', 'h', "
+             "'p', 'v', 'lis-queue', " +
+             id + ", '', '', 'KDR-" + id + "-1')"));
+    // ...a quick one changes the archive after it and is seen...
+    {
+        auto a = OpenArchive(location);
+        a->SetComment(other, "seen first", Actor());
+    }
+    std::this_thread::sleep_for(500ms);
+    // ...and then the slow one commits.
+    ASSERT_TRUE(exec("NOTIFY kyvo_archive"));
+    ASSERT_TRUE(exec("COMMIT"));
+    PQfinish(slow);
+    EXPECT_TRUE(
+        WaitFor(service, [](const TLisServiceStatus& st) { return st.Counts.Delivered == 1; }))
+        << "waiting " << service.Status().Counts.Waiting;
+    service.Stop();
+    EXPECT_EQ(lis.ControlIds(), std::vector<std::string>{"KDR-" + id + "-1"});
 }
 
 }  // namespace
