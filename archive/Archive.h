@@ -368,7 +368,9 @@ class IArchive {
     // measurement: a message about to leave (attempts + 1, "lis-send"),
     // its acknowledgement ("lis-delivered"), a refusal that holds it for a
     // person ("lis-held"), a failed attempt that leaves it waiting
-    // ("lis-failed").
+    // ("lis-failed"). The send mark is on disk before it returns; the
+    // outcome marks need not wait for the disk (a power failure may lose
+    // the last one: the message goes again, its second send mark showing).
     virtual void MarkLisSending(std::int64_t entryId, const TArchiveActor& actor) = 0;
     virtual void MarkLisDelivered(std::int64_t entryId, const std::string& ack,
                                   const TArchiveActor& actor) = 0;

@@ -1,6 +1,7 @@
 #include "cli/LisCommand.h"
 
 #include <chrono>
+#include <csignal>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -252,6 +253,9 @@ int Runner::Run() {
 }  // namespace
 
 int RunLisCommand(const Options& global) {
+    // The sending is the work, the lines are its report: a reader of them
+    // that goes away (| head) must not end the run mid-way.
+    std::signal(SIGPIPE, SIG_IGN);
     LisOptions o;
     o.archive = global.archive;
     if (auto code = Parse(global.args, o)) return *code;

@@ -178,18 +178,15 @@ std::string ReadLanguageName(TConfigFile& user) {
 
 TStoredWindowGeometry PlaceWindowGeometry(const TSetupReader& read, const TScreenGeometry& screen) {
     TStoredWindowGeometry g;
-    g.Left =
-        read("Left", static_cast<std::int32_t>((screen.ScreenWidth - kDefaultWindowWidth) / 2));
-    g.Top =
-        read("Top", static_cast<std::int32_t>((screen.ScreenHeight - kDefaultWindowHeight) / 2));
+    g.Left = read("Left", static_cast<std::int32_t>((screen.ScreenWidth - kDefaultWindowWidth) / 2));
+    g.Top = read("Top", static_cast<std::int32_t>((screen.ScreenHeight - kDefaultWindowHeight) / 2));
     if (g.Left < 0) g.Left = 0;
     if (g.Top < 0) g.Top = 0;
     if (g.Left > screen.DesktopWidth) g.Left = screen.ScreenWidth / 2;
     if (g.Top > screen.DesktopHeight) g.Top = screen.ScreenHeight / 2;
     g.Width = read("Width", kDefaultWindowWidth);
     g.Height = read("Height", kDefaultWindowHeight);
-    const auto state =
-        std::min<std::uint32_t>(static_cast<std::uint32_t>(read("WindowState", 0)), 2);
+    const auto state = std::min<std::uint32_t>(static_cast<std::uint32_t>(read("WindowState", 0)), 2);
     g.Maximised = state == 2;
     return g;
 }

@@ -10,11 +10,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How often a service with nothing to do looks whether the archive changed
-// (a cheap look; the outbox is counted only after a change), and how soon
-// it tries again when another sender holds the lock.
-constexpr auto kPoll = std::chrono::milliseconds(250);
+// The longest a service with nothing to do waits for the archive to change
+// before it looks at its requests (and at a pause that ended) again; the
+// outbox is counted only after a change. And how soon it tries again when
+// another sender holds the lock.
+constexpr auto kPoll = std::chrono::milliseconds(200);
 constexpr auto kOtherSenderPause = std::chrono::seconds(5);
+constexpr auto kLook = std::chrono::seconds(1);
 
 }  // namespace
 
@@ -54,14 +56,33 @@ struct TLisService::TImpl {
         int failed = 0;
         bool waitForPerson = false;  // a TLS failure: only new settings or SendNow go on
         Clock::time_point due = Clock::now();
-        Clock::time_point retryAt{};        // no automatic round before
-        std::int64_t stamp = -1;  // the archive's change stamp when last counted; -1: none
+        Clock::time_point retryAt{};  // no automatic round before
+        std::int64_t stamp = -1;      // the archive's change stamp when last counted; -1: none
         bool retryDue = false;
+        Clock::time_point lastLook{};
+        std::int64_t lastWaiting = 0;
         for (;;) {
             bool now = false;
+            bool flagged = false;
             {
                 std::unique_lock<std::mutex> lock(Mutex);
-                Wake.wait_until(lock, due, [&] { return StopFlag || SendNowFlag || Reconfigured; });
+                const auto asked = [&] { return StopFlag || SendNowFlag || Reconfigured; };
+                // With an archive open, the archive itself is waited on below.
+                if (!archive) Wake.wait_until(lock, due, asked);
+                flagged = asked();
+            }
+            if (archive && !flagged) {
+                // A change wakes this at once (PostgreSQL: a notification;
+                // SQLite: a look every 50 ms); a request within kPoll.
+                try {
+                    archive->WaitForChange(stamp, static_cast<int>(kPoll.count()));
+                } catch (const TArchiveError&) {
+                    archive.reset();
+                    stamp = -1;
+                }
+            }
+            {
+                std::unique_lock<std::mutex> lock(Mutex);
                 if (StopFlag) return;
                 now = SendNowFlag;
                 SendNowFlag = false;
@@ -95,10 +116,19 @@ struct TLisService::TImpl {
                 if (!archive) archive = OpenArchive(Location);
                 const std::int64_t current = archive->ChangeStamp();
                 const bool retryNow = retryDue && Clock::now() >= retryAt;
-                if (!now && !retryNow && stamp == current) continue;
+                if (!now && !retryNow && stamp == current) {
+                    // A server's writer that began before another can commit
+                    // after it, leaving the stamp as it was: a look at the
+                    // outbox itself now and then finds what it queued.
+                    if (Clock::now() - lastLook < kLook) continue;
+                    lastLook = Clock::now();
+                    if (archive->NextLisEntry().has_value() == (lastWaiting > 0)) continue;
+                }
+                lastLook = Clock::now();
                 stamp = current;
                 retryDue = false;
                 const TLisCounts counts = archive->LisCounts();
+                lastWaiting = counts.Waiting;
                 Publish([&](TLisServiceStatus& s) { s.Counts = counts; });
                 const bool go = now || (automatic && !waitForPerson && Clock::now() >= retryAt);
                 if (!config || counts.Waiting == 0 || !go) {
@@ -154,6 +184,7 @@ struct TLisService::TImpl {
                 if (archive) {
                     stamp = archive->ChangeStamp();
                     counts = archive->LisCounts();
+                    lastWaiting = counts.Waiting;
                 }
             } catch (const TArchiveError&) {
                 archive.reset();

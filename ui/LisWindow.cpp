@@ -85,20 +85,22 @@ TLisWindowPart::TLisWindowPart(TMainWindow& window, TForm_Main& controller, TCon
         connect(settingsAction_, &QAction::triggered, this, [this] { editSettings(); });
         connect(setup->menu(), &QMenu::aboutToShow, this, [this] { applyTexts(); });
     }
-    window.measurementModel()->setRowMark([this](const TMeasureSet& m) {
-        const TLisMark mark = markOf(m.TestID);
-        return std::make_pair(LisStateIcon(mark.State),
-                              LisStateTip(mark.State, mark.Reason, mark.Time, language_));
-    });
+    // The model may outlive this part (a window ends its children after its
+    // own members).
+    window.measurementModel()->setRowMark(
+        [this, alive = std::weak_ptr<bool>(alive_)](const TMeasureSet& m) {
+            const auto a = alive.lock();
+            if (!a || !*a) return std::make_pair(QIcon(), QString());
+            const TLisMark mark = markOf(m.TestID);
+            return std::make_pair(LisStateIcon(mark.State),
+                                  LisStateTip(mark.State, mark.Reason, mark.Time, language_));
+        });
 
     poll_.setInterval(kPollMs);
     connect(&poll_, &QTimer::timeout, this, [this] { poll(); });
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { stop(); });
 
-    access_->Open(location_, [this](std::optional<TArchiveFailure> f) {
-        if (f) failure_ = f->Message;
-        poll();
-    });
+    open();
     poll_.start();
     applySettings();
     applyTexts();
@@ -107,6 +109,9 @@ TLisWindowPart::TLisWindowPart(TMainWindow& window, TForm_Main& controller, TCon
 TLisWindowPart::~TLisWindowPart() {
     *alive_ = false;
     stop();
+    // Gone already when the window ends: the menus go before their window's
+    // other children.
+    delete settingsAction_.data();
     // No answer of the worker may reach a half-destroyed part.
     access_.reset();
 }
@@ -128,6 +133,9 @@ void TLisWindowPart::applyTexts() {
 
 void TLisWindowPart::showPanel() {
     look_ = LisPanelLook(counts_, sending_, failure_, language_);
+    // Why the sender's last try failed, in its own words.
+    if (sending_ && !serviceError_.empty())
+        look_.Tip += (look_.Tip.isEmpty() ? QString() : QStringLiteral("\n")) + q(serviceError_);
     panel_->setText(look_.Text);
     panel_->setToolTip(look_.Tip);
     panel_->setIcon(look_.Level == ELisPanelLevel::Warning || look_.Level == ELisPanelLevel::Failure
@@ -164,25 +172,29 @@ TLisMark TLisWindowPart::markOf(const std::string& testId) const {
     return it == marks_.end() ? TLisMark{} : it->second;
 }
 
+void TLisWindowPart::open() {
+    opening_ = true;
+    access_->Open(location_, [this](std::optional<TArchiveFailure> f) {
+        opening_ = false;
+        if (f) {
+            failure_ = f->Message;
+            counts_.reset();
+            showPanel();
+            emit polled();
+            return;
+        }
+        poll();
+    });
+}
+
 void TLisWindowPart::poll() {
-    if (polling_) {
+    if (opening_ || polling_) {
         pollAgain_ = true;
         return;
     }
+    // An archive that could not be opened is tried again at the next poll.
     if (!access_->IsOpen()) {
-        // Opened again now and then, as the archive window does.
-        polling_ = true;
-        access_->Open(location_, [this](std::optional<TArchiveFailure> f) {
-            polling_ = false;
-            if (f) {
-                failure_ = f->Message;
-                counts_.reset();
-                showPanel();
-                emit polled();
-                return;
-            }
-            poll();
-        });
+        open();
         return;
     }
     const std::vector<std::string> ids = listTestIds();
@@ -303,12 +315,15 @@ void TLisWindowPart::applySettings() {
     if (!service_) {
         service_ = std::make_unique<TLisService>(location_, actor_);
         std::weak_ptr<bool> alive = alive_;
-        service_->SetOnChange([this, alive](const TLisServiceStatus&) {
+        service_->SetOnChange([this, alive](const TLisServiceStatus& status) {
             // On the service's thread: the window reads the archive itself.
             QMetaObject::invokeMethod(
                 this,
-                [this, alive] {
-                    if (const auto a = alive.lock(); a && *a) poll();
+                [this, alive, error = status.LastError] {
+                    const auto a = alive.lock();
+                    if (!a || !*a) return;
+                    serviceError_ = error;
+                    poll();
                 },
                 Qt::QueuedConnection);
         });
@@ -332,6 +347,7 @@ void TLisWindowPart::stop() {
     service_->Stop();
     service_.reset();
     serviceRunning_ = false;
+    serviceError_.clear();
 }
 
 TLisWindowPart* installLisParts(TMainWindow& window, TForm_Main& controller, TConfigFile& userFile,

@@ -5,7 +5,9 @@
 // open. Every archive call runs on a worker, never on the GUI thread.
 #pragma once
 
+#include <QAction>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 #include <QToolButton>
 #include <cstdint>
@@ -79,6 +81,7 @@ class TLisWindowPart : public QObject {
     QAction* sendAction() const { return sendAction_; }
     QAction* settingsAction() const { return settingsAction_; }
     bool serviceRunning() const { return serviceRunning_; }
+    // A poll's archive calls are under way (one asked for now runs after it).
     bool polling() const { return polling_; }
 
   signals:
@@ -89,6 +92,7 @@ class TLisWindowPart : public QObject {
 
   private:
     std::string lang(const TLangEntry& e) const;
+    void open();
     void showPanel();
     void showQueued(const TLisQueueOutcome& outcome, std::int64_t notArchived);
     void serviceChanged();
@@ -108,12 +112,14 @@ class TLisWindowPart : public QObject {
 
     QToolButton* panel_ = nullptr;
     QAction* sendAction_ = nullptr;
-    QAction* settingsAction_ = nullptr;
+    QPointer<QAction> settingsAction_;
     QTimer poll_;
+    bool opening_ = false;
     bool polling_ = false;
     bool pollAgain_ = false;
     std::optional<TLisCounts> counts_;
     std::string failure_;
+    std::string serviceError_;
     TLisPanelLook look_;
     std::int64_t stamp_ = -1;
     std::vector<std::string> markedIds_;

@@ -237,13 +237,14 @@ int main(int argc, char** argv) {
     archiveWindow->setCommandLineLocation(options.archive.toStdString());
     installQcView(*archiveWindow, window, main, &files.Language(),
                   DefaultActor("kyvo-data-reader", KYVO_VERSION));
-    // The LIS outbox lives in the archive the measurements go into. A picture
-    // taken without a user sends nothing.
-    TLisWindowPart* lis = installLisParts(
-        window, main, files.UserFile(), &files.Language(),
-        ChooseArchiveLocation(options.archive.toStdString(),
-                              ReadArchiveSettings(files.UserFile()).Location),
-        DefaultActor("kyvo-data-reader", KYVO_VERSION), {}, options.screenshot.isEmpty());
+    // The LIS outbox lives in the archive the measurements go into; without
+    // that feed there is none to show or send. A picture taken without a
+    // user sends nothing.
+    TLisWindowPart* lis = nullptr;
+    if (archive)
+        lis = installLisParts(window, main, files.UserFile(), &files.Language(),
+                              archive->Location(), DefaultActor("kyvo-data-reader", KYVO_VERSION),
+                              {}, options.screenshot.isEmpty());
     window.setResultLayoutWithoutUnit(layout == TSVVTobrel);
     window.SetLanguageMenu(files.Menu.Items, int(files.Menu.Checked));
     window.setLanguageHandler([&](int index) {
@@ -333,7 +334,7 @@ int main(int argc, char** argv) {
     const int rc = QApplication::exec();
     onTermination = nullptr;
     // The sender ends before the window and the controller go.
-    lis->stop();
+    if (lis) lis->stop();
     main.OnStateEntered = nullptr;
     main.OnStoredDataRead = nullptr;
     if (terminated) main.FormClose();

@@ -294,13 +294,14 @@ TEST(ArchiveFeed, SpoolsWhileTheSqliteFileCannotBeOpened) {
 
 TEST(ArchiveFeed, AMeasurementWaitingForOneArchiveNeverGoesIntoAnother) {
     TArchiveScratch scratch;
-    { std::ofstream(scratch.File("blocker")) << "x"; }
+    {
+        std::ofstream(scratch.File("blocker")) << "x";
+    }
     const std::string away = "sqlite:" + scratch.File("blocker") + "/lab.sqlite";
     const std::string other = "sqlite:" + scratch.File("own.sqlite");
     const std::string spool = scratch.File("spool.sqlite");
     TMeasureSet s = FullSet(DeviceId(7), 7);
-    EXPECT_EQ(TArchiveFeed(away, spool, TArchiveActor{})
-                  .Feed({&s}, {}, EArchiveSource::Measurement)
+    EXPECT_EQ(TArchiveFeed(away, spool, TArchiveActor{}).Feed({&s}, {}, EArchiveSource::Measurement)
                   .Spooled,
               1u);
     // The next run works with another archive: the waiting one stays waiting.
@@ -319,7 +320,9 @@ TEST(ArchiveFeed, AMeasurementWaitingForOneArchiveNeverGoesIntoAnother) {
 
 TEST(ArchiveFeed, ACommentEditedWhileTheArchiveIsAwayWaitsBehindItsMeasurement) {
     TArchiveScratch scratch;
-    { std::ofstream(scratch.File("blocker")) << "x"; }
+    {
+        std::ofstream(scratch.File("blocker")) << "x";
+    }
     const std::string loc = "sqlite:" + scratch.File("blocker") + "/lab.sqlite";
     TArchiveFeed feed(loc, scratch.File("spool.sqlite"), TArchiveActor{"ann", "pc", "kyvo", "1"});
     TMeasureSet s = FullSet(DeviceId(3), 3);

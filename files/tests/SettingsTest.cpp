@@ -134,6 +134,80 @@ TEST_F(SettingsTest, archiveItemsDefaultToTheDefaultArchiveFedByEveryRead) {
     }
 }
 
+TEST_F(SettingsTest, lisItemsReadWithTheirDefaultsAndStoreWhatTheyRead) {
+    struct Case {
+        Lines file;
+        bool send, automatic;
+        std::string host;
+        int port;
+        std::string processingId;
+        int ackTimeout;
+    };
+    const std::vector<Case> cases = {
+        {{"[Setup]", "Language = \"English\""}, false, true, "", 2575, "P", 30},
+        {{"[LIS]", "Send = TRUE", "Automatic = false", "Host = \"lis.lab\"", "Port = 6661",
+          "ProcessingId = \"t\"", "AckTimeout = 5"},
+         true,
+         false,
+         "lis.lab",
+         6661,
+         "T",
+         5},
+        // Values that cannot be used read as their defaults.
+        {{"[LIS]", "Send = maybe", "Port = 70000", "ProcessingId = \"D\"", "AckTimeout = 0"},
+         false,
+         true,
+         "",
+         2575,
+         "P",
+         30},
+        {{"[LIS]", "Port = -1", "AckTimeout = x"}, false, true, "", 2575, "P", 30},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.file));
+        auto user = fileWith(c.file);
+        user->SaveImmediate = false;
+        for (const bool peek : {true, false}) {
+            const TLisSendSettings s = peek ? PeekLisSettings(*user) : ReadLisSettings(*user);
+            EXPECT_EQ(c.send, s.Send);
+            EXPECT_EQ(c.automatic, s.Automatic);
+            EXPECT_EQ(c.host, s.Host);
+            EXPECT_EQ(c.port, s.Port);
+            EXPECT_EQ(c.processingId, s.ProcessingId);
+            EXPECT_EQ(c.ackTimeout, s.AckTimeoutSeconds);
+            EXPECT_EQ("KyvoDataReader", s.SendingApplication);
+            if (peek) {
+                EXPECT_EQ(c.file, user->Lines) << "peeking writes nothing";
+            }
+        }
+        EXPECT_NE(c.file, user->Lines) << "reading documents the missing items";
+    }
+    auto user = fileWith({});
+    TLisSendSettings s;
+    s.Send = true;
+    s.Host = "10.0.0.9";
+    s.Port = 2600;
+    s.Tls = true;
+    s.CaFile = "/etc/lab/ca.pem";
+    s.ServerName = "lis.lab";
+    s.ReceivingFacility = "Labor Süd";
+    s.ProcessingId = "T";
+    s.AckTimeoutSeconds = 12;
+    s.MappingFile = "/etc/lab/mapping.txt";
+    s.SendControls = false;
+    StoreLisSettings(*user, s);
+    const TLisSendSettings back = PeekLisSettings(*user);
+    EXPECT_TRUE(back.Send && back.Tls && !back.SendControls);
+    EXPECT_EQ(back.Host, s.Host);
+    EXPECT_EQ(back.Port, s.Port);
+    EXPECT_EQ(back.CaFile, s.CaFile);
+    EXPECT_EQ(back.ServerName, s.ServerName);
+    EXPECT_EQ(back.ReceivingFacility, s.ReceivingFacility);
+    EXPECT_EQ(back.ProcessingId, "T");
+    EXPECT_EQ(back.AckTimeoutSeconds, 12);
+    EXPECT_EQ(back.MappingFile, s.MappingFile);
+}
+
 TEST_F(SettingsTest, wordItemsIgnoreAsciiCaseAndFallBackOnTheirCatchAll) {
     struct Case {
         const char* word;

@@ -2,8 +2,12 @@
 // kind of answer, a LIS down for a whole run, a restart with a full outbox,
 // two senders at once, messages made at send time, TLS, and the service.
 #include <algorithm>
+#include <clocale>
 #include <fstream>
+#include <locale>
 #include <set>
+
+#include <libpq-fe.h>
 
 #include "lis/tests/TlsTestSupport.h"
 #include "lisfeed/LisOutbox.h"
@@ -89,7 +93,7 @@ TEST(LisSendAnswers, EachAnswerOfTheLisHasItsOutcome) {
         auto a = OpenArchive(FreshArchive("sqlite", scratch));
         const auto ids = Queue(*a, 2);
         TestLis lis({c.first, {EB::Ack, "AA"}});
-        const TLisRunResult r = Send(*a, Config(lis.Port(), 1000ms), Policy(1));
+        const TLisRunResult r = Send(*a, Config(lis.Port(), 2000ms), Policy(1));
         const auto first = a->LisHistory(ids[0]).at(0);
         EXPECT_EQ(first.State, c.state);
         EXPECT_NE(first.Reason.find(c.reason), std::string::npos) << first.Reason;
@@ -238,6 +242,22 @@ TEST(LisSendMessage, ACorrectionGoesWithItsOwnControlIdAndStatusC) {
     EXPECT_EQ(lis.Messages()[0].find("|C|||"), std::string::npos);
 }
 
+TEST(LisSendMessage, NumbersGoWithADotInAGermanProcess) {
+    Scratch scratch;
+    auto a = OpenArchive(FreshArchive("sqlite", scratch));
+    const auto ids = Queue(*a, 1);
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+    const std::locale oldGlobal = std::locale::global(std::locale("de_DE.UTF-8"));
+    AckLis lis;
+    const TLisRunResult r = Send(*a, Config(lis.Port()), Policy(1));
+    std::locale::global(oldGlobal);
+    std::setlocale(LC_ALL, saved.c_str());
+    EXPECT_EQ(r.Delivered, 1);
+    const std::string m = lis.Messages().at(0);
+    EXPECT_NE(m.find("|NM|CRP quantitative/CRP^CRP^L||7.25|mg/l|"), std::string::npos) << m;
+}
+
 TEST(LisSendSettings, SettingsThatCannotBeUsedAreRefusedWithTheirReason) {
     Scratch scratch;
     const struct {
@@ -331,9 +351,12 @@ bool WaitFor(const TLisService& s, F done) {
     return done(s.Status());
 }
 
-TEST(LisService, WorksTheOutboxByItselfOrWhenAskedAndTellsItsStatus) {
-    Scratch scratch;
-    const std::string location = FreshArchive("sqlite", scratch);
+class LisService : public EngineTest {};
+INSTANTIATE_TEST_SUITE_P(Engines, LisService, ::testing::Values("sqlite", "postgres"),
+                         [](const auto& info) { return info.param; });
+
+TEST_P(LisService, WorksTheOutboxByItselfOrWhenAskedAndTellsItsStatus) {
+    const std::string location = location_;
     std::vector<std::int64_t> ids;
     {
         auto a = OpenArchive(location);
@@ -385,9 +408,8 @@ TEST(LisService, WorksTheOutboxByItselfOrWhenAskedAndTellsItsStatus) {
     EXPECT_TRUE(a->TryLockLisSender());
 }
 
-TEST(LisService, ALisThatIsAwayIsTriedAgainAndTheReasonShown) {
-    Scratch scratch;
-    const std::string location = FreshArchive("sqlite", scratch);
+TEST_P(LisService, ALisThatIsAwayIsTriedAgainAndTheReasonShown) {
+    const std::string location = location_;
     {
         auto a = OpenArchive(location);
         Queue(*a, 2);
@@ -414,6 +436,75 @@ TEST(LisService, ALisThatIsAwayIsTriedAgainAndTheReasonShown) {
     ASSERT_TRUE(
         WaitFor(service, [](const TLisServiceStatus& st) { return st.Counts.Delivered == 2; }));
     EXPECT_EQ(service.Status().LastError, "");
+}
+
+}  // namespace
+}  // namespace kyvo::lisfeed_test
+
+namespace kyvo::lisfeed_test {
+namespace {
+
+// On a server, a writer that began first can commit after one that began
+// later: the archive's newest audit row then stays the same although a
+// message was queued. The service must find it all the same.
+TEST(LisServiceOnAServer, AMessageQueuedByATransactionThatCommitsLateIsFound) {
+    if (const auto why = testing::TTempPostgres::Unavailable(); !why.empty()) GTEST_SKIP() << why;
+    Scratch scratch;
+    const std::string location = FreshArchive("postgres", scratch);
+    std::int64_t late = 0, other = 0;
+    {
+        auto a = OpenArchive(location);
+        a->Store(Crp(1), {}, EArchiveSource::DeviceRead, Actor());
+        a->Store(Crp(2), {}, EArchiveSource::DeviceRead, Actor());
+        late = *a->FindByTestId(Crp(1).TestID);
+        other = *a->FindByTestId(Crp(2).TestID);
+    }
+    AckLis lis;
+    TLisSendSettings s;
+    s.Send = true;
+    s.Host = "127.0.0.1";
+    s.Port = lis.Port();
+    TLisService service(location, Actor());
+    service.Configure(s);
+    service.Start();
+    ASSERT_TRUE(WaitFor(service, [](const TLisServiceStatus& st) { return st.Configured; }));
+
+    // The slow writer queues its message and takes its audit row first...
+    PGconn* slow = PQconnectdb(location.c_str());
+    ASSERT_EQ(PQstatus(slow), CONNECTION_OK);
+    const auto exec = [&](const std::string& sql) {
+        PGresult* r = PQexec(slow, sql.c_str());
+        const bool ok =
+            PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+        PQclear(r);
+        return ok;
+    };
+    const std::string id = std::to_string(late);
+    ASSERT_TRUE(exec("BEGIN"));
+    ASSERT_TRUE(
+        exec("INSERT INTO lis_outbox(measurement_id, version, corrected, state, queued, "
+             "changed, control_id) VALUES (" +
+             id + ", 1, 0, 'waiting', 'now', 'now', 'KDR-" + id + "-1')"));
+    ASSERT_TRUE(
+        exec("INSERT INTO audit(time, user_name, host, program, version, action, "
+             "measurement_id, test_id, old_value, new_value) VALUES ('now', 'u', 'h', "
+             "'p', 'v', 'lis-queue', " +
+             id + ", '', '', 'KDR-" + id + "-1')"));
+    // ...a quick one changes the archive after it and is seen...
+    {
+        auto a = OpenArchive(location);
+        a->SetComment(other, "seen first", Actor());
+    }
+    std::this_thread::sleep_for(500ms);
+    // ...and then the slow one commits.
+    ASSERT_TRUE(exec("NOTIFY kyvo_archive"));
+    ASSERT_TRUE(exec("COMMIT"));
+    PQfinish(slow);
+    EXPECT_TRUE(
+        WaitFor(service, [](const TLisServiceStatus& st) { return st.Counts.Delivered == 1; }))
+        << "waiting " << service.Status().Counts.Waiting;
+    service.Stop();
+    EXPECT_EQ(lis.ControlIds(), std::vector<std::string>{"KDR-" + id + "-1"});
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ expect() {
     fi
 }
 
-expect "kyvo-cli " "archive clock export format identify measure ports qc read report"
+expect "kyvo-cli " "archive clock export format identify lis measure ports qc read report"
 expect "kyvo-cli --port /dev/pts/3 i" "identify"
 expect "kyvo-cli --" "--archive --baud --ftdi --help --layout --port --trace --verbose --version"
 expect "kyvo-cli --port $work/files/tty" "$work/files/ttyFake0"
@@ -67,6 +67,11 @@ expect "kyvo-cli archive role 12 " "control patient"
 expect "kyvo-cli archive list --format " "csv json tsv"
 expect "kyvo-cli archive list --to " ""
 expect "kyvo-cli archive remove 3 --" "--reason"
+expect "kyvo-cli lis " "preview resend send status"
+expect "kyvo-cli lis send --" "--attempts --lis --since"
+expect "kyvo-cli --lis lis.lab:2575 lis s" "send status"
+expect "kyvo-cli lis send --lis " ""
+expect "kyvo-cli lis preview 3 --" "--lis"
 expect "kyvo-cli archive copy --" "--to"
 expect "kyvo-cli archive import $work/files/" "$work/files/a.tsv $work/files/b.TSV $work/files/sub"
 expect "kyvo-cli archive report --out $work/files/" "$work/files/sub"
