@@ -25,6 +25,7 @@
 #include "cli/CliView.h"
 #include "cli/ExportCommand.h"
 #include "cli/RealTimeLoop.h"
+#include "cli/SyncCommand.h"
 #include "files/DeviceMemoryFile.h"
 #include "files/ResultFileReader.h"
 #include "files/ResultFileWriter.h"
@@ -537,6 +538,7 @@ int main(int argc, char** argv) {
         {"export", kyvo::cli::RunFileCommand},
         {"report", kyvo::cli::RunFileCommand},
         {"archive", kyvo::cli::RunArchiveCommand},
+        {"sync", kyvo::cli::RunSyncCommand},
     };
     if (kyvo::cli::FindCommand(o.command)->ownArguments) return ownArguments.at(o.command)(o);
     std::optional<kyvo::TScopedPortTrace> trace;
