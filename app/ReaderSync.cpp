@@ -132,7 +132,12 @@ void TReaderSync::Next() {
     switch (step_) {
         case EStep::Connecting:
             if (!connectEnd_) return;
-            if (*connectEnd_ != EOutcome::Done) return Fail(*connectEnd_, "the connection failed");
+            // An automatic connection says nothing of a reader that never
+            // answered; its line does.
+            if (*connectEnd_ != EOutcome::Done)
+                return Fail(*connectEnd_, *connectEnd_ == EOutcome::Connection
+                                              ? "the reader did not answer"
+                                              : "the connection failed");
             // A reader that fell silent while identifying and then answered
             // the probe is connected but unknown: nothing to read from.
             if (session_->FirmwareText().empty() || session_->EEPROM().EEPROMVersion() == 0)
