@@ -42,7 +42,8 @@ std::string Quoted(const std::string& text) {
 
 }  // namespace
 
-std::string ReaderNoticeText(const std::string& serial, std::size_t fresh) {
+std::string ReaderNoticeText(const std::string& serial, std::size_t fresh,
+                             const std::function<std::string(const TLangEntry&)>& lang) {
     std::vector<std::string> words;
     std::string word;
     for (char c : serial + " ") {
@@ -58,8 +59,16 @@ std::string ReaderNoticeText(const std::string& serial, std::size_t fresh) {
         name = words[words.size() - 2] + " " + words.back();
     else if (!words.empty())
         name = words.back();
-    return "Reader " + (name.empty() ? std::string("?") : name) + ": " + std::to_string(fresh) +
-           (fresh == 1 ? " new measurement" : " new measurements");
+    if (name.empty()) name = "?";
+    std::string text =
+        lang(fresh == 1 ? LE_SyncReaderNewMeasurement : LE_SyncReaderNewMeasurements);
+    // Each placeholder once, so that a name holding "%2" stays as it is.
+    for (const auto& [mark, value] :
+         {std::pair<std::string, std::string>{"%2", std::to_string(fresh)},
+          std::pair<std::string, std::string>{"%1", name}})
+        if (const auto at = text.find(mark); at != std::string::npos)
+            text.replace(at, mark.size(), value);
+    return text;
 }
 
 void NotifyDesktop(const std::string& text) {

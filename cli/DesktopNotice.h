@@ -2,13 +2,18 @@
 // reads that happen with nobody at the keyboard.
 #pragma once
 
+#include <functional>
 #include <string>
+
+#include "files/LanguageEntries.h"
 
 namespace kyvo::cli {
 
 // "Reader 1807 0042: 5 new measurements" for the reader that identified
-// itself as serial ("12 3 1807 0042": its last two words name it).
-std::string ReaderNoticeText(const std::string& serial, std::size_t fresh);
+// itself as serial ("12 3 1807 0042": its last two words name it), in the
+// program's language (lang gives an entry's text).
+std::string ReaderNoticeText(const std::string& serial, std::size_t fresh,
+                             const std::function<std::string(const TLangEntry&)>& lang);
 
 // Shows text as a notification when the desktop session's bus is there
 // (DBUS_SESSION_BUS_ADDRESS, or the user's bus socket) and `gdbus` is

@@ -209,6 +209,13 @@ bool SyncProgram::Prepare() {
     s.IncrementalRead = incremental != "false";
 
     const TArchiveSettings archive = PeekArchiveSettings(files_.UserFile());
+    // What opening the files set up (a first start's language) is written
+    // now; at the end, maybe days later under systemd, a copy read at the
+    // start would overwrite what the window saved meanwhile.
+    files_.UserFile().save();
+    files_.LanguageFile().save();
+    files_.UserFile().ReadOnly = true;
+    files_.LanguageFile().ReadOnly = true;
     if (archive.Feed) {
         archive_ = std::make_unique<TMeasurementArchiveFeed>(
             ChooseArchiveLocation(o_.archive, archive.Location), DefaultSpoolPath(),
@@ -249,7 +256,9 @@ void SyncProgram::Reap(std::ostream& out, TDockWatch* watch) {
         if (r.Failure)
             worst_ = std::max(worst_, ExitStatusOf(*r.Failure));
         else if (!r.ArchiveUnreachable && r.New > 0)
-            NotifyDesktop(ReaderNoticeText(r.Serial, r.New));
+            NotifyDesktop(ReaderNoticeText(r.Serial, r.New, [this](const TLangEntry& e) {
+                return files_.Language().Text(e);
+            }));
     }
 }
 

@@ -334,6 +334,11 @@ inline constexpr TLangEntry LE_ArchiveWaiting{
 inline constexpr TLangEntry LE_ArchiveReachableAgain{
     981, "The archive can be reached again; every waiting measurement is in it."};
 
+// The desktop notification of a reader read by kyvo-cli sync; %1 names the
+// reader ("1807 0042"), %2 is the number.
+inline constexpr TLangEntry LE_SyncReaderNewMeasurements{1150, "Reader %1: %2 new measurements"};
+inline constexpr TLangEntry LE_SyncReaderNewMeasurement{1151, "Reader %1: 1 new measurement"};
+
 // Every entry above, in ascending ID order.
 inline constexpr std::array kLanguageEntries{
     LE_Language,
@@ -580,6 +585,8 @@ inline constexpr std::array kLanguageEntries{
     LE_ArchiveMeasurement,
     LE_ArchiveWaiting,
     LE_ArchiveReachableAgain,
+    LE_SyncReaderNewMeasurements,
+    LE_SyncReaderNewMeasurement,
 };
 
 }  // namespace kyvo

@@ -353,6 +353,9 @@ TEST(KyvoCliSyncWatch, aSigtermDuringAReadArchivesTheWholeReadBeforeTheEnd) {
     EXPECT_EQ(home.Archived(), 25u);
 }
 
+// The window and the service side by side: while the window holds its
+// reader the service leaves it alone, and settings the window saves while
+// the service runs are still there after the service ended.
 TEST(KyvoCliSyncWatch, aPortAnotherProgramHoldsIsSkippedQuietlyAndReadOnceFree) {
     Home home;
     Child sim({KYVO_SIM_PROGRAM}, {}, home.Path("sim-stderr.txt"));
@@ -363,8 +366,17 @@ TEST(KyvoCliSyncWatch, aPortAnotherProgramHoldsIsSkippedQuietlyAndReadOnceFree) 
     auto held = kyvo::TermiosPort::open(paths[0], error);
     ASSERT_TRUE(held) << error;
 
+    // A copy of kyvo-cli with the user settings file beside it.
+    fs::create_directories(home.Path("program"));
+    const std::string program = home.Path("program/kyvo-cli");
+    fs::copy_file(KYVO_CLI_PROGRAM, program);
+    fs::copy_file(fs::path(KYVO_CLI_PROGRAM).parent_path() / "DRConfigRO.ini",
+                  home.Path("program/DRConfigRO.ini"));
+    const std::string settings = home.Path("program/DRConfig.ini");
+    std::ofstream(settings) << "[Setup]\nLanguage = \"English\"\n";
+
     std::map<std::string, std::string> env = home.Env();
-    Child watch({KYVO_CLI_PROGRAM, "--port", paths[0], "sync", "--watch"}, env,
+    Child watch({program, "--port", paths[0], "sync", "--watch"}, env,
                 home.Path("watch-stderr.txt"));
     // Several looks at the port while it is held.
     ASSERT_TRUE(WaitFor([&] { return watch.Err().find("watching") != std::string::npos; }, 5s));
@@ -372,13 +384,16 @@ TEST(KyvoCliSyncWatch, aPortAnotherProgramHoldsIsSkippedQuietlyAndReadOnceFree) 
     EXPECT_EQ(watch.Err(), "kyvo-cli: watching for readers\n");
     EXPECT_EQ(home.Archived(), 0u);
 
+    // The window lets go of the reader and saves its settings.
     held->close();
     held.reset();
+    std::ofstream(settings) << "[Setup]\nLanguage = \"Deutsch\"\n";
     EXPECT_TRUE(WaitFor(
         [&] { return watch.Err().find(": 25 measurements, 25 new") != std::string::npos; }, 10s))
         << watch.Err();
     EXPECT_EQ(watch.Stop(SIGINT, 10s), 0) << watch.Err();
     EXPECT_EQ(home.Archived(), 25u);
+    EXPECT_EQ(ReadAll(settings), "[Setup]\nLanguage = \"Deutsch\"\n");
 }
 
 }  // namespace

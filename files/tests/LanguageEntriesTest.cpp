@@ -275,6 +275,8 @@ constexpr std::pair<std::uint32_t, std::string_view> kExpected[] = {
     {976, "Measurement"},
     {980, "The archive cannot be reached: %1 measurements wait and go into it later."},
     {981, "The archive can be reached again; every waiting measurement is in it."},
+    {1150, "Reader %1: %2 new measurements"},
+    {1151, "Reader %1: 1 new measurement"},
 };
 
 TEST(LanguageEntries, everyDisplayedEntryHasItsListedIdAndEnglishText) {
