@@ -336,6 +336,32 @@ TEST(KyvoCliSyncWatch, aReaderPluggedInIsReadAndPluggedInAgainWithFiveNewGivesTh
     EXPECT_EQ(Count(err, " measurements, "), 2u) << err;
 }
 
+TEST(KyvoCliSyncWatch, aReaderUnpluggedDuringItsReadIsReadWholeWhenItIsBack) {
+    Home home;
+    const std::string link = home.Path("links/kyvo-12-3-1807-0042");
+    Watch watch(home, link);
+    ASSERT_TRUE(watch.Says("watching for readers", 5s)) << watch.child->Err();
+    // Paced as a real line, so that the read is under way when the cable goes.
+    auto sim = std::make_unique<Child>(
+        std::vector<std::string>{KYVO_SIM_PROGRAM, "--link", home.Path("links"), "--baud", "57600"},
+        std::map<std::string, std::string>{}, home.Path("sim-stderr.txt"));
+    ASSERT_EQ(sim->ReadLines(1).size(), 1u);
+    ASSERT_TRUE(watch.Says("reading " + link, 5s)) << watch.child->Err();
+    std::this_thread::sleep_for(1500ms);
+    sim.reset();
+    EXPECT_TRUE(watch.Says("on " + link + ": failed: ", 15s)) << watch.child->Err();
+    EXPECT_EQ(home.Archived(), 0u);
+
+    sim = std::make_unique<Child>(
+        std::vector<std::string>{KYVO_SIM_PROGRAM, "--link", home.Path("links")},
+        std::map<std::string, std::string>{}, home.Path("sim-stderr.txt"));
+    ASSERT_EQ(sim->ReadLines(1).size(), 1u);
+    EXPECT_TRUE(watch.Says(": 25 measurements, 25 new, 65535 of 65535 bytes fetched", 10s))
+        << watch.child->Err();
+    EXPECT_EQ(home.Archived(), 25u);
+    EXPECT_EQ(watch.child->Stop(SIGTERM, 10s), 0) << watch.child->Err();
+}
+
 TEST(KyvoCliSyncWatch, aSigtermDuringAReadArchivesTheWholeReadBeforeTheEnd) {
     Home home;
     const std::string link = home.Path("links/kyvo-12-3-1807-0042");
