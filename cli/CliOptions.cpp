@@ -31,6 +31,9 @@ const char* const kUsageText =
     "                              quality control in the archive (kyvo-cli qc --help)\n"
     "  lis send|status|resend|preview ... [--lis HOST:PORT]\n"
     "                              results to the lab information system (kyvo-cli lis --help)\n"
+    "  sync [--watch]              read every reader plugged in (cables, each --port,\n"
+    "                              [Sync] Ports) into the archive, all at once;\n"
+    "                              --watch: stay and read each one as it appears\n"
     "kyvo-cli --help | --version\n"
     "--trace FILE appends every byte to and from the device to FILE (time, direction,\n"
     "hex and text), for support; a FILE that cannot be written ends with status 6.\n"
@@ -52,6 +55,13 @@ std::string TakeFtdi(Options& o, const std::string& v) {
     if (!strToCardinal(v, n) || n == 0)
         return "--ftdi needs a device number from 1 (see kyvo-cli ports)";
     o.ftdi = static_cast<int>(n);
+    return {};
+}
+
+std::string TakePort(Options& o, const std::string& v) {
+    if (v.empty()) return "--port needs a device path";
+    if (o.port.empty()) o.port = v;
+    o.ports.push_back(v);
     return {};
 }
 
@@ -110,7 +120,7 @@ std::string ProgramVersion() {
 
 const std::vector<GlobalOption>& GlobalOptions() {
     static const std::vector<GlobalOption> options = {
-        {.name = "--port", .needsValue = "--port needs a device path", .text = &Options::port},
+        {.name = "--port", .needsValue = "--port needs a device path", .take = TakePort},
         {.name = "--ftdi",
          .needsValue = "--ftdi needs a device number from 1 (see kyvo-cli ports)",
          .take = TakeFtdi},
@@ -140,6 +150,7 @@ const std::vector<CommandWord>& CommandWords() {
         {"format", false, device},
         {"export", true, {"--to", "--out"}},
         {"report", true, {"--out"}},
+        {"sync", true, {}},
         {"archive",
          true,
          {"--from", "--to", "--test", "--lot", "--device", "--text", "--format", "--out",
@@ -275,6 +286,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
     if (o.command.empty()) return UsageError("no command given");
     if (!command) return UsageError("unknown command " + o.command);
     if (!o.port.empty() && o.ftdi) return UsageError("give either --port or --ftdi");
+    if (o.ports.size() > 1) return UsageError("only sync takes several --port");
     if (o.command != "ports" && o.port.empty() && !o.ftdi)
         return UsageError("name the device with --port PATH or --ftdi N");
     if ((o.command == "read" || o.command == "measure") && o.out.empty())

@@ -30,7 +30,9 @@ enum ExitCode {
 };
 
 struct Options {
-    std::string port;
+    std::string port;  // the first --port
+    // Every --port in order; only sync takes more than one.
+    std::vector<std::string> ports;
     std::optional<int> ftdi;
     std::string baud;
     std::optional<ETSVVersion> layout;

@@ -27,6 +27,7 @@
 #include "cli/QcCommand.h"
 #include "cli/LisCommand.h"
 #include "cli/RealTimeLoop.h"
+#include "cli/SyncCommand.h"
 #include "files/DeviceMemoryFile.h"
 #include "files/ResultFileReader.h"
 #include "files/ResultFileWriter.h"
@@ -541,6 +542,7 @@ int main(int argc, char** argv) {
         {"archive", kyvo::cli::RunArchiveCommand},
         {"qc", kyvo::cli::RunQcCommand},
         {"lis", kyvo::cli::RunLisCommand},
+        {"sync", kyvo::cli::RunSyncCommand},
     };
     if (kyvo::cli::FindCommand(o.command)->ownArguments) return ownArguments.at(o.command)(o);
     std::optional<kyvo::TScopedPortTrace> trace;

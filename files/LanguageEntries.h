@@ -446,6 +446,10 @@ inline constexpr TLangEntry LE_QcNotInArchive{
     1096, "%1 of the selected measurements are not in the archive and were not marked."};
 inline constexpr TLangEntry LE_QcValue{1097, "Value"};
 inline constexpr TLangEntry LE_QcTime{1098, "Time"};
+// The desktop notification of a reader read by kyvo-cli sync; %1 names the
+// reader ("1807 0042"), %2 is the number.
+inline constexpr TLangEntry LE_SyncReaderNewMeasurements{1150, "Reader %1: %2 new measurements"};
+inline constexpr TLangEntry LE_SyncReaderNewMeasurement{1151, "Reader %1: 1 new measurement"};
 
 // Every entry above, in ascending ID order.
 inline constexpr std::array kLanguageEntries{
@@ -784,6 +788,8 @@ inline constexpr std::array kLanguageEntries{
     LE_QcNotInArchive,
     LE_QcValue,
     LE_QcTime,
+    LE_SyncReaderNewMeasurements,
+    LE_SyncReaderNewMeasurement,
 };
 
 }  // namespace kyvo

@@ -248,6 +248,27 @@ TArchiveSettings PeekArchiveSettings(const TConfigFile& user) {
     return s;
 }
 
+TSyncSettings PeekSyncSettings(const TConfigFile& user) {
+    TSyncSettings s;
+    const std::string ports = user.GetVal(kSyncSettingsHead, "Ports");
+    std::size_t start = 0;
+    while (start <= ports.size()) {
+        std::size_t end = ports.find(';', start);
+        if (end == std::string::npos) end = ports.size();
+        std::string p = ports.substr(start, end - start);
+        const auto first = p.find_first_not_of(" \t");
+        const auto last = p.find_last_not_of(" \t");
+        if (first != std::string::npos) s.Ports.push_back(p.substr(first, last - first + 1));
+        start = end + 1;
+    }
+    const std::string minutes = user.GetVal(kSyncSettingsHead, "RereadMinutes");
+    std::uint32_t n = 0;
+    // Anything but a plain number of minutes keeps the default.
+    if (!minutes.empty() && strToCardinal(minutes, n) && n <= 7 * 24 * 60)
+        s.RereadMinutes = static_cast<int>(n);
+    return s;
+}
+
 void StoreArchiveLocation(TConfigFile& user, std::string_view location) {
     user.SetVal(kArchiveSettingsHead, kArchiveLocationItem, location);
 }

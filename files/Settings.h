@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "files/ConfigFile.h"
 #include "files/SettingsEnums.h"
@@ -191,6 +192,18 @@ TLisSendSettings ReadLisSettings(TConfigFile& user);
 // The same without writing anything (kyvo-cli, the archive feed).
 TLisSendSettings PeekLisSettings(const TConfigFile& user);
 void StoreLisSettings(TConfigFile& user, const TLisSendSettings& settings);
+// "Sync" items of the user settings, for `kyvo-cli sync`: serial ports
+// that hold readers besides the cables the port list finds ("Ports", text,
+// device paths separated by ";", default empty) and how long a reader that
+// stays docked waits before it is read again ("RereadMinutes", integer,
+// default 15; 0: only when plugged in again). Read without writing
+// anything, as kyvo-cli leaves the user settings as it found them.
+inline constexpr const char* kSyncSettingsHead = "Sync";
+struct TSyncSettings {
+    std::vector<std::string> Ports;
+    int RereadMinutes = 15;
+};
+TSyncSettings PeekSyncSettings(const TConfigFile& user);
 
 // The placement rule on its own: Left/Top from the file (defaults centre
 // the window), clamped to the desktop; WindowState 2, larger or negative

@@ -101,6 +101,20 @@ TEST(CliOptions, deviceCommandsTakeTheirOptionsAndTheGlobalOnesOnEitherSide) {
     EXPECT_EQ(after.o.trace, "t");
 }
 
+// sync reads every reader named, in order, and needs none named (it finds
+// the reader cables itself).
+TEST(CliOptions, syncTakesEveryPortGivenAndNeedsNone) {
+    const Parsed several =
+        Parse({"--port", "/dev/ttyUSB0", "sync", "--port", "/dev/rfcomm0", "--watch"});
+    EXPECT_FALSE(several.code) << several.err;
+    EXPECT_EQ(several.o.command, "sync");
+    EXPECT_EQ(several.o.ports, (std::vector<std::string>{"/dev/ttyUSB0", "/dev/rfcomm0"}));
+    EXPECT_EQ(several.o.args, std::vector<std::string>{"--watch"});
+    const Parsed none = Parse({"sync"});
+    EXPECT_FALSE(none.code) << none.err;
+    EXPECT_TRUE(none.o.ports.empty());
+}
+
 TEST(CliOptions, refusedGlobalValuesAndUnknownWordsAreUsageErrors) {
     struct Case {
         std::vector<std::string> args;
@@ -117,6 +131,8 @@ TEST(CliOptions, refusedGlobalValuesAndUnknownWordsAreUsageErrors) {
         {{"--port", "P", "--frob", "identify"}, "unknown option --frob"},
         {{"--port", "P", "identify", "extra"}, "unexpected argument extra"},
         {{"--port", "P"}, "no command given"},
+        {{"--port", "P", "--port", "Q", "read", "--out", "r.tsv"},
+         "only sync takes several --port"},
     };
     for (const Case& c : cases) {
         const Parsed p = Parse(c.args);

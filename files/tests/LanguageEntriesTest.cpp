@@ -319,6 +319,8 @@ constexpr std::pair<std::uint32_t, std::string_view> kExpected[] = {
     {1039, "Enter the LIS host and a port from 1 to 65535."},
     {1040, "TLS needs a CA certificates file; a client certificate needs its key."},
     {1041, "Server name in its certificate (empty: the host)"},
+    {1150, "Reader %1: %2 new measurements"},
+    {1151, "Reader %1: 1 new measurement"},
 };
 
 TEST(LanguageEntries, everyDisplayedEntryHasItsListedIdAndEnglishText) {

@@ -208,6 +208,33 @@ TEST_F(SettingsTest, lisItemsReadWithTheirDefaultsAndStoreWhatTheyRead) {
     EXPECT_EQ(back.MappingFile, s.MappingFile);
 }
 
+TEST_F(SettingsTest, syncItemsNameExtraPortsAndTheDockedReReadInterval) {
+    struct Case {
+        Lines file;
+        std::vector<std::string> ports;
+        int minutes;
+    };
+    const std::vector<Case> cases = {
+        {{"[Setup]", "Language = \"English\""}, {}, 15},
+        {{"[Sync]", "Ports = \"/dev/rfcomm0\"", "RereadMinutes = 0"}, {"/dev/rfcomm0"}, 0},
+        {{"[Sync]", "Ports = \" /dev/rfcomm0 ;;/dev/serial/by-id/usb-My Reader ; \"",
+          "RereadMinutes = 60"},
+         {"/dev/rfcomm0", "/dev/serial/by-id/usb-My Reader"},
+         60},
+        {{"[Sync]", "RereadMinutes = -5"}, {}, 15},
+        {{"[Sync]", "RereadMinutes = soon"}, {}, 15},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.file));
+        auto user = fileWith(c.file);
+        user->SaveImmediate = false;
+        const TSyncSettings s = PeekSyncSettings(*user);
+        EXPECT_EQ(c.ports, s.Ports);
+        EXPECT_EQ(c.minutes, s.RereadMinutes);
+        EXPECT_EQ(c.file, user->Lines) << "peeking writes nothing";
+    }
+}
+
 TEST_F(SettingsTest, wordItemsIgnoreAsciiCaseAndFallBackOnTheirCatchAll) {
     struct Case {
         const char* word;

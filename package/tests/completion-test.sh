@@ -38,7 +38,8 @@ expect() {
     fi
 }
 
-expect "kyvo-cli " "archive clock export format identify lis measure ports qc read report"
+expect "kyvo-cli " "archive clock export format identify lis measure ports qc read report sync"
+expect "kyvo-cli --port /dev/pts/3 sync --" "--archive --baud --port --trace --verbose --watch"
 expect "kyvo-cli --port /dev/pts/3 i" "identify"
 expect "kyvo-cli --" "--archive --baud --ftdi --help --layout --port --trace --verbose --version"
 expect "kyvo-cli --port $work/files/tty" "$work/files/ttyFake0"
