@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <set>
 #include <sstream>
 #include <tuple>
 #include <unordered_map>
@@ -33,6 +34,12 @@ TQcOverview IArchive::QcOverview() {
     NoQc();
 }
 void IArchive::Acknowledge(const qc::TQcViolation&, const std::string&, const TArchiveActor&) {
+    NoQc();
+}
+TQcCopy IArchive::QcCopy() {
+    NoQc();
+}
+void IArchive::InsertQcCopy(const TQcCopy&) {
     NoQc();
 }
 
@@ -322,6 +329,125 @@ void TQcStore::Acknowledge(const qc::TQcViolation& v, const std::string& note,
         {qc::RuleName(v.Rule), v.MaterialId, at, note, NowIso(), actor.User, actor.Host});
     WriteAudit(actor, "qc-acknowledge", at, it->TestIds.back(), "",
                qc::RuleName(v.Rule) + " " + it->Material + " lot " + it->Lot + ": " + note);
+}
+
+TQcCopy TQcStore::Copy() {
+    TQcCopy c;
+    c.Materials = Materials();
+    for (const auto& r : db_.Query(
+             "SELECT m.test_id, r.role, q.name, q.lot FROM qc_roles r JOIN measurements m ON "
+             "m.id = r.measurement_id LEFT JOIN qc_materials q ON q.id = r.material_id ORDER BY "
+             "r.measurement_id",
+             {})) {
+        c.Marks.push_back({ToText(r[0]), ToText(r[1]), ToText(r[2]), ToText(r[3])});
+    }
+    for (const auto& r : db_.Query(
+             "SELECT a.rule, a.material_id, a.measurement_id, a.note, a.time, a.user_name, a.host, "
+             "m.test_id, q.name, q.lot FROM qc_acknowledgements a JOIN measurements m ON m.id = "
+             "a.measurement_id JOIN qc_materials q ON q.id = a.material_id ORDER BY a.id",
+             {})) {
+        c.Notes.push_back({{ToText(r[0]), ToInt(r[1]), ToInt(r[2]), ToText(r[3]), ToText(r[4]),
+                            ToText(r[5]), ToText(r[6])},
+                           ToText(r[7]),
+                           ToText(r[8]),
+                           ToText(r[9])});
+    }
+    for (const auto& r : db_.Query(
+             "SELECT id, time, user_name, host, program, version, action, test_id, old_value, "
+             "new_value FROM audit WHERE measurement_id IS NULL AND action = 'qc-material' ORDER "
+             "BY id",
+             {})) {
+        TAuditEntry a;
+        a.Id = ToInt(r[0]);
+        a.Time = ToText(r[1]);
+        a.User = ToText(r[2]);
+        a.Host = ToText(r[3]);
+        a.Program = ToText(r[4]);
+        a.Version = ToText(r[5]);
+        a.Action = ToText(r[6]);
+        a.TestId = ToText(r[7]);
+        a.OldValue = ToText(r[8]);
+        a.NewValue = ToText(r[9]);
+        c.MaterialAudit.push_back(std::move(a));
+    }
+    return c;
+}
+
+void TQcStore::InsertCopy(const TQcCopy& c) {
+    std::set<std::pair<std::string, std::string>> known;
+    for (const auto& m : Materials()) known.insert({m.Name, m.Lot});
+    std::set<std::pair<std::string, std::string>> added;
+    std::set<std::string> retired;
+    for (const auto& m : c.Materials) {
+        if (!known.insert({m.Name, m.Lot}).second) continue;
+        db_.Query(
+            "INSERT INTO qc_materials(name, test, result, lot, level, mean, sd, expires, opened, "
+            "patient_id_prefix, added, retired) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            {m.Name, m.Test, m.Result, m.Lot, std::int64_t{m.Level}, m.Mean, m.Sd, m.Expires,
+             m.Opened, m.PatientIdPrefix, m.Added, m.Retired});
+        added.insert({m.Name, m.Lot});
+        if (!m.Retired.empty()) retired.insert(m.Name);
+    }
+    // The materials' own audit rows go along with the materials they tell of.
+    for (const auto& a : c.MaterialAudit) {
+        bool theirs = a.NewValue.rfind("retire ", 0) == 0 && retired.count(a.NewValue.substr(7));
+        for (const auto& [name, lot] : added)
+            theirs = theirs || a.NewValue.rfind("add " + name + " lot " + lot + ":", 0) == 0;
+        if (!theirs) continue;
+        db_.Query(
+            "INSERT INTO audit(time, user_name, host, program, version, action, measurement_id, "
+            "test_id, old_value, new_value) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            {a.Time, a.User, a.Host, a.Program, a.Version, a.Action, nullptr, a.TestId, a.OldValue,
+             a.NewValue});
+    }
+    auto measurement = [&](const std::string& testId) -> std::optional<std::int64_t> {
+        const auto rows = db_.Query("SELECT id FROM measurements WHERE test_id = ?", {testId});
+        if (rows.empty()) return std::nullopt;
+        return ToInt(rows[0][0]);
+    };
+    auto material = [&](const std::string& name,
+                        const std::string& lot) -> std::optional<std::int64_t> {
+        const auto rows =
+            db_.Query("SELECT id FROM qc_materials WHERE name = ? AND lot = ?", {name, lot});
+        if (rows.empty()) return std::nullopt;
+        return ToInt(rows[0][0]);
+    };
+    std::size_t marks = 0;
+    for (const auto& k : c.Marks) {
+        const auto id = measurement(k.TestId);
+        if (!id) continue;
+        std::optional<std::int64_t> mat;
+        if (k.Role == "control" && !(mat = material(k.Material, k.Lot))) continue;
+        marks += db_.Query(
+                        "INSERT INTO qc_roles(measurement_id, role, material_id) VALUES (?, ?, ?) "
+                        "ON CONFLICT(measurement_id) DO NOTHING RETURNING measurement_id",
+                        {*id, k.Role, mat ? TSqlValue(*mat) : TSqlValue(nullptr)})
+                     .size();
+    }
+    std::size_t notes = 0;
+    for (const auto& n : c.Notes) {
+        const auto id = measurement(n.TestId);
+        const auto mat = material(n.Material, n.Lot);
+        if (!id || !mat) continue;
+        const std::vector<TSqlValue> key = {n.Note.Rule, *mat, *id, n.Note.Time, n.Note.Note};
+        if (!db_.Query("SELECT 1 FROM qc_acknowledgements WHERE rule = ? AND material_id = ? AND "
+                       "measurement_id = ? AND time = ? AND note = ?",
+                       key)
+                 .empty())
+            continue;
+        db_.Query(
+            "INSERT INTO qc_acknowledgements(rule, material_id, measurement_id, note, time, "
+            "user_name, host) VALUES (?, ?, ?, ?, ?, ?, ?)",
+            {n.Note.Rule, *mat, *id, n.Note.Note, n.Note.Time, n.Note.User, n.Note.Host});
+        ++notes;
+    }
+    // Whoever watches the archive learns of the change through the audit
+    // trail, as of any other.
+    if (!added.empty() || marks || notes) {
+        WriteAudit(DefaultActor("archive copy", ""), "qc-copy", std::nullopt, "", "",
+                   std::to_string(added.size()) + " material lots, " + std::to_string(marks) +
+                       " marks, " + std::to_string(notes) + " acknowledgements");
+    }
 }
 
 const TQcStore::TState& TQcStore::State() {

@@ -29,6 +29,8 @@ class TQcStore {
                  const TArchiveActor& actor);
     void Acknowledge(const qc::TQcViolation& v, const std::string& note,
                      const TArchiveActor& actor);
+    TQcCopy Copy();
+    void InsertCopy(const TQcCopy& copy);
 
     // Fills Role, ControlMaterial and QcFailed of a page of rows. What it
     // needs of all controls is kept until the archive changes.

@@ -488,6 +488,15 @@ class TSqlArchive : public IArchive {
         });
     }
 
+    TQcCopy QcCopy() override { return qc_.Copy(); }
+    void InsertQcCopy(const TQcCopy& copy) override {
+        Transaction([&] {
+            const auto before = db_->ChangeStamp();
+            qc_.InsertCopy(copy);
+            if (db_->ChangeStamp() != before) db_->Announce();
+        });
+    }
+
     std::int64_t ChangeStamp() override { return db_->ChangeStamp(); }
     std::int64_t WaitForChange(std::int64_t since, int timeoutMs) override {
         return db_->WaitForChange(since, timeoutMs);
