@@ -103,20 +103,35 @@ std::string Marks(std::size_t n) {
 
 }  // namespace
 
-std::string TQcStore::RoleTerm(const std::string& role) {
-    // Every control's id as one set, from the few marks and materials
-    // outwards (through the index on patient ids), so that a listing tests
-    // each row against it instead of searching for its material. CROSS JOIN
-    // keeps SQLite's planner, which has no statistics, from walking every
-    // measurement instead.
-    const std::string controls =
-        "SELECT measurement_id FROM qc_roles WHERE role = 'control' UNION ALL SELECT c.id FROM "
-        "qc_materials q CROSS JOIN measurements c WHERE c.patient_id = q.patient_id_prefix AND "
-        "c.test_name = q.test AND q.patient_id_prefix <> '' AND c.id NOT IN (SELECT "
-        "measurement_id FROM qc_roles)";
-    if (role == "control") return "id IN (" + controls + ")";
-    if (role == "patient") return "id NOT IN (" + controls + ")";
-    Bad("\"" + role + "\" is no role (patient or control).");
+std::vector<std::string> TQcStore::Prefixes() {
+    std::vector<std::string> out;
+    for (const auto& r : db_.Query("SELECT DISTINCT patient_id_prefix FROM qc_materials WHERE "
+                                   "patient_id_prefix <> '' ORDER BY patient_id_prefix",
+                                   {}))
+        out.push_back(ToText(r[0]));
+    return out;
+}
+
+std::string TQcStore::ControlSet(const std::vector<std::string>& prefixes,
+                                 std::vector<TSqlValue>& params) {
+    // From the few marks and prefixes outwards (the prefixes through the
+    // index on patient ids), so that a listing tests each row against one
+    // set instead of searching for its material.
+    std::string sql = "SELECT measurement_id FROM qc_roles WHERE role = 'control'";
+    if (prefixes.empty()) return sql;
+    sql += " UNION ALL SELECT c.id FROM measurements c WHERE c.patient_id IN (" +
+           Marks(prefixes.size()) +
+           ") AND EXISTS (SELECT 1 FROM qc_materials q WHERE q.patient_id_prefix = c.patient_id "
+           "AND q.test = c.test_name) AND c.id NOT IN (SELECT measurement_id FROM qc_roles)";
+    for (const auto& p : prefixes) params.emplace_back(p);
+    return sql;
+}
+
+std::string TQcStore::RoleTerm(const std::string& role, std::vector<TSqlValue>& params) {
+    if (role != "control" && role != "patient")
+        Bad("\"" + role + "\" is no role (patient or control).");
+    const std::string set = ControlSet(Prefixes(), params);
+    return role == "control" ? "id IN (" + set + ")" : "id NOT IN (" + set + ")";
 }
 
 std::vector<qc::TControlMaterial> TQcStore::Materials() {
@@ -263,13 +278,19 @@ TQcOverview TQcStore::Overview() {
         p.MaterialId = ToInt(r[4]);
         if (byId.count(p.MaterialId)) o.Points.push_back(std::move(p));
     }
-    for (const auto& r :
-         db_.Query("SELECT DISTINCT m.id, m.test_id, m.date_iso, m.device_serial, m.patient_id, "
-                   "m.test_name, m.removed FROM qc_materials q CROSS JOIN measurements m WHERE "
-                   "m.patient_id = q.patient_id_prefix AND m.test_name = q.test AND "
-                   "q.patient_id_prefix <> '' AND NOT EXISTS (SELECT 1 FROM qc_roles r WHERE "
-                   "r.measurement_id = m.id)",
-                   {})) {
+    std::vector<TSqlValue> prefixes;
+    for (const auto& p : Prefixes()) prefixes.emplace_back(p);
+    const TSqlRows byPrefix =
+        prefixes.empty()
+            ? TSqlRows{}
+            : db_.Query(
+                  "SELECT m.id, m.test_id, m.date_iso, m.device_serial, m.patient_id, "
+                  "m.test_name, m.removed FROM measurements m WHERE m.patient_id IN (" +
+                      Marks(prefixes.size()) +
+                      ") AND NOT EXISTS (SELECT 1 FROM qc_roles r WHERE r.measurement_id = "
+                      "m.id)",
+                  prefixes);
+    for (const auto& r : byPrefix) {
         if (ToInt(r[6]) != 0 || ToText(r[2]).empty()) continue;
         const auto* lot = qc::LotByPatientId(o.Materials, ToText(r[4]), ToText(r[5]), ToText(r[2]));
         if (!lot) continue;

@@ -37,10 +37,13 @@ class TQcStore {
     void Annotate(std::vector<TArchiveRow>& rows);
 
     // The WHERE term (on the measurements table, unaliased) for a filter's
-    // role; BadInput for an unknown role.
-    static std::string RoleTerm(const std::string& role);
+    // role, its values appended to params; BadInput for an unknown role.
+    std::string RoleTerm(const std::string& role, std::vector<TSqlValue>& params);
 
   private:
+    std::vector<std::string> Prefixes();
+    static std::string ControlSet(const std::vector<std::string>& prefixes,
+                                  std::vector<TSqlValue>& params);
     struct TState {
         std::int64_t Stamp = -1;
         std::vector<qc::TControlMaterial> Materials;

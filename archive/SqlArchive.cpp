@@ -588,7 +588,7 @@ class TSqlArchive : public IArchive {
         // it prefers while it has no statistics, right after an import).
         if (!likes.empty())
             terms.push_back("id IN (SELECT id FROM measurements WHERE " + likes + " OFFSET 0)");
-        if (!f.Role.empty()) terms.push_back(TQcStore::RoleTerm(f.Role));
+        if (!f.Role.empty()) terms.push_back(qc_.RoleTerm(f.Role, params));
         // A listing walks the index of its order: SQLite, which plans
         // without statistics, would otherwise take the index on removed
         // that nearly every row matches, so there the column is hidden
@@ -890,7 +890,7 @@ class TSqlArchive : public IArchive {
     }
 
     std::unique_ptr<ISqlDb> db_;
-    TQcStore qc_;
+    mutable TQcStore qc_;  // the role filter reads the materials' prefixes
 };
 
 }  // namespace
