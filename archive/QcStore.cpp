@@ -261,22 +261,36 @@ TQcOverview TQcStore::Overview() {
     std::unordered_map<std::int64_t, const qc::TControlMaterial*> byId;
     for (const auto& m : o.Materials) byId[m.Id] = &m;
 
-    // Marked controls, then those whose patient id is a prefix.
-    for (const auto& r : db_.Query(
-             "SELECT m.id, m.test_id, m.date_iso, m.device_serial, r.material_id, m.removed FROM "
-             "qc_roles r JOIN measurements m ON m.id = r.measurement_id WHERE r.role = 'control'",
-             {})) {
-        // Removed ones and those without a calendar date are left out here
-        // rather than in the query, whose planner would otherwise walk the
-        // measurements by those columns instead of from the few marks.
-        if (ToInt(r[5]) != 0 || ToText(r[2]).empty()) continue;
-        qc::TControlPoint p;
-        p.MeasurementId = ToInt(r[0]);
-        p.TestId = ToText(r[1]);
-        p.DateTime = ToText(r[2]);
-        p.Device = ToText(r[3]);
-        p.MaterialId = ToInt(r[4]);
-        if (byId.count(p.MaterialId)) o.Points.push_back(std::move(p));
+    // Marked controls, then those whose patient id is a prefix. The marks
+    // are read on their own and their measurements by id, so that no
+    // planner walks every measurement to join them; removed ones and those
+    // without a calendar date are left out here.
+    std::vector<std::pair<std::int64_t, std::int64_t>> marked;
+    for (const auto& r :
+         db_.Query("SELECT measurement_id, material_id FROM qc_roles WHERE role = 'control'", {})) {
+        if (byId.count(ToInt(r[1]))) marked.emplace_back(ToInt(r[0]), ToInt(r[1]));
+    }
+    for (std::size_t from = 0; from < marked.size(); from += 500) {
+        const std::size_t to = std::min(marked.size(), from + 500);
+        std::vector<TSqlValue> v;
+        std::unordered_map<std::int64_t, std::int64_t> materialOf;
+        for (std::size_t i = from; i < to; ++i) {
+            v.emplace_back(marked[i].first);
+            materialOf[marked[i].first] = marked[i].second;
+        }
+        for (const auto& r : db_.Query("SELECT id, test_id, date_iso, device_serial, removed FROM "
+                                       "measurements WHERE id IN (" +
+                                           Marks(to - from) + ")",
+                                       v)) {
+            if (ToInt(r[4]) != 0 || ToText(r[2]).empty()) continue;
+            qc::TControlPoint p;
+            p.MeasurementId = ToInt(r[0]);
+            p.TestId = ToText(r[1]);
+            p.DateTime = ToText(r[2]);
+            p.Device = ToText(r[3]);
+            p.MaterialId = materialOf[p.MeasurementId];
+            o.Points.push_back(std::move(p));
+        }
     }
     std::vector<TSqlValue> prefixes;
     for (const auto& p : Prefixes()) prefixes.emplace_back(p);
@@ -303,26 +317,31 @@ TQcOverview TQcStore::Overview() {
         o.Points.push_back(std::move(p));
     }
     // The control value: the first result row named as the material's
-    // result; a text without a number stays a text.
-    std::unordered_map<std::int64_t, qc::TControlPoint*> byMeasurement;
-    for (auto& p : o.Points) byMeasurement[p.MeasurementId] = &p;
-    std::vector<std::int64_t> ids;
-    for (const auto& p : o.Points) ids.push_back(p.MeasurementId);
-    std::unordered_map<std::int64_t, bool> found;
-    for (std::size_t from = 0; from < ids.size(); from += 500) {
-        const std::size_t to = std::min(ids.size(), from + 500);
-        std::vector<TSqlValue> v(ids.begin() + static_cast<std::ptrdiff_t>(from),
-                                 ids.begin() + static_cast<std::ptrdiff_t>(to));
+    // result; a text without a number stays a text. A measurement's rows
+    // never change, so they are read once per connection.
+    std::vector<std::int64_t> missing;
+    for (const auto& p : o.Points) {
+        if (!rows_.count(p.MeasurementId)) missing.push_back(p.MeasurementId);
+    }
+    for (std::size_t from = 0; from < missing.size(); from += 500) {
+        const std::size_t to = std::min(missing.size(), from + 500);
+        std::vector<TSqlValue> v(missing.begin() + static_cast<std::ptrdiff_t>(from),
+                                 missing.begin() + static_cast<std::ptrdiff_t>(to));
+        for (std::size_t i = from; i < to; ++i) rows_[missing[i]];
         for (const auto& r : db_.Query("SELECT measurement_id, name, value_text FROM results WHERE "
                                        "measurement_id IN (" +
                                            Marks(to - from) + ") ORDER BY measurement_id, no",
                                        v)) {
-            const std::int64_t mid = ToInt(r[0]);
-            qc::TControlPoint* p = byMeasurement[mid];
-            if (found[mid] || ToText(r[1]) != byId[p->MaterialId]->Result) continue;
-            found[mid] = true;
-            p->ValueText = ToText(r[2]);
-            p->Value = ResultValueNumber(p->ValueText);
+            rows_[ToInt(r[0])].emplace_back(ToText(r[1]), ToText(r[2]));
+        }
+    }
+    for (auto& p : o.Points) {
+        const std::string& result = byId[p.MaterialId]->Result;
+        for (const auto& [name, text] : rows_[p.MeasurementId]) {
+            if (name != result) continue;
+            p.ValueText = text;
+            p.Value = ResultValueNumber(text);
+            break;
         }
     }
     std::stable_sort(o.Points.begin(), o.Points.end(), [](const auto& a, const auto& b) {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "archive/ArchiveInternal.h"
@@ -57,6 +59,8 @@ class TQcStore {
 
     ISqlDb& db_;
     TState state_;
+    // Result rows (name, value text) of the controls read so far.
+    std::unordered_map<std::int64_t, std::vector<std::pair<std::string, std::string>>> rows_;
 };
 
 }  // namespace kyvo::archive_detail
