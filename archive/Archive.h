@@ -228,6 +228,30 @@ struct TAuditEntry {
     std::string NewValue;
 };
 
+// Everything quality control keeps, for copying it into another archive:
+// the materials as kept (their added and retired times too), the marks and
+// acknowledgements by the measurement's identity text and the material's
+// name and lot, and the audit rows of the materials (those of marks and
+// acknowledgements belong to their measurement).
+struct TQcCopy {
+    struct TMark {
+        std::string TestId;
+        std::string Role;
+        std::string Material;  // for a control
+        std::string Lot;
+    };
+    struct TNote {
+        TQcAcknowledgement Note;
+        std::string TestId;
+        std::string Material;
+        std::string Lot;
+    };
+    std::vector<qc::TControlMaterial> Materials;
+    std::vector<TMark> Marks;
+    std::vector<TNote> Notes;
+    std::vector<TAuditEntry> MaterialAudit;
+};
+
 struct TArchiveCheck {
     int SchemaVersion = 0;
     std::int64_t Measurements = 0;
@@ -344,6 +368,13 @@ class IArchive {
     // archive does not show (no longer, or never) NotFound.
     virtual void Acknowledge(const qc::TQcViolation& violation, const std::string& note,
                              const TArchiveActor& actor);
+    // For copying: what this archive keeps of quality control, and taking
+    // it in from another one. Only what the target lacks is added (a
+    // material by name and lot, a mark of a measurement without one, an
+    // acknowledgement not there yet), so copying twice adds nothing; marks
+    // and notes of measurements the target does not hold are left out.
+    virtual TQcCopy QcCopy();
+    virtual void InsertQcCopy(const TQcCopy& copy);
 
     // --- The LIS outbox ---
     // With queueing on, every measurement that Store or StoreMany adds from

@@ -21,6 +21,9 @@ std::int64_t CopyArchive(IArchive& from, IArchive& to) {
         if (!any) break;
         f.Offset += f.Limit;
     }
+    // Materials, marks and acknowledgements after the measurements they
+    // refer to.
+    to.InsertQcCopy(from.QcCopy());
     return added;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <set>
 #include <sstream>
 #include <tuple>
 #include <unordered_map>
@@ -33,6 +34,12 @@ TQcOverview IArchive::QcOverview() {
     NoQc();
 }
 void IArchive::Acknowledge(const qc::TQcViolation&, const std::string&, const TArchiveActor&) {
+    NoQc();
+}
+TQcCopy IArchive::QcCopy() {
+    NoQc();
+}
+void IArchive::InsertQcCopy(const TQcCopy&) {
     NoQc();
 }
 
@@ -96,16 +103,35 @@ std::string Marks(std::size_t n) {
 
 }  // namespace
 
-std::string TQcStore::RoleTerm(const std::string& role) {
-    const std::string marked = "SELECT measurement_id FROM qc_roles WHERE role = ";
-    const std::string byPrefix =
-        "(measurements.patient_id <> '' AND EXISTS (SELECT 1 FROM qc_materials q WHERE "
-        "q.patient_id_prefix = measurements.patient_id AND q.test = measurements.test_name) AND "
-        "id NOT IN (" +
-        marked + "'patient'))";
-    if (role == "control") return "(id IN (" + marked + "'control') OR " + byPrefix + ")";
-    if (role == "patient") return "(id NOT IN (" + marked + "'control') AND NOT " + byPrefix + ")";
-    Bad("\"" + role + "\" is no role (patient or control).");
+std::vector<std::string> TQcStore::Prefixes() {
+    std::vector<std::string> out;
+    for (const auto& r : db_.Query("SELECT DISTINCT patient_id_prefix FROM qc_materials WHERE "
+                                   "patient_id_prefix <> '' ORDER BY patient_id_prefix",
+                                   {}))
+        out.push_back(ToText(r[0]));
+    return out;
+}
+
+std::string TQcStore::ControlSet(const std::vector<std::string>& prefixes,
+                                 std::vector<TSqlValue>& params) {
+    // From the few marks and prefixes outwards (the prefixes through the
+    // index on patient ids), so that a listing tests each row against one
+    // set instead of searching for its material.
+    std::string sql = "SELECT measurement_id FROM qc_roles WHERE role = 'control'";
+    if (prefixes.empty()) return sql;
+    sql += " UNION ALL SELECT c.id FROM measurements c WHERE c.patient_id IN (" +
+           Marks(prefixes.size()) +
+           ") AND EXISTS (SELECT 1 FROM qc_materials q WHERE q.patient_id_prefix = c.patient_id "
+           "AND q.test = c.test_name) AND c.id NOT IN (SELECT measurement_id FROM qc_roles)";
+    for (const auto& p : prefixes) params.emplace_back(p);
+    return sql;
+}
+
+std::string TQcStore::RoleTerm(const std::string& role, std::vector<TSqlValue>& params) {
+    if (role != "control" && role != "patient")
+        Bad("\"" + role + "\" is no role (patient or control).");
+    const std::string set = ControlSet(Prefixes(), params);
+    return role == "control" ? "id IN (" + set + ")" : "id NOT IN (" + set + ")";
 }
 
 std::vector<qc::TControlMaterial> TQcStore::Materials() {
@@ -235,26 +261,51 @@ TQcOverview TQcStore::Overview() {
     std::unordered_map<std::int64_t, const qc::TControlMaterial*> byId;
     for (const auto& m : o.Materials) byId[m.Id] = &m;
 
-    // Marked controls, then those whose patient id is a prefix.
-    for (const auto& r : db_.Query(
-             "SELECT m.id, m.test_id, m.date_iso, m.device_serial, r.material_id FROM qc_roles r "
-             "JOIN measurements m ON m.id = r.measurement_id WHERE r.role = 'control' AND "
-             "m.removed = 0 AND m.date_iso <> ''",
-             {})) {
-        qc::TControlPoint p;
-        p.MeasurementId = ToInt(r[0]);
-        p.TestId = ToText(r[1]);
-        p.DateTime = ToText(r[2]);
-        p.Device = ToText(r[3]);
-        p.MaterialId = ToInt(r[4]);
-        if (byId.count(p.MaterialId)) o.Points.push_back(std::move(p));
+    // Marked controls, then those whose patient id is a prefix. The marks
+    // are read on their own and their measurements by id, so that no
+    // planner walks every measurement to join them; removed ones and those
+    // without a calendar date are left out here.
+    std::vector<std::pair<std::int64_t, std::int64_t>> marked;
+    for (const auto& r :
+         db_.Query("SELECT measurement_id, material_id FROM qc_roles WHERE role = 'control'", {})) {
+        if (byId.count(ToInt(r[1]))) marked.emplace_back(ToInt(r[0]), ToInt(r[1]));
     }
-    for (const auto& r : db_.Query(
-             "SELECT m.id, m.test_id, m.date_iso, m.device_serial, m.patient_id, m.test_name "
-             "FROM measurements m WHERE m.removed = 0 AND m.date_iso <> '' AND m.patient_id IN "
-             "(SELECT patient_id_prefix FROM qc_materials WHERE patient_id_prefix <> '') AND "
-             "NOT EXISTS (SELECT 1 FROM qc_roles r WHERE r.measurement_id = m.id)",
-             {})) {
+    for (std::size_t from = 0; from < marked.size(); from += 500) {
+        const std::size_t to = std::min(marked.size(), from + 500);
+        std::vector<TSqlValue> v;
+        std::unordered_map<std::int64_t, std::int64_t> materialOf;
+        for (std::size_t i = from; i < to; ++i) {
+            v.emplace_back(marked[i].first);
+            materialOf[marked[i].first] = marked[i].second;
+        }
+        for (const auto& r : db_.Query("SELECT id, test_id, date_iso, device_serial, removed FROM "
+                                       "measurements WHERE id IN (" +
+                                           Marks(to - from) + ")",
+                                       v)) {
+            if (ToInt(r[4]) != 0 || ToText(r[2]).empty()) continue;
+            qc::TControlPoint p;
+            p.MeasurementId = ToInt(r[0]);
+            p.TestId = ToText(r[1]);
+            p.DateTime = ToText(r[2]);
+            p.Device = ToText(r[3]);
+            p.MaterialId = materialOf[p.MeasurementId];
+            o.Points.push_back(std::move(p));
+        }
+    }
+    std::vector<TSqlValue> prefixes;
+    for (const auto& p : Prefixes()) prefixes.emplace_back(p);
+    const TSqlRows byPrefix =
+        prefixes.empty()
+            ? TSqlRows{}
+            : db_.Query(
+                  "SELECT m.id, m.test_id, m.date_iso, m.device_serial, m.patient_id, "
+                  "m.test_name, m.removed FROM measurements m WHERE m.patient_id IN (" +
+                      Marks(prefixes.size()) +
+                      ") AND NOT EXISTS (SELECT 1 FROM qc_roles r WHERE r.measurement_id = "
+                      "m.id)",
+                  prefixes);
+    for (const auto& r : byPrefix) {
+        if (ToInt(r[6]) != 0 || ToText(r[2]).empty()) continue;
         const auto* lot = qc::LotByPatientId(o.Materials, ToText(r[4]), ToText(r[5]), ToText(r[2]));
         if (!lot) continue;
         qc::TControlPoint p;
@@ -266,26 +317,31 @@ TQcOverview TQcStore::Overview() {
         o.Points.push_back(std::move(p));
     }
     // The control value: the first result row named as the material's
-    // result; a text without a number stays a text.
-    std::unordered_map<std::int64_t, qc::TControlPoint*> byMeasurement;
-    for (auto& p : o.Points) byMeasurement[p.MeasurementId] = &p;
-    std::vector<std::int64_t> ids;
-    for (const auto& p : o.Points) ids.push_back(p.MeasurementId);
-    std::unordered_map<std::int64_t, bool> found;
-    for (std::size_t from = 0; from < ids.size(); from += 500) {
-        const std::size_t to = std::min(ids.size(), from + 500);
-        std::vector<TSqlValue> v(ids.begin() + static_cast<std::ptrdiff_t>(from),
-                                 ids.begin() + static_cast<std::ptrdiff_t>(to));
+    // result; a text without a number stays a text. A measurement's rows
+    // never change, so they are read once per connection.
+    std::vector<std::int64_t> missing;
+    for (const auto& p : o.Points) {
+        if (!rows_.count(p.MeasurementId)) missing.push_back(p.MeasurementId);
+    }
+    for (std::size_t from = 0; from < missing.size(); from += 500) {
+        const std::size_t to = std::min(missing.size(), from + 500);
+        std::vector<TSqlValue> v(missing.begin() + static_cast<std::ptrdiff_t>(from),
+                                 missing.begin() + static_cast<std::ptrdiff_t>(to));
+        for (std::size_t i = from; i < to; ++i) rows_[missing[i]];
         for (const auto& r : db_.Query("SELECT measurement_id, name, value_text FROM results WHERE "
                                        "measurement_id IN (" +
                                            Marks(to - from) + ") ORDER BY measurement_id, no",
                                        v)) {
-            const std::int64_t mid = ToInt(r[0]);
-            qc::TControlPoint* p = byMeasurement[mid];
-            if (found[mid] || ToText(r[1]) != byId[p->MaterialId]->Result) continue;
-            found[mid] = true;
-            p->ValueText = ToText(r[2]);
-            p->Value = ResultValueNumber(p->ValueText);
+            rows_[ToInt(r[0])].emplace_back(ToText(r[1]), ToText(r[2]));
+        }
+    }
+    for (auto& p : o.Points) {
+        const std::string& result = byId[p.MaterialId]->Result;
+        for (const auto& [name, text] : rows_[p.MeasurementId]) {
+            if (name != result) continue;
+            p.ValueText = text;
+            p.Value = ResultValueNumber(text);
+            break;
         }
     }
     std::stable_sort(o.Points.begin(), o.Points.end(), [](const auto& a, const auto& b) {
@@ -322,6 +378,125 @@ void TQcStore::Acknowledge(const qc::TQcViolation& v, const std::string& note,
         {qc::RuleName(v.Rule), v.MaterialId, at, note, NowIso(), actor.User, actor.Host});
     WriteAudit(actor, "qc-acknowledge", at, it->TestIds.back(), "",
                qc::RuleName(v.Rule) + " " + it->Material + " lot " + it->Lot + ": " + note);
+}
+
+TQcCopy TQcStore::Copy() {
+    TQcCopy c;
+    c.Materials = Materials();
+    for (const auto& r : db_.Query(
+             "SELECT m.test_id, r.role, q.name, q.lot FROM qc_roles r JOIN measurements m ON "
+             "m.id = r.measurement_id LEFT JOIN qc_materials q ON q.id = r.material_id ORDER BY "
+             "r.measurement_id",
+             {})) {
+        c.Marks.push_back({ToText(r[0]), ToText(r[1]), ToText(r[2]), ToText(r[3])});
+    }
+    for (const auto& r : db_.Query(
+             "SELECT a.rule, a.material_id, a.measurement_id, a.note, a.time, a.user_name, a.host, "
+             "m.test_id, q.name, q.lot FROM qc_acknowledgements a JOIN measurements m ON m.id = "
+             "a.measurement_id JOIN qc_materials q ON q.id = a.material_id ORDER BY a.id",
+             {})) {
+        c.Notes.push_back({{ToText(r[0]), ToInt(r[1]), ToInt(r[2]), ToText(r[3]), ToText(r[4]),
+                            ToText(r[5]), ToText(r[6])},
+                           ToText(r[7]),
+                           ToText(r[8]),
+                           ToText(r[9])});
+    }
+    for (const auto& r : db_.Query(
+             "SELECT id, time, user_name, host, program, version, action, test_id, old_value, "
+             "new_value FROM audit WHERE measurement_id IS NULL AND action = 'qc-material' ORDER "
+             "BY id",
+             {})) {
+        TAuditEntry a;
+        a.Id = ToInt(r[0]);
+        a.Time = ToText(r[1]);
+        a.User = ToText(r[2]);
+        a.Host = ToText(r[3]);
+        a.Program = ToText(r[4]);
+        a.Version = ToText(r[5]);
+        a.Action = ToText(r[6]);
+        a.TestId = ToText(r[7]);
+        a.OldValue = ToText(r[8]);
+        a.NewValue = ToText(r[9]);
+        c.MaterialAudit.push_back(std::move(a));
+    }
+    return c;
+}
+
+void TQcStore::InsertCopy(const TQcCopy& c) {
+    std::set<std::pair<std::string, std::string>> known;
+    for (const auto& m : Materials()) known.insert({m.Name, m.Lot});
+    std::set<std::pair<std::string, std::string>> added;
+    std::set<std::string> retired;
+    for (const auto& m : c.Materials) {
+        if (!known.insert({m.Name, m.Lot}).second) continue;
+        db_.Query(
+            "INSERT INTO qc_materials(name, test, result, lot, level, mean, sd, expires, opened, "
+            "patient_id_prefix, added, retired) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            {m.Name, m.Test, m.Result, m.Lot, std::int64_t{m.Level}, m.Mean, m.Sd, m.Expires,
+             m.Opened, m.PatientIdPrefix, m.Added, m.Retired});
+        added.insert({m.Name, m.Lot});
+        if (!m.Retired.empty()) retired.insert(m.Name);
+    }
+    // The materials' own audit rows go along with the materials they tell of.
+    for (const auto& a : c.MaterialAudit) {
+        bool theirs = a.NewValue.rfind("retire ", 0) == 0 && retired.count(a.NewValue.substr(7));
+        for (const auto& [name, lot] : added)
+            theirs = theirs || a.NewValue.rfind("add " + name + " lot " + lot + ":", 0) == 0;
+        if (!theirs) continue;
+        db_.Query(
+            "INSERT INTO audit(time, user_name, host, program, version, action, measurement_id, "
+            "test_id, old_value, new_value) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            {a.Time, a.User, a.Host, a.Program, a.Version, a.Action, nullptr, a.TestId, a.OldValue,
+             a.NewValue});
+    }
+    auto measurement = [&](const std::string& testId) -> std::optional<std::int64_t> {
+        const auto rows = db_.Query("SELECT id FROM measurements WHERE test_id = ?", {testId});
+        if (rows.empty()) return std::nullopt;
+        return ToInt(rows[0][0]);
+    };
+    auto material = [&](const std::string& name,
+                        const std::string& lot) -> std::optional<std::int64_t> {
+        const auto rows =
+            db_.Query("SELECT id FROM qc_materials WHERE name = ? AND lot = ?", {name, lot});
+        if (rows.empty()) return std::nullopt;
+        return ToInt(rows[0][0]);
+    };
+    std::size_t marks = 0;
+    for (const auto& k : c.Marks) {
+        const auto id = measurement(k.TestId);
+        if (!id) continue;
+        std::optional<std::int64_t> mat;
+        if (k.Role == "control" && !(mat = material(k.Material, k.Lot))) continue;
+        marks += db_.Query(
+                        "INSERT INTO qc_roles(measurement_id, role, material_id) VALUES (?, ?, ?) "
+                        "ON CONFLICT(measurement_id) DO NOTHING RETURNING measurement_id",
+                        {*id, k.Role, mat ? TSqlValue(*mat) : TSqlValue(nullptr)})
+                     .size();
+    }
+    std::size_t notes = 0;
+    for (const auto& n : c.Notes) {
+        const auto id = measurement(n.TestId);
+        const auto mat = material(n.Material, n.Lot);
+        if (!id || !mat) continue;
+        const std::vector<TSqlValue> key = {n.Note.Rule, *mat, *id, n.Note.Time, n.Note.Note};
+        if (!db_.Query("SELECT 1 FROM qc_acknowledgements WHERE rule = ? AND material_id = ? AND "
+                       "measurement_id = ? AND time = ? AND note = ?",
+                       key)
+                 .empty())
+            continue;
+        db_.Query(
+            "INSERT INTO qc_acknowledgements(rule, material_id, measurement_id, note, time, "
+            "user_name, host) VALUES (?, ?, ?, ?, ?, ?, ?)",
+            {n.Note.Rule, *mat, *id, n.Note.Note, n.Note.Time, n.Note.User, n.Note.Host});
+        ++notes;
+    }
+    // Whoever watches the archive learns of the change through the audit
+    // trail, as of any other.
+    if (!added.empty() || marks || notes) {
+        WriteAudit(DefaultActor("archive copy", ""), "qc-copy", std::nullopt, "", "",
+                   std::to_string(added.size()) + " material lots, " + std::to_string(marks) +
+                       " marks, " + std::to_string(notes) + " acknowledgements");
+    }
 }
 
 const TQcStore::TState& TQcStore::State() {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "archive/ArchiveInternal.h"
@@ -29,16 +31,21 @@ class TQcStore {
                  const TArchiveActor& actor);
     void Acknowledge(const qc::TQcViolation& v, const std::string& note,
                      const TArchiveActor& actor);
+    TQcCopy Copy();
+    void InsertCopy(const TQcCopy& copy);
 
     // Fills Role, ControlMaterial and QcFailed of a page of rows. What it
     // needs of all controls is kept until the archive changes.
     void Annotate(std::vector<TArchiveRow>& rows);
 
     // The WHERE term (on the measurements table, unaliased) for a filter's
-    // role; BadInput for an unknown role.
-    static std::string RoleTerm(const std::string& role);
+    // role, its values appended to params; BadInput for an unknown role.
+    std::string RoleTerm(const std::string& role, std::vector<TSqlValue>& params);
 
   private:
+    std::vector<std::string> Prefixes();
+    static std::string ControlSet(const std::vector<std::string>& prefixes,
+                                  std::vector<TSqlValue>& params);
     struct TState {
         std::int64_t Stamp = -1;
         std::vector<qc::TControlMaterial> Materials;
@@ -52,6 +59,8 @@ class TQcStore {
 
     ISqlDb& db_;
     TState state_;
+    // Result rows (name, value text) of the controls read so far.
+    std::unordered_map<std::int64_t, std::vector<std::pair<std::string, std::string>>> rows_;
 };
 
 }  // namespace kyvo::archive_detail

@@ -652,6 +652,15 @@ class TSqlArchive : public IArchive {
         });
     }
 
+    TQcCopy QcCopy() override { return qc_.Copy(); }
+    void InsertQcCopy(const TQcCopy& copy) override {
+        Transaction([&] {
+            const auto before = db_->ChangeStamp();
+            qc_.InsertCopy(copy);
+            if (db_->ChangeStamp() != before) db_->Announce();
+        });
+    }
+
     std::int64_t ChangeStamp() override { return db_->ChangeStamp(); }
     std::int64_t WaitForChange(std::int64_t since, int timeoutMs) override {
         return db_->WaitForChange(since, timeoutMs);
@@ -768,7 +777,7 @@ class TSqlArchive : public IArchive {
         // it prefers while it has no statistics, right after an import).
         if (!likes.empty())
             terms.push_back("id IN (SELECT id FROM measurements WHERE " + likes + " OFFSET 0)");
-        if (!f.Role.empty()) terms.push_back(TQcStore::RoleTerm(f.Role));
+        if (!f.Role.empty()) terms.push_back(qc_.RoleTerm(f.Role, params));
         // A listing walks the index of its order: SQLite, which plans
         // without statistics, would otherwise take the index on removed
         // that nearly every row matches, so there the column is hidden
@@ -1184,7 +1193,7 @@ class TSqlArchive : public IArchive {
     }
 
     std::unique_ptr<ISqlDb> db_;
-    TQcStore qc_;
+    mutable TQcStore qc_;  // the role filter reads the materials' prefixes
     bool lisQueueing_ = false;
 };
 

@@ -182,6 +182,63 @@ void Queries(IArchive& a, const char* engine, const char* size) {
     std::fflush(stdout);
 }
 
+// Quality control on top: three CRP materials, every hundredth CRP
+// measurement marked as a control of one of them, then the listings that
+// carry role and QC-failed flag, the first one after a change (which
+// evaluates every control again) and the ones after it.
+void QualityControl(IArchive& a, int count, const TArchiveActor& actor, const char* engine,
+                    const char* size) {
+    for (int level = 1; level <= 3; ++level) {
+        qc::TControlMaterial m;
+        m.Name = "CRP-L" + std::to_string(level);
+        m.Test = "CRP quantitative";
+        m.Result = "CRP";
+        m.Lot = "C-" + std::string(size);
+        m.Level = level;
+        m.Mean = 250;
+        m.Sd = 100;
+        m.Opened = "2020-01-01";
+        a.AddMaterial(m, actor);
+    }
+    const auto t0 = Clock::now();
+    int marked = 0;
+    for (int n = 0; n < count; n += 1000) {
+        const auto id = a.FindByTestId(Generate(n).TestID);
+        if (!id) continue;
+        a.SetRole(*id, "control", "CRP-L" + std::to_string(1 + n / 1000 % 3), actor);
+        ++marked;
+    }
+    std::printf("%-8s %-5s mark %d controls, one transaction each: %.2f s\n", engine, size, marked,
+                Seconds(t0));
+    TArchiveFilter f;
+    f.Sort = EArchiveSort::DateTime;
+    f.Descending = true;
+    f.Limit = 100;
+    auto once = [&](const char* name, const std::function<std::size_t()>& q) {
+        const auto t = Clock::now();
+        const std::size_t rows = q();
+        std::printf("%-8s %-5s %-32s %8.1f ms  (%zu rows)\n", engine, size, name, Seconds(t) * 1000,
+                    rows);
+    };
+    once("newest 100, first after a change", [&] { return a.List(f).size(); });
+    std::size_t rows = 0;
+    double ms = TimeMs([&] { return a.List(f).size(); }, rows);
+    std::printf("%-8s %-5s %-32s %8.1f ms  (%zu rows)\n", engine, size, "newest 100 with QC", ms,
+                rows);
+    f.Role = "patient";
+    ms = TimeMs([&] { return a.List(f).size(); }, rows);
+    std::printf("%-8s %-5s %-32s %8.1f ms  (%zu rows)\n", engine, size, "patients, newest 100", ms,
+                rows);
+    f.Role = "control";
+    ms = TimeMs([&] { return a.List(f).size(); }, rows);
+    std::printf("%-8s %-5s %-32s %8.1f ms  (%zu rows)\n", engine, size, "controls, newest 100", ms,
+                rows);
+    ms = TimeMs([&] { return a.QcOverview().Violations.size(); }, rows);
+    std::printf("%-8s %-5s %-32s %8.1f ms  (%zu violations)\n", engine, size,
+                "QC overview (every control)", ms, rows);
+    std::fflush(stdout);
+}
+
 void Run(const std::string& engine, const std::string& location, int large) {
     const TArchiveActor actor{"bench", "host", "kyvo-archive-bench", "0"};
     auto a = OpenArchive(location);
@@ -189,9 +246,11 @@ void Run(const std::string& engine, const std::string& location, int large) {
     Fill(*a, 0, 100000, 1000, actor, e);
     SingleStores(*a, 2000000, 2000, actor, e);
     Queries(*a, e, "100k");
+    QualityControl(*a, 100000, actor, e, "100k");
     if (large > 100000) {
         Fill(*a, 100000, large, 1000, actor, e);
         Queries(*a, e, large >= 1000000 ? "1M" : "large");
+        QualityControl(*a, large, actor, e, large >= 1000000 ? "1M" : "large");
     }
 }
 

@@ -305,6 +305,69 @@ TEST_P(ArchiveQc, ANewLotStartsANewSeriesAndMarksTakeTheLotInUse) {
     EXPECT_TRUE(o.Violations.empty());  // 8 + 2 on one side, never 10 of one lot
 }
 
+TEST_P(ArchiveQc, CopyingCarriesMaterialsMarksAndAcknowledgementsOnce) {
+    auto lot = Material("CRP-L1", "A", "QC-L1");
+    lot.Opened = "2026-03-01";
+    a_->AddMaterial(lot, Actor());
+    a_->AddMaterial(Material("CRP-L2", "B"), Actor());
+    a_->RetireMaterial("CRP-L2", Actor("bob"));
+    Measure(1, "0001", 2, 8, "13.5", "QC-L1");  // 1-3s, by its prefix
+    const auto marked = Measure(2, "0001", 2, 9, "10.0");
+    const auto patient = Measure(3, "0001", 2, 10, "6.0", "QC-L1");
+    const auto flagged = Measure(4, "0001", 2, 11, "6.0", "P-1");
+    a_->SetRole(marked, "control", "CRP-L1", Actor());
+    a_->SetRole(patient, "patient", "", Actor());
+    // 13.5 rejected, then 10.0 passes; acknowledged all the same.
+    const auto o = a_->QcOverview();
+    ASSERT_EQ(o.Violations.size(), 1u);
+    a_->Acknowledge(o.Violations[0], "vial warm", Actor("carol"));
+    a_->SetRole(marked, "", "", Actor());  // the flag comes back for P-1
+    ASSERT_TRUE(Row(flagged).QcFailed);
+
+    // Into an archive of the other engine, and back into the same one.
+    const std::string other = GetParam() == "sqlite" ? "postgres" : "sqlite";
+    if (other == "postgres" && !TTempPostgres::Unavailable().empty()) GTEST_SKIP();
+    auto to = OpenArchive(FreshLocation(other, scratch_, "copy"));
+    EXPECT_EQ(CopyArchive(*a_, *to), 4);
+    const auto audit = to->Audit(0, 0).size();
+    EXPECT_EQ(CopyArchive(*a_, *to), 0);
+    EXPECT_EQ(to->Audit(0, 0).size(), audit);  // nothing the second time
+
+    const auto from = a_->Materials();
+    const auto copied = to->Materials();
+    ASSERT_EQ(copied.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(copied[i].Name, from[i].Name);
+        EXPECT_EQ(copied[i].Lot, from[i].Lot);
+        EXPECT_EQ(copied[i].Opened, from[i].Opened);
+        EXPECT_EQ(copied[i].PatientIdPrefix, from[i].PatientIdPrefix);
+        EXPECT_EQ(copied[i].Added, from[i].Added);
+        EXPECT_EQ(copied[i].Retired, from[i].Retired);
+    }
+    auto rows = [](IArchive& a) {
+        std::vector<std::string> out;
+        TArchiveFilter f;
+        f.Sort = EArchiveSort::DateTime;
+        for (const auto& r : a.List(f))
+            out.push_back(r.TestId + " " + r.Role + " " + r.ControlMaterial + " " +
+                          (r.QcFailed ? "failed" : "-"));
+        return out;
+    };
+    EXPECT_EQ(rows(*to), rows(*a_));
+    const auto copiedO = to->QcOverview();
+    ASSERT_EQ(copiedO.Acknowledgements.size(), 1u);
+    EXPECT_EQ(copiedO.Acknowledgements[0].Note, "vial warm");
+    EXPECT_EQ(copiedO.Acknowledgements[0].User, "carol");
+    EXPECT_EQ(copiedO.Acknowledgements[0].Time, a_->QcOverview().Acknowledgements[0].Time);
+    std::vector<std::string> materialAudit;
+    for (const auto& e : to->Audit(0, 0)) {
+        if (e.Action == "qc-material") materialAudit.push_back(e.User + " " + e.NewValue);
+    }
+    EXPECT_EQ(materialAudit.size(), 3u);
+    EXPECT_EQ(materialAudit.back(), "bob retire CRP-L2");
+    EXPECT_TRUE(to->Check().Problems.empty());
+}
+
 TEST_P(ArchiveQc, AnArchiveOfTheVersionBeforeQualityControlIsBroughtUpToDate) {
     const std::string loc = Fresh("old");
     OpenArchive(loc)->Store(FullSet(DeviceId(1), 1), {}, EArchiveSource::DeviceRead, Actor());
