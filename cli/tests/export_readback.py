@@ -190,6 +190,18 @@ class ExportReadBack(unittest.TestCase):
                             self.assertIn(re.sub(r"\s+", "", needle), flat)
                     self.assertIn(f"Page {expected.index(m) + 1} of {len(expected)}", page)
 
+    def test_report_and_json_name_the_version_that_version_names(self):
+        version = self.cli("--version").stdout.decode().split()[-1]
+        pdf = os.path.join(self.tmp.name, "version.pdf")
+        self.cli("report", self.fixture("demo-results.tsv"), "--out", pdf)
+        head = subprocess.run(["pdftotext", "-l", "1", pdf, "-"], capture_output=True,
+                              text=True, check=True).stdout
+        self.assertIn("Kyvo Data Reader " + version + "\n", head)
+        self.assertNotRegex(head, r"V\d+\.\d+\.\d{3}")
+        out = json.loads(self.cli("export", self.fixture("demo-results.tsv"), "--to",
+                                  "json").stdout.decode("utf-8"))
+        self.assertEqual(version, out["program"]["version"])
+
     def test_report_of_selected_measurements_only(self):
         pdf = os.path.join(self.tmp.name, "selected.pdf")
         self.cli("report", self.fixture("demo-results.tsv"), "--out", pdf, "--select",
