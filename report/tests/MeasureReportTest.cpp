@@ -12,6 +12,7 @@
 namespace kyvo {
 namespace {
 
+using testing::ExpectFootAlone;
 using testing::ReadPdfWords;
 using testing::TPdfPage;
 
@@ -32,22 +33,6 @@ TMeasureSet Measurement(const std::string& id, const std::string& comment) {
     m.ResultList.push_back({"Valid", "CRP", "7.25", "mg/l", "normal"});
     m.UserComment = comment;
     return m;
-}
-
-// The words at the foot: "Created: date time Page n of m"; everything else
-// stands above its rule.
-void ExpectFootAlone(const TPdfPage& page, int n, int pages) {
-    const auto* word = page.Find("Page");
-    ASSERT_TRUE(word) << page.Text();
-    const double footTop = word->YMin - 2;
-    std::string foot;
-    for (const auto& w : page.Words)
-        if (w.YMax > footTop) foot += w.Text + " ";
-    EXPECT_EQ(foot.substr(0, 9), "Created: ");
-    EXPECT_NE(foot.find("Page " + std::to_string(n) + " of " + std::to_string(pages) + " "),
-              std::string::npos)
-        << foot;
-    EXPECT_EQ(std::count(foot.begin(), foot.end(), ' '), 7) << "more than the foot: " << foot;
 }
 
 TEST(MeasureReport, LongCommentGoesOnToNewPagesNeverIntoTheFoot) {
@@ -79,7 +64,8 @@ TEST(MeasureReport, LongCommentGoesOnToNewPagesNeverIntoTheFoot) {
     }
     // The whole comment, in order, each word once.
     ASSERT_EQ(seen.size(), std::size_t(words));
-    for (int i = 0; i < words; ++i) EXPECT_EQ(seen[std::size_t(i)], "w" + std::to_string(10000 + i));
+    for (int i = 0; i < words; ++i)
+        EXPECT_EQ(seen[std::size_t(i)], "w" + std::to_string(10000 + i));
 
     // The next measurement starts a page of its own; units on device values.
     const std::string last = pages.back().Text();
