@@ -30,6 +30,7 @@ namespace kyvo {
 class TForm_Main;
 class TMainWindow;
 class TResultExport;
+class TTrendChartView;
 
 // The archive the window shows: the user settings' "Archive"/"Location",
 // the default archive when that is empty.
@@ -119,6 +120,7 @@ class TArchiveWindow : public QWidget {
     bool archiveOpen() const { return access_ && access_->IsOpen(); }
     QAction* openAction() const { return openAction_; }
     QAction* locationAction() const { return locationAction_; }
+    TTrendChartView* trendChart() const { return trend_; }
 
   signals:
     // A measurement dialog opened (for the tests and the screenshots).
@@ -131,6 +133,9 @@ class TArchiveWindow : public QWidget {
     void hideEvent(QHideEvent* event) override;
 
   private:
+    // The chart beside the table works with the table, its archive and its
+    // selection.
+    friend class TTrendChartView;
     friend TArchiveWindow* installArchiveView(TMainWindow&, TForm_Main&, IKeyStore&, ILanguage*,
                                               TArchiveAccess::TOpener);
     std::string lang(const TLangEntry& e) const;
@@ -168,6 +173,8 @@ class TArchiveWindow : public QWidget {
     QPushButton* export_;
     QPushButton* report_;
     QPushButton* location_;
+    QPushButton* summary_;
+    TTrendChartView* trend_ = nullptr;
     QAction* openAction_ = nullptr;
     QAction* locationAction_ = nullptr;
     QTimer filterDelay_;

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "report/MeasureReport.h"
-#include "report/tests/PdfText.h"
+#include "report/tests/PdfFoot.h"
 
 namespace kyvo {
 namespace {
@@ -47,7 +47,9 @@ TEST(MeasureReport, LongCommentGoesOnToNewPagesNeverIntoTheFoot) {
     ASSERT_TRUE(writeMeasureReportPdf(QString::fromStdString(path), {&longOne, &next}, info,
                                       QPageSize(QPageSize::A4), error))
         << error;
-    const auto pages = ReadPdfWords(path);
+    std::string pdfError;
+    const auto pages = ReadPdfWords(path, &pdfError);
+    ASSERT_TRUE(pdfError.empty()) << pdfError;
     std::filesystem::remove(path);
     ASSERT_GE(pages.size(), 4u);
     const int count = int(pages.size());

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "report/SummaryReport.h"
-#include "report/tests/PdfText.h"
+#include "report/tests/PdfFoot.h"
 
 namespace kyvo {
 namespace {
@@ -71,7 +71,9 @@ TEST(SummaryReport, FiveHundredMeasurementsBreakBetweenLinesWithHeadsFeetAndChar
     ASSERT_TRUE(writeSummaryReportPdf(QString::fromStdString(path), report, info,
                                       QPageSize(QPageSize::A4), error))
         << error;
-    const auto pages = ReadPdfWords(path);
+    std::string pdfError;
+    const auto pages = ReadPdfWords(path, &pdfError);
+    ASSERT_TRUE(pdfError.empty()) << pdfError;
     std::filesystem::remove(path);
     ASSERT_GT(pages.size(), 10u);
     const int count = int(pages.size());
