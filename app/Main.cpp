@@ -10,7 +10,6 @@
 namespace kyvo {
 
 namespace {
-constexpr int kBuildNumber = 62;
 const std::vector<std::string> kBaudRates = {"600",    "900",    "1200",   "2400",  "4800",
                                              "9600",   "14400",  "19200",  "38400", "57600",
                                              "115200", "128000", "230400", "500000"};
@@ -22,7 +21,7 @@ std::string MakeVersionString(int major, int minor, int build) {
 }
 
 std::string ProgramVersionString() {
-    return MakeVersionString(1, 5, kBuildNumber);
+    return KYVO_VERSION;
 }
 
 TWindowGeometry PlaceWindow(IKeyStore& user, const TScreenSize& screen) {
@@ -77,7 +76,7 @@ std::string TForm_Main::Lang(const TLangEntry& e) const {
 
 void TForm_Main::FormCreate() {
     initialized = false;
-    VERSION_STRING = MakeVersionString(1, 5, kBuildNumber);
+    VERSION_STRING = "V" + ProgramVersionString();
     preventStart = false;
 
     appName = d.ProgSettings->GetTextNoDefault("Application", "name");

@@ -34,7 +34,8 @@ enum class ESource { MainWindow, Button_Open };
 
 // The version text "V1.5.062".
 std::string MakeVersionString(int major, int minor, int build);
-// The version text of this program, as the window's caption shows it.
+// The program's version, the project's ("0.1.0"), as --version, reports and
+// exports give it; the window's caption shows it as "V0.1.0".
 std::string ProgramVersionString();
 
 // The window placement of the user settings (Left, Top, Width, Height,

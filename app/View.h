@@ -137,7 +137,7 @@ struct TInfoDialogTexts {
     std::string ProgName;   // the program name
     std::string LogoFile;   // picture file; a missing or unreadable file hides the logo
     std::string Customer;   // customer text
-    std::string Version;    // "V1.5.062"
+    std::string Version;    // "V0.1.0": "V" and the program version
     std::string CloseText;  // caption of the close button
 };
 

@@ -322,14 +322,15 @@ class IArchive {
                                                  const TArchiveActor& actor) = 0;
 
     // The rows named resultName of the measurements filter selects, oldest
-    // first (by date, then as added); the filter's sort is not used, its
-    // Limit and Offset count points. A measurement holding the name twice
-    // gives its first row. An engine may answer these two without loading
-    // sets; the fallbacks here load every selected set.
+    // first (by date, then as added; Descending: newest first); the filter's
+    // Sort is not used, its Limit and Offset count points. A measurement
+    // holding the name twice gives its first row. An engine may answer these
+    // two without loading sets; the fallbacks here load every selected set.
     virtual std::vector<TArchiveResultPoint> ResultPoints(const TArchiveFilter& filter,
                                                           const std::string& resultName);
     // Every (test name, result name) of the selected measurements, sorted,
-    // with how many measurements hold it.
+    // with how many measurements hold it; with a Limit, of the newest Limit
+    // measurements only (a quick look over an archive of millions).
     virtual std::vector<TArchiveResultName> ResultNames(const TArchiveFilter& filter);
 
     // The whole record of one measurement (removed ones too), for copying.

@@ -33,7 +33,6 @@ std::vector<TArchiveResultPoint> IArchive::ResultPoints(const TArchiveFilter& fi
                                                         const std::string& resultName) {
     TArchiveFilter all = filter;
     all.Sort = EArchiveSort::DateTime;
-    all.Descending = false;
     all.Offset = 0;
     all.Limit = 0;
     std::vector<TArchiveResultPoint> out;
@@ -65,8 +64,9 @@ std::vector<TArchiveResultPoint> IArchive::ResultPoints(const TArchiveFilter& fi
 
 std::vector<TArchiveResultName> IArchive::ResultNames(const TArchiveFilter& filter) {
     TArchiveFilter all = filter;
+    all.Sort = EArchiveSort::DateTime;
+    all.Descending = true;
     all.Offset = 0;
-    all.Limit = 0;
     std::map<std::pair<std::string, std::string>, std::int64_t> seen;
     for (const TArchiveRow& row : List(all)) {
         std::set<std::string> names;

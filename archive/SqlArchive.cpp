@@ -266,7 +266,8 @@ class TSqlArchive : public IArchive {
             ") m JOIN results r ON r.measurement_id = m.id "
             "WHERE r.name = ? AND r.no = (SELECT MIN(x.no) FROM results x "
             "WHERE x.measurement_id = m.id AND x.name = r.name) "
-            "ORDER BY m.date_iso, m.id LIMIT ? OFFSET ?";
+            "ORDER BY m.date_iso" +
+            std::string(f.Descending ? " DESC, m.id DESC" : ", m.id") + " LIMIT ? OFFSET ?";
         params.emplace_back(resultName);
         params.emplace_back(f.Limit ? static_cast<std::int64_t>(f.Limit) : kNoLimit);
         params.emplace_back(static_cast<std::int64_t>(f.Offset));
@@ -294,9 +295,10 @@ class TSqlArchive : public IArchive {
         const std::string sql =
             "SELECT m.test_name, r.name, COUNT(DISTINCT m.id) FROM (SELECT id, test_name FROM "
             "measurements" +
-            Where(f, params) +
+            Where(f, params) + (f.Limit ? " ORDER BY date_iso DESC, id DESC LIMIT ?" : "") +
             ") m JOIN results r ON r.measurement_id = m.id GROUP BY m.test_name, r.name "
             "ORDER BY m.test_name, r.name";
+        if (f.Limit) params.emplace_back(static_cast<std::int64_t>(f.Limit));
         std::vector<TArchiveResultName> out;
         for (const auto& r : Query(sql, params))
             out.push_back({ToText(r[0]), ToText(r[1]), ToInt(r[2])});

@@ -15,6 +15,7 @@
 #include "archive/Archive.h"
 #include "archivefeed/MeasurementArchiveFeed.h"
 #include "cli/CliOptions.h"
+#include "cli/SummaryCommand.h"
 #include "files/ResultExport.h"
 #include "files/Settings.h"
 #if KYVO_WITH_REPORT
@@ -31,8 +32,9 @@ const char* const kUsageText =
     "  list [FILTER...] [--format tsv|csv|json]\n"
     "                              the measurements (tsv: one line each, id first;\n"
     "                              csv and json as kyvo-cli export writes them)\n"
-    "  report [FILTER...] --out REPORT.pdf\n"
-    "                              a PDF report, one page per measurement\n"
+    "  report [FILTER...] [--summary] --out REPORT.pdf\n"
+    "                              a PDF report, one page per measurement; --summary:\n"
+    "                              a table of them and each result's trend chart\n"
     "  import FILE...              result files of any layout (again: nothing new)\n"
     "  comment ID TEXT             the measurement's comment\n"
     "  patient ID PATIENT [BIRTHDATE]\n"
@@ -94,6 +96,7 @@ struct ArchiveOptions {
     std::string reason;
     bool reasonGiven = false;
     std::string to;
+    bool summary = false;
 };
 
 std::optional<int> Parse(const std::vector<std::string>& argv, ArchiveOptions& o) {
@@ -129,6 +132,8 @@ std::optional<int> Parse(const std::vector<std::string>& argv, ArchiveOptions& o
             }
         } else if (a == "--removed") {
             o.filter.IncludeRemoved = true;
+        } else if (a == "--summary") {
+            o.summary = true;
         } else if (a.size() > 1 && a[0] == '-' && !(o.sub == "comment" || o.sub == "patient")) {
             return UsageError("unknown option " + a + " for archive" +
                               (o.sub.empty() ? "" : " " + o.sub));
@@ -155,6 +160,7 @@ std::optional<int> Parse(const std::vector<std::string>& argv, ArchiveOptions& o
     if (o.format != "tsv" && o.sub != "list") return UsageError("--format belongs to archive list");
     if (!o.out.empty() && o.sub != "report") return UsageError("--out belongs to archive report");
     if (o.reasonGiven && o.sub != "remove") return UsageError("--reason belongs to archive remove");
+    if (o.summary && o.sub != "report") return UsageError("--summary belongs to archive report");
     auto args = [&](std::size_t min, std::size_t max, const char* form) -> std::optional<int> {
         if (o.args.size() < min || o.args.size() > max)
             return UsageError("usage: kyvo-cli archive " + o.sub + " " + form);
@@ -307,6 +313,7 @@ int Runner::List(IArchive& a) {
 }
 
 int Runner::Report(IArchive& a) {
+    if (o_.summary) return WriteArchiveSummary(a, o_.filter, o_.out, files_.Language());
     const std::vector<TMeasureSet> sets = LoadListed(a);
     ILanguage& language = files_.Language();
     if (sets.empty()) {

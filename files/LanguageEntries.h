@@ -295,6 +295,30 @@ inline constexpr TLangEntry LE_JsonFileFilter{910, "JSON document|*.json"};
 inline constexpr TLangEntry LE_FileWriteError{911, "The file could not be written: "};
 inline constexpr TLangEntry LE_NothingToExport{912, "There are no measurements to export."};
 inline constexpr TLangEntry LE_Program{913, "Program"};
+// Trend chart and summary report.
+inline constexpr TLangEntry LE_SummaryReport{1100, "Summary report"};
+inline constexpr TLangEntry LE_SummaryQc{1101, "QC"};
+inline constexpr TLangEntry LE_TrendTextOnly{1103, "Text only"};
+// %1 stands for the number of measurements.
+inline constexpr TLangEntry LE_SummaryScopeSelection{1104, "Selected measurements: %1"};
+// %1 stands for the filter's terms.
+inline constexpr TLangEntry LE_SummaryScopeFilter{1105, "Filter: %1"};
+inline constexpr TLangEntry LE_SummaryReportMenu{1106, "Summary report (PDF)…"};
+inline constexpr TLangEntry LE_TrendChart{1107, "Trend"};
+inline constexpr TLangEntry LE_TrendResult{1108, "Result"};
+inline constexpr TLangEntry LE_TrendColourBy{1109, "Colour by"};
+inline constexpr TLangEntry LE_TrendByDevice{1110, "Device"};
+inline constexpr TLangEntry LE_TrendByLot{1111, "Lot"};
+inline constexpr TLangEntry LE_TrendFit{1112, "Fit"};
+// %1 points drawn, %2 of them only texts, %3 invalid, %4 without a calendar date.
+inline constexpr TLangEntry LE_TrendCounts{
+    1113, "%1 measurements, %2 as text, %3 invalid, %4 without date"};
+inline constexpr TLangEntry LE_TrendNoResults{1114, "No results to chart."};
+inline constexpr TLangEntry LE_SummaryAll{1115, "all measurements"};
+// %1 stands for the number of measurements.
+inline constexpr TLangEntry LE_SummaryCount{1116, "%1 measurements"};
+inline constexpr TLangEntry LE_TrendHint{
+    1117, "Wheel: zoom (Shift: values only, Ctrl: time only); drag: move; click: select"};
 inline constexpr TLangEntry LE_ArchiveMenu{950, "Archive…"};
 inline constexpr TLangEntry LE_ArchiveTitle{951, "Archive"};
 inline constexpr TLangEntry LE_ArchiveLocationMenu{952, "Archive location…"};
@@ -788,6 +812,23 @@ inline constexpr std::array kLanguageEntries{
     LE_QcNotInArchive,
     LE_QcValue,
     LE_QcTime,
+    LE_SummaryReport,
+    LE_SummaryQc,
+    LE_TrendTextOnly,
+    LE_SummaryScopeSelection,
+    LE_SummaryScopeFilter,
+    LE_SummaryReportMenu,
+    LE_TrendChart,
+    LE_TrendResult,
+    LE_TrendColourBy,
+    LE_TrendByDevice,
+    LE_TrendByLot,
+    LE_TrendFit,
+    LE_TrendCounts,
+    LE_TrendNoResults,
+    LE_SummaryAll,
+    LE_SummaryCount,
+    LE_TrendHint,
     LE_SyncReaderNewMeasurements,
     LE_SyncReaderNewMeasurement,
 };

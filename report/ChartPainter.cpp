@@ -329,7 +329,11 @@ void PaintChart(QPainter& p, const QRectF& rect, const TChartData& data,
         p.save();
         p.setClipRect(g.TextStrip);
         const qreal y = g.TextStrip.bottom() - r * 1.6;
-        qreal lastTextRight = -1e9;
+        // The values' texts leave the strip's own label readable.
+        qreal lastTextRight =
+            data.TextEdgeLabel.empty()
+                ? -1e9
+                : g.TextStrip.left() + h * 0.3 + fm.horizontalAdvance(q(data.TextEdgeLabel));
         for (const TChartSeries& s : data.Series) {
             const QColor c = ChartPalette(s.Colour);
             for (const TChartPoint& pt : s.Points) {

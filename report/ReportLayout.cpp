@@ -33,7 +33,10 @@ QString programLine(const TReportInfo& info) {
 
 TWrappedText::TWrappedText(const QString& text, const QFont& font, qreal width,
                            QPaintDevice* device, Qt::Alignment align)
-    : layout_(std::make_unique<QTextLayout>(text, font, device)) {
+    : layout_(std::make_unique<QTextLayout>(
+          // Line ends of the text end its lines, which QTextLayout does only
+          // for the Unicode line separator.
+          QString(text).replace(QLatin1Char('\n'), QChar::LineSeparator), font, device)) {
     QTextOption option(align);
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout_->setTextOption(option);

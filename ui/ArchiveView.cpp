@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <map>
@@ -22,6 +23,7 @@
 #include "ui/ListViewLook.h"
 #include "ui/MainWindow.h"
 #include "ui/ResultExportMenu.h"
+#include "ui/TrendChartView.h"
 
 namespace kyvo {
 
@@ -243,6 +245,9 @@ TArchiveWindow::TArchiveWindow(TMainWindow& main, TForm_Main& controller, IKeySt
     connect(export_, &QPushButton::clicked, this, [this] { exportSelected(); });
     connect(report_, &QPushButton::clicked, this, [this] { reportSelected(); });
     connect(location_, &QPushButton::clicked, this, [this] { chooseLocation(); });
+    trend_ = new TTrendChartView(*this, language_);
+    summary_ = new QPushButton(this);
+    connect(summary_, &QPushButton::clicked, trend_, &TTrendChartView::reportSummary);
 
     auto* layout = new QVBoxLayout(this);
     auto* row1 = new QHBoxLayout;
@@ -262,11 +267,18 @@ TArchiveWindow::TArchiveWindow(TMainWindow& main, TForm_Main& controller, IKeySt
     buttons->addWidget(openInList_);
     buttons->addWidget(export_);
     buttons->addWidget(report_);
+    buttons->addWidget(summary_);
     buttons->addStretch(1);
     buttons->addWidget(location_);
     layout->addLayout(row1);
     layout->addLayout(row2);
-    layout->addWidget(table_, 1);
+    // The trend of one result beside the table.
+    auto* split = new QSplitter(Qt::Horizontal, this);
+    split->addWidget(table_);
+    split->addWidget(trend_);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 2);
+    layout->addWidget(split, 1);
     layout->addWidget(status_);
     layout->addLayout(buttons);
 
@@ -276,7 +288,7 @@ TArchiveWindow::TArchiveWindow(TMainWindow& main, TForm_Main& controller, IKeySt
     poll_.setInterval(kPollMs);
     connect(&poll_, &QTimer::timeout, this, [this] { poll(); });
 
-    resize(1000, 600);
+    resize(1400, 650);
     applyTexts();
 }
 
@@ -303,6 +315,8 @@ void TArchiveWindow::applyTexts() {
     openInList_->setText(q(lang(LE_ArchiveOpenInList)));
     export_->setText(q(lang(LE_ExportData)));
     report_->setText(q(lang(LE_ArchiveReport)));
+    summary_->setText(q(lang(LE_SummaryReportMenu)));
+    trend_->applyTexts();
     location_->setText(q(lang(LE_ArchiveLocationMenu)));
     model_->setTitles({q(lang(LE_DateTime)), q(lang(LE_TestID)), q(lang(LE_TestName)),
                        q(lang(LE_LotNumber)), q(lang(LE_ArchiveDeviceSerial)),
@@ -375,6 +389,7 @@ void TArchiveWindow::applyFilter() {
     if (!archiveOpen()) return;
     selectedIds_.clear();
     model_->setFilter(filterFromFields());
+    trend_->filterChanged();
     showStatus();
 }
 
@@ -426,6 +441,7 @@ void TArchiveWindow::poll() {
                                        failure_.reset();
                                        rememberTopRow();
                                        model_->refresh();
+                                       trend_->filterChanged();
                                    }
                                },
                                [this](const TArchiveFailure& f) {

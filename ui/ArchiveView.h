@@ -32,6 +32,7 @@ namespace kyvo {
 class TForm_Main;
 class TMainWindow;
 class TResultExport;
+class TTrendChartView;
 
 // The archive the window shows: the user settings' "Archive"/"Location",
 // the default archive when that is empty.
@@ -136,6 +137,7 @@ class TArchiveWindow : public QWidget {
     void openIfNeeded();
     // The archive ids of the selected rows whose page is at hand.
     std::vector<std::int64_t> selectedIds() const;
+    TTrendChartView* trendChart() const { return trend_; }
 
   signals:
     // A measurement dialog opened (for the tests and the screenshots).
@@ -150,6 +152,9 @@ class TArchiveWindow : public QWidget {
     void hideEvent(QHideEvent* event) override;
 
   private:
+    // The chart beside the table works with the table, its archive and its
+    // selection.
+    friend class TTrendChartView;
     friend TArchiveWindow* installArchiveView(TMainWindow&, TForm_Main&, IKeyStore&, ILanguage*,
                                               TArchiveAccess::TOpener);
     std::string lang(const TLangEntry& e) const;
@@ -192,6 +197,8 @@ class TArchiveWindow : public QWidget {
     QPushButton* export_;
     QPushButton* report_;
     QPushButton* location_;
+    QPushButton* summary_;
+    TTrendChartView* trend_ = nullptr;
     QAction* openAction_ = nullptr;
     QAction* locationAction_ = nullptr;
     QTimer filterDelay_;

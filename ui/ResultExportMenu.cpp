@@ -80,7 +80,7 @@ std::vector<const TMeasureSet*> TResultExport::targets() const {
 TReportInfo TResultExport::reportInfo() const {
     TReportInfo info;
     info.ProgramName = "Kyvo Data Reader";
-    info.ProgramVersion = controller_.VersionString();
+    info.ProgramVersion = ProgramVersionString();
     // Known only while a device is connected.
     if (controller_.State().Current != stDisconnected) {
         info.DeviceSerial = controller_.SerialText();
@@ -133,7 +133,7 @@ bool TResultExport::exportFile(const QString& path, EExportKind kind,
     }
     const std::string bytes =
         kind == EExportKind::Json
-            ? ExportJson(sets, {"Kyvo Data Reader", controller_.VersionString()})
+            ? ExportJson(sets, {"Kyvo Data Reader", ProgramVersionString()})
             : ExportCsv(sets,
                         kind == EExportKind::CsvLines ? ECsvForm::LineRows : ECsvForm::ResultRows);
     std::string error;

@@ -50,7 +50,7 @@ TEST(Connection, aClickBeforeTheSecondStartupStageDoesNothing) {
     rig.Run(100);
     EXPECT_TRUE(rig.main->Initialized());
     EXPECT_EQ(rig.view.Status, "disconnected");
-    EXPECT_EQ(rig.view.Caption, "Kyvo Data Reader - V1.5.062");
+    EXPECT_EQ(rig.view.Caption, "Kyvo Data Reader - V" KYVO_VERSION);
 }
 
 struct IdentifyCase {
@@ -77,7 +77,7 @@ TEST_P(Identification, readsTheRecordsOfItsVersionAndEndsReady) {
     EXPECT_EQ(rig.main->SerialText(), serialText(rig.device->scenario().serial));
     EXPECT_EQ(rig.view.Text(EControl::Label_FWDisplay), rig.main->SerialText() + " / " + fw);
     EXPECT_EQ(rig.view.Text(EControl::Button_Open), "Disconnect");
-    EXPECT_EQ(rig.view.Caption, "Connected to  sim @ 38400 baud - V1.5.062");
+    EXPECT_EQ(rig.view.Caption, "Connected to  sim @ 38400 baud - V" KYVO_VERSION);
     EXPECT_TRUE(rig.view.IsEnabled(EControl::Button_ReadData));
     EXPECT_TRUE(rig.view.IsEnabled(EControl::Button_InstantMeasure));
     EXPECT_TRUE(rig.view.Messages.empty());

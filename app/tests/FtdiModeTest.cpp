@@ -104,7 +104,7 @@ TEST(FtdiMode, aPluggedInCableIsConnectedAtTheSecondRefreshOnlyWhileActive) {
     ASSERT_EQ(f.link.Opened, std::vector<int>{0});
     f.rig.Run(1000);
     EXPECT_EQ(f.rig.State(), stReady);
-    EXPECT_EQ(f.rig.view.Caption, "Connected to  Kyvo Reader (C3) @ 38400 baud - V1.5.062");
+    EXPECT_EQ(f.rig.view.Caption, "Connected to  Kyvo Reader (C3) @ 38400 baud - V" KYVO_VERSION);
     EXPECT_EQ(f.rig.user.Values["COM/LastFTDIDevice"], "Kyvo Reader (C3)");
 }
 
@@ -149,7 +149,7 @@ TEST(FtdiMode, otherSerialPortsFollowTheCablesAndAreReachedByHandOnly) {
     EXPECT_NE(f.rig.State(), stDisconnected);
     f.rig.Run(3000);
     EXPECT_EQ(f.rig.State(), stReady);
-    EXPECT_EQ(f.rig.view.Caption, "Connected to  /dev/rfcomm0 @ 38400 baud - V1.5.062");
+    EXPECT_EQ(f.rig.view.Caption, "Connected to  /dev/rfcomm0 @ 38400 baud - V" KYVO_VERSION);
     EXPECT_EQ(f.rig.user.Values["COM/PortPath"], "/dev/rfcomm0");
     EXPECT_EQ(f.rig.user.Values.count("COM/LastFTDIDevice"), 0u);
 }
@@ -216,7 +216,7 @@ TEST(FtdiMode, aReaderUnpluggedWhileConnectedIsReportedOnceAndReconnectedOnlyWit
             EXPECT_EQ(f.link.Opened, (std::vector<int>{0, 1}));
             EXPECT_EQ(f.rig.State(), stReady);
             EXPECT_EQ(f.rig.view.Caption,
-                      "Connected to  Kyvo Reader (C3) @ 38400 baud - V1.5.062");
+                      "Connected to  Kyvo Reader (C3) @ 38400 baud - V" KYVO_VERSION);
         } else {
             EXPECT_EQ(f.link.Opened, std::vector<int>{0});
             EXPECT_EQ(f.rig.State(), stDisconnected);

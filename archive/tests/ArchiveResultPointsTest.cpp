@@ -67,7 +67,6 @@ TEST_P(ArchiveResultPoints, OneResultOfTheFilteredMeasurementsOldestFirstWithTex
     TArchiveFilter f;
     f.Test = "CRP quantitative";
     f.Sort = EArchiveSort::Lot;  // no matter: points come by date
-    f.Descending = true;
     const auto points = a->ResultPoints(f, "CRP");
     ASSERT_EQ(points.size(), 5u);
     std::vector<std::string> texts;
@@ -100,6 +99,14 @@ TEST_P(ArchiveResultPoints, OneResultOfTheFilteredMeasurementsOldestFirstWithTex
     EXPECT_EQ(paged[0].ValueText, "<5");
     EXPECT_EQ(paged[1].ValueText, "FAIL");
     ExpectSamePoints(paged, a->IArchive::ResultPoints(page, "CRP"));
+    TArchiveFilter newest = f;
+    newest.Descending = true;
+    newest.Limit = 2;
+    const auto last = a->ResultPoints(newest, "CRP");
+    ASSERT_EQ(last.size(), 2u);
+    EXPECT_EQ(last[0].ValueText, "12");
+    EXPECT_EQ(last[1].ValueText, "7.25");
+    ExpectSamePoints(last, a->IArchive::ResultPoints(newest, "CRP"));
     TArchiveFilter removed = f;
     removed.IncludeRemoved = true;
     EXPECT_EQ(a->ResultPoints(removed, "CRP").size(), 6u);
@@ -114,6 +121,13 @@ TEST_P(ArchiveResultPoints, OneResultOfTheFilteredMeasurementsOldestFirstWithTex
     TArchiveFilter rapid;
     rapid.Test = "CRP rapid";
     EXPECT_EQ(a->ResultNames(rapid), (std::vector<TArchiveResultName>{names[2], names[3]}));
+    // A quick look: the names of the newest measurements only.
+    TArchiveFilter newestTwo;
+    newestTwo.Limit = 2;
+    const std::vector<TArchiveResultName> recent{{"CRP quantitative", "CRP", 2},
+                                                 {"CRP quantitative", "Ratio", 2}};
+    EXPECT_EQ(a->ResultNames(newestTwo), recent);
+    EXPECT_EQ(a->IArchive::ResultNames(newestTwo), recent);
 }
 
 }  // namespace kyvo::testing

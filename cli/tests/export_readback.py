@@ -190,6 +190,45 @@ class ExportReadBack(unittest.TestCase):
                             self.assertIn(re.sub(r"\s+", "", needle), flat)
                     self.assertIn(f"Page {expected.index(m) + 1} of {len(expected)}", page)
 
+    def test_report_and_json_name_the_version_that_version_names(self):
+        version = self.cli("--version").stdout.decode().split()[-1]
+        pdf = os.path.join(self.tmp.name, "version.pdf")
+        self.cli("report", self.fixture("demo-results.tsv"), "--out", pdf)
+        head = subprocess.run(["pdftotext", "-l", "1", pdf, "-"], capture_output=True,
+                              text=True, check=True).stdout
+        self.assertIn("Kyvo Data Reader " + version + "\n", head)
+        self.assertNotRegex(head, r"V\d+\.\d+\.\d{3}")
+        out = json.loads(self.cli("export", self.fixture("demo-results.tsv"), "--to",
+                                  "json").stdout.decode("utf-8"))
+        self.assertEqual(version, out["program"]["version"])
+
+    def test_archive_summary_report_has_every_measurement_and_a_chart_per_result(self):
+        archive = "sqlite:" + os.path.join(self.tmp.name, "summary.sqlite")
+        self.cli("--archive", archive, "archive", "import", self.fixture("demo-results.tsv"),
+                 self.fixture("faulty-results.tsv"))
+        listed = self.cli("--archive", archive, "archive", "list", "--test",
+                          "CRP quantitative").stdout.decode("utf-8").splitlines()
+        self.assertGreater(len(listed), 2)
+        pdf = os.path.join(self.tmp.name, "summary.pdf")
+        self.cli("--archive", archive, "archive", "report", "--summary", "--test",
+                 "CRP quantitative", "--out", pdf)
+        pages = subprocess.run(["pdftotext", pdf, "-"], capture_output=True, text=True,
+                               check=True).stdout.split("\f")[:-1]
+        self.assertIn("Filter: Test CRP quantitative", pages[0])
+        table = re.sub(r"\s+", "", "".join(p for p in pages if "Validity" in p))
+        for line in listed:
+            date = line.split("\t")[1].replace("T", "")
+            self.assertIn(date, table)
+        # One line each, besides the filter's own words at the top.
+        self.assertEqual(len(listed) + 1, table.count("CRPquantitative"))
+        charts = [p for p in pages if "Validity" not in p]
+        self.assertEqual(1, len(charts))
+        self.assertIn("CRP quantitative - CRP", charts[0])
+        for n, page in enumerate(pages):
+            self.assertIn(f"Page {n + 1} of {len(pages)}", page)
+        wrong = self.cli("--archive", archive, "archive", "list", "--summary", check=False)
+        self.assertEqual(2, wrong.returncode)
+
     def test_report_of_selected_measurements_only(self):
         pdf = os.path.join(self.tmp.name, "selected.pdf")
         self.cli("report", self.fixture("demo-results.tsv"), "--out", pdf, "--select",

@@ -7,11 +7,12 @@
 #include <filesystem>
 
 #include "report/MeasureReport.h"
-#include "report/tests/PdfText.h"
+#include "report/tests/PdfFoot.h"
 
 namespace kyvo {
 namespace {
 
+using testing::ExpectFootAlone;
 using testing::ReadPdfWords;
 using testing::TPdfPage;
 
@@ -34,22 +35,6 @@ TMeasureSet Measurement(const std::string& id, const std::string& comment) {
     return m;
 }
 
-// The words at the foot: "Created: date time Page n of m"; everything else
-// stands above its rule.
-void ExpectFootAlone(const TPdfPage& page, int n, int pages) {
-    const auto* word = page.Find("Page");
-    ASSERT_TRUE(word) << page.Text();
-    const double footTop = word->YMin - 2;
-    std::string foot;
-    for (const auto& w : page.Words)
-        if (w.YMax > footTop) foot += w.Text + " ";
-    EXPECT_EQ(foot.substr(0, 9), "Created: ");
-    EXPECT_NE(foot.find("Page " + std::to_string(n) + " of " + std::to_string(pages) + " "),
-              std::string::npos)
-        << foot;
-    EXPECT_EQ(std::count(foot.begin(), foot.end(), ' '), 7) << "more than the foot: " << foot;
-}
-
 TEST(MeasureReport, LongCommentGoesOnToNewPagesNeverIntoTheFoot) {
     std::string comment;
     const int words = 1500;
@@ -62,7 +47,9 @@ TEST(MeasureReport, LongCommentGoesOnToNewPagesNeverIntoTheFoot) {
     ASSERT_TRUE(writeMeasureReportPdf(QString::fromStdString(path), {&longOne, &next}, info,
                                       QPageSize(QPageSize::A4), error))
         << error;
-    const auto pages = ReadPdfWords(path);
+    std::string pdfError;
+    const auto pages = ReadPdfWords(path, &pdfError);
+    ASSERT_TRUE(pdfError.empty()) << pdfError;
     std::filesystem::remove(path);
     ASSERT_GE(pages.size(), 4u);
     const int count = int(pages.size());
@@ -79,7 +66,8 @@ TEST(MeasureReport, LongCommentGoesOnToNewPagesNeverIntoTheFoot) {
     }
     // The whole comment, in order, each word once.
     ASSERT_EQ(seen.size(), std::size_t(words));
-    for (int i = 0; i < words; ++i) EXPECT_EQ(seen[std::size_t(i)], "w" + std::to_string(10000 + i));
+    for (int i = 0; i < words; ++i)
+        EXPECT_EQ(seen[std::size_t(i)], "w" + std::to_string(10000 + i));
 
     // The next measurement starts a page of its own; units on device values.
     const std::string last = pages.back().Text();

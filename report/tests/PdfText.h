@@ -2,8 +2,7 @@
 // they stand, so that tests see the report as its reader does.
 #pragma once
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <cstdio>
 #include <regex>
 #include <string>
@@ -41,13 +40,13 @@ inline std::string PdfUnescape(std::string s) {
     return s;
 }
 
-// Empty (with a test failure) when pdftotext cannot read the file.
-inline std::vector<TPdfPage> ReadPdfWords(const std::string& path) {
+// Empty, with error set, when pdftotext cannot read the file.
+inline std::vector<TPdfPage> ReadPdfWords(const std::string& path, std::string* error = nullptr) {
     std::vector<TPdfPage> pages;
     const std::string cmd = "pdftotext -bbox '" + path + "' - 2>&1";
     FILE* pipe = ::popen(cmd.c_str(), "r");
     if (!pipe) {
-        ADD_FAILURE() << "pdftotext cannot be run";
+        if (error) *error = "pdftotext cannot be run";
         return pages;
     }
     std::string out;
@@ -55,7 +54,7 @@ inline std::vector<TPdfPage> ReadPdfWords(const std::string& path) {
     for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
     const int status = ::pclose(pipe);
     if (status != 0) {
-        ADD_FAILURE() << "pdftotext failed (is poppler-utils installed?): " << out.substr(0, 300);
+        if (error) *error = "pdftotext failed (is poppler-utils installed?): " + out.substr(0, 300);
         return pages;
     }
     static const std::regex word(

@@ -58,7 +58,7 @@ void WindowTest::connectsIdentifiesAndReadsTheDemoDeviceIntoTheList() {
     rig.Connect();
     QCOMPARE(rig.State(), std::uint8_t(stReady));
     QVERIFY(rig.window.windowTitle().startsWith("Connected to  "));
-    QVERIFY(rig.window.windowTitle().contains(" @ 38400 baud - V1.5.062"));
+    QVERIFY(rig.window.windowTitle().contains(" @ 38400 baud - V" KYVO_VERSION));
     auto* open = static_cast<QPushButton*>(rig.window.control(EControl::Button_Open));
     QCOMPARE(open->text(), QString("Disconnect"));
     const QString identity =
@@ -322,7 +322,7 @@ void WindowTest::languageSwitchChangesWindowTexts() {
     auto* open = static_cast<QPushButton*>(rig.window.control(EControl::Button_Open));
     QCOMPARE(open->text(), QString("Trennen"));
     QVERIFY(rig.window.windowTitle().startsWith("Verbunden mit  "));
-    QVERIFY(rig.window.windowTitle().contains(" @ 38400 baud - V1.5.062"));
+    QVERIFY(rig.window.windowTitle().contains(" @ 38400 baud - V" KYVO_VERSION));
     QCOMPARE(static_cast<QPushButton*>(rig.window.control(EControl::Button_ReadData))->text(),
              QString("Daten lesen"));
 }
