@@ -384,6 +384,13 @@ class IArchive {
     // change of a delivered measurement queues its corrected version in the
     // transaction of the change.
     virtual void SetLisQueueing(bool on) = 0;
+    // With controls off, a measurement that is a control when it is stored
+    // (its patient id is a material's prefix) stays out of the outbox; a
+    // person may still send it on request. On by default.
+    virtual void SetLisQueueControls(bool on);
+    // One listing row (role, QC flag and LIS state included) of a
+    // measurement, removed ones too; none when the archive lacks it.
+    virtual std::optional<TArchiveRow> Row(std::int64_t id);
     // Queues measurements on request: one never queued gets version 1, a
     // held one waits again (same version and control id, its message made
     // anew from what the archive holds then), a delivered one gets the next
@@ -477,7 +484,7 @@ class TArchiveFeed {
     std::size_t Waiting();
     // Whether the measurements fed from now on (spooled ones when they go
     // in) enter the LIS outbox with their store (IArchive::SetLisQueueing).
-    void SetLisQueueing(bool on);
+    void SetLisQueueing(bool on, bool controls = true);
 
   private:
     struct TImpl;

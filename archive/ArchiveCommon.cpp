@@ -92,6 +92,12 @@ std::string LisStateName(ELisState state) {
     return "";
 }
 
+void IArchive::SetLisQueueControls(bool) {}
+
+std::optional<TArchiveRow> IArchive::Row(std::int64_t) {
+    throw TArchiveError(EArchiveErrorKind::Failed, "This archive lists no single measurement.");
+}
+
 TArchiveActor DefaultActor(const std::string& program, const std::string& version) {
     TArchiveActor a;
     a.Program = program;

@@ -23,6 +23,7 @@ struct TArchiveFeed::TImpl {
     TArchiveActor Actor;
     std::unique_ptr<IArchive> Archive;
     bool LisQueueing = false;
+    bool LisQueueControls = true;
     sqlite3* Spool = nullptr;
 
     ~TImpl() {
@@ -227,6 +228,7 @@ struct TArchiveFeed::TImpl {
     void EnsureArchive() {
         if (!Archive) Archive = OpenArchive(Location);
         Archive->SetLisQueueing(LisQueueing);
+        Archive->SetLisQueueControls(LisQueueControls);
     }
 };
 
@@ -309,9 +311,13 @@ std::size_t TArchiveFeed::Waiting() {
     return impl_->Waiting();
 }
 
-void TArchiveFeed::SetLisQueueing(bool on) {
+void TArchiveFeed::SetLisQueueing(bool on, bool controls) {
     impl_->LisQueueing = on;
-    if (impl_->Archive) impl_->Archive->SetLisQueueing(on);
+    impl_->LisQueueControls = controls;
+    if (impl_->Archive) {
+        impl_->Archive->SetLisQueueing(on);
+        impl_->Archive->SetLisQueueControls(controls);
+    }
 }
 
 }  // namespace kyvo

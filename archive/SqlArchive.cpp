@@ -195,32 +195,22 @@ class TSqlArchive : public IArchive {
                         added.push_back(*id);
                 }
                 std::sort(added.begin(), added.end());
-                for (std::int64_t id : added) QueueVersion(id, 1, false, actor, now);
+                for (std::int64_t id : added)
+                    if (lisQueueControls_ || !IsControl(id)) QueueVersion(id, 1, false, actor, now);
             }
             if (changed) db_->Announce();
         });
         return out;
     }
 
-    std::vector<TArchiveRow> List(const TArchiveFilter& f) override {
-        std::vector<TSqlValue> params;
-        std::string sql =
-            "SELECT id, test_id, test_name, lot, date_iso, date_text, device_serial, comment, "
-            "patient_id, summary, source, removed, removed_reason, " +
-            LisColumn("state") + ", " + LisColumn("reason") + ", " + LisColumn("changed") +
-            " FROM measurements" + Where(f, params);
-        const std::string col = SortColumn(f.Sort);
-        const char* dir = f.Descending ? " DESC" : "";
-        sql += " ORDER BY " + col + dir;
-        // Within one test, lot or device the newest (or oldest) first: the
-        // indexes hold that order.
-        const bool byDate = f.Sort == EArchiveSort::TestName || f.Sort == EArchiveSort::Lot ||
-                            f.Sort == EArchiveSort::Device;
-        if (byDate) sql += std::string(", date_iso") + dir;
-        if (col != "id") sql += std::string(", id") + dir;
-        sql += " LIMIT ? OFFSET ?";
-        params.emplace_back(f.Limit ? static_cast<std::int64_t>(f.Limit) : kNoLimit);
-        params.emplace_back(static_cast<std::int64_t>(f.Offset));
+    static std::string RowColumns() {
+        return "SELECT id, test_id, test_name, lot, date_iso, date_text, device_serial, comment, "
+               "patient_id, summary, source, removed, removed_reason, " +
+               LisColumn("state") + ", " + LisColumn("reason") + ", " + LisColumn("changed") +
+               " FROM measurements";
+    }
+
+    std::vector<TArchiveRow> Rows(const std::string& sql, const std::vector<TSqlValue>& params) {
         std::vector<TArchiveRow> rows;
         for (const auto& r : Query(sql, params)) {
             TArchiveRow a;
@@ -243,6 +233,32 @@ class TSqlArchive : public IArchive {
         }
         qc_.Annotate(rows);
         return rows;
+    }
+
+    std::optional<TArchiveRow> Row(std::int64_t id) override {
+        auto rows = Rows(RowColumns() + " WHERE id = ?", {id});
+        if (rows.empty()) return std::nullopt;
+        return std::move(rows[0]);
+    }
+
+    void SetLisQueueControls(bool on) override { lisQueueControls_ = on; }
+
+    std::vector<TArchiveRow> List(const TArchiveFilter& f) override {
+        std::vector<TSqlValue> params;
+        std::string sql = RowColumns() + Where(f, params);
+        const std::string col = SortColumn(f.Sort);
+        const char* dir = f.Descending ? " DESC" : "";
+        sql += " ORDER BY " + col + dir;
+        // Within one test, lot or device the newest (or oldest) first: the
+        // indexes hold that order.
+        const bool byDate = f.Sort == EArchiveSort::TestName || f.Sort == EArchiveSort::Lot ||
+                            f.Sort == EArchiveSort::Device;
+        if (byDate) sql += std::string(", date_iso") + dir;
+        if (col != "id") sql += std::string(", id") + dir;
+        sql += " LIMIT ? OFFSET ?";
+        params.emplace_back(f.Limit ? static_cast<std::int64_t>(f.Limit) : kNoLimit);
+        params.emplace_back(static_cast<std::int64_t>(f.Offset));
+        return Rows(sql, params);
     }
 
     std::int64_t Count(const TArchiveFilter& f) override {
@@ -1081,6 +1097,11 @@ class TSqlArchive : public IArchive {
                    PatientText(newId, newBirth));
     }
 
+    bool IsControl(std::int64_t id) {
+        const auto row = Row(id);
+        return row && row->Role == "control";
+    }
+
     static std::string LisColumn(const char* column) {
         return std::string("(SELECT o.") + column +
                " FROM lis_outbox o WHERE o.measurement_id = measurements.id ORDER BY o.id DESC "
@@ -1197,6 +1218,7 @@ class TSqlArchive : public IArchive {
     std::unique_ptr<ISqlDb> db_;
     mutable TQcStore qc_;  // the role filter reads the materials' prefixes
     bool lisQueueing_ = false;
+    bool lisQueueControls_ = true;
 };
 
 }  // namespace

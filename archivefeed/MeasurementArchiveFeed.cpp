@@ -47,11 +47,16 @@ TMeasurementArchiveFeed::TMeasurementArchiveFeed(std::string location, std::stri
 
 TMeasurementArchiveFeed::~TMeasurementArchiveFeed() = default;
 
+void TMeasurementArchiveFeed::QueueForLisAsSet() {
+    if (!userSettings_) return;
+    const TLisSendSettings lis = PeekLisSettings(*userSettings_);
+    feed_.SetLisQueueing(lis.Send, lis.SendControls);
+}
+
 TArchiveReport TMeasurementArchiveFeed::Keep(const std::vector<const TMeasureSet*>& sets,
                                              const TMeasurementDevice& device,
                                              EMeasurementOrigin origin) {
-    // Read at each store: the window's settings may switch sending on or off.
-    if (userSettings_) feed_.SetLisQueueing(PeekLisSettings(*userSettings_).Send);
+    QueueForLisAsSet();
     try {
         return ReportOf(feed_.Feed(sets, {device.Serial, device.Firmware, device.EepromVersion},
                                    origin == EMeasurementOrigin::DeviceRead
@@ -63,7 +68,7 @@ TArchiveReport TMeasurementArchiveFeed::Keep(const std::vector<const TMeasureSet
 }
 
 TArchiveReport TMeasurementArchiveFeed::Deliver() {
-    if (userSettings_) feed_.SetLisQueueing(PeekLisSettings(*userSettings_).Send);
+    QueueForLisAsSet();
     try {
         return ReportOf(feed_.Deliver());
     } catch (const std::exception& e) {

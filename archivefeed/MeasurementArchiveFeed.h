@@ -33,6 +33,8 @@ class TMeasurementArchiveFeed final : public IMeasurementArchive {
     const std::string& Location() const { return location_; }
 
   private:
+    // Read at each store: the window's settings may switch sending on or off.
+    void QueueForLisAsSet();
     std::string location_;
     TArchiveActor actor_;
     const TConfigFile* userSettings_;

@@ -85,6 +85,15 @@ std::string BuildLisMessage(IArchive& archive, const TLisOutboxEntry& entry,
     m.Corrected = entry.Corrected;
     m.DeviceSerial = rec.Device.Serial;
     m.Text = config.Text;
+    // A control goes as one (SPM-11 Q); a patient's result under a rejected
+    // control says so, so the LIS does not take it as plain.
+    if (const auto row = archive.Row(entry.MeasurementId)) {
+        if (row->Role == "control")
+            m.Role = lis::ESpecimenRole::Control;
+        else if (row->Role == "patient")
+            m.Role = lis::ESpecimenRole::Patient;
+        m.QcFailed = row->QcFailed;
+    }
     return lis::BuildOruR01(m, config.Message, config.Mapping, sendTime);
 }
 

@@ -72,7 +72,10 @@ std::array<QString, kColumns> cellsOf(const TSummaryMeasurement& m, const TRepor
             q(m.DeviceSerial),
             resultsCell(m.Results),
             validityCell(m.Results),
-            m.QcFailed ? tr(info, LE_QcFailed) : QString(),
+            m.QcFailed                    ? tr(info, LE_QcFailed)
+            : !m.ControlMaterial.empty() ? tr(info, LE_QcControl) + QStringLiteral(": ") +
+                                               q(m.ControlMaterial)
+                                         : QString(),
             q(m.Comment)};
 }
 
@@ -240,6 +243,8 @@ TSummaryMeasurement SummaryMeasurementOf(const TArchiveRow& row, const TMeasureS
     m.DeviceSerial = row.DeviceSerial;
     m.Comment = set.UserComment;
     m.Results = set.ResultList;
+    m.QcFailed = row.QcFailed;
+    if (row.Role == "control") m.ControlMaterial = row.ControlMaterial;
     return m;
 }
 
@@ -249,6 +254,8 @@ std::vector<TChartData> SummaryTrendCharts(const std::vector<TSummaryMeasurement
     std::vector<std::pair<std::string, std::string>> order;
     std::map<std::pair<std::string, std::string>, std::vector<TArchiveResultPoint>> points;
     for (const TSummaryMeasurement& m : rows) {
+        // Controls are judged on their own chart, not among the patients.
+        if (!m.ControlMaterial.empty()) continue;
         std::vector<std::string> seen;
         for (const TResultSet& r : m.Results) {
             // A measurement holding a name twice counts with its first row.

@@ -29,6 +29,7 @@ struct TSummaryMeasurement {
     std::string DeviceSerial;
     std::string Comment;
     bool QcFailed = false;  // where quality control judged its test on its device
+    std::string ControlMaterial;  // set for a control: kept out of the trend charts
     std::vector<TResultSet> Results;
 };
 

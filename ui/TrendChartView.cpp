@@ -1,5 +1,6 @@
 #include "ui/TrendChartView.h"
 
+
 #include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -11,6 +12,7 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <cmath>
+#include <map>
 #include <memory>
 
 #include "app/Main.h"
@@ -259,6 +261,8 @@ void TTrendChartView::loadPoints() {
     const unsigned ticket = ++generation_;
     TArchiveFilter f = window_.model()->filter();
     f.Test = name.TestName;
+    // Controls stay out of the patients' trend unless they are asked for.
+    if (f.Role.empty()) f.Role = "patient";
     f.Offset = 0;
     f.Limit = kMaxPoints;
     f.Descending = true;  // the newest, when there are more
@@ -281,8 +285,6 @@ TTrendOptions TTrendChartView::trendOptions() const {
     o.ColourBy = ETrendColour(colour_->currentData().toInt());
     o.InvalidTexts = {EnglishText(LE_Invalid), lang(LE_Invalid)};
     o.TextEdgeLabel = lang(LE_TrendTextOnly);
-    // Where measurements carry a role, o.Keep is the place to keep controls
-    // out of the patients' trend.
     return o;
 }
 
@@ -373,12 +375,18 @@ bool TTrendChartView::collectSummary(std::function<void(TSummaryReport)> then) {
     const TTrendOptions options = trendOptions();
     const TextLookup text = [this](const TLangEntry& e) { return lang(e); };
     if (window_.table()->selectionModel()->hasSelection()) {
-        window_.loadSelected([this, then, options, text](TMeasureList sets) {
+        // The listing's rows carry what the measurements do not: role and QC flag.
+        std::map<std::string, TArchiveRow> listed;
+        for (const QModelIndex& i : window_.table()->selectionModel()->selectedRows())
+            if (const TArchiveRow* row = window_.model()->rowAt(i.row()))
+                listed.emplace(row->TestId, *row);
+        window_.loadSelected([this, then, options, text, listed](TMeasureList sets) {
             TSummaryReport r;
             r.Scope =
                 ReplacePlaceholders(lang(LE_SummaryScopeSelection), {std::to_string(sets.size())});
             for (const auto& s : sets) {
-                TArchiveRow row;
+                const auto known = listed.find(s->TestID);
+                TArchiveRow row = known != listed.end() ? known->second : TArchiveRow{};
                 row.DateTime = IsoDateTime(s->DateTime);
                 if (row.DateTime.empty()) row.DateTime = dateDataToNumberText(s->DateTime);
                 row.DeviceSerial = deviceOfIdentity(s->TestID);

@@ -242,6 +242,48 @@ TEST(LisSendMessage, ACorrectionGoesWithItsOwnControlIdAndStatusC) {
     EXPECT_EQ(lis.Messages()[0].find("|C|||"), std::string::npos);
 }
 
+TEST(LisSendMessage, ControlsGoAsControlsOrNotAtAllAndPatientsUnderARejectedControlSaySo) {
+    Scratch scratch;
+    auto a = OpenArchive(FreshArchive("sqlite", scratch));
+    qc::TControlMaterial m;
+    m.Name = "CRP-L1";
+    m.Test = "CRP quantitative";
+    m.Result = "CRP";
+    m.Lot = "C1";
+    m.Mean = 7.25;
+    m.Sd = 0.5;
+    m.PatientIdPrefix = "QC-L1";
+    a->AddMaterial(m, Actor());
+    a->SetLisQueueing(true);
+    a->SetLisQueueControls(false);
+    TMeasureSet rejected = Crp(1, "20");  // far beyond 3 SD
+    rejected.PatientID = "QC-L1";
+    a->Store(rejected, {}, EArchiveSource::DeviceRead, Actor());
+    TMeasureSet patient = Crp(2);
+    patient.PatientID = "P-1";
+    a->Store(patient, {}, EArchiveSource::DeviceRead, Actor());
+    const std::int64_t controlId = *a->FindByTestId(rejected.TestID);
+    EXPECT_TRUE(a->LisHistory(controlId).empty()) << "controls stay out while switched off";
+
+    a->SetLisQueueControls(true);
+    TMeasureSet passing = Crp(3, "7.3");
+    passing.PatientID = "QC-L1";
+    a->Store(passing, {}, EArchiveSource::DeviceRead, Actor());
+    TMeasureSet later = Crp(4);
+    later.PatientID = "P-2";
+    a->Store(later, {}, EArchiveSource::DeviceRead, Actor());
+
+    AckLis lis;
+    EXPECT_EQ(Send(*a, Config(lis.Port()), Policy(1)).Delivered, 3);
+    const auto sent = lis.Messages();
+    ASSERT_EQ(sent.size(), 3u);
+    const std::string note = std::string("|L|") + lis::kQcFailedNote;
+    EXPECT_NE(sent[0].find(note), std::string::npos) << "under the rejected control: " << sent[0];
+    EXPECT_EQ(sent[1].find(note), std::string::npos) << sent[1];
+    EXPECT_NE(sent[1].find("\rSPM|1||||||||||Q"), std::string::npos) << "SPM-11 Q: " << sent[1];
+    EXPECT_EQ(sent[2].find(note), std::string::npos) << "a passing control lifts it: " << sent[2];
+}
+
 TEST(LisSendMessage, NumbersGoWithADotInAGermanProcess) {
     Scratch scratch;
     auto a = OpenArchive(FreshArchive("sqlite", scratch));

@@ -135,5 +135,34 @@ TEST(SummaryReport, FiveHundredMeasurementsBreakBetweenLinesWithHeadsFeetAndChar
     EXPECT_NE(pages[std::size_t(tablePages + 1)].Text().find("<5"), std::string::npos);
 }
 
+TEST(SummaryReport, ALinesQcFlagAndRoleComeFromTheListingAndControlsStayOffTheTrend) {
+    TMeasureSet set;
+    set.TestID = "12 3 1 7 1807 0042 34082561";
+    set.TestName = "CRP quantitative";
+    set.ResultList.push_back({"Valid", "CRP", "7.5", "mg/l", "normal"});
+    TArchiveRow patient;
+    patient.Id = 1;
+    patient.DateTime = "2026-12-01T08:00:00";
+    patient.QcFailed = true;
+    TArchiveRow control = patient;
+    control.Id = 2;
+    control.QcFailed = false;
+    control.Role = "control";
+    control.ControlMaterial = "CRP-L1";
+    const TSummaryMeasurement p = SummaryMeasurementOf(patient, set);
+    const TSummaryMeasurement c = SummaryMeasurementOf(control, set);
+    EXPECT_TRUE(p.QcFailed);
+    EXPECT_TRUE(p.ControlMaterial.empty());
+    EXPECT_FALSE(c.QcFailed);
+    EXPECT_EQ(c.ControlMaterial, "CRP-L1");
+
+    const auto charts = SummaryTrendCharts({p, c}, TTrendOptions{});
+    ASSERT_EQ(charts.size(), 1u);
+    std::vector<std::int64_t> drawn;
+    for (const auto& series : charts[0].Series)
+        for (const auto& point : series.Points) drawn.push_back(point.MeasurementId);
+    EXPECT_EQ(drawn, std::vector<std::int64_t>{1});
+}
+
 }  // namespace
 }  // namespace kyvo
