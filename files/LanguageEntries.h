@@ -390,8 +390,7 @@ inline constexpr TLangEntry LE_QcNoValues{1094, "No control values of this mater
 inline constexpr TLangEntry LE_QcRolesSet{1095, "%1 measurements marked."};
 inline constexpr TLangEntry LE_QcNotInArchive{
     1096, "%1 of the selected measurements are not in the archive and were not marked."};
-inline constexpr TLangEntry LE_QcValue{1097, "Value"};
-inline constexpr TLangEntry LE_QcTime{1098, "Time"};
+inline constexpr TLangEntry LE_QcNoNumber{1099, "no number"};
 
 // Every entry above, in ascending ID order.
 inline constexpr std::array kLanguageEntries{
@@ -686,8 +685,7 @@ inline constexpr std::array kLanguageEntries{
     LE_QcNoValues,
     LE_QcRolesSet,
     LE_QcNotInArchive,
-    LE_QcValue,
-    LE_QcTime,
+    LE_QcNoNumber,
 };
 
 }  // namespace kyvo

@@ -344,10 +344,11 @@ void TQcWindow::showChosen() {
     texts.Mean = lang(LE_QcMean);
     texts.Sd = lang(LE_QcSd);
     texts.LotSeries = lang(LE_QcLotSeries);
+    texts.NoNumber = lang(LE_QcNoNumber);
     const int at = lot_->currentIndex();
     std::optional<std::size_t> lot;
     if (at >= 0 && at < int(lots_.size())) lot = std::size_t(at);
-    TChartData data = LeveyJenningsChartData(lots_, lot, texts);
+    TChartData data = LeveyJenningsViewData(lots_, lot, texts);
     if (data.Title.empty()) data.Title = name;
     chart_->setData(std::move(data));
 

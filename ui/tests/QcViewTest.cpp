@@ -188,17 +188,18 @@ void QcViewTest::aLotsChartHasItsValuesItsLinesAndTheRulesMarkedWhereTheyFired()
     QCOMPARE(int(two.Lots.size()), 2);
     TLjChartTexts texts;
     texts.LotSeries = "Charge %1";
-    const TChartData d = LeveyJenningsChartData(two.Lots, 0, texts);
+    const TChartData d = LeveyJenningsViewData(two.Lots, 0, texts);
 
-    QCOMPARE(d.Title, std::string("CRP-L1"));
+    QCOMPARE(d.Title, std::string("CRP-L1 — Charge A"));
     QCOMPARE(int(d.Series.size()), 1);
     QCOMPARE(d.Series[0].Name, std::string("Charge A"));
     QCOMPARE(d.XAxis, EChartXAxis::DateTime);
     // Mean 10, SD 1: the lines from -3 to +3 SD, the mean named.
     QCOMPARE(int(d.Lines.size()), 7);
     for (int k = -3; k <= 3; ++k) QCOMPARE(d.Lines[std::size_t(k + 3)].Value, 10.0 + k);
-    QCOMPARE(d.Lines[3].Label, std::string("Mean"));
-    QCOMPARE(d.Lines[5].Label, std::string("+2 SD"));
+    QCOMPARE(d.Lines[3].Label, std::string("Mean 10"));
+    QCOMPARE(d.Lines[5].Label, std::string("+2 SD 12"));
+    QCOMPARE(d.Lines[0].Label, std::string("−3 SD 7"));
 
     // Every value at its time, the one without a number in the text strip.
     const auto& pts = d.Series[0].Points;
@@ -227,10 +228,11 @@ void QcViewTest::aLotsChartHasItsValuesItsLinesAndTheRulesMarkedWhereTheyFired()
 
 void QcViewTest::everyLotIsASeriesOfItsOwnInSdUnits() {
     const TTwoLots two;
-    const TChartData d = LeveyJenningsChartData(two.Lots, std::nullopt, TLjChartTexts{});
+    const TChartData d = LeveyJenningsViewData(two.Lots, std::nullopt, TLjChartTexts{});
     QCOMPARE(int(d.Series.size()), 2);
     QVERIFY(d.Series[0].Colour != d.Series[1].Colour);
     for (int k = -3; k <= 3; ++k) QCOMPARE(d.Lines[std::size_t(k + 3)].Value, double(k));
+    QCOMPARE(d.Lines[4].Label, std::string("+1 SD"));
     // Each value against its own lot: 12.5 of lot A and 26.5 of lot B.
     QCOMPARE(*d.Series[0].Points[1].Value, 2.5);
     QCOMPARE(*d.Series[1].Points[0].Value, 0.5);
@@ -238,7 +240,7 @@ void QcViewTest::everyLotIsASeriesOfItsOwnInSdUnits() {
     QCOMPARE(d.Series[1].Points[1].Mark, EChartMark::Reject);
     QVERIFY(!d.Series[0].Points[4].Value);
     // A lot chosen beyond the list shows every lot.
-    QCOMPARE(int(LeveyJenningsChartData(two.Lots, 7, {}).Series.size()), 2);
+    QCOMPARE(int(LeveyJenningsViewData(two.Lots, 7, {}).Series.size()), 2);
 }
 
 void QcViewTest::theFailedControlIsTheNewestRejectedControlOfTheTestOnTheDevice_data() {
