@@ -1,7 +1,9 @@
 #include "ui/ListModels.h"
 
+#include <QApplication>
 #include <QDate>
 #include <QLocale>
+#include <QStyle>
 #include <QTime>
 
 namespace kyvo {
@@ -98,8 +100,24 @@ QString MeasureListModel::cellText(int row, int column) const {
 }
 
 QVariant MeasureListModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid()) return {};
-    return cellText(index.row(), index.column());
+    if (!index.isValid()) return {};
+    if (role == Qt::DisplayRole) return cellText(index.row(), index.column());
+    if (!marker_ || index.column() != 0 || index.row() >= int(list_.size()) ||
+        !list_[std::size_t(index.row())])
+        return {};
+    if (role != Qt::ForegroundRole && role != Qt::ToolTipRole && role != Qt::DecorationRole)
+        return {};
+    const std::optional<TMark> mark = marker_(*list_[std::size_t(index.row())]);
+    if (!mark) return {};
+    if (role == Qt::ForegroundRole) return mark->Colour;
+    if (role == Qt::ToolTipRole) return mark->Tip;
+    if (!mark->Warning) return {};
+    return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+}
+
+void MeasureListModel::setMarker(TMarker marker) {
+    marker_ = std::move(marker);
+    repaintAll();
 }
 
 QVariant MeasureListModel::headerData(int section, Qt::Orientation o, int role) const {

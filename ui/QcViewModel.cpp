@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <set>
+#include <sstream>
 
 #include "files/ResultExport.h"
 
@@ -206,6 +207,31 @@ std::string QcRoleCellText(const std::string& role, const std::string& material,
 
 std::string QcFlagCellText(bool failed, const TQcFlagTexts& texts) {
     return failed ? texts.Failed : std::string();
+}
+
+}  // namespace kyvo
+
+namespace kyvo {
+
+TQcListMark QcListMarkOf(const TQcOverview& overview, const TMeasureSet& set) {
+    TQcListMark mark;
+    for (const qc::TControlPoint& p : overview.Points) {
+        if (p.TestId != set.TestID) continue;
+        mark.Control = true;
+        for (const qc::TControlMaterial& m : overview.Materials)
+            if (m.Id == p.MaterialId) mark.Material = m.Name;
+        return mark;
+    }
+    // "12 3 1 7 1807 0042 34082560": the reader's year-week and serial are
+    // the fifth and sixth words.
+    std::istringstream in(set.TestID);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;) words.push_back(w);
+    if (words.size() != 7) return mark;
+    mark.Failed =
+        FailedControlFor(overview.Materials, overview.Points, overview.Violations, set.TestName,
+                         words[4] + " " + words[5], IsoDateTime(set.DateTime));
+    return mark;
 }
 
 }  // namespace kyvo

@@ -96,3 +96,18 @@ std::string QcRoleCellText(const std::string& role, const std::string& material,
 std::string QcFlagCellText(bool failed, const TQcFlagTexts& texts);
 
 }  // namespace kyvo
+
+namespace kyvo {
+
+// What quality control says of a measurement of the main list, which knows
+// no archive rows: a control (by the archive's controls, found by the
+// identity text), or a patient's result under a rejected control of its
+// test on its reader (the reader's serial as the identity text names it).
+struct TQcListMark {
+    bool Control = false;
+    std::string Material;  // of a control
+    std::optional<TFailedControl> Failed;
+};
+TQcListMark QcListMarkOf(const TQcOverview& overview, const TMeasureSet& set);
+
+}  // namespace kyvo

@@ -171,6 +171,7 @@ class QcViewTest : public QObject {
     void everyLotIsASeriesOfItsOwnInSdUnits();
     void theFailedControlIsTheNewestRejectedControlOfTheTestOnTheDevice_data();
     void theFailedControlIsTheNewestRejectedControlOfTheTestOnTheDevice();
+    void theMainListKnowsControlsAndPatientsUnderARejectedControl();
     void theArchiveWindowShowsRolesAndTheQcFlagNamingTheFailedControl();
     void theQcWindowChartsTheMaterialAndAnAcknowledgementKeepsTheViolation();
     void theSelectionIsMarkedAsControlOrPatientFromBothLists();
@@ -306,6 +307,33 @@ void QcViewTest::theFailedControlIsTheNewestRejectedControlOfTheTestOnTheDevice(
     }
 }
 
+void QcViewTest::theMainListKnowsControlsAndPatientsUnderARejectedControl() {
+    const TTwoLots two;
+    TQcOverview o;
+    o.Materials = two.Materials;
+    o.Points = two.Points;
+    o.Violations = two.Violations;
+    auto set = [](const std::string& id, const std::string& test, int day) {
+        TMeasureSet s;
+        s.TestID = id;
+        s.TestName = test;
+        setDateData(s.DateTime, 26, 2, std::uint8_t(day), 9, 0, 0);
+        return s;
+    };
+    const TQcListMark control = QcListMarkOf(o, set("T13", "CRP quantitative", 4));
+    QVERIFY(control.Control);
+    QCOMPARE(control.Material, std::string("CRP-L1"));
+    QVERIFY(!control.Failed);
+    // The reader's serial from the identity text: 1807 0042 has the reject.
+    const TQcListMark under = QcListMarkOf(o, set("12 3 1 7 1807 0042 555", "CRP quantitative", 7));
+    QVERIFY(!under.Control);
+    QVERIFY(under.Failed);
+    QCOMPARE(under.Failed->TestId, std::string("T14"));
+    QVERIFY(!QcListMarkOf(o, set("12 3 1 7 1807 0043 555", "CRP quantitative", 7)).Failed);
+    QVERIFY(!QcListMarkOf(o, set("12 3 1 7 1807 0042 555", "CRP quantitative", 4)).Failed);
+    QVERIFY(!QcListMarkOf(o, set("not an identity", "CRP quantitative", 7)).Failed);
+}
+
 void QcViewTest::theArchiveWindowShowsRolesAndTheQcFlagNamingTheFailedControl() {
     const std::string where = location("flags.sqlite");
     fillQcArchive(where);
@@ -424,8 +452,28 @@ void QcViewTest::theSelectionIsMarkedAsControlOrPatientFromBothLists() {
     TMeasureList list;
     list.push_back(std::make_unique<TMeasureSet>(measurement(6, "2026-02-07", "10.1")));
     list.push_back(std::make_unique<TMeasureSet>(measurement(99, "2026-02-10", "1.0")));
+    list.push_back(std::make_unique<TMeasureSet>(measurement(5, "2026-02-06", "7.0", "P1")));
     r.rig.main->AppendMeasurements(std::move(list));
-    r.rig.window.measurementView()->selectAll();
+    // The list marks the patient's result under the rejected control.
+    MeasureListModel* listModel = r.rig.window.measurementModel();
+    auto listRow = [&](int n) {
+        for (int row = 0; row < listModel->rowCount(); ++row)
+            if (listModel->cellText(row, 0) == QString::fromStdString(testIdOf(n))) return row;
+        return -1;
+    };
+    QTRY_VERIFY(listModel->data(listModel->index(listRow(5), 0), Qt::ToolTipRole)
+                    .toString()
+                    .contains("1-3s"));
+    QCOMPARE(listModel->data(listModel->index(listRow(5), 0), Qt::ForegroundRole).value<QColor>(),
+             QColor(0xb0, 0, 0));
+    QVERIFY(listModel->data(listModel->index(listRow(99), 0), Qt::ToolTipRole).isNull());
+    QCOMPARE(listModel->data(listModel->index(listRow(6), 0), Qt::ToolTipRole).toString(),
+             QString("control: CRP-L1"));
+    r.rig.window.measurementView()->clearSelection();
+    for (int n : {6, 99})
+        r.rig.window.measurementView()->selectionModel()->select(
+            listModel->index(listRow(n), 0),
+            QItemSelectionModel::Select | QItemSelectionModel::Rows);
     QAction* patient = nullptr;
     for (QAction* a : r.rig.window.measurementPopup()->actions())
         if (a->text() == "Mark as patient") patient = a;
