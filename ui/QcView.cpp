@@ -225,7 +225,7 @@ TQcWindow::TQcWindow(TArchiveWindow& archive, TForm_Main& controller, ILanguage*
     table_->setModel(model_.get());
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->horizontalHeader()->setStretchLastSection(true);
-    const int widths[] = {60, 90, 90, 420};
+    const int widths[] = {60, 120, 90, 420};
     for (int c = 0; c < int(std::size(widths)); ++c) table_->setColumnWidth(c, widths[c]);
     acknowledge_ = new QPushButton(this);
     status_ = new QLabel(this);
@@ -560,6 +560,8 @@ TQcWindow* installQcView(TArchiveWindow& archive, TMainWindow& main, TForm_Main&
     QHeaderView* header = table->horizontalHeader();
     header->moveSection(header->visualIndex(int(EArchiveColumn::Qc)), 1);
     header->moveSection(header->visualIndex(int(EArchiveColumn::Role)), 2);
+    // Room for the flag in German too.
+    table->setColumnWidth(int(EArchiveColumn::Qc), 130);
 
     // The same marks on the archive table's and the main list's own menus.
     table->setContextMenuPolicy(Qt::CustomContextMenu);
