@@ -470,6 +470,7 @@ inline constexpr TLangEntry LE_QcNotInArchive{
     1096, "%1 of the selected measurements are not in the archive and were not marked."};
 inline constexpr TLangEntry LE_QcValue{1097, "Value"};
 inline constexpr TLangEntry LE_QcTime{1098, "Time"};
+inline constexpr TLangEntry LE_QcNoNumber{1099, "no number"};
 // The desktop notification of a reader read by kyvo-cli sync; %1 names the
 // reader ("1807 0042"), %2 is the number.
 inline constexpr TLangEntry LE_SyncReaderNewMeasurements{1150, "Reader %1: %2 new measurements"};
@@ -812,6 +813,7 @@ inline constexpr std::array kLanguageEntries{
     LE_QcNotInArchive,
     LE_QcValue,
     LE_QcTime,
+    LE_QcNoNumber,
     LE_SummaryReport,
     LE_SummaryQc,
     LE_TrendTextOnly,

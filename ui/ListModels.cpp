@@ -1,7 +1,9 @@
 #include "ui/ListModels.h"
 
+#include <QApplication>
 #include <QDate>
 #include <QLocale>
+#include <QStyle>
 #include <QTime>
 
 namespace kyvo {
@@ -98,14 +100,32 @@ QString MeasureListModel::cellText(int row, int column) const {
 }
 
 QVariant MeasureListModel::data(const QModelIndex& index, int role) const {
-    if ((role == Qt::DecorationRole || role == Qt::ToolTipRole) && mark_ && index.isValid() &&
-        index.column() == 0 && index.row() < int(list_.size()) && list_[std::size_t(index.row())]) {
-        const auto [icon, tip] = mark_(*list_[std::size_t(index.row())]);
-        if (role == Qt::DecorationRole) return icon.isNull() ? QVariant() : QVariant(icon);
-        return tip.isEmpty() ? QVariant() : QVariant(tip);
+    if (!index.isValid()) return {};
+    if (role == Qt::DisplayRole) return cellText(index.row(), index.column());
+    if (index.column() != 0 || index.row() >= int(list_.size()) ||
+        !list_[std::size_t(index.row())])
+        return {};
+    if (role != Qt::ForegroundRole && role != Qt::ToolTipRole && role != Qt::DecorationRole)
+        return {};
+    const TMeasureSet& set = *list_[std::size_t(index.row())];
+    // Quality control and the LIS both mark the first cell: the QC warning
+    // goes first, the hover text names both.
+    const std::optional<TMark> qc = marker_ ? marker_(set) : std::nullopt;
+    const std::pair<QIcon, QString> lis = mark_ ? mark_(set) : std::pair<QIcon, QString>{};
+    if (role == Qt::ForegroundRole) return qc ? QVariant(qc->Colour) : QVariant();
+    if (role == Qt::ToolTipRole) {
+        QStringList tips;
+        if (qc && !qc->Tip.isEmpty()) tips << qc->Tip;
+        if (!lis.second.isEmpty()) tips << lis.second;
+        return tips.isEmpty() ? QVariant() : QVariant(tips.join(QLatin1Char('\n')));
     }
-    if (role != Qt::DisplayRole || !index.isValid()) return {};
-    return cellText(index.row(), index.column());
+    if (qc && qc->Warning) return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    return lis.first.isNull() ? QVariant() : QVariant(lis.first);
+}
+
+void MeasureListModel::setMarker(TMarker marker) {
+    marker_ = std::move(marker);
+    repaintAll();
 }
 
 QVariant MeasureListModel::headerData(int section, Qt::Orientation o, int role) const {

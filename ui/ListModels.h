@@ -4,9 +4,11 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QColor>
 #include <QIcon>
 #include <QStringList>
 #include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -45,8 +47,19 @@ class MeasureListModel final : public QAbstractTableModel {
 
     QString cellText(int row, int column) const;
 
+    // A mark beyond the texts (the quality control's): the colour of the
+    // row's first cell, a warning sign there, and the reason as its tooltip.
+    struct TMark {
+        QColor Colour;
+        bool Warning = false;
+        QString Tip;
+    };
+    using TMarker = std::function<std::optional<TMark>(const TMeasureSet&)>;
+    void setMarker(TMarker marker);
+
   private:
     const TMeasureList& list_;
+    TMarker marker_;
     int count_ = 0;
     QStringList titles_;
     TRowMark mark_;

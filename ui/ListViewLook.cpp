@@ -19,6 +19,11 @@ class TCutCellTipDelegate final : public QStyledItemDelegate {
                    const QModelIndex& index) override {
         if (event->type() != QEvent::ToolTip || !index.isValid())
             return QStyledItemDelegate::helpEvent(event, view, option, index);
+        // A tooltip of the model's own (a flag's reason) comes first.
+        if (const QString tip = index.data(Qt::ToolTipRole).toString(); !tip.isEmpty()) {
+            QToolTip::showText(event->globalPos(), tip, view->viewport(), option.rect);
+            return true;
+        }
         QStyleOptionViewItem opt(option);
         initStyleOption(&opt, index);
         // The model's own hover text (a mark's meaning) comes below the cut text.

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <set>
+#include <utility>
 
 #include "app/Main.h"
 #include "qc/LeveyJennings.h"
@@ -224,7 +225,7 @@ TQcWindow::TQcWindow(TArchiveWindow& archive, TForm_Main& controller, ILanguage*
     table_->setModel(model_.get());
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->horizontalHeader()->setStretchLastSection(true);
-    const int widths[] = {60, 90, 90, 420};
+    const int widths[] = {60, 120, 90, 420};
     for (int c = 0; c < int(std::size(widths)); ++c) table_->setColumnWidth(c, widths[c]);
     acknowledge_ = new QPushButton(this);
     status_ = new QLabel(this);
@@ -284,13 +285,21 @@ void TQcWindow::showEvent(QShowEvent* event) {
 }
 
 void TQcWindow::reload() {
-    if (loading_) return;
+    if (loading_) {
+        // A change while the last answer is on its way: asked again then.
+        reloadAgain_ = true;
+        return;
+    }
     archive_.openIfNeeded();
     loading_ = true;
     archive_.access().Run<std::shared_ptr<TQcOverview>>(
         [](IArchive& a) { return std::make_shared<TQcOverview>(a.QcOverview()); },
         [this](std::shared_ptr<TQcOverview> overview) {
             loading_ = false;
+            if (std::exchange(reloadAgain_, false)) {
+                reload();
+                return;
+            }
             overview_ = std::move(*overview);
             const std::string keep = s(material_->currentText());
             filling_ = true;
@@ -306,6 +315,7 @@ void TQcWindow::reload() {
         },
         [this](const TArchiveFailure& f) {
             loading_ = false;
+            reloadAgain_ = false;
             status_->setText(q(ReplacePlaceholders(lang(LE_ArchiveError), {f.Message})));
             emit reloaded();
         });
@@ -344,10 +354,11 @@ void TQcWindow::showChosen() {
     texts.Mean = lang(LE_QcMean);
     texts.Sd = lang(LE_QcSd);
     texts.LotSeries = lang(LE_QcLotSeries);
+    texts.NoNumber = lang(LE_QcNoNumber);
     const int at = lot_->currentIndex();
     std::optional<std::size_t> lot;
     if (at >= 0 && at < int(lots_.size())) lot = std::size_t(at);
-    TChartData data = LeveyJenningsChartData(lots_, lot, texts);
+    TChartData data = LeveyJenningsViewData(lots_, lot, texts);
     if (data.Title.empty()) data.Title = name;
     chart_->setData(std::move(data));
 
@@ -543,8 +554,16 @@ TQcWindow* installQcView(TArchiveWindow& archive, TMainWindow& main, TForm_Main&
     QObject::connect(markPatient, &QAction::triggered, marker,
                      [&archive, marker] { marker->mark(false, archive.selectedIds(), {}); });
 
-    // The same marks on the archive table's and the main list's own menus.
+    // The flag and the role where they are seen without scrolling: beside
+    // the date.
     QTableView* table = archive.table();
+    QHeaderView* header = table->horizontalHeader();
+    header->moveSection(header->visualIndex(int(EArchiveColumn::Qc)), 1);
+    header->moveSection(header->visualIndex(int(EArchiveColumn::Role)), 2);
+    // Room for the flag in German too.
+    table->setColumnWidth(int(EArchiveColumn::Qc), 130);
+
+    // The same marks on the archive table's and the main list's own menus.
     table->setContextMenuPolicy(Qt::CustomContextMenu);
     QObject::connect(table, &QWidget::customContextMenuRequested, &archive,
                      [table, markControl, markPatient](const QPoint& p) {
@@ -574,6 +593,32 @@ TQcWindow* installQcView(TArchiveWindow& archive, TMainWindow& main, TForm_Main&
             mainPatient, &QAction::triggered, mainMarker,
             [mainMarker, selectedTestIds] { mainMarker->mark(false, {}, selectedTestIds()); });
     }
+
+    // The main list's marks come from the same overview; it is loaded when
+    // the archive is in use, and again when the list changes then.
+    main.measurementModel()->setMarker(
+        [qcWindow, language](const TMeasureSet& set) -> std::optional<MeasureListModel::TMark> {
+            const TQcOverview& o = qcWindow->overview();
+            if (o.Materials.empty()) return std::nullopt;
+            const TQcListMark mark = QcListMarkOf(o, set);
+            if (mark.Control)
+                return MeasureListModel::TMark{
+                    QColor(0x00, 0x5a, 0xb5), false,
+                    q(QcRoleCellText("control", mark.Material,
+                                     {langOf(language, LE_QcControl), "", ""}))};
+            if (mark.Failed)
+                return MeasureListModel::TMark{
+                    QColor(0xb0, 0, 0), true,
+                    q(ReplacePlaceholders(langOf(language, LE_QcFailedTip),
+                                          {FailedControlText(*mark.Failed)}))};
+            return std::nullopt;
+        });
+    QObject::connect(qcWindow, &TQcWindow::reloaded, &main,
+                     [&main] { main.measurementModel()->repaintAll(); });
+    QObject::connect(main.measurementModel(), &QAbstractItemModel::modelReset, qcWindow,
+                     [&archive, qcWindow] {
+                         if (archive.archiveOpen()) qcWindow->reload();
+                     });
 
     auto applyTexts = [=, &archive] {
         auto text = [language](const TLangEntry& e) { return q(langOf(language, e)); };

@@ -130,6 +130,7 @@ class TQcWindow : public QWidget {
     TQcOverview overview_;
     std::vector<qc::TLjSeries> lots_;
     bool loading_ = false;
+    bool reloadAgain_ = false;
     bool filling_ = false;
 
     QLabel* materialLabel_;

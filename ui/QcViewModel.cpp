@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <set>
+#include <sstream>
+
+#include "files/ResultExport.h"
 
 namespace kyvo {
 
@@ -30,28 +33,31 @@ std::string ruleNames(const std::vector<qc::EQcRule>& rules) {
     return out;
 }
 
-// The reference lines at centre + k * step for k = -3..3; the mean solid,
-// the warning limits dashed, the others dotted; the reject limits in the
-// colour of a rejected point.
-void addLines(TChartData& data, double centre, double step, const TLjChartTexts& texts) {
+// The reference lines at centre + k * step for k = -3..3, in the styles
+// and colours of the command line's chart: the mean black, 1 SD grey and
+// dotted, 2 SD orange and dashed, 3 SD vermilion. withValues: each label
+// says its value.
+void addLines(TChartData& data, double centre, double step, const TLjChartTexts& texts,
+              bool withValues) {
+    static constexpr TChartColourKey kColour[] = {6, 9, 1, 5};
     for (int k = -3; k <= 3; ++k) {
         TChartLine line;
         line.Value = centre + k * step;
         line.Label = k == 0 ? texts.Mean : sdLabel(k, texts);
+        if (withValues) line.Label += " " + NumberText(line.Value);
         const int a = k < 0 ? -k : k;
-        line.Style = a == 0   ? EChartLineStyle::Solid
-                     : a == 2 ? EChartLineStyle::Dashed
-                              : EChartLineStyle::Dotted;
-        line.Colour = a == 0 ? 0 : a == 1 ? 2 : a == 2 ? 1 : 3;
+        line.Style = a == 2   ? EChartLineStyle::Dashed
+                     : a == 1 ? EChartLineStyle::Dotted
+                              : EChartLineStyle::Solid;
+        line.Colour = kColour[a];
         data.Lines.push_back(std::move(line));
     }
 }
 
 }  // namespace
 
-TChartData LeveyJenningsChartData(const std::vector<qc::TLjSeries>& lots,
-                                  std::optional<std::size_t> lotChoice,
-                                  const TLjChartTexts& texts) {
+TChartData LeveyJenningsViewData(const std::vector<qc::TLjSeries>& lots,
+                                 std::optional<std::size_t> lotChoice, const TLjChartTexts& texts) {
     TChartData data;
     // One lot, or -1 for every lot.
     const long chosen = lotChoice && *lotChoice < lots.size() ? long(*lotChoice) : -1;
@@ -73,7 +79,9 @@ TChartData LeveyJenningsChartData(const std::vector<qc::TLjSeries>& lots,
         if (data.ValueLabel.empty()) data.ValueLabel = inSd ? texts.Sd : s.Material.Result;
         TChartSeries series;
         series.Name = replaceFirst(texts.LotSeries, "%1", s.Material.Lot);
-        series.Colour = TChartColourKey(i);
+        // Apart from the colours of the lines.
+        static constexpr TChartColourKey kSeriesColour[] = {0, 2, 3, 4, 7, 8};
+        series.Colour = kSeriesColour[i % std::size(kSeriesColour)];
         for (const qc::TLjPoint& p : s.Points) {
             TChartPoint cp;
             cp.Time = dated ? *ChartTimeOfIso(p.DateTime) : double(++running);
@@ -97,11 +105,14 @@ TChartData LeveyJenningsChartData(const std::vector<qc::TLjSeries>& lots,
         }
         data.Series.push_back(std::move(series));
     }
-    if (inSd)
-        addLines(data, 0, 1, texts);
-    else
-        addLines(data, lots[std::size_t(chosen)].Material.Mean,
-                 lots[std::size_t(chosen)].Material.Sd, texts);
+    data.TextEdgeLabel = texts.NoNumber;
+    if (inSd) {
+        addLines(data, 0, 1, texts, false);
+    } else {
+        const qc::TControlMaterial& m = lots[std::size_t(chosen)].Material;
+        data.Title += " — " + replaceFirst(texts.LotSeries, "%1", m.Lot);
+        addLines(data, m.Mean, m.Sd, texts, true);
+    }
     return data;
 }
 
@@ -196,6 +207,31 @@ std::string QcRoleCellText(const std::string& role, const std::string& material,
 
 std::string QcFlagCellText(bool failed, const TQcFlagTexts& texts) {
     return failed ? texts.Failed : std::string();
+}
+
+}  // namespace kyvo
+
+namespace kyvo {
+
+TQcListMark QcListMarkOf(const TQcOverview& overview, const TMeasureSet& set) {
+    TQcListMark mark;
+    for (const qc::TControlPoint& p : overview.Points) {
+        if (p.TestId != set.TestID) continue;
+        mark.Control = true;
+        for (const qc::TControlMaterial& m : overview.Materials)
+            if (m.Id == p.MaterialId) mark.Material = m.Name;
+        return mark;
+    }
+    // "12 3 1 7 1807 0042 34082560": the reader's year-week and serial are
+    // the fifth and sixth words.
+    std::istringstream in(set.TestID);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;) words.push_back(w);
+    if (words.size() != 7) return mark;
+    mark.Failed =
+        FailedControlFor(overview.Materials, overview.Points, overview.Violations, set.TestName,
+                         words[4] + " " + words[5], IsoDateTime(set.DateTime));
+    return mark;
 }
 
 }  // namespace kyvo

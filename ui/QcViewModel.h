@@ -20,18 +20,20 @@ namespace kyvo {
 struct TLjChartTexts {
     std::string Mean = "Mean";
     std::string Sd = "SD";
-    std::string LotSeries = "Lot %1";  // the legend of a lot's series
+    std::string LotSeries = "Lot %1";    // the legend of a lot's series
+    std::string NoNumber = "no number";  // the strip of values without one
 };
 
-// The Levey-Jennings chart of one material. With lot, that lot's values
-// against its own mean and +-1, 2, 3 SD lines; without, every lot as a
+// The Levey-Jennings chart of one material in the window's language, drawn
+// as `kyvo-cli qc chart` draws it. With lot, that lot's values against its
+// own mean and +-1, 2, 3 SD lines (labelled with their values); without, every lot as a
 // series of its own, each value as z (SD units around its own lot's mean),
 // so that lots with other targets share the lines. Values without a number
 // go to the chart's text strip at their time. A value at which rules fired
 // is marked (reject when one of them rejects, else warning) with the rules'
 // names. Lots are the series in the order given.
-TChartData LeveyJenningsChartData(const std::vector<qc::TLjSeries>& lots,
-                                  std::optional<std::size_t> lot, const TLjChartTexts& texts);
+TChartData LeveyJenningsViewData(const std::vector<qc::TLjSeries>& lots,
+                                 std::optional<std::size_t> lot, const TLjChartTexts& texts);
 
 // The lot a material's chart opens with: the newest lot that has values,
 // else the newest; none when there is no lot.
@@ -92,5 +94,20 @@ std::string QcRoleCellText(const std::string& role, const std::string& material,
                            const TQcFlagTexts& texts);
 // The flag's cell: "QC failed" or empty.
 std::string QcFlagCellText(bool failed, const TQcFlagTexts& texts);
+
+}  // namespace kyvo
+
+namespace kyvo {
+
+// What quality control says of a measurement of the main list, which knows
+// no archive rows: a control (by the archive's controls, found by the
+// identity text), or a patient's result under a rejected control of its
+// test on its reader (the reader's serial as the identity text names it).
+struct TQcListMark {
+    bool Control = false;
+    std::string Material;  // of a control
+    std::optional<TFailedControl> Failed;
+};
+TQcListMark QcListMarkOf(const TQcOverview& overview, const TMeasureSet& set);
 
 }  // namespace kyvo

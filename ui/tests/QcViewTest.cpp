@@ -171,6 +171,7 @@ class QcViewTest : public QObject {
     void everyLotIsASeriesOfItsOwnInSdUnits();
     void theFailedControlIsTheNewestRejectedControlOfTheTestOnTheDevice_data();
     void theFailedControlIsTheNewestRejectedControlOfTheTestOnTheDevice();
+    void theMainListKnowsControlsAndPatientsUnderARejectedControl();
     void theArchiveWindowShowsRolesAndTheQcFlagNamingTheFailedControl();
     void theQcWindowChartsTheMaterialAndAnAcknowledgementKeepsTheViolation();
     void theSelectionIsMarkedAsControlOrPatientFromBothLists();
@@ -188,17 +189,18 @@ void QcViewTest::aLotsChartHasItsValuesItsLinesAndTheRulesMarkedWhereTheyFired()
     QCOMPARE(int(two.Lots.size()), 2);
     TLjChartTexts texts;
     texts.LotSeries = "Charge %1";
-    const TChartData d = LeveyJenningsChartData(two.Lots, 0, texts);
+    const TChartData d = LeveyJenningsViewData(two.Lots, 0, texts);
 
-    QCOMPARE(d.Title, std::string("CRP-L1"));
+    QCOMPARE(d.Title, std::string("CRP-L1 — Charge A"));
     QCOMPARE(int(d.Series.size()), 1);
     QCOMPARE(d.Series[0].Name, std::string("Charge A"));
     QCOMPARE(d.XAxis, EChartXAxis::DateTime);
     // Mean 10, SD 1: the lines from -3 to +3 SD, the mean named.
     QCOMPARE(int(d.Lines.size()), 7);
     for (int k = -3; k <= 3; ++k) QCOMPARE(d.Lines[std::size_t(k + 3)].Value, 10.0 + k);
-    QCOMPARE(d.Lines[3].Label, std::string("Mean"));
-    QCOMPARE(d.Lines[5].Label, std::string("+2 SD"));
+    QCOMPARE(d.Lines[3].Label, std::string("Mean 10"));
+    QCOMPARE(d.Lines[5].Label, std::string("+2 SD 12"));
+    QCOMPARE(d.Lines[0].Label, std::string("−3 SD 7"));
 
     // Every value at its time, the one without a number in the text strip.
     const auto& pts = d.Series[0].Points;
@@ -227,10 +229,11 @@ void QcViewTest::aLotsChartHasItsValuesItsLinesAndTheRulesMarkedWhereTheyFired()
 
 void QcViewTest::everyLotIsASeriesOfItsOwnInSdUnits() {
     const TTwoLots two;
-    const TChartData d = LeveyJenningsChartData(two.Lots, std::nullopt, TLjChartTexts{});
+    const TChartData d = LeveyJenningsViewData(two.Lots, std::nullopt, TLjChartTexts{});
     QCOMPARE(int(d.Series.size()), 2);
     QVERIFY(d.Series[0].Colour != d.Series[1].Colour);
     for (int k = -3; k <= 3; ++k) QCOMPARE(d.Lines[std::size_t(k + 3)].Value, double(k));
+    QCOMPARE(d.Lines[4].Label, std::string("+1 SD"));
     // Each value against its own lot: 12.5 of lot A and 26.5 of lot B.
     QCOMPARE(*d.Series[0].Points[1].Value, 2.5);
     QCOMPARE(*d.Series[1].Points[0].Value, 0.5);
@@ -238,7 +241,7 @@ void QcViewTest::everyLotIsASeriesOfItsOwnInSdUnits() {
     QCOMPARE(d.Series[1].Points[1].Mark, EChartMark::Reject);
     QVERIFY(!d.Series[0].Points[4].Value);
     // A lot chosen beyond the list shows every lot.
-    QCOMPARE(int(LeveyJenningsChartData(two.Lots, 7, {}).Series.size()), 2);
+    QCOMPARE(int(LeveyJenningsViewData(two.Lots, 7, {}).Series.size()), 2);
 }
 
 void QcViewTest::theFailedControlIsTheNewestRejectedControlOfTheTestOnTheDevice_data() {
@@ -302,6 +305,33 @@ void QcViewTest::theFailedControlIsTheNewestRejectedControlOfTheTestOnTheDevice(
         QVERIFY(text.find("CRP-L1") == 0);
         QVERIFY(text.find("1-3s") != std::string::npos);
     }
+}
+
+void QcViewTest::theMainListKnowsControlsAndPatientsUnderARejectedControl() {
+    const TTwoLots two;
+    TQcOverview o;
+    o.Materials = two.Materials;
+    o.Points = two.Points;
+    o.Violations = two.Violations;
+    auto set = [](const std::string& id, const std::string& test, int day) {
+        TMeasureSet s;
+        s.TestID = id;
+        s.TestName = test;
+        setDateData(s.DateTime, 26, 2, std::uint8_t(day), 9, 0, 0);
+        return s;
+    };
+    const TQcListMark control = QcListMarkOf(o, set("T13", "CRP quantitative", 4));
+    QVERIFY(control.Control);
+    QCOMPARE(control.Material, std::string("CRP-L1"));
+    QVERIFY(!control.Failed);
+    // The reader's serial from the identity text: 1807 0042 has the reject.
+    const TQcListMark under = QcListMarkOf(o, set("12 3 1 7 1807 0042 555", "CRP quantitative", 7));
+    QVERIFY(!under.Control);
+    QVERIFY(under.Failed);
+    QCOMPARE(under.Failed->TestId, std::string("T14"));
+    QVERIFY(!QcListMarkOf(o, set("12 3 1 7 1807 0043 555", "CRP quantitative", 7)).Failed);
+    QVERIFY(!QcListMarkOf(o, set("12 3 1 7 1807 0042 555", "CRP quantitative", 4)).Failed);
+    QVERIFY(!QcListMarkOf(o, set("not an identity", "CRP quantitative", 7)).Failed);
 }
 
 void QcViewTest::theArchiveWindowShowsRolesAndTheQcFlagNamingTheFailedControl() {
@@ -422,8 +452,28 @@ void QcViewTest::theSelectionIsMarkedAsControlOrPatientFromBothLists() {
     TMeasureList list;
     list.push_back(std::make_unique<TMeasureSet>(measurement(6, "2026-02-07", "10.1")));
     list.push_back(std::make_unique<TMeasureSet>(measurement(99, "2026-02-10", "1.0")));
+    list.push_back(std::make_unique<TMeasureSet>(measurement(5, "2026-02-06", "7.0", "P1")));
     r.rig.main->AppendMeasurements(std::move(list));
-    r.rig.window.measurementView()->selectAll();
+    // The list marks the patient's result under the rejected control.
+    MeasureListModel* listModel = r.rig.window.measurementModel();
+    auto listRow = [&](int n) {
+        for (int row = 0; row < listModel->rowCount(); ++row)
+            if (listModel->cellText(row, 0) == QString::fromStdString(testIdOf(n))) return row;
+        return -1;
+    };
+    QTRY_VERIFY(listModel->data(listModel->index(listRow(5), 0), Qt::ToolTipRole)
+                    .toString()
+                    .contains("1-3s"));
+    QCOMPARE(listModel->data(listModel->index(listRow(5), 0), Qt::ForegroundRole).value<QColor>(),
+             QColor(0xb0, 0, 0));
+    QVERIFY(listModel->data(listModel->index(listRow(99), 0), Qt::ToolTipRole).isNull());
+    QCOMPARE(listModel->data(listModel->index(listRow(6), 0), Qt::ToolTipRole).toString(),
+             QString("control: CRP-L1"));
+    r.rig.window.measurementView()->clearSelection();
+    for (int n : {6, 99})
+        r.rig.window.measurementView()->selectionModel()->select(
+            listModel->index(listRow(n), 0),
+            QItemSelectionModel::Select | QItemSelectionModel::Rows);
     QAction* patient = nullptr;
     for (QAction* a : r.rig.window.measurementPopup()->actions())
         if (a->text() == "Mark as patient") patient = a;
