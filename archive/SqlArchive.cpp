@@ -775,12 +775,22 @@ class TSqlArchive : public IArchive {
         std::istringstream words(FoldCase(f.Text));
         std::string globs;
         std::string likes;
+        std::vector<std::string> shortGlobs;
+        std::vector<TSqlValue> shortParams;
         for (std::string w; words >> w;) {
             if (db_->IsPostgres()) {
                 // pg_trgm's index serves this where the server has it.
                 likes +=
                     likes.empty() ? "search LIKE ? ESCAPE '\\'" : " AND search LIKE ? ESCAPE '\\'";
                 params.emplace_back("%" + LikeEscape(w) + "%");
+            } else if (CodePoints(w) < 3) {
+                // The trigram index cannot serve a word this short, and
+                // SQLite 3.40's FTS5 crashes or answers nothing when such a
+                // pattern comes before a longer one in a look-up: the row's
+                // folded text is tested by the plain GLOB instead.
+                shortGlobs.push_back(
+                    "(SELECT text FROM measurement_search WHERE rowid = measurements.id) GLOB ?");
+                shortParams.emplace_back("*" + GlobEscape(w) + "*");
             } else {
                 // FTS5's trigram index serves GLOB on the folded text; all
                 // words in one look-up, so that it intersects them itself.
@@ -790,6 +800,10 @@ class TSqlArchive : public IArchive {
         }
         if (!globs.empty())
             terms.push_back("id IN (SELECT rowid FROM measurement_search WHERE " + globs + ")");
+        for (std::size_t i = 0; i < shortGlobs.size(); ++i) {
+            terms.push_back(shortGlobs[i]);
+            params.push_back(shortParams[i]);
+        }
         // The words first, through their index (OFFSET 0 keeps the planner
         // from walking the date order and testing every row instead, which
         // it prefers while it has no statistics, right after an import).
@@ -1100,6 +1114,12 @@ class TSqlArchive : public IArchive {
     bool IsControl(std::int64_t id) {
         const auto row = Row(id);
         return row && row->Role == "control";
+    }
+
+    static std::size_t CodePoints(const std::string& utf8) {
+        std::size_t n = 0;
+        for (unsigned char c : utf8) n += (c & 0xC0) != 0x80;
+        return n;
     }
 
     static std::string LisColumn(const char* column) {

@@ -282,6 +282,12 @@ TEST_P(ArchiveEngine, FiltersSortsAndPages) {
     f = {};
     f.Text = "c_p";
     cases.push_back({"underscore literal", f, 0});
+    f = {};
+    f.Text = "12 3 1 7 1807 0002 34082565";
+    cases.push_back({"whole identity, words shorter than three characters first", f, 1});
+    f = {};
+    f.Text = "7";
+    cases.push_back({"one short word", f, 30});
     for (const auto& c : cases) EXPECT_EQ(ids(c.filter).size(), c.count) << c.name;
 
     // Sorted by date, both ways, paged without overlap or gap.

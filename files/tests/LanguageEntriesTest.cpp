@@ -368,6 +368,8 @@ constexpr std::pair<std::uint32_t, std::string_view> kExpected[] = {
     {1094, "No control values of this material yet."},
     {1095, "%1 measurements marked."},
     {1096, "%1 of the selected measurements are not in the archive and were not marked."},
+    {1097, "Value"},
+    {1098, "Time"},
     {1099, "no number"},
     {1100, "Summary report"},
     {1101, "QC"},
