@@ -16,7 +16,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -185,9 +184,20 @@ std::string Show(const Home::Result& r) {
 
 // The bytes a reader's line says were fetched.
 long Fetched(const std::string& out, const std::string& serial) {
-    const std::regex line(serial + " on [^:]*: [0-9]+ measurements, [0-9]+ new, ([0-9]+) of");
-    std::smatch m;
-    return std::regex_search(out, m, line) ? std::stol(m[1]) : -1;
+    // Read by hand: std::regex trips GCC 12's maybe-uninitialized warning
+    // under the sanitizers.
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(serial + " on ", 0) != 0) continue;
+        const std::size_t at = line.find(" new, ");
+        const std::size_t of = line.find(" of ", at == std::string::npos ? 0 : at);
+        if (at == std::string::npos || of == std::string::npos) continue;
+        const std::string number = line.substr(at + 6, of - at - 6);
+        if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        return std::stol(number);
+    }
+    return -1;
 }
 
 // The simulator with n devices; its paths, device 0 first.

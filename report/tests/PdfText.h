@@ -4,7 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <regex>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -57,8 +58,21 @@ inline std::vector<TPdfPage> ReadPdfWords(const std::string& path, std::string* 
         if (error) *error = "pdftotext failed (is poppler-utils installed?): " + out.substr(0, 300);
         return pages;
     }
-    static const std::regex word(
-        R"re(<word xMin="([0-9.]+)" yMin="([0-9.]+)" xMax="([0-9.]+)" yMax="([0-9.]+)">(.*)</word>)re");
+    // Read by hand: std::regex here trips GCC 12's maybe-uninitialized
+    // warning under the sanitizers, and the lines are pdftotext's own.
+    const auto attribute = [](const std::string& line, const char* name) -> std::optional<double> {
+        const std::string key = std::string(" ") + name + "=\"";
+        const std::size_t at = line.find(key);
+        if (at == std::string::npos) return std::nullopt;
+        const std::size_t from = at + key.size();
+        const std::size_t to = line.find('"', from);
+        if (to == std::string::npos) return std::nullopt;
+        try {
+            return std::stod(line.substr(from, to - from));
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    };
     std::size_t pos = 0;
     while (pos < out.size()) {
         std::size_t end = out.find('\n', pos);
@@ -69,11 +83,15 @@ inline std::vector<TPdfPage> ReadPdfWords(const std::string& path, std::string* 
             pages.emplace_back();
             continue;
         }
-        std::smatch m;
-        if (!pages.empty() && std::regex_search(line, m, word)) {
-            pages.back().Words.push_back({PdfUnescape(m[5]), std::stod(m[1]), std::stod(m[2]),
-                                          std::stod(m[3]), std::stod(m[4])});
-        }
+        const std::size_t open = line.find("<word ");
+        const std::size_t close = line.rfind("</word>");
+        if (pages.empty() || open == std::string::npos || close == std::string::npos) continue;
+        const std::size_t text = line.find('>', open);
+        const auto x0 = attribute(line, "xMin"), y0 = attribute(line, "yMin");
+        const auto x1 = attribute(line, "xMax"), y1 = attribute(line, "yMax");
+        if (text == std::string::npos || text > close || !x0 || !y0 || !x1 || !y1) continue;
+        pages.back().Words.push_back(
+            {PdfUnescape(line.substr(text + 1, close - text - 1)), *x0, *y0, *x1, *y1});
     }
     return pages;
 }
