@@ -4,6 +4,8 @@
 
 #include <iostream>
 
+#include "cli/CliOptions.h"
+
 namespace kyvo::cli {
 
 std::string PlainText(const std::string& text) {
@@ -130,6 +132,27 @@ void CliView::Prompt(const std::string& text) {
     lastPrompt_ = text;
     EndProgress();
     std::cout << "device: " << PlainText(text) << std::endl;
+}
+
+int ExitStatusOf(EOutcome o) {
+    switch (o) {
+        case EOutcome::Done:
+            return kOk;
+        case EOutcome::TimeOut:
+            return kTimeOut;
+        case EOutcome::Connection:
+            return kNoDevice;
+        case EOutcome::File:
+            return kFileError;
+        case EOutcome::Invalid:
+            return kUsage;
+        case EOutcome::Cancelled:
+        case EOutcome::Busy:
+        case EOutcome::Communication:
+        case EOutcome::Device:
+            break;
+    }
+    return kDeviceError;
 }
 
 }  // namespace kyvo::cli

@@ -85,4 +85,8 @@ class CliView final : public ISessionEvents {
 // "a\r\nb" -> "a\nb".
 std::string PlainText(const std::string& text);
 
+// The exit status an activity that ended so earns (the table of
+// cli/CliOptions.h).
+int ExitStatusOf(EOutcome o);
+
 }  // namespace kyvo::cli

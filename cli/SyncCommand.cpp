@@ -19,6 +19,7 @@
 #include "app/DockWatch.h"
 #include "app/ReaderSync.h"
 #include "archivefeed/MeasurementArchiveFeed.h"
+#include "cli/CliView.h"
 #include "cli/DesktopNotice.h"
 #include "cli/RealTimeLoop.h"
 #include "files/DeviceMemoryFile.h"
@@ -108,27 +109,6 @@ std::vector<TReader> FindReaders(const std::vector<std::string>& named) {
         if (seen.insert(RealPath(path)).second) readers.push_back(std::move(r));
     }
     return readers;
-}
-
-int ExitStatusOf(EOutcome o) {
-    switch (o) {
-        case EOutcome::Done:
-            return kOk;
-        case EOutcome::TimeOut:
-            return kTimeOut;
-        case EOutcome::Connection:
-            return kNoDevice;
-        case EOutcome::File:
-            return kFileError;
-        case EOutcome::Invalid:
-            return kUsage;
-        case EOutcome::Cancelled:
-        case EOutcome::Busy:
-        case EOutcome::Communication:
-        case EOutcome::Device:
-            break;
-    }
-    return kDeviceError;
 }
 
 std::string ResultLine(const TSyncResult& r) {

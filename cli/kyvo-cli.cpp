@@ -172,24 +172,8 @@ std::optional<EOutcome> Program::WaitFor(EActivity a, int limitMs) {
 }
 
 int Program::Failed(EOutcome o) {
-    switch (o) {
-        case EOutcome::Done:
-            return kOk;
-        case EOutcome::TimeOut:
-            return ReportSilence();
-        case EOutcome::Connection:
-            return kNoDevice;
-        case EOutcome::File:
-            return kFileError;
-        case EOutcome::Invalid:
-            return kUsage;
-        case EOutcome::Cancelled:
-        case EOutcome::Busy:
-        case EOutcome::Communication:
-        case EOutcome::Device:
-            break;
-    }
-    return kDeviceError;
+    // A silence is said on stderr before its status.
+    return o == EOutcome::TimeOut ? ReportSilence() : ExitStatusOf(o);
 }
 
 int Program::ReportSilence() {
